@@ -1,0 +1,92 @@
+#include "framework/core/Heap.h"
+#include "framework/log/Log.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <malloc.h>
+
+namespace
+{
+// Constant-initialised: static constructors may allocate before main.
+constinit std::atomic<u64> liveBytes{0};
+constinit u8 trackingFlag = 1;
+constinit u8 heapReady = 0;
+}
+
+void* memAlloc(u64 size)
+{
+    void* block = (size > SIZE_MAX) ? nullptr : malloc(size_t(size));
+    if (trackingFlag && !heapReady) {
+        liveBytes.exchange(0);
+        heapReady = 1;
+    }
+    if (!block) {
+        logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)size,
+                 (unsigned long long)liveBytes.load());
+        return nullptr;
+    }
+    liveBytes.fetch_add(malloc_usable_size(block));
+    return block;
+}
+
+void memFree(void* p)
+{
+    if (!p)
+        return;
+    if (trackingFlag && !heapReady)
+        return;
+    liveBytes.fetch_sub(malloc_usable_size(p));
+    free(p);
+}
+
+u64 memLiveBytes()
+{
+    return liveBytes.load();
+}
+
+void memSetReady()
+{
+    if (!heapReady) {
+        liveBytes.exchange(0);
+        heapReady = 1;
+    }
+}
+
+char* allocTextBuffer(u64 n, u64* outCapacity)
+{
+    if (n == UINT64_MAX) {
+        logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)n,
+                 (unsigned long long)liveBytes.load());
+        if (outCapacity)
+            *outCapacity = 0;
+        return nullptr;
+    }
+    char* p = static_cast<char*>(memAlloc(n + 1));
+    if (!p) {
+        if (outCapacity)
+            *outCapacity = 0;
+        return nullptr;
+    }
+    memset(p, 0, size_t(n + 1));
+    if (outCapacity)
+        *outCapacity = n + 1;
+    return p;
+}
+
+char* strDupN(u64 n, const char* src, u64* outCapacity)
+{
+    char* p = allocTextBuffer(n, outCapacity);
+    if (!p)
+        return nullptr;
+    if (src) {
+        size_t len = strnlen(src, n > SIZE_MAX ? SIZE_MAX : size_t(n));
+        memcpy(p, src, len);
+    }
+    return p;
+}
+
+void* allocZeroed(u64 n)
+{
+    return allocTextBuffer(n, nullptr);
+}

@@ -1,0 +1,35 @@
+#pragma once
+#include "framework/core/Types.h"
+#include <new>
+#include <utility>
+
+// Every allocation of the program goes through these, so a failure can say how much is live.
+void* memAlloc(u64 size);
+void memFree(void* p);
+// n + 1 zeroed bytes holding at most n bytes of src (never read past n); null src gives "".
+char* strDupN(u64 n, const char* src, u64* outCapacity);
+char* allocTextBuffer(u64 n, u64* outCapacity);
+void* allocZeroed(u64 n);
+
+u64 memLiveBytes();
+// Marks the heap ready (start-up does this before anything else).
+void memSetReady();
+
+// Objects live on the tracked heap: allocate, then construct in place.
+template <typename T, typename... Args>
+T* memNew(Args&&... args)
+{
+    void* p = memAlloc(sizeof(T));
+    if (!p)
+        return nullptr;
+    return new (p) T(std::forward<Args>(args)...);
+}
+
+template <typename T>
+void memDelete(T* p)
+{
+    if (!p)
+        return;
+    p->~T();
+    memFree(const_cast<void*>(static_cast<const void*>(p)));
+}

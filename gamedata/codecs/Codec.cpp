@@ -1,0 +1,3 @@
+#include "gamedata/codecs/Codec.h"
+
+Codec::~Codec() = default;

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test the tool.
+# Usage: scripts/setup.sh [run|test]   (test also brings the test oracles)
+set -euo pipefail
+mode=${1:-run}
+pkgs=(cmake ninja-build g++ pkg-config libsdl2-dev libimgui-dev libsamplerate0-dev)
+if [ "$mode" = test ]; then
+  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3 python3-pil libxml2-utils sox nodejs npm)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
