@@ -5,7 +5,9 @@ set -euo pipefail
 mode=${1:-run}
 pkgs=(cmake ninja-build g++ pkg-config libsdl2-dev libimgui-dev libsamplerate0-dev)
 if [ "$mode" = test ]; then
-  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3 python3-pil libxml2-utils sox nodejs npm)
+  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3 python3-pil libxml2-utils sox)
+  # Node may come from another source with npm inside it.
+  command -v npm >/dev/null 2>&1 || pkgs+=(nodejs npm)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
