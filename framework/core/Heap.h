@@ -1,6 +1,7 @@
 #pragma once
 #include "framework/core/Types.h"
 #include <new>
+#include <type_traits>
 #include <utility>
 
 // Every allocation of the program goes through these, so a failure can say how much is live.
@@ -30,6 +31,12 @@ void memDelete(T* p)
 {
     if (!p)
         return;
+    // Deleting through a secondary base must free the block at the start of the whole object.
+    const void* block;
+    if constexpr (std::is_polymorphic_v<T>)
+        block = dynamic_cast<const void*>(p);
+    else
+        block = static_cast<const void*>(p);
     p->~T();
-    memFree(const_cast<void*>(static_cast<const void*>(p)));
+    memFree(const_cast<void*>(block));
 }
