@@ -1,0 +1,333 @@
+#include "framework/io/FileStream.h"
+#include "framework/io/Md5.h"
+#include "framework/log/Log.h"
+#include "framework/platform/FileSystem.h"
+
+#include <climits>
+#include <cstring>
+
+static_assert(sizeof(long) == 8, "file positions are 64-bit");
+
+namespace
+{
+const char* modeString(u8 mode)
+{
+    switch (mode) {
+    case FileStream::ModeRead:
+        return "rb";
+    case FileStream::ModeWrite:
+        return "wb";
+    case FileStream::ModeAppend:
+        return "ab";
+    case FileStream::ModeReadWrite:
+        return "r+b";
+    default:
+        return nullptr;
+    }
+}
+
+const u64 MD5_CHUNK = 1048576;
+const u64 MAX_WHOLE_FILE = 0xFFFFFFFFull;
+}
+
+FileStream::FileStream(const String& path_, u8 mode_) : path(path_), mode(mode_) {}
+
+FileStream::FileStream(const FileStream& other) : Stream(), path(other.path), mode(other.mode)
+{
+    if (!other.file)
+        return;
+    // Reopening with "wb" would empty the file the source is writing.
+    const char* how = mode == ModeWrite ? "r+b" : modeString(mode);
+    file = fopen(path.c_str(), how);
+    isOpen = file != nullptr;
+    if (file)
+        seek(const_cast<FileStream&>(other).tell());
+}
+
+FileStream::~FileStream()
+{
+    close();
+}
+
+FileStream* FileStream::openRead(const String& path)
+{
+    FileStream* s = memNew<FileStream>(path, u8(ModeRead));
+    if (s && !s->open()) {
+        memDelete(s);
+        return nullptr;
+    }
+    return s;
+}
+
+FileStream* FileStream::openWrite(const String& path)
+{
+    FileStream* s = memNew<FileStream>(path, u8(ModeWrite));
+    if (s && !s->open()) {
+        memDelete(s);
+        return nullptr;
+    }
+    return s;
+}
+
+Stream* FileStream::clone()
+{
+    return memNew<FileStream>(*this);
+}
+
+bool FileStream::open()
+{
+    if (isOpen)
+        return true;
+    const char* how = modeString(mode);
+    if (!how)
+        return false;
+    file = fopen(path.c_str(), how);
+    isOpen = file != nullptr;
+    lastWasWrite = false;
+    return isOpen;
+}
+
+void FileStream::close()
+{
+    if (file)
+        fclose(file);
+    file = nullptr;
+    isOpen = false;
+}
+
+u64 FileStream::bytesLeft()
+{
+    u64 total = size();
+    u64 at = tell();
+    return at < total ? total - at : 0;
+}
+
+u64 FileStream::size()
+{
+    if (!sizeKnown) {
+        cachedSize = fileSize();
+        sizeKnown = true;
+    }
+    return cachedSize > 0 ? u64(cachedSize) : 0;
+}
+
+i64 FileStream::fileSize()
+{
+    if (!file)
+        return 0;
+    long at = ftell(file);
+    if (fseek(file, 0, SEEK_END) != 0)
+        return 0;
+    long end = ftell(file);
+    fseek(file, at < 0 ? 0 : at, SEEK_SET);
+    return end < 0 ? 0 : end;
+}
+
+void FileStream::skip(u64 n)
+{
+    if (!file)
+        return;
+    u64 at = tell();
+    seek(n > u64(LONG_MAX) - at ? u64(LONG_MAX) : at + n);
+}
+
+void FileStream::skipBack(u64 n)
+{
+    if (!file)
+        return;
+    u64 at = tell();
+    seek(n < at ? at - n : 0);
+}
+
+bool FileStream::atEnd()
+{
+    return !file || feof(file);
+}
+
+u64 FileStream::tell()
+{
+    if (!file)
+        return 0;
+    long at = ftell(file);
+    return at < 0 ? 0 : u64(at);
+}
+
+void FileStream::seek(u64 pos)
+{
+    if (file)
+        fseek(file, pos > u64(LONG_MAX) ? LONG_MAX : long(pos), SEEK_SET);
+}
+
+u64 FileStream::read(void* dst, u64 dstSize, u64 n)
+{
+    if (!dst || !canRead())
+        return 0;
+    if (mode == ModeReadWrite && lastWasWrite) {
+        fflush(file);
+        lastWasWrite = false;
+    }
+    u64 want = n < dstSize ? n : dstSize;
+    u64 got = fread(dst, 1, size_t(want), file);
+    if (got < want)
+        memset(static_cast<u8*>(dst) + got, 0, size_t(want - got));
+    return got;
+}
+
+bool FileStream::write(const void* src, u64 n)
+{
+    if (!canWrite())
+        return false;
+    if (mode == ModeReadWrite && !lastWasWrite) {
+        fseek(file, 0, SEEK_CUR);
+        lastWasWrite = true;
+    }
+    if (n == 0)
+        return true;
+    if (!src)
+        return false;
+    return fwrite(src, 1, size_t(n), file) == n;
+}
+
+bool FileStream::writeLine(const String& s)
+{
+    if (!write(s.c_str(), s.length))
+        return false;
+    return write("\n", 1);
+}
+
+u64 FileStream::readLittleEndian(u32 n)
+{
+    u8 bytes[8];
+    if (read(bytes, n, n) != n)
+        return 0;
+    u64 value = 0;
+    for (u32 i = 0; i < n; i++)
+        value |= u64(bytes[i]) << (8 * i);
+    return value;
+}
+
+u64 FileStream::readU64()
+{
+    return readLittleEndian(8);
+}
+
+u32 FileStream::readU32()
+{
+    return u32(readLittleEndian(4));
+}
+
+u16 FileStream::readU16()
+{
+    return u16(readLittleEndian(2));
+}
+
+u8 FileStream::readU8()
+{
+    return u8(readLittleEndian(1));
+}
+
+u64 FileStream::readInto(ByteArray& dst, u32 offset, u64 len)
+{
+    // As for memory streams: a destination too small takes nothing, the position still moves.
+    if (!dst.data || len > dst.byteSize || offset > dst.byteSize - len) {
+        if (canRead())
+            skip(len);
+        return 0;
+    }
+    return read(dst.bytes() + offset, len, len);
+}
+
+void FileStream::md5(u8* digest)
+{
+    u64 start = tell();
+    u64 remaining = size();
+    ByteArray buffer{u32(MD5_CHUNK)};
+    Md5 ctx;
+    seek(0);
+    while (remaining > 0 && buffer.data) {
+        u64 chunk = remaining < MD5_CHUNK ? remaining : MD5_CHUNK;
+        // Only the bytes actually read go into the digest; a file that shrank ends it early.
+        u64 got = readInto(buffer, 0, chunk);
+        ctx.update(buffer.data, u32(got));
+        if (got < chunk)
+            break;
+        remaining -= got;
+    }
+    ctx.final(digest);
+    seek(start);
+}
+
+ByteArray* readWholeFile(const String& path)
+{
+    // A FIFO would block in the open; a directory opens but has no bytes to give.
+    if (getPathKind(path.c_str()) != PathKind::Regular) {
+        logDebug("File", "'%s' is not a regular file.", path.c_str());
+        return nullptr;
+    }
+    FileStream* stream = FileStream::openRead(path);
+    if (!stream)
+        return nullptr;
+    ByteArray* result = nullptr;
+    i64 size = stream->fileSize();
+    if (!isRegularFile(stream->file)) {
+        logDebug("File", "'%s' is not a regular file.", path.c_str());
+    } else if (size < 0 || u64(size) > MAX_WHOLE_FILE) {
+        logDebug("File", "'%s' is too large to read whole.", path.c_str());
+    } else {
+        result = memNew<ByteArray>(u32(size));
+        if (result && size > 0 && (!result->data || stream->read(result->data, u64(size), u64(size)) != u64(size))) {
+            logDebug("File", "'%s' could not be read whole.", path.c_str());
+            memDelete(result);
+            result = nullptr;
+        }
+    }
+    memDelete(stream);
+    return result;
+}
+
+bool createPath(const String& path)
+{
+    if (path.equals("."))
+        return true;
+    const char* text = path.c_str();
+    u64 length = path.length;
+    bool absolute = length > 0 && text[0] == '/';
+
+    // The components in order: runs of '/' give nothing, and a "." component adds nothing.
+    String cleaned(length + 1);
+    if (absolute)
+        cleaned.append("/", 1);
+    for (u64 i = 0; i < length;) {
+        while (i < length && text[i] == '/')
+            i++;
+        u64 start = i;
+        while (i < length && text[i] != '/')
+            i++;
+        u64 n = i - start;
+        if (n == 0 || (n == 1 && text[start] == '.'))
+            continue;
+        if (cleaned.length > (absolute ? 1u : 0u))
+            cleaned.append("/", 1);
+        cleaned.append(text + start, n);
+    }
+    logDebug("File", "Creating path '%s'...", cleaned.c_str());
+
+    String running(cleaned.length + 1);
+    const char* parts = cleaned.c_str();
+    u64 partsLength = cleaned.length;
+    if (absolute)
+        running.append("/", 1);
+    for (u64 i = absolute ? 1 : 0; i < partsLength;) {
+        u64 start = i;
+        while (i < partsLength && parts[i] != '/')
+            i++;
+        running.append(parts + start, i - start);
+        if (!createDirectory(running.c_str())) {
+            logError("File", "Couldn't create path '%s'!", running.c_str());
+            return false;
+        }
+        running.append("/", 1);
+        i++;
+    }
+    return true;
+}

@@ -1,0 +1,79 @@
+#pragma once
+#include "framework/core/String.h"
+#include "framework/io/Stream.h"
+
+#include <cstdio>
+
+// A Stream over a file of the host file system, through the C runtime's buffered files.
+class FileStream : public Stream
+{
+public:
+    enum Mode : u8
+    {
+        ModeRead = 0,      // "rb"
+        ModeWrite = 1,     // "wb": created or truncated
+        ModeAppend = 2,    // "ab"
+        ModeReadWrite = 3, // "r+b"
+    };
+
+    String path;
+    u8 mode = ModeRead;
+    bool isOpen = false;
+    bool lastWasWrite = false;
+    FILE* file = nullptr;
+    bool sizeKnown = false;
+    i64 cachedSize = 0;
+
+    // Nothing is opened yet.
+    FileStream(const String& path, u8 mode);
+    // Opens its own handle when the source is open, at the source's position.
+    FileStream(const FileStream& other);
+    FileStream& operator=(const FileStream&) = delete;
+    ~FileStream() override;
+
+    static FileStream* openRead(const String& path);
+    static FileStream* openWrite(const String& path);
+
+    Stream* clone() override;
+    bool open() override;
+    void close() override;
+    u64 bytesLeft() override;
+    // Measured on the first call; later writes do not change it.
+    u64 size() override;
+    i64 fileSize();
+    void skip(u64 n) override;
+    void rewind() override { seek(0); }
+    void skipBack(u64 n) override;
+    // True only after a read has hit the end.
+    bool atEnd() override;
+
+    u64 tell() override;
+    void seek(u64 pos) override;
+
+    // Reads up to n bytes into dst (dstSize bytes); the part of it not read is zeroed.
+    u64 read(void* dst, u64 dstSize, u64 n);
+    bool write(const void* src, u64 n);
+    bool writeLine(const String& s);
+
+    u64 readU64() override;
+    u32 readU32() override;
+    u16 readU16() override;
+    u8 readU8() override;
+    u64 readInto(ByteArray& dst, u32 offset, u64 len) override;
+    u64 read(void* dst, u64 n) override { return read(dst, n, n); }
+    using Stream::readInto;
+
+    // MD5 of the whole file, read in 1 MiB chunks; the position is kept.
+    void md5(u8* digest);
+
+private:
+    bool canRead() const { return file && (mode == ModeRead || mode == ModeReadWrite); }
+    bool canWrite() const { return file && mode >= ModeWrite && mode <= ModeReadWrite; }
+    u64 readLittleEndian(u32 n);
+};
+
+// The whole file in a new array; null when it is not a regular file, is 4 GiB or more, or
+// cannot be read completely.
+ByteArray* readWholeFile(const String& path);
+// Creates every directory of the path in turn, the last component included.
+bool createPath(const String& path);
