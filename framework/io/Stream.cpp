@@ -41,3 +41,14 @@ bool Stream::find(const u8* pattern, u32 len)
     seek(start + candidates);
     return false;
 }
+
+bool Stream::unget(ByteSource& source)
+{
+    u64 pos = source.tell();
+    if (pos == 0) {
+        source.seek(0);
+        return false;
+    }
+    source.seek(pos - 1);
+    return true;
+}

@@ -2,6 +2,7 @@
 #include "framework/core/ByteArray.h"
 #include "framework/core/Types.h"
 #include "framework/io/ByteSource.h"
+#include "framework/io/TextReader.h"
 
 // Little-endian binary reading: the face archive handlers and converters read headers through.
 class DataReader
@@ -22,11 +23,12 @@ public:
     virtual u64 read(void* dst, u64 n) = 0;
 };
 
-// A random-access reader that is at once a byte source (for the text reader) and a data reader.
-class Stream : public ByteSource, public DataReader
+// A random-access reader that is at once a text reader (over its own bytes), a byte source and a
+// little-endian data reader.
+class Stream : public TextReader, public ByteSource, public DataReader
 {
 public:
-    Stream() = default;
+    Stream() : TextReader(static_cast<ByteSource*>(this)) {}
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
     ~Stream() override = default;
@@ -55,5 +57,6 @@ public:
     using DataReader::readInto;
     // As much of the rest as fits in dst, from dst's start; returns the count read.
     u64 readInto(ByteArray& dst);
-    static bool unget(ByteSource& source) { return source.unget(); }
+    // One byte back, so a reader can push back the byte it just took; false at position 0.
+    static bool unget(ByteSource& source);
 };

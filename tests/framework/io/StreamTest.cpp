@@ -234,3 +234,22 @@ TEST(Stream, CloneKeepsPositionAndDeletesThroughAnyFace)
     ByteSource* source = s.clone();
     memDelete(source);
 }
+
+TEST(Stream, ReadsAsText)
+{
+    const char text[] = "  alpha\tbeta\r\n\"gamma delta\" 12\n";
+    MemoryStream s(reinterpret_cast<const u8*>(text), u32(strlen(text)));
+    String word;
+    std::vector<std::string> words;
+    while (s.readToken(&word))
+        words.push_back(word.c_str());
+    EXPECT_EQ(words, (std::vector<std::string>{"alpha", "beta", "\"gamma", "delta\"", "12"}));
+    EXPECT_EQ(s.sourceLine, 3u);
+    EXPECT_TRUE(s.atEnd());
+
+    // The tokenizer reads through the stream's own position.
+    s.seek(2);
+    EXPECT_STREQ(s.readWord().c_str(), "alpha");
+    EXPECT_EQ(s.tell(), 8u);
+    EXPECT_EQ(s.readU8(), 'b');
+}
