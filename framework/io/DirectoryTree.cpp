@@ -1,0 +1,178 @@
+#include "framework/io/DirectoryTree.h"
+#include "framework/platform/Directory.h"
+
+#include <cstring>
+
+SkipVcsFilter SkipVcsFilter::instance;
+
+bool DirectoryFilter::enterDirectory(u32, u32)
+{
+    return true;
+}
+
+bool SkipVcsFilter::accept(const String&, const String& name, bool isDirectory)
+{
+    if (!isDirectory)
+        return true;
+    return !(name.equals(".svn") || name.equals(".vs") || name.equals("QX_DEBUG"));
+}
+
+namespace
+{
+// A directory being read: the walk keeps these on a heap stack rather than recursing, so a
+// deep tree cannot exhaust a thread's stack.
+struct ScanFrame
+{
+    DirectoryTree* node = nullptr;
+    String directory;
+    PtrArray<DirectoryEntry> entries{true};
+    u32 next = 0;
+    u32 existingChildren = 0; // children the node had before this scan
+};
+
+void openFrame(PtrArray<ScanFrame>& stack, DirectoryTree* node, const String& directory, const char* openPath,
+               u32 depth, DirectoryFilter* filter, bool followLink)
+{
+    if (filter && !filter->enterDirectory(node->level, depth))
+        return;
+    ScanFrame* frame = memNew<ScanFrame>();
+    if (!frame)
+        return;
+    frame->node = node;
+    frame->directory = directory;
+    frame->existingChildren = node->directories.count;
+    listDirectory(openPath, followLink, frame->entries);
+    if (!stack.push(frame))
+        memDelete(frame);
+}
+}
+
+DirectoryTree::DirectoryTree() = default;
+
+DirectoryTree::~DirectoryTree()
+{
+    destroy();
+}
+
+DirectoryTree* DirectoryTree::createAndScan(const String& path)
+{
+    DirectoryTree* root = memNew<DirectoryTree>();
+    if (root)
+        root->scan(path, 0, &SkipVcsFilter::instance);
+    return root;
+}
+
+void DirectoryTree::scan(const String& path, u32 depth, DirectoryFilter* filter)
+{
+    String directory(path);
+    directory.replaceChar('\\', '/');
+    bool rooted = directory.length > 0 && directory[0] == '/';
+    if (directory.length > 0 && directory[directory.length - 1] == '/')
+        directory.keepRange(0, directory.length - 1);
+    // "/" keeps meaning the file system's root once its slash is gone.
+    const char* openPath = directory.isEmpty() && rooted ? "/" : directory.c_str();
+
+    PtrArray<ScanFrame> stack(true);
+    openFrame(stack, this, directory, openPath, depth, filter, true);
+    while (stack.count) {
+        ScanFrame* frame = stack.items[stack.count - 1];
+        if (frame->next >= frame->entries.count) {
+            stack.items[--stack.count] = nullptr;
+            memDelete(frame);
+            continue;
+        }
+        const DirectoryEntry* entry = frame->entries.items[frame->next++];
+        String entryName(entry->name, entry->length);
+        if (filter && !filter->accept(frame->directory, entryName, entry->isDirectory))
+            continue;
+        String fullPath(frame->directory);
+        fullPath.append("/", 1);
+        fullPath.append(entry->name, entry->length);
+        if (!entry->isDirectory) {
+            frame->node->addFile(fullPath);
+            continue;
+        }
+        DirectoryTree* node = frame->node;
+        DirectoryTree* child = node->findChild(entry->name, entry->length, frame->existingChildren);
+        if (!child) {
+            child = memNew<DirectoryTree>();
+            if (!child)
+                continue;
+            child->name = entryName;
+            child->level = node->level + 1;
+            if (!node->directories.push(child)) {
+                memDelete(child);
+                continue;
+            }
+        }
+        openFrame(stack, child, fullPath, fullPath.c_str(), 1, filter, false);
+    }
+}
+
+bool DirectoryTree::addFile(const String& fullPath)
+{
+    StringPair* pair = memNew<StringPair>();
+    if (!pair)
+        return true;
+    pair->path = fullPath;
+    pair->path.replaceChar('\\', '/');
+    i64 slash = pair->path.lastIndexOf('/');
+    pair->name = slash < 0 ? pair->path : pair->path.from(u64(slash) + 1);
+    if (!files.push(pair))
+        memDelete(pair);
+    return true;
+}
+
+DirectoryTree* DirectoryTree::findChild(const char* childName, u64 length, u32 limit) const
+{
+    for (u32 i = 0; i < limit && i < directories.count; i++) {
+        const String& n = directories.items[i]->name;
+        if (n.length == length && (length == 0 || memcmp(n.data, childName, length) == 0))
+            return directories.items[i];
+    }
+    return nullptr;
+}
+
+DirectoryTree* DirectoryTree::addPath(const String& pathName)
+{
+    i64 slash = pathName.lastIndexOf('/');
+    String childName = slash < 0 ? pathName : pathName.from(u64(slash) + 1);
+    if (DirectoryTree* found = findChild(childName.c_str(), childName.length, directories.count))
+        return found;
+    DirectoryTree* child = memNew<DirectoryTree>();
+    if (!child)
+        return nullptr;
+    child->name = childName;
+    child->level = level + 1;
+    if (!directories.push(child)) {
+        memDelete(child);
+        return nullptr;
+    }
+    return child;
+}
+
+void DirectoryTree::destroy()
+{
+    files.clear();
+    files.destroy();
+    // Children are taken apart from a heap list, never by recursion: a tree as deep as the
+    // file system allows must not exhaust the stack.
+    PtrArray<DirectoryTree> pending;
+    for (u32 i = 0; i < directories.count; i++) {
+        if (!pending.push(directories.items[i]))
+            memDelete(directories.items[i]);
+    }
+    directories.reset();
+    directories.destroy();
+    while (pending.count) {
+        DirectoryTree* node = pending.items[--pending.count];
+        pending.items[pending.count] = nullptr;
+        for (u32 i = 0; i < node->directories.count; i++) {
+            if (!pending.push(node->directories.items[i]))
+                memDelete(node->directories.items[i]);
+        }
+        node->directories.reset();
+        memDelete(node);
+    }
+    name.free();
+}

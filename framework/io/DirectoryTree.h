@@ -1,0 +1,62 @@
+#pragma once
+#include "framework/core/PtrArray.h"
+#include "framework/core/String.h"
+#include "framework/core/Types.h"
+
+// One file met by a scan: its name alone and the full path as the scan built it ("/" separators).
+struct StringPair
+{
+    String name;
+    String path;
+};
+
+// Decides which entries a scan keeps and which directories it reads.
+class DirectoryFilter
+{
+public:
+    virtual ~DirectoryFilter() = default;
+    // False drops the entry (for a directory, everything below it too).
+    virtual bool accept(const String& directoryPath, const String& name, bool isDirectory) = 0;
+    // Asked before a directory is read; false leaves its node empty.
+    virtual bool enterDirectory(u32 level, u32 depth);
+};
+
+// Keeps every file and every directory except ".svn", ".vs" and "QX_DEBUG" (exact names).
+class SkipVcsFilter : public DirectoryFilter
+{
+public:
+    bool accept(const String& directoryPath, const String& name, bool isDirectory) override;
+    static SkipVcsFilter instance;
+};
+
+// A directory of the host file system read into memory. Entries are regular files and
+// directories only (links are never followed), each list in NTFS name order.
+class DirectoryTree
+{
+public:
+    String name; // empty for the root
+    PtrArray<DirectoryTree> directories;
+    PtrArray<StringPair> files;
+    u32 level = 0;
+
+    DirectoryTree();
+    DirectoryTree(const DirectoryTree&) = delete;
+    DirectoryTree& operator=(const DirectoryTree&) = delete;
+    ~DirectoryTree();
+
+    // A new root scanned from `path` with the default filter; the caller deletes it (memDelete).
+    static DirectoryTree* createAndScan(const String& path);
+
+    // Fills this node from the directory `path`. A missing or unreadable directory gives no
+    // entries and no message. A trailing "/" or "\" on the path is accepted.
+    void scan(const String& path, u32 depth, DirectoryFilter* filter);
+    // Appends a file entry for `fullPath` ('\' read as '/'); always true.
+    bool addFile(const String& fullPath);
+    // The child named after the last "/" of `name`, appended when there is none yet.
+    DirectoryTree* addPath(const String& name);
+    // Frees both lists and everything below them, then the name.
+    void destroy();
+
+private:
+    DirectoryTree* findChild(const char* childName, u64 length, u32 limit) const;
+};

@@ -1,0 +1,97 @@
+#include "framework/platform/Directory.h"
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+u8 upperByte(char c)
+{
+    u8 b = static_cast<u8>(c);
+    return (b >= 'a' && b <= 'z') ? u8(b - ('a' - 'A')) : b;
+}
+
+bool isDotName(const char* name)
+{
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+// The entry's kind without following a link; 0 for anything but a file or a directory.
+unsigned char entryKind(int dirFd, const struct dirent* e)
+{
+    if (e->d_type == DT_REG || e->d_type == DT_DIR)
+        return e->d_type;
+    if (e->d_type != DT_UNKNOWN)
+        return 0;
+    struct stat st;
+    if (fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return 0;
+    if (S_ISREG(st.st_mode))
+        return DT_REG;
+    if (S_ISDIR(st.st_mode))
+        return DT_DIR;
+    return 0;
+}
+}
+
+int compareDirectoryNames(const char* a, u64 aLength, const char* b, u64 bLength)
+{
+    u64 n = std::min(aLength, bLength);
+    for (u64 i = 0; i < n; i++) {
+        u8 ua = upperByte(a[i]);
+        u8 ub = upperByte(b[i]);
+        if (ua != ub)
+            return ua < ub ? -1 : 1;
+    }
+    if (aLength != bLength)
+        return aLength < bLength ? -1 : 1;
+    int c = memcmp(a, b, n);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out)
+{
+    if (!path || !path[0])
+        return false;
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+    int fd = open(path, flags);
+    if (fd < 0)
+        return false;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return false;
+    }
+    u32 first = out.count;
+    while (const struct dirent* e = readdir(dir)) {
+        if (isDotName(e->d_name))
+            continue;
+        unsigned char kind = entryKind(dirfd(dir), e);
+        if (!kind)
+            continue;
+        DirectoryEntry* entry = memNew<DirectoryEntry>();
+        if (!entry)
+            break;
+        entry->length = strlen(e->d_name);
+        entry->name = static_cast<char*>(memAlloc(entry->length + 1));
+        if (!entry->name) {
+            memDelete(entry);
+            break;
+        }
+        memcpy(entry->name, e->d_name, entry->length + 1);
+        entry->isDirectory = kind == DT_DIR;
+        if (!out.push(entry)) {
+            memDelete(entry);
+            break;
+        }
+    }
+    closedir(dir);
+    std::sort(out.items + first, out.items + out.count, [](const DirectoryEntry* a, const DirectoryEntry* b) {
+        return compareDirectoryNames(a->name, a->length, b->name, b->length) < 0;
+    });
+    return true;
+}

@@ -1,0 +1,26 @@
+#pragma once
+#include "framework/core/PtrArray.h"
+#include "framework/core/Types.h"
+
+// One entry of a directory listing: a regular file or a directory, never anything else.
+struct DirectoryEntry
+{
+    char* name = nullptr; // zero-terminated, on the tracked heap
+    u64 length = 0;
+    bool isDirectory = false;
+
+    DirectoryEntry() = default;
+    DirectoryEntry(const DirectoryEntry&) = delete;
+    DirectoryEntry& operator=(const DirectoryEntry&) = delete;
+    ~DirectoryEntry() { memFree(name); }
+};
+
+// Appends the regular files and directories of `path` to `out` (an owning array), sorted with
+// compareDirectoryNames; "." and ".." are left out. Symbolic links, devices, FIFOs and sockets
+// are not listed, so a walk built on this never follows a link. With followLink clear, `path`
+// itself is refused when it is a symbolic link. False when the directory cannot be opened.
+bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out);
+
+// NTFS order: by the ASCII upper-cased bytes, then by the bytes themselves (repacking new
+// files onto an archive depends on meeting them in the order Windows lists them).
+int compareDirectoryNames(const char* a, u64 aLength, const char* b, u64 bLength);

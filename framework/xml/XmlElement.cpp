@@ -1,0 +1,368 @@
+#include "framework/xml/XmlElement.h"
+#include "framework/log/Log.h"
+#include "framework/xml/XmlTokenizer.h"
+
+#include <cstring>
+#include <utility>
+
+namespace
+{
+const char* const CHANNEL = "XML";
+
+bool endOfElementData(const XmlElement& element)
+{
+    logError(CHANNEL, "Unexpected end of data while parsing element '%s'!", element.name.c_str());
+    return false;
+}
+
+void appendIndent(String& out, u32 depth)
+{
+    static const char blanks[] = "                                                                ";
+    while (depth > 0) {
+        u32 n = depth < sizeof(blanks) - 1 ? depth : u32(sizeof(blanks) - 1);
+        out.append(blanks, n);
+        depth -= n;
+    }
+}
+
+// The line of the first 0 byte at or after `from`, or 0 when there is none.
+u32 lineOfNul(const char* text, u64 length, u64 from, u32 line)
+{
+    const void* nul = from < length ? memchr(text + from, 0, length - from) : nullptr;
+    if (!nul)
+        return 0;
+    for (const char* p = text + from; p < static_cast<const char*>(nul); p++) {
+        if (*p == '\n')
+            line++;
+    }
+    return line;
+}
+
+bool refuseNul(u32 line)
+{
+    logError(CHANNEL, "Unexpected NUL byte in XML text! (Line %u)", line);
+    return false;
+}
+}
+
+XmlElement::XmlElement(const String& elementName) : name(elementName)
+{
+}
+
+XmlElement::~XmlElement()
+{
+    if (!children.count)
+        return;
+    // Descendants are released from a heap list, so a tree of any depth is freed without
+    // recursion.
+    PtrArray<XmlElement> pending;
+    for (XmlElement* child : children) {
+        if (!pending.push(child))
+            memDelete(child);
+    }
+    children.reset();
+    while (pending.count) {
+        XmlElement* element = pending.items[--pending.count];
+        pending.items[pending.count] = nullptr;
+        for (XmlElement* child : element->children) {
+            if (!pending.push(child))
+                memDelete(child);
+        }
+        element->children.reset();
+        memDelete(element);
+    }
+}
+
+XmlElement* XmlElement::addChild(const String& childName)
+{
+    XmlElement* child = memNew<XmlElement>(childName);
+    if (child && !children.push(child)) {
+        memDelete(child);
+        return nullptr;
+    }
+    return child;
+}
+
+XmlAttribute* XmlElement::addAttribute(const String& attributeName, const String& attributeValue)
+{
+    XmlAttribute* attribute = memNew<XmlAttribute>();
+    if (!attribute)
+        return nullptr;
+    attribute->name = attributeName;
+    attribute->value = attributeValue;
+    return attachAttribute(attribute);
+}
+
+XmlAttribute* XmlElement::addEmptyAttribute(const String& attributeName)
+{
+    return addAttribute(attributeName, String());
+}
+
+XmlAttribute* XmlElement::attachAttribute(XmlAttribute* attribute)
+{
+    if (!attribute)
+        return nullptr;
+    for (const XmlAttribute* a : attributes) {
+        if (a->name.equals(attribute->name)) {
+            logError(CHANNEL, "Element already has a value for attribute '%s'!", attribute->name.c_str());
+            memDelete(attribute);
+            return nullptr;
+        }
+    }
+    if (!attributes.push(attribute)) {
+        memDelete(attribute);
+        return nullptr;
+    }
+    return attribute;
+}
+
+bool XmlElement::getAttribute(const String& attributeName, String& out) const
+{
+    for (const XmlAttribute* a : attributes) {
+        if (a->name.equals(attributeName)) {
+            out = a->value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool XmlElement::write(String& out, u32 depth) const
+{
+    if (depth >= XML_MAX_DEPTH) {
+        logError(CHANNEL, "Element '%s' is nested more than %u levels deep!", name.c_str(), XML_MAX_DEPTH);
+        return false;
+    }
+    appendIndent(out, depth);
+    out.append("<", 1);
+    out.append(name);
+    for (const XmlAttribute* a : attributes) {
+        out.append(" ", 1);
+        out.append(a->name);
+        out.append("=\"", 2);
+        out.append(a->value);
+        out.append("\"", 1);
+    }
+    if (children.count) {
+        out.append(">\n", 2);
+        for (const XmlElement* child : children) {
+            if (!child->write(out, depth + 1))
+                return false;
+        }
+    } else if (value.isEmpty()) {
+        // A declaration such as '?xml' closes the way it opened.
+        if (name[0] == '?')
+            out.append("?>\n", 3);
+        else
+            out.append("/>\n", 3);
+        return true;
+    } else {
+        out.append(">\n", 2);
+        appendIndent(out, depth + 1);
+        out.append(value);
+        out.append("\n", 1);
+    }
+    appendIndent(out, depth);
+    out.append("</", 2);
+    out.append(name);
+    out.append(">\n", 2);
+    return true;
+}
+
+bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth)
+{
+    if (!tokenizer.hasMore())
+        return endOfElementData(*this);
+
+    bool noBody = false;
+    for (;;) {
+        const String& token = tokenizer.next();
+        if (token[0] == '>') {
+            if (noBody)
+                return true;
+            break;
+        }
+        if (token[0] == '/' || token[0] == '?') {
+            noBody = true;
+        } else {
+            XmlAttribute* attribute = memNew<XmlAttribute>();
+            if (!attribute)
+                return false;
+            attribute->name = token;
+            const char* attributeName = attribute->name.c_str();
+            bool ok = false;
+            if (!tokenizer.hasMore())
+                logError(CHANNEL, "Unexpected end of data while parsing attribute '%s'!", attributeName);
+            else if (tokenizer.next()[0] != '=')
+                logError(CHANNEL, "Expected assignment for attribute '%s'! (Line %u)", attributeName, tokenizer.line);
+            else if (!tokenizer.hasMore())
+                logError(CHANNEL, "Unexpected end of data while parsing attribute '%s'!", attributeName);
+            else if (tokenizer.next()[0] != '"')
+                logError(CHANNEL, "Expected quoted value for attribute '%s'! (Line %u)", attributeName, tokenizer.line);
+            else
+                ok = true;
+            if (!ok) {
+                memDelete(attribute);
+                return false;
+            }
+            attribute->value = tokenizer.token;
+            attribute->value.unquote();
+            // Duplicates are kept as read; getAttribute answers with the first.
+            if (!attributes.push(attribute)) {
+                memDelete(attribute);
+                return false;
+            }
+        }
+        if (!tokenizer.hasMore())
+            return endOfElementData(*this);
+    }
+
+    for (;;) {
+        const String& token = tokenizer.next();
+        if (token.equals("<")) {
+            if (!tokenizer.hasMore())
+                return endOfElementData(*this);
+            const String& childName = tokenizer.next();
+            if (childName[0] == '/') {
+                if (!tokenizer.hasMore())
+                    return endOfElementData(*this);
+                break;
+            }
+            if (depth + 1 >= XML_MAX_DEPTH) {
+                logError(CHANNEL, "Element '%s' is nested more than %u levels deep! (Line %u)", childName.c_str(),
+                         XML_MAX_DEPTH, tokenizer.line);
+                return false;
+            }
+            XmlElement* child = memNew<XmlElement>(childName);
+            if (!child)
+                return false;
+            if (!child->parse(tokenizer, depth + 1)) {
+                memDelete(child);
+                return false;
+            }
+            if (!children.push(child)) {
+                memDelete(child);
+                return false;
+            }
+        } else {
+            if (!value.isEmpty()) {
+                logError(CHANNEL, "Parsing content error in element '%s'! (Line %u)", name.c_str(), tokenizer.line);
+                return false;
+            }
+            value = token;
+        }
+        if (!tokenizer.hasMore())
+            return endOfElementData(*this);
+    }
+
+    const String& closing = tokenizer.next();
+    if (!closing.equals(name)) {
+        logError(CHANNEL, "Invalid closing tag '%s' in element '%s'! (Line %u)", closing.c_str(), name.c_str(),
+                 tokenizer.line);
+        return false;
+    }
+    if (!tokenizer.hasMore())
+        return endOfElementData(*this);
+    if (tokenizer.next()[0] != '>') {
+        logError(CHANNEL, "Expected final closing '>' in element '%s'! (Line %u)", name.c_str(), tokenizer.line);
+        return false;
+    }
+    return true;
+}
+
+bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer)
+{
+    // A 0 byte would otherwise end the text early and pass off a cut document as whole.
+    if (u32 line = lineOfNul(tokenizer.text.data, tokenizer.text.length, tokenizer.position, tokenizer.line))
+        return refuseNul(line);
+    bool expectName = false;
+    while (tokenizer.hasMore()) {
+        const String& token = tokenizer.next();
+        if (token.isEmpty())
+            continue;
+        if (expectName) {
+            expectName = false;
+            XmlElement* element = memNew<XmlElement>(token);
+            if (!element)
+                return false;
+            if (!element->parse(tokenizer, 0)) {
+                memDelete(element);
+                return false;
+            }
+            if (!list.push(element)) {
+                memDelete(element);
+                return false;
+            }
+            continue;
+        }
+        if (token[0] != '<') {
+            logError(CHANNEL, "Found '%s' instead of next tag! (Line %u)", token.c_str(), tokenizer.line);
+            return false;
+        }
+        expectName = true;
+    }
+    // A document that stops right after a '<' is cut short, not complete.
+    if (expectName) {
+        logError(CHANNEL, "Unexpected end of data after '<'! (Line %u)", tokenizer.line);
+        return false;
+    }
+    return true;
+}
+
+PtrArray<XmlElement>* parseXml(const ByteArray& data)
+{
+    const char* bytes = reinterpret_cast<const char*>(data.data);
+    if (u32 line = lineOfNul(bytes, bytes ? data.count : 0, 0, 1)) {
+        refuseNul(line);
+        return nullptr;
+    }
+    PtrArray<XmlElement>* list = memNew<PtrArray<XmlElement>>(true);
+    if (!list)
+        return nullptr;
+    XmlTokenizer tokenizer(String(data.data, data.count));
+    if (!parseXmlElements(*list, tokenizer)) {
+        memDelete(list);
+        return nullptr;
+    }
+    return list;
+}
+
+String writeXml(const PtrArray<XmlElement>& list, bool* ok)
+{
+    String out(u64(4096));
+    bool written = true;
+    for (const XmlElement* element : list) {
+        if (!element->write(out, 0)) {
+            written = false;
+            out.keepRange(0, 0);
+            break;
+        }
+    }
+    if (ok)
+        *ok = written;
+    return out;
+}
+
+XmlElement* addXmlElement(PtrArray<XmlElement>& list, const String& name)
+{
+    XmlElement* element = memNew<XmlElement>(name);
+    if (element && !list.push(element)) {
+        memDelete(element);
+        return nullptr;
+    }
+    return element;
+}
+
+void deleteXmlElements(PtrArray<XmlElement>& list)
+{
+    for (XmlElement* element : list)
+        memDelete(element);
+    list.reset();
+}
+
+void destroyXmlElements(PtrArray<XmlElement>& list)
+{
+    if (list.count)
+        deleteXmlElements(list);
+    list.destroy();
+}
