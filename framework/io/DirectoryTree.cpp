@@ -5,11 +5,6 @@
 
 SkipVcsFilter SkipVcsFilter::instance;
 
-bool DirectoryFilter::enterDirectory(u32, u32)
-{
-    return true;
-}
-
 bool SkipVcsFilter::accept(const String&, const String& name, bool isDirectory)
 {
     if (!isDirectory)
