@@ -250,7 +250,7 @@ TEST(FileStream, Md5MatchesMd5sum)
     // Around the 1 MiB chunk size, and 3 MiB + 1.
     const u32 lengths[] = {0, 1, 1048575, 1048576, 1048577, 3 * 1048576 + 1};
     for (u32 n : lengths) {
-        std::string name = dir.file("h" + std::to_string(n));
+        std::string name = dir.file(std::to_string(n) + ".bin");
         writeFile(name, randomBytes(n, n ^ 0x5a5a));
         FileStream* s = FileStream::openRead(name.c_str());
         ASSERT_NE(s, nullptr);
