@@ -1,0 +1,87 @@
+#include "tool/containers/Container.h"
+#include "tool/ToolOptions.h"
+
+#include <cstdio>
+
+namespace
+{
+ToolOptions defaultOptions;
+ToolOptions* currentOptions = &defaultOptions;
+bool failureNoted = false;
+}
+
+void noteToolFailure()
+{
+    failureNoted = true;
+}
+
+bool toolFailureNoted()
+{
+    return failureNoted;
+}
+
+void clearToolFailure()
+{
+    failureNoted = false;
+}
+
+ToolOptions& toolOptions()
+{
+    return *currentOptions;
+}
+
+void setToolOptions(ToolOptions* options)
+{
+    currentOptions = options ? options : &defaultOptions;
+}
+
+Container::Container(const String& p, const String& second, u8 type) : path(p), secondPath(second), typeCode(type)
+{
+    i64 dot = path.lastIndexOf('.');
+    if (dot >= 0)
+        extension = path.from(u64(dot) + 1);
+}
+
+String Container::getExtension() const
+{
+    return extension;
+}
+
+Container::~Container() = default;
+
+const String& Container::matchName() const
+{
+    if (toolOptions().noConvert)
+        return path;
+    return secondPath.isEmpty() ? path : secondPath;
+}
+
+void deleteContainer(Container* c)
+{
+    memDelete(c);
+}
+
+void printIndent(u32 indent)
+{
+    for (u32 i = 0; i < indent; i++)
+        putchar(' ');
+}
+
+void printMarker(char c, u32 level)
+{
+    putchar(' ');
+    putchar(c);
+    putchar(c);
+    for (u32 i = 0; i < level; i++)
+        putchar(c);
+}
+
+u64 peekDigest(Md5& context)
+{
+    u8 digest[16];
+    context.final(digest);
+    u64 v = 0;
+    for (int i = 7; i >= 0; i--)
+        v = (v << 8) | digest[i];
+    return v;
+}

@@ -1,0 +1,65 @@
+#pragma once
+#include "framework/core/ByteArray.h"
+#include "framework/core/String.h"
+#include "framework/io/Md5.h"
+
+enum ContainerType : u8
+{
+    CONTAINER_TRE = 0,
+    CONTAINER_PAK = 1,
+    CONTAINER_XTRE = 2,
+    CONTAINER_CRCTRE = 3,
+    CONTAINER_VOC = 4,
+    CONTAINER_IFF = 5,
+    CONTAINER_PFC = 8,
+};
+
+// Called once per leaf entry written by serialise.
+typedef void (*ProgressFunction)(u32 depth);
+
+// Every file the tool understands, archive or convertible document.
+class Container
+{
+public:
+    String path;       // archive path at top level, the entry's stored name when nested
+    String secondPath; // companion name of documents (".xml", ".wav"); empty for archives
+    String extension;  // text after the last '.' of path
+    u8 typeCode;
+
+    Container(const String& path, const String& secondPath, u8 typeCode);
+
+    virtual String getExtension() const;
+    virtual ~Container();
+    virtual ByteArray* serialise(ProgressFunction progress, u32 depth) = 0;
+    virtual void list(u32 indent) = 0;
+    virtual u32 extract(const String& directory, u32 indent) = 0;
+    virtual bool repack(const String& directory, const String& subPath, u32 indent) = 0;
+    virtual u32 fileCount() = 0;
+    virtual void hashContents(Md5& context, u32 indent) = 0;
+
+    Container(const Container&) = delete;
+    Container& operator=(const Container&) = delete;
+
+    // The name a nested container is matched by on repack: its own name with noConvert,
+    // otherwise its converted name when it has one.
+    const String& matchName() const;
+};
+
+void deleteContainer(Container* c);
+
+// Containers print their own error lines; this records that the run as a whole failed, so the
+// process can say so with its exit status.
+void noteToolFailure();
+bool toolFailureNoted();
+void clearToolFailure();
+
+// Shared line helpers.
+void printIndent(u32 indent);
+// " >>" or " <<" followed by one '>' or '<' per level.
+void printMarker(char c, u32 level);
+// The first 8 bytes of the live context's digest, read little-endian (the hash lines).
+u64 peekDigest(Md5& context);
+inline const char* plural(u64 n)
+{
+    return n == 1 ? "" : "s";
+}

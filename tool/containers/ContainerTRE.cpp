@@ -1,0 +1,480 @@
+#include "tool/containers/ContainerTRE.h"
+#include "framework/core/ByteBuffer.h"
+#include "framework/io/DirectoryTree.h"
+#include "framework/io/Files.h"
+#include "framework/io/MemoryStream.h"
+#include "tool/ToolOptions.h"
+#include "tool/containers/Driver.h"
+#include "tool/containers/EntryPath.h"
+#include "tool/containers/RadixSorter.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+constexpr u32 TRE_ENTRY_SIZE = 74;
+constexpr u32 TRE_MAX_FILES = 4096;
+
+u32 keyOf(const TreEntry* e)
+{
+    return e->sortFlag ? e->index : e->offset;
+}
+
+// Orders entries by offset (sortFlag clear) or by index (set); stable.
+void sortEntries(PtrArray<TreEntry>& entries, u8 sortFlag)
+{
+    for (u32 i = 0; i < entries.count; i++)
+        entries[i]->sortFlag = sortFlag;
+    RadixSorter sorter(entries.count);
+    TreEntry** sorted = sorter.sortAs<TreEntry>(entries.items, entries.count, keyOf);
+    if (sorted && entries.count)
+        memcpy(entries.items, sorted, sizeof(TreEntry*) * entries.count);
+}
+
+// Path on disk of an entry below the directory; never leaves it.
+String entryDiskPath(const String& directory, const TreEntry& e)
+{
+    return joinPath(directory, safeEntryPath(mapTrePath(e.name), e.index));
+}
+
+String entryRelativePath(const TreEntry& e)
+{
+    return safeEntryPath(mapTrePath(e.name), e.index);
+}
+
+String nestedRelativePath(const TreEntry& e)
+{
+    return safeEntryPath(mapTrePath(e.nested->matchName()), e.index);
+}
+
+// The directory part of a path (cut at its last '/'); empty when it has none.
+String directoryPart(const String& path)
+{
+    i64 slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(u64(slash)) : String();
+}
+}
+
+TreEntry::~TreEntry()
+{
+    deleteByteArray(data);
+    deleteContainer(nested);
+}
+
+ContainerTRE::ContainerTRE(const String& name) : Container(name, String(), CONTAINER_TRE)
+{
+}
+
+ContainerTRE::~ContainerTRE()
+{
+    deleteByteArray(gap);
+}
+
+String mapTrePath(const String& storedName)
+{
+    String s(storedName);
+    s.replaceChar('\\', '/');
+    for (const char* pattern : {"../", "./"}) {
+        i64 at;
+        while ((at = s.indexOf(pattern)) >= 0) {
+            String rest = s.from(u64(at) + strlen(pattern));
+            s = s.left(u64(at)) + rest;
+        }
+    }
+    i64 colon = s.indexOf(':');
+    if (colon >= 0)
+        s = s.from(u64(colon) + 1);
+    if (toolOptions().verbosity >= 5)
+        printf("'%s' -> '%s'\n", storedName.c_str(), s.c_str());
+    return s;
+}
+
+void reportUnsupportedTre(const ByteArray& bytes)
+{
+    if (hasMagic(bytes, "SKNK"))
+        printf("ERROR: This is a SKNK TRE file. Not (yet) supported!\n");
+    else
+        printf("ERROR: This is an unrecognised / unsupported TRE format!\n");
+}
+
+bool ContainerTRE::probe(const String& name, const ByteArray& bytes)
+{
+    if (!name.endsWithNoCase(".TRE") && !name.endsWithNoCase(".DAT"))
+        return false;
+    MemoryStream s(bytes);
+    u32 w[4];
+    for (u32& v : w)
+        v = readU32IfAvailable(s);
+    if (hasMagic(bytes, "SKNK") || hasMagic(bytes, "XTRE"))
+        return false;
+    if (w[1] < 2 && w[2] == 0 && w[3] == 0)
+        return false;
+    if (w[0] > TRE_MAX_FILES)
+        return false;
+    return bytes.count >= 8 && w[1] >= 8 && w[1] < bytes.count;
+}
+
+Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    const u64 fileSize = bytes.count;
+    MemoryStream s(bytes);
+    if (verbosity >= 1)
+        printf("File size: %u\nReading header...\n", bytes.count);
+    u32 fileCount = readU32IfAvailable(s);
+    u32 headerSize = readU32IfAvailable(s);
+    if (verbosity >= 2)
+        printf(" -> Header size: %u\n", headerSize);
+    if (verbosity >= 1)
+        printf(" -> Number of files: %u\n", fileCount);
+    if (headerSize < 8 || fileCount > TRE_MAX_FILES || headerSize >= fileSize) {
+        printf("ERROR: This doesn't seem to be a valid TRE file!\n");
+        return nullptr;
+    }
+    ContainerTRE* tre = memNew<ContainerTRE>(name);
+    if (verbosity >= 1)
+        printf("Reading Table of Contents...\n");
+    u64 lowest = fileSize;
+    u32 lowestIndex = 0;
+    String lowestName;
+    for (u32 i = 0; i < fileCount; i++) {
+        u8 flag = s.readU8IfAvailable();
+        char raw[66] = {};
+        u64 nameBytes = s.bytesLeft() < 65 ? s.bytesLeft() : 65;
+        s.read(raw, nameBytes);
+        bool haveOffset = s.bytesLeft() >= 4;
+        u32 offset = readU32IfAvailable(s);
+        u32 size = readU32IfAvailable(s);
+        // An empty last entry sits exactly at the end of the file; the writer produces those.
+        if (flag != 1 || !haveOffset || offset < headerSize || offset > fileSize || size >= fileSize) {
+            printf("ERROR: Bad file entry!\n");
+            deleteContainer(tre);
+            return nullptr;
+        }
+        TreEntry* e = memNew<TreEntry>();
+        memcpy(e->storedName, raw, 65);
+        e->name = String(raw, 65);
+        e->index = i;
+        e->offset = offset;
+        e->size = size;
+        if (verbosity >= 3)
+            printf(" -> 0x%08X %s (%u bytes)\n", offset, e->name.c_str(), size);
+        tre->entries.push(e);
+        if (offset < lowest) {
+            lowest = offset;
+            lowestIndex = i;
+            lowestName = e->name;
+        }
+    }
+    const u64 tocEnd = s.tell();
+    if (verbosity >= 3) {
+        printf(" -> End of TOC: %u\n", u32(tocEnd));
+        printf(" -> First file: offset %u, index %u, '%s'\n", u32(lowest), lowestIndex, lowestName.c_str());
+    }
+    // Data that starts inside the table leaves no room for a gap.
+    u64 gapLength = lowest > tocEnd ? lowest - tocEnd : 0;
+    if (gapLength) {
+        if (verbosity >= 3)
+            printf(" -> Post-TOC \"gap\" data: %u bytes\n", u32(gapLength));
+        tre->gap = memNew<ByteArray>(u32(gapLength));
+        memset(tre->gap->data, 0, size_t(gapLength));
+        memcpy(tre->gap->data, bytes.data + tocEnd, size_t(gapLength));
+    } else if (verbosity >= 4) {
+        printf(" -> No gap!\n");
+    }
+    if (tre->entries.count == 0) {
+        deleteContainer(tre);
+        return nullptr;
+    }
+    printf("Reading files...\n");
+    for (u32 i = 0; i < tre->entries.count; i++) {
+        TreEntry* e = tre->entries[i];
+        if (verbosity >= 1)
+            printf(" >> %s\n", e->name.c_str());
+        if (u64(e->offset) + e->size > fileSize) {
+            printf("ERROR: Read failure! (%u bytes @ 0x%X)\n", e->size, e->offset);
+            deleteContainer(tre);
+            return nullptr;
+        }
+        e->data = memNew<ByteArray>(bytes.data + e->offset, e->size);
+        NestingScope scope;
+        e->nested = detectContainer(e->name, *e->data);
+    }
+    sortEntries(tre->entries, 0);
+    bool reported = false;
+    for (u32 i = 0; i < tre->entries.count; i++) {
+        const TreEntry* e = tre->entries[i];
+        u64 end = u64(e->offset) + e->dataSize();
+        u64 next = i + 1 < tre->entries.count ? tre->entries[i + 1]->offset : fileSize;
+        if (end == next)
+            continue;
+        reported = true;
+        if (end > next)
+            printf("ERROR: Found overlap! %u bytes @ 0x%02X\n", u32(end - next), u32(next));
+        else if (i + 1 < tre->entries.count)
+            printf("ERROR: Found gap! %u bytes @ 0x%02X\n", u32(next - end), u32(end));
+        else
+            printf("ERROR: EOF gap! %u bytes @ 0x%02X\n", u32(next - end), u32(end));
+    }
+    if (!reported && verbosity >= 4)
+        printf(" -> No file gaps.\n");
+    return tre;
+}
+
+void ContainerTRE::list(u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    u64 total = 0;
+    for (TreEntry* e : entries) {
+        printIndent(indent);
+        u32 size = e->dataSize();
+        printf("%s (%u byte%s)\n", mapTrePath(e->name).c_str(), size, plural(size));
+        total += size;
+        if (e->nested && !opt.noRecurse)
+            e->nested->list(indent + 1);
+    }
+    if (indent == 0)
+        printf("Done. %u file%s, %llu byte%s total.\n", entries.count, plural(entries.count),
+               (unsigned long long)total, plural(total));
+}
+
+u32 ContainerTRE::extract(const String& directory, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    createPath(directory);
+    u32 written = 0;
+    for (TreEntry* e : entries) {
+        String path = entryDiskPath(directory, *e);
+        if (e->nested && !opt.noRecurse) {
+            written += e->nested->extract(path, indent + 1);
+            continue;
+        }
+        if (opt.verbosity >= 2) {
+            printMarker('>', indent);
+            printf(" %s\n", path.c_str());
+        }
+        String parent = directoryPart(path);
+        if (!parent.isEmpty())
+            createPath(parent);
+        if (!writeWholeFile(path, e->data)) {
+            printf("ERROR: Write failure for '%s'!\n", path.c_str());
+            noteToolFailure();
+            break;
+        }
+        written++;
+    }
+    if (opt.dumpGap) {
+        if (opt.verbosity >= 1)
+            printf("Writing gap data for analysis...\n");
+        String gapPath = directory + ".GAP";
+        if (!writeWholeFile(gapPath, gap)) {
+            printf("ERROR: Write failure for '%s'!\n", gapPath.c_str());
+            noteToolFailure();
+        }
+    }
+    if (indent == 0)
+        printf("Done. Extracted %u/%u files.\n", written, fileCount());
+    return written;
+}
+
+u32 ContainerTRE::fileCount()
+{
+    u32 n = 0;
+    for (TreEntry* e : entries)
+        n += e->nested ? e->nested->fileCount() : 1;
+    return n;
+}
+
+void ContainerTRE::hashContents(Md5& context, u32 indent)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    for (TreEntry* e : entries) {
+        if (e->nested)
+            e->nested->hashContents(context, indent + 1);
+        else if (e->data && e->data->count)
+            context.update(e->data->data, e->data->count);
+        if (verbosity >= 2) {
+            printIndent(indent);
+            printf("%s -> %llu\n", e->storedName, (unsigned long long)peekDigest(context));
+        }
+    }
+}
+
+bool ContainerTRE::repack(const String& directory, const String&, u32 indent)
+{
+    DirectoryTree tree;
+    tree.scan(directory, 0, nullptr);
+    return repackDirectory(tree, directory, String(), indent);
+}
+
+bool ContainerTRE::repackDirectory(const DirectoryTree& tree, const String& fullDirectory,
+                                   const String& relativeDirectory, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    for (StringPair* f : tree.files) {
+        String fullPath = joinPath(fullDirectory, f->name);
+        String relativePath = joinPath(relativeDirectory, f->name);
+        TreEntry* match = nullptr;
+        for (TreEntry* e : entries) {
+            bool plain = !e->nested || opt.noRecurse;
+            // A nested archive extracted raw comes back as a file: it replaces the bytes.
+            if (plain && entryRelativePath(*e).equalsNoCase(relativePath)) {
+                match = e;
+                break;
+            }
+            if (!plain && nestedRelativePath(*e).equalsNoCase(relativePath)) {
+                match = e;
+                break;
+            }
+            if (!plain && entryRelativePath(*e).equalsNoCase(relativePath)) {
+                match = e;
+                break;
+            }
+        }
+        if (match && (!match->nested || opt.noRecurse || !nestedRelativePath(*match).equalsNoCase(relativePath))) {
+            if (opt.verbosity) {
+                printMarker('<', indent);
+                printf(" %s\n", f->name.c_str());
+            }
+            ByteArray* bytes = readWholeFile(f->path);
+            if (!bytes) {
+                printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
+                return false;
+            }
+            deleteByteArray(match->data);
+            match->data = bytes;
+            // Raw bytes now stand for the entry; a stale parsed copy must not be written back.
+            deleteContainer(match->nested);
+            match->nested = nullptr;
+            continue;
+        }
+        if (match) {
+            if (opt.verbosity) {
+                printMarker('<', indent);
+                printf(" [%s] (Container File)\n", f->name.c_str());
+            }
+            if (!match->nested->repack(fullPath, relativePath, indent + 1))
+                return false;
+            continue;
+        }
+        if (!opt.addNewFiles) {
+            printf("ERROR: File '%s' not found in container!\n", relativePath.c_str());
+            continue;
+        }
+        if (opt.verbosity) {
+            printMarker('<', indent);
+            printf(" %s (NEW FILE)\n", f->name.c_str());
+        }
+        ByteArray* bytes = readWholeFile(f->path);
+        if (!bytes) {
+            printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
+            return false;
+        }
+        TreEntry* e = memNew<TreEntry>();
+        copyStringBounded(e->storedName, 66, f->name.c_str());
+        e->name = String("../../") + f->name.c_str();
+        e->index = entries.count;
+        e->offset = 0xFFFFFFFFu;
+        e->data = bytes;
+        entries.push(e);
+    }
+    for (DirectoryTree* d : tree.directories) {
+        String fullD = joinPath(fullDirectory, d->name);
+        String relativeD = joinPath(relativeDirectory, d->name);
+        TreEntry* match = nullptr;
+        if (!opt.noRecurse) {
+            for (TreEntry* e : entries) {
+                if (e->nested && entryRelativePath(*e).equalsNoCase(relativeD)) {
+                    match = e;
+                    break;
+                }
+            }
+        }
+        bool ok;
+        if (match) {
+            if (opt.verbosity) {
+                printMarker('<', indent);
+                printf(" [%s] (Container)\n", d->name.c_str());
+            }
+            ok = match->nested->repack(fullD, relativeD, indent + 1);
+        } else {
+            if (opt.verbosity) {
+                printMarker('<', indent);
+                printf(" [%s]\n", d->name.c_str());
+            }
+            ok = repackDirectory(*d, fullD, relativeD, indent + 1);
+        }
+        if (!ok) {
+            printf("ERROR: Container '%s' repacking failed!\n", d->name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    const u64 gapLength = gap ? gap->count : 0;
+    const u64 headerSize = u64(TRE_ENTRY_SIZE) * entries.count + 8 + gapLength;
+    u64 offset = headerSize;
+    PtrArray<TreEntry> out(true);
+    bool failed = false;
+    for (TreEntry* e : entries) {
+        TreEntry* o = memNew<TreEntry>();
+        o->index = e->index;
+        memcpy(o->storedName, e->storedName, sizeof(o->storedName));
+        o->name = e->name;
+        o->offset = u32(offset);
+        if (offset > 0xFFFFFFFFu)
+            failed = true;
+        if (e->nested) {
+            if (verbosity) {
+                printMarker('<', depth);
+                printf(" [%s]\n", e->name.c_str());
+            }
+            o->data = e->nested->serialise(progress, depth + 1);
+            if (!o->data)
+                failed = true;
+        } else {
+            if (verbosity) {
+                printMarker('<', depth);
+                printf(" %s\n", e->name.c_str());
+            }
+            o->data = e->data ? memNew<ByteArray>(*e->data) : memNew<ByteArray>(u32(0));
+            progress(depth);
+        }
+        out.push(o);
+        offset += o->dataSize();
+        if (failed)
+            break;
+    }
+    if (!failed && offset > 0xFFFFFFFFu) {
+        printf("ERROR: The archive would be larger than 4 GiB!\n");
+        failed = true;
+    }
+    if (failed)
+        return nullptr;
+    ByteBuffer buffer(u32(headerSize + 256), u32(offset - headerSize));
+    buffer.writeU32(out.count);
+    buffer.writeU32(u32(headerSize));
+    sortEntries(out, 1);
+    for (TreEntry* o : out) {
+        buffer.writeU8(1);
+        buffer.write(reinterpret_cast<const u8*>(o->storedName), 65);
+        buffer.writeU32(o->offset);
+        buffer.writeU32(o->dataSize());
+    }
+    if (gap)
+        buffer.write(gap->data, gap->count);
+    sortEntries(out, 0);
+    for (TreEntry* o : out)
+        if (o->data && o->data->count)
+            buffer.write(o->data->data, o->data->count);
+    if (!buffer.ok()) {
+        printf("ERROR: The archive would be larger than 4 GiB!\n");
+        return nullptr;
+    }
+    return buffer.toArray();
+}
