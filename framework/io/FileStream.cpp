@@ -331,3 +331,14 @@ bool createPath(const String& path)
     }
     return true;
 }
+
+bool writeWholeFile(const String& path, const ByteArray* bytes)
+{
+    FileStream* f = FileStream::openWrite(path);
+    if (!f)
+        return false;
+    bool ok = !bytes || !bytes->count || f->write(bytes->data, bytes->count);
+    f->close();
+    memDelete(f);
+    return ok;
+}

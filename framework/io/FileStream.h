@@ -77,3 +77,5 @@ private:
 ByteArray* readWholeFile(const String& path);
 // Creates every directory of the path in turn, the last component included.
 bool createPath(const String& path);
+// Creates or truncates the file and writes the bytes (none for a null or empty array).
+bool writeWholeFile(const String& path, const ByteArray* bytes);

@@ -1,7 +1,7 @@
 #include "tool/containers/ContainerTRE.h"
 #include "framework/core/ByteBuffer.h"
 #include "framework/io/DirectoryTree.h"
-#include "framework/io/Files.h"
+#include "framework/io/FileStream.h"
 #include "framework/io/MemoryStream.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"

@@ -1,5 +1,5 @@
 #include "tool/containers/Driver.h"
-#include "framework/io/Files.h"
+#include "framework/io/FileStream.h"
 #include "framework/io/MemoryStream.h"
 #include "framework/platform/CriticalSection.h"
 #include "framework/platform/FileOps.h"
