@@ -32,6 +32,7 @@ Container* reportTre(const String&, const ByteArray& bytes)
 
 // The order in which kinds are tried; the first whose test holds decides.
 const ContainerKind detectionOrder[] = {
+    {"TRE", ContainerTRE::probe, ContainerTRE::open},
     {"TRE (unsupported)", nameEndsWithTre, reportTre},
 };
 
