@@ -1,0 +1,204 @@
+#include "framework/platform/Signals.h"
+#include "framework/log/Log.h"
+
+#include <errno.h>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+std::atomic<u8>* quitFlagTarget = nullptr;
+std::atomic<u8> crashGuard{0};
+std::atomic<u8> pureCallRouted{0};
+void* faultAddress = nullptr;
+
+// Big enough for the logger's formatting on top of the handler's own frames (sanitizer builds
+// use far more stack than plain ones).
+constexpr size_t CRASH_STACK_SIZE = 256 * 1024;
+alignas(16) char crashStack[CRASH_STACK_SIZE];
+
+// Seconds a crash report may take before the process ends anyway: a lock held by a thread that
+// will never run again must not turn a crash into a hang.
+constexpr unsigned CRASH_REPORT_TIMEOUT = 10;
+
+const char* crashMessage(int code)
+{
+    switch (code) {
+    case SIGILL:
+        return "An illegal instruction was invoked!";
+    case SIGFPE:
+        return "A floating-point error (divide-by-zero?) has occurred!";
+    case SIGSEGV:
+    case SIGBUS:
+        return "An access violation has occurred!";
+    case SIGABRT:
+        return "Program aborted!";
+    case CRASH_PURE_CALL:
+        return "Pure virtual function call!";
+    default:
+        return "An unknown exception has occurred!";
+    }
+}
+
+const char* crashName(int code)
+{
+    switch (code) {
+    case SIGILL:
+        return "SIGILL";
+    case SIGFPE:
+        return "SIGFPE";
+    case SIGSEGV:
+        return "SIGSEGV";
+    case SIGBUS:
+        return "SIGBUS";
+    case SIGABRT:
+        return "SIGABRT";
+    case CRASH_PURE_CALL:
+        return "pure virtual call";
+    default:
+        return "unknown";
+    }
+}
+
+void writeAll(int fd, const char* text, size_t n)
+{
+    while (n > 0) {
+        ssize_t done = write(fd, text, n);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return;
+        text += done;
+        n -= size_t(done);
+    }
+}
+
+void writeText(int fd, const char* text)
+{
+    writeAll(fd, text, strlen(text));
+}
+
+// A text dump of our own: what went wrong, where, and the call stack.
+void writeCrashDump(int code)
+{
+    int fd = open("crash.mdmp", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    char line[160];
+    snprintf(line, sizeof(line), "Crash dump\nsignal: %d (%s)\nmessage: %s\naddress: %p\nbacktrace:\n", code,
+             crashName(code), crashMessage(code), faultAddress);
+    writeText(fd, line);
+    void* frames[64];
+    int count = backtrace(frames, 64);
+    backtrace_symbols_fd(frames, count, fd);
+    close(fd);
+}
+
+void onReportTimeout(int)
+{
+    _exit(1);
+}
+
+void onCrashSignal(int signal, siginfo_t* info, void*)
+{
+    faultAddress = info ? info->si_addr : nullptr;
+    crashHandler(signal);
+}
+
+void onQuitSignal(int signal)
+{
+    onConsoleCtrl(signal);
+}
+}
+
+extern "C" void __cxa_pure_virtual()
+{
+    if (pureCallRouted.load())
+        onPureCall();
+    static const char message[] = "pure virtual method called\n";
+    writeAll(STDERR_FILENO, message, sizeof(message) - 1);
+    abort();
+}
+
+void onConsoleCtrl(int signal)
+{
+    if ((signal == SIGINT || signal == SIGTERM || signal == SIGHUP) && quitFlagTarget)
+        quitFlagTarget->exchange(1);
+}
+
+void onPureCall()
+{
+    crashHandler(CRASH_PURE_CALL);
+}
+
+void crashHandler(int code)
+{
+    if (crashGuard.exchange(1))
+        _exit(1);
+
+    struct sigaction timeout = {};
+    timeout.sa_handler = onReportTimeout;
+    sigemptyset(&timeout.sa_mask);
+    sigaction(SIGALRM, &timeout, nullptr);
+    alarm(CRASH_REPORT_TIMEOUT);
+
+    logFatal("Core", "%s", crashMessage(code));
+    writeCrashDump(code);
+    fflush(stdout);
+    writeText(STDOUT_FILENO, " -- PROGRAM TERMINATED --\n");
+    _exit(1);
+}
+
+bool installQuitSignals(std::atomic<u8>* quitFlag, u32* errorCode)
+{
+    quitFlagTarget = quitFlag;
+    struct sigaction action = {};
+    action.sa_handler = onQuitSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0 ||
+        sigaction(SIGHUP, &action, nullptr) != 0 || sigaction(SIGPIPE, &ignore, nullptr) != 0) {
+        if (errorCode)
+            *errorCode = u32(errno);
+        return false;
+    }
+    return true;
+}
+
+bool installCrashHandlers()
+{
+    // backtrace loads its unwinder on first use; do that now rather than inside a crash.
+    void* frames[4];
+    backtrace(frames, 4);
+
+    stack_t stack = {};
+    stack.ss_sp = crashStack;
+    stack.ss_size = CRASH_STACK_SIZE;
+    if (sigaltstack(&stack, nullptr) != 0)
+        return false;
+
+    struct sigaction action = {};
+    action.sa_sigaction = onCrashSignal;
+    // SA_NODEFER lets a crash inside the handler reach the guard instead of the default action.
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    const int signals[] = {SIGILL, SIGFPE, SIGSEGV, SIGABRT, SIGBUS};
+    for (int s : signals)
+        if (sigaction(s, &action, nullptr) != 0)
+            return false;
+    return true;
+}
+
+void installPureCallHandler()
+{
+    pureCallRouted.store(1);
+}
