@@ -1,7 +1,8 @@
-#include "framework/platform/Affinity.h"
+#include "framework/platform/ThreadControl.h"
 
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -30,6 +31,11 @@ struct AllowedSetTaker
 {
     AllowedSetTaker() { takeAllowedSet(); }
 } allowedSetTaker;
+}
+
+u32 platformCurrentThreadId()
+{
+    return u32(gettid());
 }
 
 u32 platformProcessorCount()

@@ -1,6 +1,9 @@
 #pragma once
 #include "framework/core/Types.h"
 
+// The calling thread's system identifier.
+u32 platformCurrentThreadId();
+
 // Affinity masks count the processors this process may use, not the machine's: bit 0 is the
 // first allowed processor, bit 1 the second, and so on. The allowed set is taken once, before
 // any thread is pinned, so later threads can still be given all of it.

@@ -1,0 +1,90 @@
+#include "framework/app/Application.h"
+#include "framework/log/Log.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+Application* applicationInstance = nullptr;
+
+Application::Application(const String& appName) : logger(appName), name(appName), configRoot(String("###"))
+{
+    applicationInstance = this;
+}
+
+Application::~Application() = default;
+
+bool Application::loadConfigText(String&)
+{
+    return false;
+}
+
+void Application::storeConfigText(const String&)
+{
+}
+
+namespace
+{
+u32 parseThreshold(const String& text)
+{
+    if (text.isEmpty() || !text.isNumeric())
+        return Application::DEFAULT_WAIT_JOB_THRESHOLD;
+    // All digits: only a value too large for 32 bits is refused.
+    unsigned long long value = strtoull(text.c_str(), nullptr, 10);
+    return value > 0xFFFFFFFFull ? Application::DEFAULT_WAIT_JOB_THRESHOLD : u32(value);
+}
+}
+
+bool Application::applyCommonConfig()
+{
+    String text;
+    if (loadConfigText(text))
+        configRoot.load(text);
+
+    waitJobThreshold_uS = parseThreshold(configRoot.findValue(String("common.waitJobThreshold_uS")));
+
+    const String& fileName = configRoot.findValue(String("common.log.filename"));
+    if (!fileName.isEmpty()) {
+        FILE* f = fopen(fileName.c_str(), "w");
+        if (f)
+            logFile = f;
+    }
+
+    u8 console = LOG_INFO;
+    u8 file = LOG_INFO;
+    bool any = false;
+    const String& consoleText = configRoot.findValue(String("common.log.consoleLevel"));
+    if (!consoleText.isEmpty() && parseLogLevel(consoleText, console))
+        any = true;
+    const String& fileText = configRoot.findValue(String("common.log.fileLevel"));
+    if (!fileText.isEmpty() && parseLogLevel(fileText, file))
+        any = true;
+    if (any) {
+        consoleLogLevel = console;
+        fileLogLevel = file;
+    }
+    return true;
+}
+
+void Application::shutdown(bool failed)
+{
+    onShutdown(failed);
+    if (!failed) {
+        String text;
+        configRoot.save(text, String());
+        storeConfigText(text);
+    }
+    // Nothing in this program creates these services yet; each is closed here, in this order,
+    // once it can exist: VFS, job system, sockets, network, windows, audio, thread records.
+    vfs = nullptr;
+    jobs = nullptr;
+    sockets = nullptr;
+    network = nullptr;
+    windows = nullptr;
+    closeAudio();
+    threadRegistryOwned = 0;
+}
+
+void Application::closeAudio()
+{
+    audio = nullptr;
+}

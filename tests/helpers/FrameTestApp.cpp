@@ -1,0 +1,123 @@
+// A small application run by the frame tests in a child process. The first argument picks what
+// it does; the second, when given, is its configuration text.
+#include "framework/app/Application.h"
+#include "framework/app/Frame.h"
+#include "framework/app/ProcessUtils.h"
+#include "framework/log/Log.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace
+{
+volatile int neverNegative = 1;
+
+__attribute__((noinline)) int recurse(int depth)
+{
+    volatile char frame[512];
+    frame[0] = char(depth);
+    if (neverNegative < 0)
+        return 0;
+    return recurse(depth + 1) + frame[0];
+}
+
+struct PureBase
+{
+    PureBase() { callFromConstructor(); }
+    virtual ~PureBase() = default;
+    __attribute__((noinline)) void callFromConstructor() { pure(); }
+    virtual void pure() = 0;
+};
+
+struct PureDerived : PureBase
+{
+    void pure() override {}
+};
+
+void say(const char* text)
+{
+    printf("%s\n", text);
+    fflush(stdout);
+}
+
+class FrameTestApp : public Application
+{
+public:
+    FrameTestApp() : Application(String("FrameTestApp")) {}
+    ~FrameTestApp() override { say("app destroyed"); }
+
+    bool init(const String& commandLine) override
+    {
+        printf("init [%s]\n", commandLine.c_str());
+        fflush(stdout);
+        mode = getArgumentCount() > 0 ? getArgument(0) : "";
+        if (!strcmp(mode, "args")) {
+            for (u32 i = 0; i < getArgumentCount(); ++i)
+                printf("arg %u [%s]\n", i, getArgument(i));
+        }
+        if (!strcmp(mode, "log")) {
+            logDebug("Test", "debug line");
+            logInfo("Test", "info line");
+            logWarn("Test", "warn line");
+            logError("Test", "error line");
+        }
+        return strcmp(mode, "failinit") != 0;
+    }
+
+    void onShutdown(bool failed) override { printf("onShutdown %d\n", failed ? 1 : 0); }
+
+    bool update() override
+    {
+        ++updates;
+        if (!strcmp(mode, "segv")) {
+            volatile int* p = reinterpret_cast<int*>(uintptr_t(8));
+            *p = 1;
+        } else if (!strcmp(mode, "abort")) {
+            abort();
+        } else if (!strcmp(mode, "pure")) {
+            PureDerived d;
+        } else if (!strcmp(mode, "overflow")) {
+            printf("%d\n", recurse(0));
+        } else if (!strcmp(mode, "loop")) {
+            if (updates == 1)
+                say("running");
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return updates < 4000;
+        } else if (!strcmp(mode, "longupdate")) {
+            say("update started");
+            // Work that goes on until the quit signal has come in.
+            auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+            while (!quitRequested.load() || std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            say("update finished");
+            return true;
+        } else if (!strcmp(mode, "failrun")) {
+            setRunFailed();
+        }
+        return false;
+    }
+
+    bool loadConfigText(String& out) override
+    {
+        if (getArgumentCount() < 2)
+            return false;
+        out = getArgument(1);
+        return true;
+    }
+
+    void storeConfigText(const String& text) override { printf("storeConfigText [%s]\n", text.c_str()); }
+
+private:
+    const char* mode = "";
+    int updates = 0;
+};
+}
+
+int main(int argc, char** argv)
+{
+    FrameSetup setup = {" - FrameTestApp\n", newApplication<FrameTestApp>};
+    return runFramework(argc, argv, setup);
+}
