@@ -1,0 +1,222 @@
+#include "framework/app/Application.h"
+#include "framework/app/Frame.h"
+#include "framework/log/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+namespace fs = std::filesystem;
+
+struct ChildRun
+{
+    int status = -1; // exit status, or -1 when the child did not exit normally
+    int signal = 0;  // the signal that ended it, if one did
+    std::string out;
+};
+
+// Runs the frame test application in dir with the given arguments. When interruptAfter is not
+// empty, SIGINT is sent once that text has appeared on its standard output.
+ChildRun runApp(const fs::path& dir, const std::vector<std::string>& args, const std::string& interruptAfter = "")
+{
+    ChildRun run;
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return run;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        if (chdir(dir.c_str()) != 0)
+            _exit(99);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(FRAME_TEST_APP));
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(FRAME_TEST_APP, argv.data());
+        _exit(98);
+    }
+    close(pipeFds[1]);
+    bool interrupted = interruptAfter.empty();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    char buffer[4096];
+    for (;;) {
+        pollfd p = {pipeFds[0], POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            ssize_t n = read(pipeFds[0], buffer, sizeof(buffer));
+            if (n <= 0)
+                break;
+            run.out.append(buffer, size_t(n));
+        }
+        if (!interrupted && run.out.find(interruptAfter) != std::string::npos) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            break;
+        }
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        run.signal = WTERMSIG(status);
+    return run;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class FrameProcessTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              ("mordax_frame_" + std::to_string(getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    fs::path dir;
+};
+
+const char* const BANNER = " - FrameTestApp\n";
+
+struct CrashCase
+{
+    const char* mode;
+    const char* message;
+    const char* signalName;
+};
+
+TEST_F(FrameProcessTest, CrashesEndWithFatalLineDumpAndStatusOne)
+{
+    const CrashCase cases[] = {
+        {"segv", "An access violation has occurred!", "signal: 11 (SIGSEGV)"},
+        {"abort", "Program aborted!", "signal: 6 (SIGABRT)"},
+        {"pure", "Pure virtual function call!", "signal: 10101 (pure virtual call)"},
+        {"overflow", "An access violation has occurred!", "signal: 11 (SIGSEGV)"},
+    };
+    for (const CrashCase& c : cases) {
+        SCOPED_TRACE(c.mode);
+        fs::remove(dir / "crash.mdmp");
+        ChildRun run = runApp(dir, {c.mode});
+        EXPECT_EQ(run.signal, 0);
+        EXPECT_EQ(run.status, 1);
+        std::string expected = std::string(BANNER) + "init [" + c.mode + "]\n[FATAL] Core > " + c.message +
+                               "\n -- PROGRAM TERMINATED --\n";
+        EXPECT_EQ(run.out, expected);
+        std::string dump = readFile(dir / "crash.mdmp");
+        EXPECT_EQ(dump.rfind("Crash dump\n", 0), 0u) << dump;
+        EXPECT_NE(dump.find(c.signalName), std::string::npos) << dump;
+        EXPECT_NE(dump.find(std::string("message: ") + c.message), std::string::npos) << dump;
+        EXPECT_NE(dump.find("backtrace:\n"), std::string::npos) << dump;
+    }
+}
+
+const char* const DEBUG_CONFIG = "common.log.consoleLevel = DEBUG";
+
+// The frame's own lines from the end of the main loop to the end of the process.
+const char* const ORDERLY_SHUTDOWN = "[DEBUG] Stub > Closing application...\n"
+                                     "onShutdown 0\n"
+                                     "storeConfigText [common.log.consoleLevel = DEBUG\n]\n"
+                                     "app destroyed\n"
+                                     "[DEBUG] Stub > Shutting down...\n"
+                                     "[DEBUG] Stub > All done.\n";
+
+std::string startLines(const char* mode)
+{
+    return std::string(BANNER) + "[DEBUG] Stub > Initialised.\ninit [" + mode + " \"" + DEBUG_CONFIG + "\"]\n";
+}
+
+TEST_F(FrameProcessTest, InterruptDuringLongUpdateShutsDownInOrder)
+{
+    ChildRun run = runApp(dir, {"longupdate", DEBUG_CONFIG}, "update started\n");
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, startLines("longupdate") + "update started\nupdate finished\n" + ORDERLY_SHUTDOWN);
+}
+
+TEST_F(FrameProcessTest, InterruptEndsRunningLoop)
+{
+    ChildRun run = runApp(dir, {"loop", DEBUG_CONFIG}, "running\n");
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, startLines("loop") + "running\n" + ORDERLY_SHUTDOWN);
+}
+
+TEST_F(FrameProcessTest, ExitStatusTellsWhetherTheRunSucceeded)
+{
+    struct Case
+    {
+        const char* mode;
+        int status;
+        std::string tail;
+    };
+    const Case cases[] = {
+        {"ok", 0, ORDERLY_SHUTDOWN},
+        {"failrun", 1, ORDERLY_SHUTDOWN},
+        // A failed init skips update and the configuration is not written back.
+        {"failinit", 1,
+         "[DEBUG] Stub > Closing application...\nonShutdown 1\napp destroyed\n"
+         "[DEBUG] Stub > Shutting down...\n[DEBUG] Stub > All done.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        ChildRun run = runApp(dir, {c.mode, DEBUG_CONFIG});
+        EXPECT_EQ(run.signal, 0);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, startLines(c.mode) + c.tail);
+    }
+}
+
+TEST_F(FrameProcessTest, ArgumentsArriveIntact)
+{
+    const std::vector<std::string> args = {"args", "my dir", "it's", "tab\there", "quote\"d", "\xc3\xa9t\xc3\xa9", ""};
+    ChildRun run = runApp(dir, args);
+    EXPECT_EQ(run.status, 0);
+    // The joined line quotes only arguments that hold a blank; the arguments themselves are kept.
+    std::string expected = std::string(BANNER) + "init [args \"my dir\" it's tab\there quote\"d \xc3\xa9t\xc3\xa9 ]\n";
+    for (size_t i = 0; i < args.size(); ++i)
+        expected += "arg " + std::to_string(i) + " [" + args[i] + "]\n";
+    expected += "onShutdown 0\nstoreConfigText []\napp destroyed\n";
+    EXPECT_EQ(run.out, expected);
+}
+
+TEST_F(FrameProcessTest, FileLevelAloneMakesConsoleInfo)
+{
+    std::string config = "common.log.filename = frame.log\ncommon.log.fileLevel = ERROR";
+    ChildRun run = runApp(dir, {"log", config});
+    EXPECT_EQ(run.status, 0);
+    std::string expected = std::string(BANNER) + "init [log \"" + config + "\"]\n" +
+                           "[INFO ] Test > info line\n[WARN ] Test > warn line\n[ERROR] Test > error line\n" +
+                           "onShutdown 0\nstoreConfigText [";
+    EXPECT_EQ(run.out.substr(0, expected.size()), expected);
+    EXPECT_EQ(readFile(dir / "frame.log"), "[ERROR] Test > error line\n");
+}
+}
