@@ -73,18 +73,7 @@ void Application::shutdown(bool failed)
         configRoot.save(text, String());
         storeConfigText(text);
     }
-    // Nothing in this program creates these services yet; each is closed here, in this order,
-    // once it can exist: VFS, job system, sockets, network, windows, audio, thread records.
-    vfs = nullptr;
-    jobs = nullptr;
-    sockets = nullptr;
-    network = nullptr;
-    windows = nullptr;
-    closeAudio();
-    threadRegistryOwned = 0;
-}
-
-void Application::closeAudio()
-{
-    audio = nullptr;
+    // Services that exist are closed in this order: VFS, job system, sockets, network
+    // service, windows, audio output, per-thread records. Only the VFS and the job system are
+    // ever created (by the tool's init); each brings its teardown here.
 }

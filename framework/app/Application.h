@@ -35,7 +35,6 @@ public:
     // Loads the configuration text and applies the "common." keys. Always true.
     bool applyCommonConfig();
     void shutdown(bool failed);
-    void closeAudio();
 
     // The process exits with status 1 once this is set, though every line printed stays the same.
     void setRunFailed() { runFailed = 1; }

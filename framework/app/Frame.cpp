@@ -24,6 +24,12 @@ ThreadHook* threadHooks = nullptr;
 int argumentCount = 0;
 char** arguments = nullptr;
 
+void keepArguments(int argc, char** argv)
+{
+    argumentCount = argc > 1 ? argc - 1 : 0;
+    arguments = argc > 1 ? argv + 1 : nullptr;
+}
+
 bool failStart()
 {
     logError("Stub", "Couldn't initialise!");
@@ -118,8 +124,7 @@ bool initFramework(const FrameSetup& setup)
 
 void buildCommandLine(int argc, char** argv)
 {
-    argumentCount = argc > 1 ? argc - 1 : 0;
-    arguments = argc > 1 ? argv + 1 : nullptr;
+    keepArguments(argc, argv);
 
     u64 reserve = 32;
     for (int i = 1; i < argc; ++i)
@@ -179,6 +184,8 @@ const char* getArgument(u32 index)
 
 int runFramework(int argc, char** argv, const FrameSetup& setup)
 {
+    // Before start-up: the application may read them for its configuration.
+    keepArguments(argc, argv);
     if (!initFramework(setup))
         return 1;
     buildCommandLine(argc, argv);

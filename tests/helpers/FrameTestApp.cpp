@@ -58,6 +58,8 @@ public:
             for (u32 i = 0; i < getArgumentCount(); ++i)
                 printf("arg %u [%s]\n", i, getArgument(i));
         }
+        if (!strcmp(mode, "levels"))
+            printf("console %u file %u threshold %u\n", consoleLogLevel, fileLogLevel, waitJobThreshold_uS);
         if (!strcmp(mode, "log")) {
             logDebug("Test", "debug line");
             logInfo("Test", "info line");
@@ -73,8 +75,8 @@ public:
     {
         ++updates;
         if (!strcmp(mode, "segv")) {
-            volatile int* p = reinterpret_cast<int*>(uintptr_t(8));
-            *p = 1;
+            volatile uintptr_t address = 8;
+            *reinterpret_cast<volatile int*>(address) = 1;
         } else if (!strcmp(mode, "abort")) {
             abort();
         } else if (!strcmp(mode, "pure")) {

@@ -220,3 +220,48 @@ TEST_F(FrameProcessTest, FileLevelAloneMakesConsoleInfo)
     EXPECT_EQ(readFile(dir / "frame.log"), "[ERROR] Test > error line\n");
 }
 }
+
+namespace
+{
+TEST_F(FrameProcessTest, CommonConfigurationKeys)
+{
+    struct Case
+    {
+        const char* text; // null: no configuration text at all
+        const char* expected;
+    };
+    // Levels: 0 TRACE, 1 DEBUG, 2 INFO, 3 WARN, 4 ERROR, 5 FATAL.
+    const Case cases[] = {
+        {nullptr, "console 3 file 3 threshold 2000"},
+        {"", "console 3 file 3 threshold 2000"},
+        {"common.log.fileLevel = ERROR", "console 2 file 4 threshold 2000"},
+        {"common.log.consoleLevel = debug", "console 1 file 2 threshold 2000"},
+        {"COMMON.LOG.CONSOLELEVEL = Warning\ncommon.log.fileLevel=\"trace\"", "console 3 file 0 threshold 2000"},
+        {"common.log.consoleLevel = loud", "console 3 file 3 threshold 2000"},
+        {"common.log.consoleLevel = loud\ncommon.log.fileLevel = FATAL", "console 2 file 5 threshold 2000"},
+        {"common.log.consoleLevel =\ncommon.log.fileLevel = WARN ", "console 2 file 3 threshold 2000"},
+        {"common.waitJobThreshold_uS = 500", "console 3 file 3 threshold 500"},
+        {"common.waitJobThreshold_uS = 0", "console 3 file 3 threshold 0"},
+        {"common.waitJobThreshold_uS = 12a", "console 3 file 3 threshold 2000"},
+        {"common.waitJobThreshold_uS = -5", "console 3 file 3 threshold 2000"},
+        {"common.waitJobThreshold_uS = 4294967295", "console 3 file 3 threshold 4294967295"},
+        {"common.waitJobThreshold_uS = 4294967296", "console 3 file 3 threshold 2000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "(no text)");
+        std::vector<std::string> args = {"levels"};
+        if (c.text)
+            args.push_back(c.text);
+        ChildRun run = runApp(dir, args);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_NE(run.out.find(std::string("\n") + c.expected + "\n"), std::string::npos) << run.out;
+    }
+}
+
+TEST_F(FrameProcessTest, EmptyLogFileNameOpensNothing)
+{
+    ChildRun run = runApp(dir, {"log", "common.log.filename =\ncommon.log.fileLevel = TRACE"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(fs::is_empty(dir)) << run.out;
+}
+}
