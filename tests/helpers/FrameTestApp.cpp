@@ -6,6 +6,7 @@
 #include "framework/log/Log.h"
 
 #include <chrono>
+#include <sched.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,16 @@ struct PureDerived : PureBase
     void pure() override {}
 };
 
+// Crashes while the crash handler reports the first crash.
+void crashOnFatal(u8 level, const char*, const char*)
+{
+    if (level == LOG_FATAL) {
+        volatile uintptr_t address = 16;
+        *reinterpret_cast<volatile int*>(address) = 1;
+    }
+}
+LogListener crashingListener = {crashOnFatal, nullptr};
+
 void say(const char* text)
 {
     printf("%s\n", text);
@@ -60,6 +71,16 @@ public:
         }
         if (!strcmp(mode, "levels"))
             printf("console %u file %u threshold %u\n", consoleLogLevel, fileLogLevel, waitJobThreshold_uS);
+        if (!strcmp(mode, "affinity")) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            sched_getaffinity(0, sizeof(set), &set);
+            printf("count %u pinned", getCpuCount());
+            for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+                if (CPU_ISSET(cpu, &set))
+                    printf(" %d", cpu);
+            printf("\n");
+        }
         if (!strcmp(mode, "log")) {
             logDebug("Test", "debug line");
             logInfo("Test", "info line");
@@ -77,6 +98,15 @@ public:
         if (!strcmp(mode, "segv")) {
             volatile uintptr_t address = 8;
             *reinterpret_cast<volatile int*>(address) = 1;
+        } else if (!strcmp(mode, "doublecrash")) {
+            logListeners = &crashingListener;
+            abort();
+        } else if (!strcmp(mode, "pipe")) {
+            // Goes on writing after the reader has gone.
+            for (int i = 0; i < 20000; ++i)
+                printf("line %d\n", i);
+            fflush(stdout);
+            say("still here");
         } else if (!strcmp(mode, "abort")) {
             abort();
         } else if (!strcmp(mode, "pure")) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
+#include <sched.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -27,9 +28,16 @@ struct ChildRun
     std::string out;
 };
 
-// Runs the frame test application in dir with the given arguments. When interruptAfter is not
-// empty, SIGINT is sent once that text has appeared on its standard output.
-ChildRun runApp(const fs::path& dir, const std::vector<std::string>& args, const std::string& interruptAfter = "")
+struct Interrupt
+{
+    std::string after; // once this text has appeared on the child's standard output
+    int signal = SIGINT;  // send this signal, or with 0 close the reading end of the pipe
+};
+
+// Runs the frame test application in dir with the given arguments, optionally allowed only the
+// given processors.
+ChildRun runApp(const fs::path& dir, const std::vector<std::string>& args, const Interrupt& interrupt = {},
+               const std::vector<int>& cpus = {})
 {
     ChildRun run;
     int pipeFds[2];
@@ -42,6 +50,14 @@ ChildRun runApp(const fs::path& dir, const std::vector<std::string>& args, const
         close(pipeFds[1]);
         if (chdir(dir.c_str()) != 0)
             _exit(99);
+        if (!cpus.empty()) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            for (int cpu : cpus)
+                CPU_SET(cpu, &set);
+            if (sched_setaffinity(0, sizeof(set), &set) != 0)
+                _exit(97);
+        }
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(FRAME_TEST_APP));
         for (const std::string& a : args)
@@ -51,7 +67,7 @@ ChildRun runApp(const fs::path& dir, const std::vector<std::string>& args, const
         _exit(98);
     }
     close(pipeFds[1]);
-    bool interrupted = interruptAfter.empty();
+    bool interrupted = interrupt.after.empty();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     char buffer[4096];
     for (;;) {
@@ -62,9 +78,11 @@ ChildRun runApp(const fs::path& dir, const std::vector<std::string>& args, const
                 break;
             run.out.append(buffer, size_t(n));
         }
-        if (!interrupted && run.out.find(interruptAfter) != std::string::npos) {
-            kill(pid, SIGINT);
+        if (!interrupted && run.out.find(interrupt.after) != std::string::npos) {
             interrupted = true;
+            if (!interrupt.signal)
+                break;
+            kill(pid, interrupt.signal);
         }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
@@ -156,18 +174,37 @@ std::string startLines(const char* mode)
 
 TEST_F(FrameProcessTest, InterruptDuringLongUpdateShutsDownInOrder)
 {
-    ChildRun run = runApp(dir, {"longupdate", DEBUG_CONFIG}, "update started\n");
+    ChildRun run = runApp(dir, {"longupdate", DEBUG_CONFIG}, {"update started\n"});
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, startLines("longupdate") + "update started\nupdate finished\n" + ORDERLY_SHUTDOWN);
 }
 
-TEST_F(FrameProcessTest, InterruptEndsRunningLoop)
+TEST_F(FrameProcessTest, QuitSignalsEndRunningLoop)
 {
-    ChildRun run = runApp(dir, {"loop", DEBUG_CONFIG}, "running\n");
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ChildRun run = runApp(dir, {"loop", DEBUG_CONFIG}, {"running\n", signal});
+        EXPECT_EQ(run.signal, 0);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, startLines("loop") + "running\n" + ORDERLY_SHUTDOWN);
+    }
+}
+
+TEST_F(FrameProcessTest, ClosedOutputPipeDoesNotKill)
+{
+    ChildRun run = runApp(dir, {"pipe"}, {"line 0\n", 0});
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, startLines("loop") + "running\n" + ORDERLY_SHUTDOWN);
+}
+
+TEST_F(FrameProcessTest, CrashWhileReportingACrashExitsAtOnce)
+{
+    ChildRun run = runApp(dir, {"doublecrash"});
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, std::string(BANNER) + "init [doublecrash]\n[FATAL] Core > Program aborted!\n");
+    EXPECT_FALSE(fs::exists(dir / "crash.mdmp"));
 }
 
 TEST_F(FrameProcessTest, ExitStatusTellsWhetherTheRunSucceeded)
@@ -263,5 +300,40 @@ TEST_F(FrameProcessTest, EmptyLogFileNameOpensNothing)
     ChildRun run = runApp(dir, {"log", "common.log.filename =\ncommon.log.fileLevel = TRACE"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(fs::is_empty(dir)) << run.out;
+}
+}
+
+namespace
+{
+std::vector<int> allowedCpus()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    std::vector<int> cpus;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0)
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+            if (CPU_ISSET(cpu, &set))
+                cpus.push_back(cpu);
+    return cpus;
+}
+
+// The main thread goes to the second processor the process may use, and a process allowed only
+// one processor starts without complaint.
+TEST_F(FrameProcessTest, MainThreadPinnedToSecondAllowedProcessor)
+{
+    std::vector<int> cpus = allowedCpus();
+    ASSERT_FALSE(cpus.empty());
+    std::vector<int> one = {cpus.back()};
+    ChildRun single = runApp(dir, {"affinity"}, {}, one);
+    EXPECT_EQ(single.status, 0);
+    EXPECT_EQ(single.out, std::string(BANNER) + "init [affinity]\ncount 1 pinned " + std::to_string(one[0]) +
+                              "\nonShutdown 0\nstoreConfigText []\napp destroyed\n");
+    if (cpus.size() < 2)
+        GTEST_SKIP() << "only one processor allowed";
+    std::vector<int> two = {cpus[cpus.size() - 2], cpus.back()};
+    ChildRun pinned = runApp(dir, {"affinity"}, {}, two);
+    EXPECT_EQ(pinned.status, 0);
+    EXPECT_EQ(pinned.out, std::string(BANNER) + "init [affinity]\ncount 2 pinned " + std::to_string(two[1]) +
+                              "\nonShutdown 0\nstoreConfigText []\napp destroyed\n");
 }
 }
