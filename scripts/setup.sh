@@ -19,3 +19,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+# Test oracles from npm: installed whenever package.json names one that node_modules lacks.
+oracles="$(cd "$(dirname "$0")/.." && pwd)/tests/oracles"
+if [ "$mode" = test ] && [ -f "$oracles/package.json" ]; then
+  if ! node -e '
+    const fs = require("fs"), dir = process.argv[1];
+    const deps = Object.keys(require(dir + "/package.json").dependencies || {});
+    process.exit(deps.every(d => fs.existsSync(dir + "/node_modules/" + d + "/package.json")) ? 0 : 1);
+  ' "$oracles"; then
+    echo "Installing test oracles in $oracles" >&2
+    (cd "$oracles" && npm install --no-audit --no-fund --no-package-lock --loglevel=error >/dev/null)
+  fi
+fi
