@@ -1,0 +1,462 @@
+#include "gamedata/codecs/CodecImplode.h"
+#include "framework/core/ByteBuffer.h"
+
+#include <cstring>
+
+namespace
+{
+constexpr u32 MAX_REPEAT = 516;
+constexpr u32 END_LENGTH = 519;
+constexpr u32 WINDOW = 4096;
+
+// The published tables of the Data Compression Library. Codes are given as they appear in
+// the stream, first bit lowest.
+constexpr u8 LEN_BITS[16] = {3, 2, 3, 3, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 7, 7};
+constexpr u8 LEN_CODE[16] = {5, 3, 1, 6, 10, 2, 12, 20, 4, 24, 8, 48, 16, 32, 64, 0};
+constexpr u8 EXTRA_LEN_BITS[16] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+constexpr u16 LEN_BASE[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 14, 22, 38, 70, 134, 262};
+constexpr u8 DIST_BITS[64] = {2, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
+                              7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+                              7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8};
+constexpr u8 DIST_CODE[64] = {0x03, 0x0D, 0x05, 0x19, 0x09, 0x11, 0x01, 0x3E, 0x1E, 0x2E, 0x0E, 0x36, 0x16,
+                              0x26, 0x06, 0x3A, 0x1A, 0x2A, 0x0A, 0x32, 0x12, 0x22, 0x42, 0x02, 0x7C, 0x3C,
+                              0x5C, 0x1C, 0x6C, 0x2C, 0x4C, 0x0C, 0x74, 0x34, 0x54, 0x14, 0x64, 0x24, 0x44,
+                              0x04, 0x78, 0x38, 0x58, 0x18, 0x68, 0x28, 0x48, 0x08, 0xF0, 0x70, 0xB0, 0x30,
+                              0xD0, 0x50, 0x90, 0x10, 0xE0, 0x60, 0xA0, 0x20, 0xC0, 0x40, 0x80, 0x00};
+// Code lengths of the ASCII literal table in runs: low nibble the length, high nibble the
+// run length minus one. The codes are canonical with inverted bits, shortest first.
+constexpr u8 ASCII_LENGTH_RUNS[] = {
+    11, 124, 8,  7,  28, 7,  188, 13,  76,  4,   10,  8,   12,  10, 12, 10, 8,  23, 8,  9,  7,  6,  7,  8,
+    7,  6,   55, 8,  23, 24, 12,  11,  7,   9,   11,  12,  6,   7,  22, 5,  7,  24, 6,  11, 9,  6,  7,  22,
+    7,  11,  38, 7,  9,  8,  25,  11,  8,   11,  9,   12,  8,   12, 5,  38, 5,  38, 5,  11, 7,  5,  6,  21,
+    6,  10,  53, 8,  7,  24, 10,  27,  44,  253, 253, 253, 252, 252, 252, 13, 12, 45, 12, 45, 12, 61, 12, 45,
+    44, 173};
+
+struct Tables
+{
+    u8 asciiBits[256];
+    u16 asciiCode[256];
+    // Decoding by the next bits of the stream: symbol in the low byte, code length above.
+    u16 asciiDecode[8192];
+    u16 lengthDecode[128];
+    u16 distanceDecode[256];
+    // Encoding of a repetition length: class and extra bits of length - 2.
+    u8 lengthClass[MAX_REPEAT + 2];
+};
+
+constexpr Tables makeTables()
+{
+    Tables t{};
+    u32 sym = 0;
+    for (u8 run : ASCII_LENGTH_RUNS)
+        for (u32 k = 0; k <= u32(run >> 4); k++)
+            t.asciiBits[sym++] = run & 15;
+    u32 code = 0;
+    for (u32 len = 1; len <= 13; len++) {
+        for (u32 s = 0; s < 256; s++) {
+            if (t.asciiBits[s] != len)
+                continue;
+            u32 inverted = ~code & ((1u << len) - 1);
+            u32 reversed = 0;
+            for (u32 b = 0; b < len; b++)
+                reversed |= ((inverted >> (len - 1 - b)) & 1) << b;
+            t.asciiCode[s] = u16(reversed);
+            code++;
+        }
+        code <<= 1;
+    }
+    for (u32 s = 0; s < 256; s++)
+        for (u32 i = t.asciiCode[s]; i < 8192; i += 1u << t.asciiBits[s])
+            t.asciiDecode[i] = u16(s | (t.asciiBits[s] << 8));
+    for (u32 c = 0; c < 16; c++)
+        for (u32 i = LEN_CODE[c]; i < 128; i += 1u << LEN_BITS[c])
+            t.lengthDecode[i] = u16(c | (LEN_BITS[c] << 8));
+    for (u32 c = 0; c < 64; c++)
+        for (u32 i = DIST_CODE[c]; i < 256; i += 1u << DIST_BITS[c])
+            t.distanceDecode[i] = u16(c | (DIST_BITS[c] << 8));
+    for (u32 c = 0; c < 16; c++)
+        for (u32 v = LEN_BASE[c]; v < LEN_BASE[c] + (1u << EXTRA_LEN_BITS[c]) && v <= MAX_REPEAT; v++)
+            t.lengthClass[v] = u8(c);
+    return t;
+}
+
+constexpr Tables TABLES = makeTables();
+
+// ---- decoding -------------------------------------------------------------------------
+
+// Tops the bit buffer up to at least 57 bits, or as far as the input goes.
+void fillBits(ExplodeWork* w, ImplodeReadFn read, void* context)
+{
+    while (w->bitCount <= 56) {
+        if (w->inputPosition == w->inputCount) {
+            if (w->inputEnded)
+                return;
+            u32 want = sizeof(w->input);
+            w->inputCount = read(w->input, &want, context);
+            w->inputPosition = 0;
+            if (w->inputCount > sizeof(w->input))
+                w->inputCount = 0;
+            if (!w->inputCount) {
+                w->inputEnded = 1;
+                return;
+            }
+        }
+        w->bits |= u64(w->input[w->inputPosition++]) << w->bitCount;
+        w->bitCount += 8;
+    }
+}
+
+inline u32 takeBits(ExplodeWork* w, u32 n)
+{
+    u32 v = u32(w->bits & ((1ull << n) - 1));
+    w->bits >>= n;
+    w->bitCount -= n;
+    return v;
+}
+
+// ---- encoding -------------------------------------------------------------------------
+
+inline u32 pairHash(const u8* p)
+{
+    return p[0] * 4u + p[1] * 5u;
+}
+
+inline void putBits(ImplodeWork* w, ImplodeWriteFn write, void* context, u32 value, u32 n)
+{
+    w->bits |= u64(value) << w->bitCount;
+    w->bitCount += n;
+    while (w->bitCount >= 8) {
+        w->output[w->outputCount++] = u8(w->bits);
+        w->bits >>= 8;
+        w->bitCount -= 8;
+        if (w->outputCount == 2048) {
+            u32 size = 2048;
+            write(w->output, &size, context);
+            w->outputCount = 0;
+        }
+    }
+}
+
+struct Match
+{
+    u32 length;
+    u32 distance;
+};
+
+// Reads until `pos` has 517 bytes after it or the input ends, keeping 4096 bytes of history.
+void feedWindow(ImplodeWork* w, ImplodeReadFn read, void* context, u64 pos)
+{
+    while (!w->inputEnded && w->windowEnd - pos < MAX_REPEAT + 2) {
+        if (w->windowEnd - w->windowBase + WINDOW > sizeof(w->window)) {
+            u64 keepFrom = pos > WINDOW ? pos - WINDOW : 0;
+            u64 drop = keepFrom - w->windowBase;
+            memmove(w->window, w->window + drop, size_t(w->windowEnd - keepFrom));
+            w->windowBase = keepFrom;
+        }
+        u32 loaded = 0;
+        while (loaded < WINDOW) {
+            u32 want = WINDOW - loaded;
+            u32 got = read(w->window + (w->windowEnd - w->windowBase) + loaded, &want, context);
+            if (!got || got > WINDOW - loaded) {
+                w->inputEnded = 1;
+                break;
+            }
+            loaded += got;
+        }
+        w->windowEnd += loaded;
+    }
+}
+
+void insertPosition(ImplodeWork* w, u64 q)
+{
+    const u8* p = w->window + (q - w->windowBase);
+    u32 h = pairHash(p);
+    w->chain[q & 8191] = w->pairHead[h];
+    w->pairHead[h] = q + 1;
+}
+
+// The longest earlier occurrence of the bytes at pos, the nearest of equal ones.
+Match findMatch(const ImplodeWork* w, u64 pos, u32 maxDistance)
+{
+    Match best = {0, 0};
+    u64 left = w->windowEnd - pos;
+    u32 limit = left < MAX_REPEAT ? u32(left) : MAX_REPEAT;
+    if (limit < 2)
+        return best;
+    const u8* cur = w->window + (pos - w->windowBase);
+    u32 bestLength = 1;
+    for (u64 link = w->pairHead[pairHash(cur)]; link; link = w->chain[(link - 1) & 8191]) {
+        u64 candidate = link - 1;
+        u64 distance = pos - candidate;
+        if (distance > maxDistance)
+            break;
+        const u8* prev = w->window + (candidate - w->windowBase);
+        if (prev[bestLength] != cur[bestLength] || prev[0] != cur[0] || prev[1] != cur[1])
+            continue;
+        u32 length = 2;
+        while (length < limit && prev[length] == cur[length])
+            length++;
+        if (length > bestLength) {
+            bestLength = length;
+            best = {length, u32(distance)};
+            if (length == limit)
+                break;
+        }
+    }
+    return best;
+}
+}
+
+i32 explode(ImplodeReadFn read, ImplodeWriteFn write, ExplodeWork* w, void* context)
+{
+    u32 want = sizeof(w->input);
+    w->inputCount = read(w->input, &want, context);
+    if (w->inputCount > sizeof(w->input))
+        w->inputCount = 0;
+    // Header and at least the first byte of an end mark; the encoder's empty stream is 4 bytes.
+    if (w->inputCount < 3)
+        return EXPLODE_TOO_SHORT;
+    u32 type = w->input[0];
+    u32 dictBits = w->input[1];
+    if (dictBits < 4 || dictBits > 6)
+        return EXPLODE_BAD_DICTIONARY;
+    if (type != IMPLODE_BINARY && type != IMPLODE_ASCII)
+        return EXPLODE_BAD_TYPE;
+    w->inputPosition = 2;
+    w->bits = 0;
+    w->bitCount = 0;
+
+    const Tables& t = TABLES;
+    u8* window = w->window;
+    u32 out = WINDOW;
+    i32 result = EXPLODE_DAMAGED;
+    for (;;) {
+        // One token takes at most 30 bits.
+        if (w->bitCount < 30)
+            fillBits(w, read, context);
+        if (w->bitCount < 1)
+            break;
+        if (!(w->bits & 1)) {
+            u32 byte;
+            if (type == IMPLODE_BINARY) {
+                if (w->bitCount < 9)
+                    break;
+                byte = u32(w->bits >> 1) & 0xFF;
+                w->bits >>= 9;
+                w->bitCount -= 9;
+            } else {
+                u32 entry = t.asciiDecode[(w->bits >> 1) & 8191];
+                u32 n = 1 + (entry >> 8);
+                if (w->bitCount < n)
+                    break;
+                byte = entry & 0xFF;
+                w->bits >>= n;
+                w->bitCount -= n;
+            }
+            window[out++] = u8(byte);
+        } else {
+            u32 entry = t.lengthDecode[(w->bits >> 1) & 127];
+            u32 n = 1 + (entry >> 8);
+            if (w->bitCount < n)
+                break;
+            takeBits(w, n);
+            u32 cls = entry & 0xFF;
+            u32 extraBits = EXTRA_LEN_BITS[cls];
+            if (w->bitCount < extraBits) {
+                // The end mark's extra bits are all ones and may be cut off.
+                if (cls == 15 && w->bits == (1ull << w->bitCount) - 1)
+                    result = EXPLODE_OK;
+                break;
+            }
+            u32 length = LEN_BASE[cls] + takeBits(w, extraBits) + 2;
+            if (length == END_LENGTH) {
+                result = EXPLODE_OK;
+                break;
+            }
+            u32 dEntry = t.distanceDecode[w->bits & 255];
+            u32 dn = dEntry >> 8;
+            u32 lowBits = length == 2 ? 2 : dictBits;
+            if (w->bitCount < dn + lowBits)
+                break;
+            takeBits(w, dn);
+            u32 distance = (((dEntry & 0xFF) << lowBits) | takeBits(w, lowBits)) + 1;
+            const u8* from = window + out - distance;
+            u8* to = window + out;
+            if (distance >= 8) {
+                for (u32 i = 0; i < length; i += 8)
+                    memcpy(to + i, from + i, 8);
+            } else {
+                for (u32 i = 0; i < length; i++)
+                    to[i] = from[i];
+            }
+            out += length;
+        }
+        if (out >= 2 * WINDOW) {
+            u32 size = WINDOW;
+            write(window + WINDOW, &size, context);
+            memmove(window, window + WINDOW, out - WINDOW);
+            out -= WINDOW;
+        }
+    }
+    if (out > WINDOW) {
+        u32 size = out - WINDOW;
+        write(window + WINDOW, &size, context);
+    }
+    return result;
+}
+
+i32 implode(ImplodeReadFn read, ImplodeWriteFn write, ImplodeWork* w, void* context, u32 type, u32 dictionarySize)
+{
+    u32 dictBits;
+    if (dictionarySize == 1024)
+        dictBits = 4;
+    else if (dictionarySize == 2048)
+        dictBits = 5;
+    else if (dictionarySize == 4096)
+        dictBits = 6;
+    else
+        return IMPLODE_BAD_DICTIONARY;
+    if (type != IMPLODE_BINARY && type != IMPLODE_ASCII)
+        return IMPLODE_BAD_TYPE;
+
+    const Tables& t = TABLES;
+    const u32 maxDistance = dictionarySize - 1;
+    w->output[0] = u8(type);
+    w->output[1] = u8(dictBits);
+    w->outputCount = 2;
+    w->bits = 0;
+    w->bitCount = 0;
+    w->windowBase = 0;
+    w->windowEnd = 0;
+    w->inputEnded = 0;
+
+    auto literal = [&](u8 byte) {
+        if (type == IMPLODE_BINARY)
+            putBits(w, write, context, u32(byte) << 1, 9);
+        else
+            putBits(w, write, context, u32(t.asciiCode[byte]) << 1, 1 + t.asciiBits[byte]);
+    };
+    auto repeat = [&](Match m) {
+        u32 cls = t.lengthClass[m.length - 2];
+        putBits(w, write, context, 1u | (u32(LEN_CODE[cls]) << 1), 1 + LEN_BITS[cls]);
+        if (EXTRA_LEN_BITS[cls])
+            putBits(w, write, context, m.length - 2 - LEN_BASE[cls], EXTRA_LEN_BITS[cls]);
+        u32 v = m.distance - 1;
+        u32 lowBits = m.length == 2 ? 2 : dictBits;
+        u32 dcls = v >> lowBits;
+        putBits(w, write, context, DIST_CODE[dcls] | ((v & ((1u << lowBits) - 1)) << DIST_BITS[dcls]),
+                DIST_BITS[dcls] + lowBits);
+    };
+
+    u64 pos = 0;
+    u64 inserted = 0;
+    auto insertBelow = [&](u64 limit) {
+        // A position is indexed once the byte after it is in; the last byte never starts a pair.
+        for (; inserted < limit && inserted + 1 < w->windowEnd; inserted++)
+            insertPosition(w, inserted);
+    };
+    Match pending = {0, 0};
+    bool havePending = false;
+    for (;;) {
+        feedWindow(w, read, context, pos);
+        if (pos >= w->windowEnd)
+            break;
+        insertBelow(pos);
+        Match m = havePending ? pending : findMatch(w, pos, maxDistance);
+        havePending = false;
+        const u8* here = w->window + (pos - w->windowBase);
+        if (m.length < 2 || (m.length == 2 && m.distance > 256)) {
+            literal(here[0]);
+            pos++;
+            continue;
+        }
+        if (m.length < 8 && pos + 1 < w->windowEnd) {
+            // A longer match one byte on may pay for a literal here.
+            insertBelow(pos + 1);
+            Match next = findMatch(w, pos + 1, maxDistance);
+            if (next.length >= m.length + 2 || (next.length == m.length + 1 && m.distance > 129)) {
+                literal(here[0]);
+                pos++;
+                pending = next;
+                havePending = true;
+                continue;
+            }
+        }
+        repeat(m);
+        pos += m.length;
+    }
+
+    putBits(w, write, context, 1u | (u32(LEN_CODE[15]) << 1), 1 + LEN_BITS[15]);
+    putBits(w, write, context, 0xFF, 8);
+    if (w->bitCount)
+        w->output[w->outputCount++] = u8(w->bits);
+    w->bits = 0;
+    w->bitCount = 0;
+    if (w->outputCount) {
+        u32 size = w->outputCount;
+        write(w->output, &size, context);
+        w->outputCount = 0;
+    }
+    return IMPLODE_OK;
+}
+
+u32 implodeReadCallback(u8* buffer, u32* size, void* context)
+{
+    ImplodeStreams* s = static_cast<ImplodeStreams*>(context);
+    u64 left = s->size - s->position;
+    u32 n = left < *size ? u32(left) : *size;
+    if (n)
+        memcpy(buffer, s->data + s->position, n);
+    s->position += n;
+    return n;
+}
+
+void implodeWriteCallback(const u8* buffer, u32* size, void* context)
+{
+    static_cast<ImplodeStreams*>(context)->output->write(buffer, *size);
+}
+
+u64 explodeMaxDecodedSize(u64 inLength)
+{
+    // The densest token, 518 bytes, takes 22 bits.
+    return inLength * 8 / 22 * 518 + 518;
+}
+
+ByteArray* CodecImplode::compress(const ByteArray& in)
+{
+    ByteBuffer buffer(in.count);
+    ImplodeWork* work = static_cast<ImplodeWork*>(allocZeroed(sizeof(ImplodeWork)));
+    if (!work || !buffer.ok()) {
+        memFree(work);
+        return nullptr;
+    }
+    ImplodeStreams source = {in.data, in.data ? in.count : 0u, 0, &buffer};
+    implode(implodeReadCallback, implodeWriteCallback, work, &source, IMPLODE_BINARY, 4096);
+    memFree(work);
+    return buffer.ok() ? buffer.toArray() : nullptr;
+}
+
+ByteArray* CodecImplode::decompress(const ByteArray& in, u32 expectedSize)
+{
+    u64 capacity = expectedSize;
+    u64 bound = explodeMaxDecodedSize(in.count);
+    if (capacity > bound)
+        capacity = bound;
+    ByteBuffer buffer{u32(capacity)};
+    ExplodeWork* work = static_cast<ExplodeWork*>(allocZeroed(sizeof(ExplodeWork)));
+    if (!work || !buffer.ok()) {
+        memFree(work);
+        return nullptr;
+    }
+    ImplodeStreams source = {in.data, in.data ? in.count : 0u, 0, &buffer};
+    i32 r = explode(implodeReadCallback, implodeWriteCallback, work, &source);
+    memFree(work);
+    if (r != EXPLODE_OK || !buffer.ok())
+        return nullptr;
+    if (buffer.array && buffer.array->count == buffer.length) {
+        // Sized right from the start: hand the buffer's array over instead of copying it.
+        buffer.owned = false;
+        return buffer.array;
+    }
+    return buffer.toArray();
+}
