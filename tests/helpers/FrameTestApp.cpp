@@ -6,11 +6,35 @@
 #include "framework/log/Log.h"
 
 #include <chrono>
-#include <sched.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sched.h>
 #include <thread>
+
+// Outside the anonymous namespace on purpose (see callPure).
+struct PureBase;
+void callPure(PureBase* object);
+
+struct PureBase
+{
+    PureBase() { callPure(this); }
+    virtual ~PureBase() = default;
+    virtual void pure() = 0;
+};
+
+struct PureDerived : PureBase
+{
+    void pure() override {}
+};
+
+// The barrier hides the object from the optimiser, and the classes have external linkage so it
+// cannot prove which overrides exist: the call really goes through the base's vtable.
+__attribute__((noinline)) void callPure(PureBase* object)
+{
+    asm volatile("" : "+r"(object));
+    object->pure();
+}
 
 namespace
 {
@@ -24,19 +48,6 @@ __attribute__((noinline)) int recurse(int depth)
         return 0;
     return recurse(depth + 1) + frame[0];
 }
-
-struct PureBase
-{
-    PureBase() { callFromConstructor(); }
-    virtual ~PureBase() = default;
-    __attribute__((noinline)) void callFromConstructor() { pure(); }
-    virtual void pure() = 0;
-};
-
-struct PureDerived : PureBase
-{
-    void pure() override {}
-};
 
 // Crashes while the crash handler reports the first crash.
 void crashOnFatal(u8 level, const char*, const char*)
@@ -146,10 +157,18 @@ private:
     const char* mode = "";
     int updates = 0;
 };
+
+// "noapp" plays an application whose allocation failed.
+Application* makeTestApp()
+{
+    if (getArgumentCount() > 0 && !strcmp(getArgument(0), "noapp"))
+        return nullptr;
+    return newApplication<FrameTestApp>();
+}
 }
 
 int main(int argc, char** argv)
 {
-    FrameSetup setup = {" - FrameTestApp\n", newApplication<FrameTestApp>};
+    FrameSetup setup = {" - FrameTestApp\n", makeTestApp};
     return runFramework(argc, argv, setup);
 }

@@ -232,6 +232,14 @@ TEST_F(FrameProcessTest, ExitStatusTellsWhetherTheRunSucceeded)
     }
 }
 
+TEST_F(FrameProcessTest, ApplicationThatCannotBeCreatedEndsStartUp)
+{
+    ChildRun run = runApp(dir, {"noapp"});
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, std::string(BANNER) + "[ERROR] Stub > Couldn't initialise!\n");
+}
+
 TEST_F(FrameProcessTest, ArgumentsArriveIntact)
 {
     const std::vector<std::string> args = {"args", "my dir", "it's", "tab\there", "quote\"d", "\xc3\xa9t\xc3\xa9", ""};
