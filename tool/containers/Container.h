@@ -47,6 +47,13 @@ public:
 
 void deleteContainer(Container* c);
 
+// Archives hold entries; the other kinds are documents converted as a whole.
+inline bool isArchiveType(u8 typeCode)
+{
+    return typeCode == CONTAINER_TRE || typeCode == CONTAINER_PAK || typeCode == CONTAINER_XTRE ||
+           typeCode == CONTAINER_CRCTRE;
+}
+
 // Containers print their own error lines; this records that the run as a whole failed, so the
 // process can say so with its exit status.
 void noteToolFailure();

@@ -316,23 +316,24 @@ bool ContainerTRE::repackDirectory(const DirectoryTree& tree, const String& full
         String fullPath = joinPath(fullDirectory, f->name);
         String relativePath = joinPath(relativeDirectory, f->name);
         TreEntry* match = nullptr;
+        bool raw = false;
         for (TreEntry* e : entries) {
-            bool plain = !e->nested || opt.noRecurse;
-            // A nested archive extracted raw comes back as a file: it replaces the bytes.
-            if (plain && entryRelativePath(*e).equalsNoCase(relativePath)) {
+            if (!e->nested || opt.noRecurse) {
+                raw = entryRelativePath(*e).equalsNoCase(relativePath);
+            } else if (nestedRelativePath(*e).equalsNoCase(relativePath)) {
+                // A nested archive handed back as one file (extracted with -s) replaces its bytes;
+                // a document is converted back by its own container.
+                raw = isArchiveType(e->nested->typeCode);
                 match = e;
-                break;
+            } else {
+                raw = entryRelativePath(*e).equalsNoCase(relativePath);
             }
-            if (!plain && nestedRelativePath(*e).equalsNoCase(relativePath)) {
-                match = e;
-                break;
-            }
-            if (!plain && entryRelativePath(*e).equalsNoCase(relativePath)) {
+            if (raw || match) {
                 match = e;
                 break;
             }
         }
-        if (match && (!match->nested || opt.noRecurse || !nestedRelativePath(*match).equalsNoCase(relativePath))) {
+        if (match && raw) {
             if (opt.verbosity) {
                 printMarker('<', indent);
                 printf(" %s\n", f->name.c_str());
@@ -344,7 +345,7 @@ bool ContainerTRE::repackDirectory(const DirectoryTree& tree, const String& full
             }
             deleteByteArray(match->data);
             match->data = bytes;
-            // Raw bytes now stand for the entry; a stale parsed copy must not be written back.
+            // The raw bytes now stand for the entry; its parsed copy must not be written back.
             deleteContainer(match->nested);
             match->nested = nullptr;
             continue;

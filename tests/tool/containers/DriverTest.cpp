@@ -80,8 +80,9 @@ TEST(RadixSorter, StableOnAllFourBytes)
     ASSERT_NE(sorted, nullptr);
     for (size_t i = 1; i < ptrs.size(); i++) {
         ASSERT_LE(sorted[i - 1]->key, sorted[i]->key);
-        if (sorted[i - 1]->key == sorted[i]->key)
+        if (sorted[i - 1]->key == sorted[i]->key) {
             ASSERT_LT(sorted[i - 1]->order, sorted[i]->order);
+        }
     }
 }
 

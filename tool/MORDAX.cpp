@@ -1,0 +1,247 @@
+#include "tool/MORDAX.h"
+#include "framework/app/Frame.h"
+#include "framework/core/TextUtils.h"
+#include "framework/log/Log.h"
+#include "tool/containers/Driver.h"
+
+#include <cstdio>
+
+namespace
+{
+void* hookAlloc(u64 size, bool, const char*, const char*, u32)
+{
+    return memAlloc(size);
+}
+
+void hookFree(void* p, bool)
+{
+    memFree(p);
+}
+
+TD::Reader* openFileHook(void*, const char*)
+{
+    // Nothing in the tool opens files through the library.
+    return nullptr;
+}
+}
+
+void BridgeLogger::log(const char* channel, const char* message, u8 level)
+{
+    switch (level) {
+    case 0: logFatal(channel, "%s", message); break;
+    case 1: logError(channel, "%s", message); break;
+    case 2: logWarn(channel, "%s", message); break;
+    case 3: logInfo(channel, "%s", message); break;
+    case 4: logDebug(channel, "%s", message); break;
+    case 5: logTrace(channel, "%s", message); break;
+    default: break;
+    }
+}
+
+ArchiveToolApp::ArchiveToolApp() : Application(String("MORDAX")), outputName("output")
+{
+    verbosity = 0;
+    mode = MODE_LIST;
+    setToolOptions(this);
+}
+
+ArchiveToolApp::~ArchiveToolApp()
+{
+    setToolOptions(nullptr);
+}
+
+Application* createToolApplication()
+{
+    return newApplication<ArchiveToolApp>();
+}
+
+bool ArchiveToolApp::fail(const char* message, const char* detail)
+{
+    if (message)
+        printf(message, detail);
+    printUsage();
+    return false;
+}
+
+// Each argument arrives whole as the user typed it; the joined command line could not keep
+// blanks, quotes and backslashes apart.
+bool ArchiveToolApp::parseArguments()
+{
+    const u32 count = getArgumentCount();
+    for (u32 t = 0; t < count; t++) {
+        const char* token = getArgument(t);
+        if (token[0] == '-') {
+            for (const char* c = token + 1; *c; c++) {
+                switch (*c) {
+                case 'v': verbosity++; break;
+                case 'e':
+                    mode = MODE_EXTRACT;
+                    if (verbosity >= 2)
+                        printf("OPTION: Extracting.\n");
+                    break;
+                case 'r':
+                    mode = MODE_REPACK;
+                    if (verbosity >= 2)
+                        printf("OPTION: Repack.\n");
+                    break;
+                case 'w':
+                    mode = MODE_REWRITE;
+                    if (verbosity >= 2)
+                        printf("OPTION: Rewriting.\n");
+                    break;
+                case 'g':
+                    dumpGap = 1;
+                    if (verbosity >= 2)
+                        printf("OPTION: Extracting post-TOC \"gap\" data (if any).\n");
+                    break;
+                case 'n':
+                    noConvert = 1;
+                    if (verbosity >= 2)
+                        printf("OPTION: No format conversion.\n");
+                    break;
+                case 's':
+                    noRecurse = 1;
+                    if (verbosity >= 2)
+                        printf("OPTION: No recursion.\n");
+                    break;
+                case 'a':
+                    addNewFiles = 1;
+                    if (verbosity >= 2)
+                        printf("OPTION: Adding new files.\n");
+                    break;
+                case 'o': {
+                    if (t + 1 >= count)
+                        return fail("ERROR: Expected filename after -o!\n", nullptr);
+                    outputName = getArgument(++t);
+                    outputName.replaceChar('\\', '/');
+                    // Only the last path component loses its extension ("out.d/new" stays).
+                    i64 slash = outputName.lastIndexOf('/');
+                    i64 dot = outputName.lastIndexOf('.');
+                    if (dot > slash)
+                        outputName = outputName.left(u64(dot));
+                    break;
+                }
+                case '?': return fail(nullptr, nullptr);
+                default: {
+                    char letter[2] = {*c, 0};
+                    return fail("ERROR: Unknown option: '%s'\n\n", letter);
+                }
+                }
+            }
+            continue;
+        }
+        if (archivePath.isEmpty())
+            archivePath = token;
+        else if (directory.isEmpty())
+            directory = token;
+        else
+            return fail("ERROR: Unexpected parameter '%s'!\n\n", token);
+    }
+    return true;
+}
+
+bool ArchiveToolApp::init(const String&)
+{
+    if (!parseArguments())
+        return false;
+    if (archivePath.isEmpty())
+        return fail("ERROR: No file specified!\n\n", nullptr);
+    if ((mode == MODE_EXTRACT || mode == MODE_REPACK) && directory.isEmpty())
+        return fail("ERROR: No directory specified!\n\n", nullptr);
+    archivePath.replaceChar('\\', '/');
+    normalisePath(archivePath);
+    directory.replaceChar('\\', '/');
+    normalisePath(directory);
+    // "." and "a/.." mean the working directory, never the root.
+    if (directory.isEmpty() || directory.equals("."))
+        directory = "./";
+    if (!directory.endsWith("/"))
+        directory += "/";
+
+    BridgeLogger* bridge = TD_NEW(BridgeLogger);
+    libraryLogger = bridge;
+    TD::Hooks hooks = {hookAlloc, hookFree, openFileHook, nullptr};
+    TD::init(hooks, bridge);
+    return true;
+}
+
+void ArchiveToolApp::onShutdown(bool)
+{
+    if (libraryLogger) {
+        TD::deleteObject(libraryLogger);
+        libraryLogger = nullptr;
+    }
+}
+
+bool ArchiveToolApp::update()
+{
+    clearToolFailure();
+    Container* container = openContainer(archivePath);
+    bool ok = container != nullptr;
+    if (container) {
+        switch (mode) {
+        case MODE_LIST:
+            printf("Listing contents:\n");
+            container->list(0);
+            break;
+        case MODE_EXTRACT:
+            printf("Extracting contents...\n");
+            container->extract(directory, 0);
+            break;
+        case MODE_REPACK:
+            printf("Repacking contents...\n");
+            ok = container->repack(directory, String(), 0) && writeContainer(*container, outputName, false);
+            break;
+        case MODE_REWRITE:
+            printf("Rewriting & verifying contents...\n");
+            ok = writeContainer(*container, outputName, true);
+            break;
+        }
+    }
+    printf("\n");
+    fflush(stdout);
+    deleteContainer(container);
+    if (!ok || toolFailureNoted())
+        setRunFailed();
+    return false;
+}
+
+void ArchiveToolApp::printUsage()
+{
+    const bool detail = verbosity != 0;
+    printf("Usage: MORDAX [options] [TRE or PAK File] <Directory>\n\n");
+    printf(" Available options:\n");
+    printf("  -v\n");
+    printf("    Increase verbosity. Can be increased multiple times.\n");
+    printf("  -e\n");
+    printf("    Extracts the TRE/PAK file to the given directory.\n");
+    printf("  -r\n");
+    printf("    Repack a new TRE/PAK called 'output.tre' or 'output.pak'.\n");
+    printf("    Reads the existing TRE/PAK, then overlays files in the specified directory.\n");
+    if (detail) {
+        printf("  -w\n");
+        printf("    Rewrites a new TRE/PAK with the same content; for debugging/verification.\n");
+        printf("    An MD5 check is performed - checksums should match.\n");
+        printf("  -g\n");
+        printf("    Dumps early TRE post-TOC anonymous \"gap\" data for analysis.\n");
+        printf("  -s\n");
+        printf("    Don't recurse into sub-containers; e.g. extract them as-is.\n");
+        printf("  -a\n");
+        printf("    Add new files; note that the game won't read these by default!\n");
+    }
+    printf("  -n\n");
+    printf("    No conversion of types on extraction (e.g. VOC to WAV).\n");
+    printf("  -o [Output File]\n");
+    printf("    Sets an output filename rather than \"output\".\n");
+    printf("  [TRE or PAK File]\n");
+    printf("    The TRE or PAK file to operate on. (REQUIRED)\n");
+    printf("  <Directory>\n");
+    printf("    The directory to extract files to, or to find replacement files in.\n");
+    printf("\nExamples:\n");
+    printf(" MORDAX MIDGAMES.TRE\n");
+    printf("  - Will list the contents of MIDGAMES.TRE.\n");
+    printf(" MORDAX -e MIDGAMES.TRE MIDGAMES\n");
+    printf("  - Will extract the contents of MIDGAMES.TRE to \"MIDGAMES\\\".\n");
+    printf(" MORDAX -r MIDGAMES.TRE MIDGAMES\n");
+    printf("  - Will repack the contents of MIDGAMES.TRE from \"MIDGAMES\\\".\n");
+}
