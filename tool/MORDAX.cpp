@@ -150,6 +150,8 @@ bool ArchiveToolApp::init(const String&)
         return fail("ERROR: No directory specified!\n\n", nullptr);
     archivePath.replaceChar('\\', '/');
     normalisePath(archivePath);
+    if (archivePath.isEmpty())
+        archivePath = ".";
     directory.replaceChar('\\', '/');
     normalisePath(directory);
     // "." and "a/.." mean the working directory, never the root.

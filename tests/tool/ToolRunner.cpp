@@ -1,0 +1,84 @@
+#include "tests/tool/ToolRunner.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+std::string ToolResult::body() const
+{
+    size_t nl = out.find('\n');
+    return nl == std::string::npos ? std::string() : out.substr(nl + 1);
+}
+
+ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd)
+{
+    ToolResult r;
+    int pipefd[2];
+    if (pipe(pipefd) != 0)
+        return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipefd[1], 1);
+        dup2(pipefd[1], 2);
+        close(pipefd[0]);
+        close(pipefd[1]);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(127);
+        std::vector<char*> argv;
+        std::string tool = MORDAX_TOOL;
+        argv.push_back(tool.data());
+        std::vector<std::string> copy = args;
+        for (std::string& a : copy)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(tool.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipefd[1]);
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(pipefd[0], buf, sizeof buf)) > 0)
+        r.out.append(buf, size_t(n));
+    close(pipefd[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+std::string scratchDirectory(const std::string& name)
+{
+    fs::path p = fs::path(MORDAX_BINARY_DIR) / "scratch" / name;
+    fs::remove_all(p);
+    fs::create_directories(p);
+    return p.string();
+}
+
+std::string readFileBytes(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void writeFileBytes(const std::string& path, const std::string& bytes)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream f(path, std::ios::binary);
+    f << bytes;
+}
+
+std::vector<std::string> listTree(const std::string& dir)
+{
+    std::vector<std::string> out;
+    for (auto& e : fs::recursive_directory_iterator(dir))
+        out.push_back(fs::relative(e.path(), dir).string());
+    std::sort(out.begin(), out.end());
+    return out;
+}

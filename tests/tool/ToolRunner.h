@@ -1,0 +1,21 @@
+#pragma once
+// Runs the built tool in a child process and captures what it prints.
+#include <string>
+#include <vector>
+
+struct ToolResult
+{
+    int status = -1;
+    std::string out;
+    // What the tool printed after its banner line.
+    std::string body() const;
+};
+
+ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd = "");
+
+// A fresh, empty directory under the build tree; removed and made again on each call.
+std::string scratchDirectory(const std::string& name);
+std::string readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::string& bytes);
+// Every path below dir (files and directories), sorted, relative to dir.
+std::vector<std::string> listTree(const std::string& dir);
