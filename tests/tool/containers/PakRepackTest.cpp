@@ -1,0 +1,202 @@
+#include "PakTestUtil.h"
+
+using namespace paktest;
+
+namespace
+{
+Bytes innerPak()
+{
+    return pakLayout({{0xFF, text("inner zero")}, {0, text("inner one!")}});
+}
+
+Bytes sampleArchive()
+{
+    return pakLayout({{0, text("entry zero")}, {0, innerPak()}, {0, text("entry two.")}});
+}
+
+struct PakRepack : testing::Test
+{
+    iotest::ScratchDir dir;
+    OptionScope scope;
+    ContainerPAK* pak = nullptr;
+
+    void open(const char* name, const Bytes& bytes)
+    {
+        pak = openPak(name, bytes);
+        ASSERT_NE(pak, nullptr);
+    }
+    void TearDown() override { deleteContainer(pak); }
+    String root() const { return String(dir.path.c_str()); }
+    bool repack(std::string* out = nullptr)
+    {
+        bool ok = false;
+        std::string printed = captured([&] { ok = pak->repack(root(), String(), 0); });
+        if (out)
+            *out = printed;
+        return ok;
+    }
+    // The archive's bytes now; the lines serialise prints are not looked at here.
+    Bytes rebuilt()
+    {
+        Bytes b;
+        captured([&] { b = serialised(*pak); });
+        return b;
+    }
+    void put(const std::string& name, const Bytes& bytes) { iotest::writeFile(dir.file(name), bytes); }
+};
+
+TEST_F(PakRepack, ExtractedTreeRepacksToTheSameArchive)
+{
+    Bytes bytes = sampleArchive();
+    open("S.PAK", bytes);
+    captured([&] { pak->extract(root(), 0); });
+    EXPECT_TRUE(exists(dir.file("001.PAK/001")));
+    EXPECT_TRUE(repack());
+    for (PakEntry* e : pak->entries)
+        EXPECT_EQ(e->changed, 0) << e->name.c_str();
+    EXPECT_EQ(rebuilt(), bytes);
+}
+
+TEST_F(PakRepack, OnlyDifferingBytesReplaceAnEntry)
+{
+    open("S.PAK", sampleArchive());
+    put("000.SHP", text("entry zero"));
+    put("002.TXT", text("edited two"));
+    scope.options.verbosity = 1;
+    std::string out;
+    EXPECT_TRUE(repack(&out));
+    EXPECT_EQ(out, " << 000\n << 002\n");
+    EXPECT_EQ(pak->entries[0]->changed, 0);
+    EXPECT_EQ(pak->entries[2]->changed, 1);
+    EXPECT_EQ(toBytes(pak->entries[2]->content), text("edited two"));
+    EXPECT_EQ(rebuilt(), pakLayout({{0, text("entry zero")}, {0, innerPak()}, {0, text("edited two")}}));
+}
+
+TEST_F(PakRepack, EditInsideANestedArchiveRebuildsIt)
+{
+    open("S.PAK", sampleArchive());
+    ASSERT_EQ(mkdir(dir.file("001.PAK").c_str(), 0755), 0);
+    put("001.PAK/001", text("inner ONE!"));
+    scope.options.verbosity = 1;
+    std::string out;
+    EXPECT_TRUE(repack(&out));
+    EXPECT_EQ(out, " << [001] (Container)\n <<< 001\n");
+    Bytes inner = pakLayout({{0xFF, text("inner zero")}, {0, text("inner ONE!")}});
+    EXPECT_EQ(rebuilt(), pakLayout({{0, text("entry zero")}, {0, inner}, {0, text("entry two.")}}));
+}
+
+TEST_F(PakRepack, NamesThatAreNotEntryNumbersAreSkipped)
+{
+    open("S.PAK", sampleArchive());
+    put(".DS_Store", text("finder data"));
+    put("readme.txt", text("notes"));
+    put("2b.txt", text("not entry two"));
+    put("0000000002.txt", text("ten digits"));
+    scope.options.verbosity = 2;
+    std::string out;
+    EXPECT_TRUE(repack(&out));
+    EXPECT_EQ(out, "Skipping non-numeric entry ''\n"
+                   "Skipping non-numeric entry '0000000002'\n"
+                   "Skipping non-numeric entry '2b'\n"
+                   "Skipping non-numeric entry 'readme'\n");
+    for (PakEntry* e : pak->entries)
+        EXPECT_EQ(e->changed, 0);
+    EXPECT_EQ(toBytes(pak->entries[0]->content), text("entry zero"));
+}
+
+TEST_F(PakRepack, UnknownKindEntriesRepackByTheirNumber)
+{
+    Bytes bytes = pakLayout({{0xA0, text("voice data one")}, {0, text("voice data two")}});
+    open("SPEECH.PAK", bytes);
+    captured([&] { pak->extract(root(), 0); });
+    EXPECT_TRUE(exists(dir.file("000[???]")));
+    put("000[???]", text("edited voice 1"));
+    EXPECT_TRUE(repack());
+    EXPECT_EQ(toBytes(pak->entries[0]->content), text("edited voice 1"));
+    // The flag byte stays with the entry.
+    EXPECT_EQ(rebuilt(), pakLayout({{0xA0, text("edited voice 1")}, {0, text("voice data two")}}));
+}
+
+TEST_F(PakRepack, FilesBeyondTheTableNeedAddNewFiles)
+{
+    open("S.PAK", sampleArchive());
+    put("012", text("new one"));
+    std::string out;
+    EXPECT_FALSE(repack(&out));
+    EXPECT_EQ(out, "ERROR: Packet file '" + dir.file("012") + "' is out of index range!\n");
+    EXPECT_EQ(pak->entries.count, 3u);
+}
+
+TEST_F(PakRepack, NewFilesGoToTheEndInNumericOrder)
+{
+    open("S.PAK", sampleArchive());
+    // "15" sorts before "013" by name; the numbers decide.
+    put("15.DAT", text("fifteen"));
+    put("013", text("thirteen"));
+    scope.options.addNewFiles = 1;
+    scope.options.verbosity = 1;
+    std::string out;
+    EXPECT_TRUE(repack(&out));
+    EXPECT_EQ(out, " << 013 (NEW FILE)\n << 15 (NEW FILE)\n");
+    EXPECT_EQ(entryNames(*pak), (std::vector<std::string>{"000", "001.PAK", "002", "013", "15"}));
+    EXPECT_EQ(rebuilt(), pakLayout({{0, text("entry zero")}, {0, innerPak()}, {0, text("entry two.")},
+                                           {0, text("thirteen")}, {0, text("fifteen")}}));
+}
+
+TEST_F(PakRepack, NewDirectoriesCannotBeAdded)
+{
+    open("S.PAK", sampleArchive());
+    ASSERT_EQ(mkdir(dir.file("007.PAK").c_str(), 0755), 0);
+    scope.options.addNewFiles = 1;
+    std::string out;
+    EXPECT_FALSE(repack(&out));
+    EXPECT_EQ(out, "ERROR: Cannot (yet) add new directory/sub-container '" + dir.file("007.PAK") + "' to PAK!\n");
+}
+
+TEST_F(PakRepack, UnreadableReplacementFails)
+{
+    open("S.PAK", sampleArchive());
+    // A directory where entry 0's file should be.
+    ASSERT_EQ(mkdir(dir.file("000").c_str(), 0755), 0);
+    std::string out;
+    EXPECT_FALSE(repack(&out));
+    EXPECT_EQ(out, "ERROR: Couldn't read packet file '" + dir.file("000") + "'!\n");
+}
+
+TEST_F(PakRepack, TinyArchiveGrowsOnlyWhenEntriesAreAdded)
+{
+    Bytes tiny = le32(12) + le32(8) + text("abcd");
+    open("T.PAK", tiny);
+    EXPECT_TRUE(repack());
+    EXPECT_EQ(rebuilt(), tiny);
+    put("000.BIN", text("first entry"));
+    scope.options.addNewFiles = 1;
+    EXPECT_TRUE(repack());
+    EXPECT_EQ(rebuilt(), pakLayout({{0, text("first entry")}}));
+}
+
+TEST_F(PakRepack, ArchiveExtractedRawComesBackAsAFile)
+{
+    Bytes replacement = pakLayout({{0xFF, text("other zero")}});
+    for (u8 noRecurse : {1, 0}) {
+        deleteContainer(pak);
+        open("S.PAK", sampleArchive());
+        scope.options.noRecurse = noRecurse;
+        put("001.PAK", replacement);
+        EXPECT_TRUE(repack()) << int(noRecurse);
+        EXPECT_EQ(pak->entries[1]->nested, nullptr);
+        EXPECT_EQ(rebuilt(),
+                  pakLayout({{0, text("entry zero")}, {0, replacement}, {0, text("entry two.")}}));
+        remove(dir.file("001.PAK").c_str());
+    }
+}
+
+TEST_F(PakRepack, VerboseRepackNamesTheDirectory)
+{
+    open("S.PAK", sampleArchive());
+    scope.options.verbosity = 5;
+    std::string out;
+    EXPECT_TRUE(repack(&out));
+    EXPECT_EQ(out, "Repacking '" + dir.path + "'...\n");
+}
+}

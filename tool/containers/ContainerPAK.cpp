@@ -1,0 +1,577 @@
+#include "tool/containers/ContainerPAK.h"
+#include "framework/core/ByteBuffer.h"
+#include "framework/io/DirectoryTree.h"
+#include "framework/io/FileStream.h"
+#include "framework/io/MemoryStream.h"
+#include "gamedata/codecs/CodecImplode.h"
+#include "gamedata/codecs/CodecLZW.h"
+#include "tool/ToolOptions.h"
+#include "tool/containers/Driver.h"
+#include "tool/containers/EntryPath.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+constexpr u32 PAK_MAX_ENTRIES = 1000;
+constexpr u64 PAK_OFFSET_LIMIT = 1u << 24;
+constexpr u32 PAK_TINY_SIZE = 12;
+
+const char* const terrainExtensions[] = {".IFF", ".ELV", ".MED", ".LOW", ".TRI", ".OBJ", ".AVG"};
+
+u32 wordAt(const ByteArray& bytes, u64 at)
+{
+    if (at + 4 > bytes.count)
+        return 0;
+    const u8* p = bytes.data + at;
+    return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24;
+}
+
+bool textAt(const ByteArray& bytes, u64 at, const char text[4])
+{
+    return at + 4 <= bytes.count && memcmp(bytes.data + at, text, 4) == 0;
+}
+
+// The first word is the entry's size and the second carries a PAK flag byte.
+bool hasNestedPakShape(const ByteArray& bytes)
+{
+    u8 top = u8(wordAt(bytes, 4) >> 24);
+    return wordAt(bytes, 0) == bytes.count && (top == 0x20 || top == 0xA0 || top == 0xE0 || top == 0xFF);
+}
+
+u8 variantFromName(const String& name)
+{
+    // Compared on the file name alone, so a bare "SPEECH.PAK" is known as well as a path.
+    String file = getFileName(name);
+    if (name.endsWithNoCase(".VPK") || name.endsWithNoCase(".VPF") || file.equalsNoCase("DSOUNDFX.PAK") ||
+        file.equalsNoCase("SPEECH.PAK"))
+        return 2;
+    for (const char* suffix : {".MPK", ".ADL", ".MID", ".ROL", ".GEN"})
+        if (name.endsWithNoCase(suffix))
+            return 3;
+    return 0;
+}
+
+const char* methodLabel(u8 method)
+{
+    switch (method) {
+    case PAK_LZW:
+        return "(LZW)";
+    case PAK_REFPACK:
+        return "(RefPack)";
+    case PAK_IMPLODE:
+        return "(Implode)";
+    default:
+        return "";
+    }
+}
+
+// Unpacks a packed entry: a u32 unpacked size, then the codec stream. Null when it does not decode.
+ByteArray* unpackEntry(const ByteArray& stored, u8 method)
+{
+    u32 expected = wordAt(stored, 0);
+    ByteArray stream(stored.data + 4, stored.count - 4);
+    if (method == PAK_LZW) {
+        CodecLZW codec;
+        return codec.decompress(stream, expected);
+    }
+    CodecImplode codec;
+    return codec.decompress(stream, expected);
+}
+
+// The stored form of bytes under a method: their count, then the codec's stream.
+ByteArray* packEntry(const ByteArray& content, u8 method)
+{
+    ByteArray* packed = nullptr;
+    if (method == PAK_LZW) {
+        CodecLZW codec;
+        packed = codec.compress(content);
+    } else if (method == PAK_IMPLODE) {
+        CodecImplode codec;
+        packed = codec.compress(content);
+    }
+    if (!packed)
+        return nullptr;
+    ByteBuffer out(packed->count + 4);
+    out.writeU32(content.count);
+    out.write(packed->data, packed->count);
+    deleteByteArray(packed);
+    return out.ok() ? out.toArray() : nullptr;
+}
+
+// Scans the repack directory without descending: sub-directories are handed on whole.
+class TopLevelOnly : public DirectoryFilter
+{
+public:
+    bool accept(const String&, const String&, bool) override { return true; }
+    bool enterDirectory(u32 level, u32) override { return level == 0; }
+};
+
+String nameBeforeFirstDot(const String& name)
+{
+    i64 dot = name.indexOf('.');
+    return dot < 0 ? name : name.left(u64(dot));
+}
+
+String directoryPart(const String& path)
+{
+    i64 slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(u64(slash)) : String();
+}
+
+bool isArchiveKind(const Container* c)
+{
+    return c->typeCode == CONTAINER_TRE || c->typeCode == CONTAINER_PAK || c->typeCode == CONTAINER_XTRE ||
+           c->typeCode == CONTAINER_CRCTRE;
+}
+}
+
+bool sameBytes(const ByteArray* a, const ByteArray* b)
+{
+    u32 na = a ? a->count : 0;
+    u32 nb = b ? b->count : 0;
+    return na == nb && (na == 0 || memcmp(a->data, b->data, na) == 0);
+}
+
+i64 pakEntryIndex(const String& name)
+{
+    u64 digits = 0;
+    while (digits < name.length && name[digits] >= '0' && name[digits] <= '9')
+        digits++;
+    if (digits == 0 || digits > 9)
+        return -1;
+    // "007[???]" is how entries of unknown kind are named.
+    if (digits < name.length && name[digits] != '[')
+        return -1;
+    i64 value = 0;
+    for (u64 i = 0; i < digits; i++)
+        value = value * 10 + (name[i] - '0');
+    return value;
+}
+
+PakEntry::~PakEntry()
+{
+    deleteByteArray(content);
+    deleteByteArray(archiveBytes);
+    deleteContainer(nested);
+    deleteByteArray(nestedImage);
+}
+
+ContainerPAK::ContainerPAK(const String& name) : Container(name, String(), CONTAINER_PAK)
+{
+}
+
+ContainerPAK::~ContainerPAK()
+{
+    deleteByteArray(keptBytes);
+}
+
+bool ContainerPAK::detect(const String& name, const ByteArray& bytes)
+{
+    static const char* const suffixes[] = {".PAK", ".VPK", ".VPF", ".MPK", ".ELV", ".ROL",
+                                           ".GEN", ".ADL", ".TRI", ".MID", ".PAL"};
+    bool named = false;
+    for (const char* suffix : suffixes)
+        named = named || name.endsWithNoCase(suffix);
+    if (!named)
+        return false;
+    u64 word = wordAt(bytes, 0);
+    return word == bytes.count || word + 1 == bytes.count;
+}
+
+Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
+{
+    const u64 size = bytes.count;
+    u64 sizeWord = wordAt(bytes, 0);
+    if (sizeWord != size && sizeWord + 1 != size) {
+        printf("ERROR: Aborted '%s' - not a (recognised) PAK! (Bad size!)\n", name.c_str());
+        return nullptr;
+    }
+    u8 variant = variantFromName(name);
+    if (size <= PAK_TINY_SIZE) {
+        ContainerPAK* pak = memNew<ContainerPAK>(name);
+        pak->keptBytes = memNew<ByteArray>(bytes);
+        return pak;
+    }
+    const u32 first = wordAt(bytes, 4) & 0xFFFFFF;
+    i64 paktAt = i64(first < size ? first : size) - 8;
+    if (paktAt < 8)
+        paktAt = 0;
+    if (textAt(bytes, u64(paktAt), "PAKT")) {
+        printf("ERROR: Aborted '%s' - PAKT not yet supported!\n", name.c_str());
+        return nullptr;
+    }
+    const u32 count = first / 4 - 1;
+    if (count >= PAK_MAX_ENTRIES) {
+        printf("ERROR: Aborted '%s' - not a (recognised) PAK! (Too many entries!)\n", name.c_str());
+        return nullptr;
+    }
+    // The first entry would begin inside its own offset word: not a table at all.
+    if (count == 0) {
+        printf("ERROR: Aborted '%s' - not a (recognised) PAK! (No entries!)\n", name.c_str());
+        return nullptr;
+    }
+    u32 offsets[PAK_MAX_ENTRIES];
+    u8 flags[PAK_MAX_ENTRIES];
+    bool implodeFlag = false;
+    for (u32 i = 0; i < count; i++) {
+        u32 word = wordAt(bytes, 4 + 4 * u64(i));
+        offsets[i] = word & 0xFFFFFF;
+        flags[i] = u8(word >> 24);
+        implodeFlag = implodeFlag || flags[i] == PAK_FLAG_IMPLODE;
+        if (offsets[i] > size) {
+            printf("ERROR: Aborted '%s' - not a (recognised) PAK! (Offset out of range!)\n", name.c_str());
+            return nullptr;
+        }
+    }
+    if (variant == 0) {
+        if (implodeFlag) {
+            variant = 5;
+            if (toolOptions().verbosity >= 1)
+                printf("Implode PAK detected.\n");
+        } else {
+            for (u32 i = 0; i + 1 < count; i++) {
+                if (textAt(bytes, offsets[i], "FORM") && textAt(bytes, u64(offsets[i]) + 8, "TERA")) {
+                    variant = 1;
+                    break;
+                }
+            }
+        }
+    }
+    ContainerPAK* pak = memNew<ContainerPAK>(name);
+    pak->variant = variant;
+    MemoryStream stream(bytes);
+    for (u32 i = 0; i < count; i++) {
+        u64 end = i + 1 < count ? offsets[i + 1] : size;
+        // Offsets that go backwards leave the entry empty rather than wrapping its size.
+        u32 length = end > offsets[i] ? u32(end - offsets[i]) : 0;
+        PakEntry* e = readEntry(stream, offsets[i], i, length, flags[i], name, variant);
+        if (e)
+            pak->entries.push(e);
+    }
+    return pak;
+}
+
+PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u32 size, u8 flag,
+                                  const String& archiveName, u8 variant)
+{
+    stream.seek(offset);
+    if (size > stream.bytesLeft())
+        size = u32(stream.bytesLeft());
+    PakEntry* e = memNew<PakEntry>();
+    e->flag = flag;
+    e->offset = offset;
+    e->archiveBytes = memNew<ByteArray>(stream.data + offset, size);
+    String name = String::format("%03u", index);
+    if (size < 4) {
+        e->content = memNew<ByteArray>(*e->archiveBytes);
+        e->name = name;
+    } else {
+        const ByteArray& stored = *e->archiveBytes;
+        const bool shaped = hasNestedPakShape(stored);
+        u8 method = PAK_STORED;
+        if (flag == PAK_FLAG_LZW && !(variant == 2 && shaped))
+            method = PAK_LZW;
+        else if (flag == PAK_FLAG_IMPLODE && variant != 1 && variant != 2)
+            method = PAK_IMPLODE;
+        e->method = method;
+        if (method != PAK_STORED)
+            e->content = unpackEntry(stored, method);
+        const bool unpacked = e->content != nullptr;
+        if (!unpacked)
+            e->content = memNew<ByteArray>(stored);
+        String extension;
+        switch (variant) {
+        case 1:
+            extension = index < 7 ? terrainExtensions[index] : ".???";
+            break;
+        case 2:
+            if (flag == PAK_FLAG_UNKNOWN)
+                name += "[???]";
+            if (shaped)
+                extension = ".VPK";
+            else if (method == PAK_LZW && unpacked && e->content->count >= 20 &&
+                     memcmp(e->content->data, "Creative Voice File\x1A", 20) == 0)
+                extension = ".VOC";
+            break;
+        case 3:
+            extension = hasNestedPakShape(*e->content) ? ".MPK" : ".XMI";
+            break;
+        default: {
+            MemoryStream content(*e->content);
+            extension = guessEntryName(content, e->content->count, archiveName);
+            break;
+        }
+        }
+        e->name = name + extension;
+    }
+    NestingScope scope;
+    e->nested = detectContainer(e->name, *e->content);
+    return e;
+}
+
+void ContainerPAK::list(u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    u64 total = 0;
+    for (PakEntry* e : entries) {
+        printIndent(indent);
+        u32 size = e->contentSize();
+        printf("%s (%u byte%s)\n", e->name.c_str(), size, plural(size));
+        total += size;
+        if (e->nested && !opt.noRecurse)
+            e->nested->list(indent + 1);
+    }
+    if (indent == 0)
+        printf("Done. %u file%s, %llu byte%s total.\n", entries.count, plural(entries.count),
+               (unsigned long long)total, plural(total));
+}
+
+u32 ContainerPAK::extract(const String& directory, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    createPath(directory);
+    u32 written = 0;
+    for (u32 i = 0; i < entries.count; i++) {
+        PakEntry* e = entries[i];
+        String path = joinPath(directory, safeEntryPath(e->name, i));
+        if (e->nested && !opt.noRecurse) {
+            written += e->nested->extract(path, indent + 1);
+            continue;
+        }
+        if (opt.verbosity >= 2) {
+            printMarker('>', indent);
+            printf(" %s\n", path.c_str());
+        }
+        String parent = directoryPart(path);
+        if (!parent.isEmpty())
+            createPath(parent);
+        if (!writeWholeFile(path, e->content)) {
+            printf("ERROR: Write failure for '%s'!\n", path.c_str());
+            noteToolFailure();
+            break;
+        }
+        written++;
+    }
+    if (indent == 0)
+        printf("Done. Extracted %u/%u files.\n", written, fileCount());
+    return written;
+}
+
+bool ContainerPAK::repack(const String& directory, const String&, u32 indent)
+{
+    if (toolOptions().verbosity >= 5) {
+        printIndent(indent);
+        printf("Repacking '%s'...\n", directory.c_str());
+    }
+    TopLevelOnly filter;
+    DirectoryTree tree;
+    tree.scan(directory, 0, &filter);
+    // New entries are appended in numeric order, whatever order the names sort in.
+    u32 fileTotal = tree.files.count;
+    PtrArray<StringPair> files;
+    for (StringPair* f : tree.files)
+        files.push(f);
+    std::stable_sort(files.begin(), files.end(), [](const StringPair* a, const StringPair* b) {
+        return pakEntryIndex(nameBeforeFirstDot(a->name)) < pakEntryIndex(nameBeforeFirstDot(b->name));
+    });
+    for (u32 i = 0; i < fileTotal; i++) {
+        StringPair* f = files[i];
+        if (!repackFile(nameBeforeFirstDot(f->name), f->path, String(), false, indent))
+            return false;
+    }
+    for (DirectoryTree* d : tree.directories) {
+        if (!repackFile(nameBeforeFirstDot(d->name), joinPath(directory, d->name), String(), true, indent))
+            return false;
+    }
+    return true;
+}
+
+bool ContainerPAK::repackFile(const String& name, const String& path, const String& subPath, bool isDirectory,
+                              u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    i64 index = pakEntryIndex(name);
+    if (index < 0) {
+        if (opt.verbosity >= 2)
+            printf("Skipping non-numeric entry '%s'\n", name.c_str());
+        return true;
+    }
+    if (index >= entries.count) {
+        if (!opt.addNewFiles) {
+            printf("ERROR: Packet file '%s' is out of index range!\n", path.c_str());
+            return false;
+        }
+        if (isDirectory) {
+            printf("ERROR: Cannot (yet) add new directory/sub-container '%s' to PAK!\n", path.c_str());
+            return false;
+        }
+        if (opt.verbosity >= 1) {
+            printMarker('<', indent);
+            printf(" %s (NEW FILE)\n", name.c_str());
+        }
+        ByteArray* bytes = readWholeFile(path);
+        if (!bytes) {
+            printf("ERROR: Couldn't read packet file '%s'!\n", path.c_str());
+            return false;
+        }
+        PakEntry* e = memNew<PakEntry>();
+        e->name = name;
+        e->content = bytes;
+        e->changed = 1;
+        entries.push(e);
+        return true;
+    }
+    PakEntry* e = entries[u32(index)];
+    // An archive extracted raw comes back as a file: its bytes replace the entry's.
+    bool asChild = e->nested && !opt.noRecurse && !(isArchiveKind(e->nested) && !isDirectory);
+    if (asChild) {
+        if (opt.verbosity >= 1) {
+            printMarker('<', indent);
+            printf(" [%s] (Container)\n", name.c_str());
+        }
+        return e->nested->repack(path, subPath, indent + 1);
+    }
+    if (opt.verbosity >= 1) {
+        printMarker('<', indent);
+        printf(" %s\n", name.c_str());
+    }
+    ByteArray* bytes = readWholeFile(path);
+    if (!bytes) {
+        printf("ERROR: Couldn't read packet file '%s'!\n", path.c_str());
+        return false;
+    }
+    if (sameBytes(bytes, e->content)) {
+        deleteByteArray(bytes);
+        return true;
+    }
+    deleteByteArray(e->content);
+    e->content = bytes;
+    e->changed = 1;
+    // The parsed child no longer stands for the entry's bytes.
+    deleteContainer(e->nested);
+    e->nested = nullptr;
+    return true;
+}
+
+ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    if (keptBytes && entries.count == 0)
+        return memNew<ByteArray>(*keptBytes);
+    for (PakEntry* e : entries) {
+        if (!e->nested)
+            continue;
+        deleteByteArray(e->nestedImage);
+        e->nestedImage = e->nested->serialise(progress, depth + 1);
+        // A child that cannot be built leaves the archive unbuildable, never silently short.
+        if (!e->nestedImage)
+            return nullptr;
+    }
+    // Each entry's stored bytes: borrowed from the entry, or newly encoded (owned here).
+    PtrArray<ByteArray> encoded(true);
+    const ByteArray** stored = static_cast<const ByteArray**>(allocZeroed(sizeof(ByteArray*) * (entries.count + 1)));
+    if (!stored)
+        return nullptr;
+    u64 dataLength = 0;
+    bool failed = false;
+    for (u32 i = 0; i < entries.count && !failed; i++) {
+        PakEntry* e = entries[i];
+        const ByteArray* source = e->nested ? e->nestedImage : e->content;
+        if (verbosity >= 1) {
+            printMarker('<', depth);
+            if (e->nested)
+                printf(" [%s] %s\n", e->name.c_str(), methodLabel(e->method));
+            else
+                printf(" %s %s\n", e->name.c_str(), methodLabel(e->method));
+        }
+        const ByteArray* out = nullptr;
+        if (!e->changed && e->archiveBytes && (!e->nested || sameBytes(e->nestedImage, e->content))) {
+            out = e->archiveBytes;
+        } else if (e->method == PAK_STORED) {
+            out = source;
+        } else {
+            ByteArray* packed = packEntry(*source, e->method);
+            if (!packed) {
+                printf("ERROR: Couldn't pack '%s' %s!\n", e->name.c_str(), methodLabel(e->method));
+                failed = true;
+                break;
+            }
+            encoded.push(packed);
+            out = packed;
+        }
+        stored[i] = out;
+        e->encodedSize = out->count;
+        dataLength += out->count;
+        if (!e->nested)
+            progress(depth);
+    }
+    const u64 firstOffset = u64(entries.count) * 4 + 4;
+    u64 offset = firstOffset;
+    for (u32 i = 0; i < entries.count && !failed; i++) {
+        if (offset >= PAK_OFFSET_LIMIT) {
+            printf("ERROR: Offset out of range; PAK data is too big!\n");
+            failed = true;
+            break;
+        }
+        entries[i]->offset = u32(offset);
+        offset += stored[i]->count;
+    }
+    const u64 total = firstOffset + dataLength;
+    if (!failed && total > 0xFFFFFFFFu) {
+        printf("ERROR: The archive would be larger than 4 GiB!\n");
+        failed = true;
+    }
+    ByteArray* result = nullptr;
+    if (!failed) {
+        ByteBuffer buffer{u32(total)};
+        // Kept because the stored file of this name carries its size less one.
+        buffer.writeU32(path.endsWithNoCase("MID1TXT.PAK") ? u32(total - 1) : u32(total));
+        for (PakEntry* e : entries)
+            buffer.writeU32(u32(e->flag) << 24 | e->offset);
+        for (u32 i = 0; i < entries.count; i++)
+            buffer.write(stored[i]->data, stored[i]->count);
+        if (buffer.ok())
+            result = buffer.toArray();
+        else
+            printf("ERROR: The archive would be larger than 4 GiB!\n");
+    }
+    memFree(stored);
+    return result;
+}
+
+u32 ContainerPAK::fileCount()
+{
+    u32 n = 0;
+    for (PakEntry* e : entries)
+        n += e->nested ? e->nested->fileCount() : 1;
+    return n;
+}
+
+void ContainerPAK::hashContents(Md5& context, u32 indent)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    for (PakEntry* e : entries) {
+        if (e->nested) {
+            if (verbosity >= 2) {
+                printIndent(indent);
+                printf("%s\n", e->name.c_str());
+            }
+            e->nested->hashContents(context, indent + 1);
+            if (verbosity >= 2) {
+                printIndent(indent);
+                printf("^ %llu\n", (unsigned long long)peekDigest(context));
+            }
+            continue;
+        }
+        u32 size = e->contentSize();
+        if (size)
+            context.update(e->content->data, size);
+        if (verbosity >= 2) {
+            printIndent(indent);
+            printf("%s (%u bytes) -> %llu\n", e->name.c_str(), size, (unsigned long long)peekDigest(context));
+        }
+    }
+}

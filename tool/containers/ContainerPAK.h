@@ -1,0 +1,76 @@
+#pragma once
+#include "framework/core/PtrArray.h"
+#include "tool/containers/Container.h"
+
+class MemoryStream;
+class Stream;
+
+enum PakMethod : u8
+{
+    PAK_STORED = 0,
+    PAK_LZW = 1,
+    PAK_REFPACK = 2,
+    PAK_IMPLODE = 3,
+};
+
+// Flag bytes of the offset words that select a codec.
+constexpr u8 PAK_FLAG_LZW = 0x20;
+constexpr u8 PAK_FLAG_IMPLODE = 0x60;
+constexpr u8 PAK_FLAG_UNKNOWN = 0xA0;
+
+// One entry of a PAK archive. Entries have no stored names: the name is made up of the index
+// and a guessed extension.
+struct PakEntry
+{
+    String name;
+    u8 flag = 0;
+    u8 method = PAK_STORED;
+    u32 offset = 0;
+    ByteArray* content = nullptr;      // as the user sees it (unpacked when unpacking worked)
+    ByteArray* archiveBytes = nullptr; // exactly as stored; null for added entries
+    u8 changed = 0;
+    Container* nested = nullptr;
+    ByteArray* nestedImage = nullptr; // the child's bytes from the last serialise
+    u32 encodedSize = 0;
+
+    PakEntry() = default;
+    ~PakEntry();
+    PakEntry(const PakEntry&) = delete;
+    PakEntry& operator=(const PakEntry&) = delete;
+    u32 contentSize() const { return content ? content->count : 0; }
+};
+
+// A size word, a table of 24-bit offsets each with a flag byte, then the entries' data.
+class ContainerPAK : public Container
+{
+public:
+    u8 variant = 0;
+    PtrArray<PakEntry> entries{true};
+    // Data too short to hold a table: written back as it was unless entries are added.
+    ByteArray* keptBytes = nullptr;
+
+    explicit ContainerPAK(const String& name);
+    ~ContainerPAK() override;
+
+    static bool detect(const String& name, const ByteArray& bytes);
+    static Container* open(const String& name, const ByteArray& bytes);
+    static PakEntry* readEntry(MemoryStream& stream, u32 offset, u32 index, u32 size, u8 flag,
+                               const String& archiveName, u8 variant);
+    // The extension (with its dot) guessed from the n bytes at the stream's position and the
+    // archive's name; empty when nothing matches.
+    static String guessEntryName(Stream& stream, u32 n, const String& archiveName);
+
+    ByteArray* serialise(ProgressFunction progress, u32 depth) override;
+    void list(u32 indent) override;
+    u32 extract(const String& directory, u32 indent) override;
+    bool repack(const String& directory, const String& subPath, u32 indent) override;
+    u32 fileCount() override;
+    void hashContents(Md5& context, u32 indent) override;
+
+    bool repackFile(const String& name, const String& path, const String& subPath, bool isDirectory, u32 indent);
+};
+
+bool sameBytes(const ByteArray* a, const ByteArray* b);
+// The entry index a repack file name, cut at its first '.', stands for: it must be 1 to 9
+// digits, optionally followed by a '[' part (as in "007[???]"). -1 otherwise.
+i64 pakEntryIndex(const String& name);
