@@ -106,19 +106,18 @@ void fillBits(ExplodeWork* w, ImplodeReadFn read, void* context)
     }
 }
 
-inline u32 takeBits(ExplodeWork* w, u32 n)
-{
-    u32 v = u32(w->bits & ((1ull << n) - 1));
-    w->bits >>= n;
-    w->bitCount -= n;
-    return v;
-}
-
 // ---- encoding -------------------------------------------------------------------------
 
+// Candidates are checked byte for byte, so any spread over the buckets chooses the same
+// matches; these keep the chains short.
 inline u32 pairHash(const u8* p)
 {
-    return p[0] * 4u + p[1] * 5u;
+    return ((u32(p[0]) << 8 | p[1]) * 2654435761u) >> 19;
+}
+
+inline u32 tripleHash(const u8* p)
+{
+    return ((u32(p[0]) << 16 | u32(p[1]) << 8 | p[2]) * 2654435761u) >> 18;
 }
 
 inline void putBits(ImplodeWork* w, ImplodeWriteFn write, void* context, u32 value, u32 n)
@@ -147,7 +146,7 @@ struct Match
 void feedWindow(ImplodeWork* w, ImplodeReadFn read, void* context, u64 pos)
 {
     while (!w->inputEnded && w->windowEnd - pos < MAX_REPEAT + 2) {
-        if (w->windowEnd - w->windowBase + WINDOW > sizeof(w->window)) {
+        if (w->windowEnd - w->windowBase + WINDOW > sizeof(w->window) - 16) {
             u64 keepFrom = pos > WINDOW ? pos - WINDOW : 0;
             u64 drop = keepFrom - w->windowBase;
             memmove(w->window, w->window + drop, size_t(w->windowEnd - keepFrom));
@@ -167,15 +166,44 @@ void feedWindow(ImplodeWork* w, ImplodeReadFn read, void* context, u64 pos)
     }
 }
 
-void insertPosition(ImplodeWork* w, u64 q)
+// Indexes position q by its first two bytes and, when there are three, by its first three.
+void insertPosition(ImplodeWork* w, u64 q, bool triple)
 {
     const u8* p = w->window + (q - w->windowBase);
     u32 h = pairHash(p);
-    w->chain[q & 8191] = w->pairHead[h];
-    w->pairHead[h] = q + 1;
+    w->pairChain[q & 8191] = w->pairHead[h];
+    w->pairHead[h] = u32(q + 1);
+    if (triple) {
+        u32 t = tripleHash(p);
+        w->tripleChain[q & 8191] = w->tripleHead[t];
+        w->tripleHead[t] = u32(q + 1);
+    }
 }
 
-// The longest earlier occurrence of the bytes at pos, the nearest of equal ones.
+inline u16 load16(const u8* p)
+{
+    u16 v;
+    memcpy(&v, p, 2);
+    return v;
+}
+
+inline u64 load64(const u8* p)
+{
+    u64 v;
+    memcpy(&v, p, 8);
+    return v;
+}
+
+inline u32 load32(const u8* p)
+{
+    u32 v;
+    memcpy(&v, p, 4);
+    return v;
+}
+
+// The longest earlier occurrence of the bytes at pos, the nearest of equal ones. A match of
+// three bytes or more starts with the same three bytes, so only that chain is searched for
+// it; without one, the nearest occurrence of the first two bytes is the answer.
 Match findMatch(const ImplodeWork* w, u64 pos, u32 maxDistance)
 {
     Match best = {0, 0};
@@ -184,24 +212,50 @@ Match findMatch(const ImplodeWork* w, u64 pos, u32 maxDistance)
     if (limit < 2)
         return best;
     const u8* cur = w->window + (pos - w->windowBase);
-    u32 bestLength = 1;
-    for (u64 link = w->pairHead[pairHash(cur)]; link; link = w->chain[(link - 1) & 8191]) {
-        u64 candidate = link - 1;
-        u64 distance = pos - candidate;
+    // Distances in 32 bits: links are the low bits of position + 1.
+    const u32 here = u32(pos + 1);
+    if (limit >= 3) {
+        const u32 triple = load32(cur) & 0xFFFFFF;
+        u32 bestLength = 2;
+        for (u32 link = w->tripleHead[tripleHash(cur)]; link; link = w->tripleChain[(link - 1) & 8191]) {
+            u32 distance = here - link;
+            if (distance > maxDistance)
+                break;
+            const u8* prev = cur - distance;
+            // Longer than the best only if the four bytes ending at its length agree.
+            if (bestLength >= 3 && load32(prev + bestLength - 3) != load32(cur + bestLength - 3))
+                continue;
+            if ((load32(prev) & 0xFFFFFF) != triple)
+                continue;
+            // Eight bytes at a time; the window has room behind its data for the last read.
+            u32 length = 3;
+            while (length < limit) {
+                u64 diff = load64(prev + length) ^ load64(cur + length);
+                if (diff) {
+                    length += u32(__builtin_ctzll(diff) >> 3);
+                    break;
+                }
+                length += 8;
+            }
+            if (length > limit)
+                length = limit;
+            if (length > bestLength) {
+                bestLength = length;
+                best = {length, distance};
+                if (length == limit)
+                    break;
+            }
+        }
+        if (best.length)
+            return best;
+    }
+    const u16 pair = load16(cur);
+    for (u32 link = w->pairHead[pairHash(cur)]; link; link = w->pairChain[(link - 1) & 8191]) {
+        u32 distance = here - link;
         if (distance > maxDistance)
             break;
-        const u8* prev = w->window + (candidate - w->windowBase);
-        if (prev[bestLength] != cur[bestLength] || prev[0] != cur[0] || prev[1] != cur[1])
-            continue;
-        u32 length = 2;
-        while (length < limit && prev[length] == cur[length])
-            length++;
-        if (length > bestLength) {
-            bestLength = length;
-            best = {length, u32(distance)};
-            if (length == limit)
-                break;
-        }
+        if (load16(cur - distance) == pair)
+            return {2, distance};
     }
     return best;
 }
@@ -222,64 +276,84 @@ i32 explode(ImplodeReadFn read, ImplodeWriteFn write, ExplodeWork* w, void* cont
         return EXPLODE_BAD_DICTIONARY;
     if (type != IMPLODE_BINARY && type != IMPLODE_ASCII)
         return EXPLODE_BAD_TYPE;
-    w->inputPosition = 2;
-    w->bits = 0;
-    w->bitCount = 0;
-
     const Tables& t = TABLES;
     u8* window = w->window;
     u32 out = WINDOW;
     i32 result = EXPLODE_DAMAGED;
+    // The bit buffer lives in locals; bits above `count` may hold bytes read ahead.
+    u64 bits = 0;
+    u32 count = 0;
+    u32 inPos = 2;
+    auto take = [&](u32 n) {
+        u32 v = u32(bits & ((1ull << n) - 1));
+        bits >>= n;
+        count -= n;
+        return v;
+    };
     for (;;) {
         // One token takes at most 30 bits.
-        if (w->bitCount < 30)
-            fillBits(w, read, context);
-        if (w->bitCount < 1)
+        if (count < 30) {
+            if (w->inputCount - inPos >= 8) {
+                bits |= load64(w->input + inPos) << count;
+                inPos += (63 - count) >> 3;
+                count |= 56;
+            } else {
+                w->bits = bits & ((1ull << count) - 1);
+                w->bitCount = count;
+                w->inputPosition = inPos;
+                fillBits(w, read, context);
+                bits = w->bits;
+                count = w->bitCount;
+                inPos = w->inputPosition;
+            }
+        }
+        if (count < 1)
             break;
-        if (!(w->bits & 1)) {
+        if (!(bits & 1)) {
             u32 byte;
             if (type == IMPLODE_BINARY) {
-                if (w->bitCount < 9)
+                if (count < 9)
                     break;
-                byte = u32(w->bits >> 1) & 0xFF;
-                w->bits >>= 9;
-                w->bitCount -= 9;
+                byte = u32(bits >> 1) & 0xFF;
+                bits >>= 9;
+                count -= 9;
             } else {
-                u32 entry = t.asciiDecode[(w->bits >> 1) & 8191];
+                u32 entry = t.asciiDecode[(bits >> 1) & 8191];
                 u32 n = 1 + (entry >> 8);
-                if (w->bitCount < n)
+                if (count < n)
                     break;
                 byte = entry & 0xFF;
-                w->bits >>= n;
-                w->bitCount -= n;
+                bits >>= n;
+                count -= n;
             }
             window[out++] = u8(byte);
         } else {
-            u32 entry = t.lengthDecode[(w->bits >> 1) & 127];
+            u32 entry = t.lengthDecode[(bits >> 1) & 127];
             u32 n = 1 + (entry >> 8);
-            if (w->bitCount < n)
+            if (count < n)
                 break;
-            takeBits(w, n);
+            take(n);
             u32 cls = entry & 0xFF;
             u32 extraBits = EXTRA_LEN_BITS[cls];
-            if (w->bitCount < extraBits) {
+            if (count < extraBits) {
                 // The end mark's extra bits are all ones and may be cut off.
-                if (cls == 15 && w->bits == (1ull << w->bitCount) - 1)
+                u64 mask = (1ull << count) - 1;
+                if (cls == 15 && (bits & mask) == mask)
                     result = EXPLODE_OK;
                 break;
             }
-            u32 length = LEN_BASE[cls] + takeBits(w, extraBits) + 2;
+            u32 length = LEN_BASE[cls] + take(extraBits) + 2;
             if (length == END_LENGTH) {
                 result = EXPLODE_OK;
                 break;
             }
-            u32 dEntry = t.distanceDecode[w->bits & 255];
+            u32 dEntry = t.distanceDecode[bits & 255];
             u32 dn = dEntry >> 8;
             u32 lowBits = length == 2 ? 2 : dictBits;
-            if (w->bitCount < dn + lowBits)
+            if (count < dn + lowBits)
                 break;
-            takeBits(w, dn);
-            u32 distance = (((dEntry & 0xFF) << lowBits) | takeBits(w, lowBits)) + 1;
+            take(dn);
+            u32 distance = (((dEntry & 0xFF) << lowBits) | take(lowBits)) + 1;
             const u8* from = window + out - distance;
             u8* to = window + out;
             if (distance >= 8) {
@@ -353,7 +427,7 @@ i32 implode(ImplodeReadFn read, ImplodeWriteFn write, ImplodeWork* w, void* cont
     auto insertBelow = [&](u64 limit) {
         // A position is indexed once the byte after it is in; the last byte never starts a pair.
         for (; inserted < limit && inserted + 1 < w->windowEnd; inserted++)
-            insertPosition(w, inserted);
+            insertPosition(w, inserted, inserted + 2 < w->windowEnd);
     };
     Match pending = {0, 0};
     bool havePending = false;

@@ -52,10 +52,14 @@ struct ImplodeWork
     u64 windowBase;
     u64 windowEnd;
     u8 inputEnded;
-    u8 window[3 * 4096 + 1024];
-    // Heads per byte-pair hash and a chain per position, both holding position + 1 (0 = none).
-    u64 pairHead[2296];
-    u64 chain[8192];
+    // Behind the data, 16 bytes for word-wide compares.
+    u8 window[3 * 4096 + 1024 + 16];
+    // Heads per hash of the first two and of the first three bytes, and a chain per position
+    // for each, all holding the low 32 bits of position + 1 (0 = none).
+    u32 pairHead[8192];
+    u32 pairChain[8192];
+    u32 tripleHead[16384];
+    u32 tripleChain[8192];
     u64 bits;
     u32 bitCount;
     u32 outputCount;

@@ -71,34 +71,63 @@ u64 lzwMaxDecodedSize(u64 inLength)
     return triangle < flat ? triangle : flat;
 }
 
-i64 lzwDecode(LzwState& s, const u8* src, u64 srcLen, u8* dst, u64 dstCapacity)
+namespace
+{
+inline u64 load64(const u8* p)
+{
+    u64 v;
+    memcpy(&v, p, 8);
+    return v;
+}
+
+// Slack the fast decoder may write behind its capacity.
+constexpr u64 LZW_COPY_SLACK = 16;
+
+// Decodes into out[start, capacity). With `positions` every earlier output byte of the run is
+// at out[0, start), positions[c] is the offset at which code c's string was last spelled and
+// positions[4096] the offset of the previous code's string: strings are then copied from the
+// output instead of walked along their prefix chains, and up to LZW_COPY_SLACK bytes behind
+// `capacity` may be written.
+template <bool FAST>
+i64 decodeCore(LzwState& s, const u8* src, u64 srcLen, u8* out, u64 start, u64 capacity, u32* positions)
 {
     if (!s.initialised)
         lzwReset(s);
     u64 in = s.inputPosition;
-    u32 bits = s.bitBuffer;
+    u64 bits = s.bitBuffer;
     u32 pending = s.bitCount;
     u32 width = s.codeWidth;
     u32 next = s.nextCode;
     u32 previous = s.previousCode;
     bool full = s.tableFull != 0;
     u32* dict = s.dictionary;
+    u8* dst = out + start;
+    const u64 dstCapacity = capacity - start;
     u64 written = 0;
+    u32 previousAt = FAST ? positions[4096] : 0;
     i64 result;
 
     for (;;) {
-        while (pending < width && in < srcLen) {
-            bits |= u32(src[in++]) << pending;
-            pending += 8;
-        }
         if (pending < width) {
-            // Out of data before the end code: the stream was cut short. Empty input is the
-            // one exception, an empty stream.
-            result = srcLen == 0 ? 0 : -2;
-            break;
+            if (in <= srcLen && srcLen - in >= 8) {
+                bits |= load64(src + in) << pending;
+                in += (63 - pending) >> 3;
+                pending |= 56;
+            } else {
+                while (pending < width && in < srcLen) {
+                    bits |= u64(src[in++]) << pending;
+                    pending += 8;
+                }
+                if (pending < width) {
+                    // Out of data before the end code: the stream was cut short. Empty input
+                    // is the one exception, an empty stream.
+                    result = srcLen == 0 ? 0 : -2;
+                    break;
+                }
+            }
         }
         u32 readWidth = width;
-        u32 code = bits & ((1u << width) - 1);
+        u32 code = u32(bits) & ((1u << width) - 1);
         if (code == LZW_CLEAR_CODE) {
             // A clear right after a clear changes nothing; stored streams depend on it.
             if (next != LZW_FIRST_CODE) {
@@ -136,19 +165,31 @@ i64 lzwDecode(LzwState& s, const u8* src, u64 srcLen, u8* dst, u64 dstCapacity)
             result = i64(written);
             break;
         }
-        u8* out = dst + written;
-        u8* p = out + sourceLength;
-        for (u32 c = source;;) {
-            u32 word = dict[c];
-            *--p = u8(word);
-            if (c < 256)
-                break;
-            c = wordPrefix(word);
+        u8* to = dst + written;
+        if (FAST && source >= 256) {
+            const u8* from = out + positions[source];
+            // Both words are loaded before either store: the source ends where `to` starts.
+            u64 a = load64(from), b = load64(from + 8);
+            memcpy(to, &a, 8);
+            memcpy(to + 8, &b, 8);
+            if (sourceLength > 16)
+                memmove(to + 16, from + 16, sourceLength - 16);
+        } else {
+            u8* p = to + sourceLength;
+            for (u32 c = source;;) {
+                u32 word = dict[c];
+                *--p = u8(word);
+                if (c < 256)
+                    break;
+                c = wordPrefix(word);
+            }
         }
         if (repeatsPrevious)
-            out[sourceLength] = out[0];
+            to[sourceLength] = to[0];
         if (previous != LZW_END_CODE) {
-            dict[next] = makeWord(wordLength(dict[previous]) + 1, previous, out[0]);
+            dict[next] = makeWord(wordLength(dict[previous]) + 1, previous, to[0]);
+            if (FAST)
+                positions[next] = previousAt;
             if (next >= (1u << width) - 1) {
                 if (width < MAX_WIDTH) {
                     width++;
@@ -160,20 +201,33 @@ i64 lzwDecode(LzwState& s, const u8* src, u64 srcLen, u8* dst, u64 dstCapacity)
                 next++;
             }
         }
+        if (FAST)
+            previousAt = u32(start + written);
         previous = code;
         written += length;
         bits >>= readWidth;
         pending -= readWidth;
     }
 
+    // Whole bytes read ahead go back to the input.
+    in -= pending >> 3;
+    pending &= 7;
     s.inputPosition = in;
-    s.bitBuffer = bits;
+    s.bitBuffer = u32(bits & ((1u << pending) - 1));
     s.bitCount = pending;
     s.codeWidth = width;
     s.nextCode = u16(next);
     s.previousCode = u16(previous);
     s.tableFull = full ? 1 : 0;
+    if (FAST)
+        positions[4096] = previousAt;
     return result;
+}
+}
+
+i64 lzwDecode(LzwState& s, const u8* src, u64 srcLen, u8* dst, u64 dstCapacity)
+{
+    return decodeCore<false>(s, src, srcLen, dst, 0, dstCapacity, nullptr);
 }
 
 i64 lzwEncode(LzwState& s, const u8* src, u64 srcLen, u8* dst)
@@ -329,9 +383,11 @@ ByteArray* CodecLZW::decompress(const ByteArray& in, u32 expectedSize)
         capacity = UINT32_MAX;
 
     LzwState* state = static_cast<LzwState*>(allocZeroed(sizeof(LzwState)));
-    u8* out = capacity ? static_cast<u8*>(memAlloc(capacity)) : nullptr;
-    if (!state || (capacity && !out)) {
+    u32* positions = static_cast<u32*>(memAlloc(4097 * sizeof(u32)));
+    u8* out = static_cast<u8*>(memAlloc(capacity + LZW_COPY_SLACK));
+    if (!state || !positions || !out) {
         memFree(state);
+        memFree(positions);
         memFree(out);
         return nullptr;
     }
@@ -339,7 +395,7 @@ ByteArray* CodecLZW::decompress(const ByteArray& in, u32 expectedSize)
     u64 produced = 0;
     bool ok = true;
     for (;;) {
-        i64 r = lzwDecode(*state, in.data, in.count, out + produced, capacity - produced);
+        i64 r = decodeCore<true>(*state, in.data, in.count, out, produced, capacity, positions);
         if (r > 0) {
             produced += u64(r);
             continue;
@@ -355,7 +411,7 @@ ByteArray* CodecLZW::decompress(const ByteArray& in, u32 expectedSize)
                 ok = false;
                 break;
             }
-            u8* bigger = static_cast<u8*>(memAlloc(grown));
+            u8* bigger = static_cast<u8*>(memAlloc(grown + LZW_COPY_SLACK));
             if (!bigger) {
                 ok = false;
                 break;
@@ -372,13 +428,14 @@ ByteArray* CodecLZW::decompress(const ByteArray& in, u32 expectedSize)
         break;
     }
     memFree(state);
+    memFree(positions);
 
     if (!ok || (expectedSize && produced != expectedSize)) {
         memFree(out);
         return nullptr;
     }
     ByteArray* result;
-    if (capacity - produced > produced / 4 + 4096 || produced == 0) {
+    if (capacity - produced > produced / 4 + 4096) {
         result = memNew<ByteArray>(out, u32(produced));
         memFree(out);
         if (result && produced && !result->data) {
