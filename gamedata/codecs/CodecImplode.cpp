@@ -394,6 +394,7 @@ i32 implode(ImplodeReadFn read, ImplodeWriteFn write, ImplodeWork* w, void* cont
         return IMPLODE_BAD_TYPE;
 
     const Tables& t = TABLES;
+    // The library's encoder reaches one byte less far back than the stream could.
     const u32 maxDistance = dictionarySize - 1;
     w->output[0] = u8(type);
     w->output[1] = u8(dictBits);
