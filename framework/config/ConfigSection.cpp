@@ -75,6 +75,19 @@ ConfigSection* ConfigSection::findSection(const String& path) const
 
 ConfigSection* ConfigSection::getSection(const String& path)
 {
+    return getSection(path, nullptr);
+}
+
+ConfigSection* ConfigSection::getSection(const String& path, u32* budget)
+{
+    if (budget) {
+        u32 depth = 0;
+        for (u64 i = 0; i < path.length; i++) {
+            bool startsPiece = !isPathSeparator(u8(path.data[i])) && (i == 0 || isPathSeparator(u8(path.data[i - 1])));
+            if (startsPiece && ++depth > MAX_LOAD_DEPTH)
+                return nullptr;
+        }
+    }
     ConfigSection* current = this;
     u64 i = 0;
     while (i < path.length) {
@@ -88,6 +101,11 @@ ConfigSection* ConfigSection::getSection(const String& path)
         String piece(path.data + start, i - start);
         ConfigSection* next = current->sections.findByName(lowerCopy(piece));
         if (!next) {
+            if (budget) {
+                if (*budget == 0)
+                    return nullptr;
+                (*budget)--;
+            }
             next = memNew<ConfigSection>(piece);
             if (!next)
                 return nullptr;
@@ -113,8 +131,13 @@ const String& ConfigSection::findValue(const String& key) const
 
 void ConfigSection::setValue(const String& key, const String& value)
 {
+    setValue(key, value, nullptr);
+}
+
+void ConfigSection::setValue(const String& key, const String& value, u32* budget)
+{
     String path, valueName;
-    ConfigSection* section = splitKey(key, path, valueName) ? getSection(path) : this;
+    ConfigSection* section = splitKey(key, path, valueName) ? getSection(path, budget) : this;
     if (!section)
         return;
     ConfigValue* found = section->values.findByName(lowerCopy(valueName));
@@ -129,6 +152,7 @@ void ConfigSection::setValue(const String& key, const String& value)
 
 void ConfigSection::load(const String& text)
 {
+    u32 budget = MAX_LOAD_SECTIONS;
     u64 i = 0;
     while (i < text.length) {
         u64 start = i;
@@ -153,7 +177,7 @@ void ConfigSection::load(const String& text)
         value.trim();
         value.unquote();
         value.trim();
-        setValue(key, value);
+        setValue(key, value, &budget);
     }
 }
 

@@ -18,6 +18,8 @@ class ConfigSection : public HashedName
 {
 public:
     static constexpr u32 BUCKETS = 1024;
+    static constexpr u32 MAX_LOAD_DEPTH = 256;
+    static constexpr u32 MAX_LOAD_SECTIONS = 256;
 
     String name;
     HashBuckets<ConfigSection> sections;
@@ -26,7 +28,9 @@ public:
     explicit ConfigSection(const String& name);
     ~ConfigSection() override;
 
-    // Lines of key '=' value; lines without '=' are skipped.
+    // Lines of key '=' value; lines without '=' are skipped, and so are lines whose key would
+    // nest sections deeper than MAX_LOAD_DEPTH or create more than MAX_LOAD_SECTIONS in one call
+    // (the text is outside data, and every section holds two tables of 1024 buckets).
     void load(const String& text);
     // Appends every value as prefix + key + " = " + value, then every sub-section with
     // prefix + its name + ".".
@@ -38,4 +42,9 @@ public:
     // The value, or an empty text when the section or value is missing.
     const String& findValue(const String& key) const;
     void setValue(const String& key, const String& value);
+
+private:
+    // The forms load uses: `budget` counts the sections the text may still create.
+    ConfigSection* getSection(const String& path, u32* budget);
+    void setValue(const String& key, const String& value, u32* budget);
 };

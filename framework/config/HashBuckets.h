@@ -34,8 +34,9 @@ public:
         buckets = static_cast<Bucket*>(memAlloc(bytes));
         if (!buckets)
             return false;
+        // Empty buckets hold no storage, so a table costs one block until it is filled.
         for (u32 i = 0; i < n; i++)
-            new (&buckets[i]) Bucket();
+            new (&buckets[i]) Bucket(typename Bucket::NoStorage());
         count = n;
         byteSize = bytes;
         owns = 1;

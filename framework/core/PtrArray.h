@@ -21,6 +21,11 @@ public:
         init();
         owns = owning ? 1 : 0;
     }
+    // Storage comes with the first push: tables of many mostly empty lists start this way.
+    struct NoStorage
+    {
+    };
+    explicit PtrArray(NoStorage) {}
     PtrArray(const PtrArray&) = delete;
     PtrArray& operator=(const PtrArray&) = delete;
     ~PtrArray() { destroy(); }

@@ -21,7 +21,10 @@ void Logger::writeV(u8 level, const char* format, va_list args)
     ScopedLock guard(lock);
     if (!buffer)
         return;
-    vsnprintf(buffer, LOG_MESSAGE_BUFFER, format ? format : "", args);
+    if (format)
+        vsnprintf(buffer, LOG_MESSAGE_BUFFER, format, args);
+    else
+        buffer[0] = 0;
     const char* channel = name.c_str();
     if (level >= consoleLogLevel) {
         ScopedLock console(consoleLogLock());

@@ -21,12 +21,24 @@ u32 keyOf(const TreEntry* e)
     return e->sortFlag ? e->index : e->offset;
 }
 
-// Orders entries by offset (sortFlag clear) or by index (set); stable.
+u32 holdsData(const TreEntry* e)
+{
+    return e->dataSize() ? 1 : 0;
+}
+
+// Orders entries by offset (sortFlag clear) or by index (set); stable. At one offset, empty
+// entries come before the one with data: they end where it starts, so they neither overlap it
+// nor move behind it when the archive is written again.
 void sortEntries(PtrArray<TreEntry>& entries, u8 sortFlag)
 {
     for (u32 i = 0; i < entries.count; i++)
         entries[i]->sortFlag = sortFlag;
     RadixSorter sorter(entries.count);
+    if (!sortFlag) {
+        TreEntry** byData = sorter.sortAs<TreEntry>(entries.items, entries.count, holdsData);
+        if (byData && entries.count)
+            memcpy(entries.items, byData, sizeof(TreEntry*) * entries.count);
+    }
     TreEntry** sorted = sorter.sortAs<TreEntry>(entries.items, entries.count, keyOf);
     if (sorted && entries.count)
         memcpy(entries.items, sorted, sizeof(TreEntry*) * entries.count);

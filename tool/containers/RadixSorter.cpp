@@ -19,7 +19,17 @@ RadixSorter::~RadixSorter()
     memFree(histogram);
 }
 
+u32 RadixSorter::callUntypedKey(AnyFunction key, const void* entry)
+{
+    return reinterpret_cast<KeyFunction>(key)(entry);
+}
+
 void** RadixSorter::sort(void* const* entries, u32 n, KeyFunction key)
+{
+    return sortWith(entries, n, callUntypedKey, reinterpret_cast<AnyFunction>(key));
+}
+
+void** RadixSorter::sortWith(void* const* entries, u32 n, KeyCaller caller, AnyFunction key)
 {
     if (n > capacity || !bufferA || !bufferB || !keyBytes || !histogram)
         return nullptr;
@@ -30,7 +40,7 @@ void** RadixSorter::sort(void* const* entries, u32 n, KeyFunction key)
     for (u32 pass = 0; pass < 4; pass++) {
         memset(histogram, 0, 256 * sizeof(u32));
         for (u32 i = 0; i < n; i++) {
-            keyBytes[i] = u8(key(source[i]) >> (pass * 8));
+            keyBytes[i] = u8(caller(key, source[i]) >> (pass * 8));
             histogram[keyBytes[i]]++;
         }
         for (u32 b = 1; b < 256; b++)

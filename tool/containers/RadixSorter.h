@@ -21,10 +21,23 @@ public:
     T** sortAs(T* const* entries, u32 n, u32 (*key)(const T*))
     {
         return reinterpret_cast<T**>(
-            sort(reinterpret_cast<void* const*>(entries), n, reinterpret_cast<KeyFunction>(key)));
+            sortWith(reinterpret_cast<void* const*>(entries), n, callKey<T>, reinterpret_cast<AnyFunction>(key)));
     }
 
 private:
+    // A key function is called only through its own type: calling it through another one is
+    // undefined, so the typed key travels as an opaque pointer to a typed caller.
+    typedef void (*AnyFunction)();
+    typedef u32 (*KeyCaller)(AnyFunction key, const void* entry);
+
+    template <typename T>
+    static u32 callKey(AnyFunction key, const void* entry)
+    {
+        return reinterpret_cast<u32 (*)(const T*)>(key)(static_cast<const T*>(entry));
+    }
+    static u32 callUntypedKey(AnyFunction key, const void* entry);
+    void** sortWith(void* const* entries, u32 n, KeyCaller caller, AnyFunction key);
+
     u32 capacity;
     void** bufferA;
     void** bufferB;

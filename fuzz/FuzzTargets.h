@@ -1,0 +1,28 @@
+#pragma once
+#include "framework/core/Types.h"
+
+#include <cstddef>
+
+// One fuzz target: a parser of outside data driven by one input. The bodies are plain
+// functions so the libFuzzer programs and the regression replay in the test runner share them.
+struct FuzzTarget
+{
+    const char* name;
+    void (*run)(const u8* data, size_t size);
+};
+
+// Every target, in a fixed order; `count` receives their number.
+const FuzzTarget* fuzzTargets(u32& count);
+const FuzzTarget* findFuzzTarget(const char* name);
+// Quiet logging and default tool options; call once before the first input.
+void setUpFuzzing();
+// Stops the run with a crash the fuzzer reports, for a broken property rather than a fault.
+[[noreturn]] void fuzzFailure(const char* what);
+
+void fuzzContainer(const char* archiveName, const u8* data, size_t size);
+void fuzzTre(const u8* data, size_t size);
+void fuzzLzw(const u8* data, size_t size);
+void fuzzImplode(const u8* data, size_t size);
+void fuzzXml(const u8* data, size_t size);
+void fuzzConfig(const u8* data, size_t size);
+void fuzzReader(const u8* data, size_t size);

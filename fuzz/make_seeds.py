@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Writes the small seed corpora under fuzz/corpus/<target>/ (committed; run again only to change them).
+
+Archives and streams are built here from the formats themselves, never with the tool's own writers.
+LZW streams come from Pillow's GIF encoder and implode streams from node-pkware, the same outside
+programs the codec tests use as judges; a target whose generator is missing keeps its old seeds.
+"""
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(HERE)
+CORPUS = os.path.join(HERE, "corpus")
+
+
+def put(target, name, data):
+    d = os.path.join(CORPUS, target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+
+
+def tre(entries, gap=b""):
+    """Classic TRE: count, header size, 74-byte entries (flag 1, 65-byte name, offset, size), gap, data."""
+    header = 8 + 74 * len(entries) + len(gap)
+    table, body, offset = b"", b"", header
+    for name, data in entries:
+        table += b"\x01" + name.ljust(65, b"\0") + struct.pack("<II", offset, len(data))
+        body += data
+        offset += len(data)
+    return struct.pack("<II", len(entries), header) + table + gap + body
+
+
+def tre_seeds():
+    put("tre", "two_files", tre([(b"DATA\\README.TXT", b"hello, world\n"), (b"C:\\GAME\\X.IFF", b"FORM\0\0\0\4TEST")]))
+    put("tre", "gap", tre([(b"..\\..\\DATA\\A.BIN", bytes(range(40)))], gap=b"GAPDATA!" * 3))
+    inner = tre([(b"INNER\\ONE.TXT", b"one"), (b"INNER\\TWO.TXT", b"two two")])
+    put("tre", "nested", tre([(b"..\\SUB.TRE", inner), (b"TOP.TXT", b"top level")]))
+    put("tre", "empty_last", tre([(b"A.TXT", b"abc"), (b"EMPTY.TXT", b"")]))
+
+
+def text_seeds():
+    put("xml", "document", b'<?xml version="1.0"?>\n<IFF Version="1">\n <FORM Name="TEST">\n'
+        b'  <CHUNK Name="DATA" Size="4">00 01 02 03</CHUNK>\n </FORM>\n</IFF>\n')
+    put("xml", "attributes", b'<root a="x < y > z / w = v" b = "  spaced  ">\n <empty/>\n'
+        b' <text>value</text>\n <!-- a comment -->\n</root>\n<second/>\n')
+    put("xml", "nested", b"<a>" * 20 + b"deep" + b"</a>" * 20)
+    put("config", "plain", b"common.log.filename = mordax.log\ncommon.log.level = info\nname = 'single'\n"
+        b"# comment line\nquoted = \"  inner  \"\r\nk=a=b\n")
+    put("config", "sections", b"a.b.c.d = 1\nA.B.x = 2\n a . b = spaced\nempty =\n\"\" = \"\"\n")
+    put("reader", "words", bytes(range(256)))
+    put("reader", "script", bytes([4, 16, 0, 0, 0, 0, 0, 0, 0, 2, 10, 11, 6, 255, 255, 255, 255, 255, 255,
+                                   255, 255, 5, 3, 0, 0, 0, 0, 0, 0, 0, 9, 8, 3, 200, 7, 1]) + b"payload" * 8)
+
+
+def sample_bytes():
+    text = b"The quick brown fox jumps over the lazy dog. " * 12
+    ramp = bytes((i * 7) & 255 for i in range(700))
+    runs = b"A" * 300 + b"B" * 5 + bytes(range(256))
+    return {"text": text, "ramp": ramp, "runs": runs}
+
+
+def lzw_seeds():
+    try:
+        sys.path.insert(0, "/usr/lib/python3/dist-packages")
+        sys.path.insert(0, os.path.join(TOP, "tests", "gamedata", "codecs", "oracles"))
+        import io
+        from PIL import Image
+        import gif
+    except ImportError as e:
+        print("lzw seeds skipped:", e)
+        return
+    for name, raw in sample_bytes().items():
+        width = len(raw)
+        image = Image.frombytes("P", (width, 1), raw)
+        image.putpalette(gif.palette())
+        out = io.BytesIO()
+        image.save(out, "GIF")
+        stream, code_size = gif.image_stream(out.getvalue())
+        assert code_size == 8
+        put("lzw", name, struct.pack("<I", len(raw)) + stream)
+
+
+def implode_seeds():
+    modules = os.path.join(TOP, "tests", "oracles", "node_modules")
+    script = os.path.join(TOP, "tests", "gamedata", "codecs", "oracles", "pkware.mjs")
+    if not os.path.isdir(os.path.join(modules, "node-pkware")):
+        print("implode seeds skipped: node-pkware is not installed (scripts/setup.sh test)")
+        return
+    with tempfile.TemporaryDirectory() as tmp:
+        for (name, raw), (kind, dictionary) in zip(sample_bytes().items(),
+                                                   [("ascii", "1024"), ("binary", "2048"), ("binary", "4096")]):
+            src, dst = os.path.join(tmp, "in"), os.path.join(tmp, "out")
+            with open(src, "wb") as f:
+                f.write(raw)
+            subprocess.run(["node", script, "implode", kind, dictionary, src, dst], check=True,
+                           env=dict(os.environ, MORDAX_ORACLE_MODULES=modules))
+            with open(dst, "rb") as f:
+                put("implode", name, struct.pack("<I", len(raw)) + f.read())
+
+
+if __name__ == "__main__":
+    tre_seeds()
+    text_seeds()
+    lzw_seeds()
+    implode_seeds()

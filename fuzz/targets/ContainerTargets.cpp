@@ -1,0 +1,83 @@
+#include "framework/core/ByteArray.h"
+#include "framework/io/Md5.h"
+#include "fuzz/FuzzTargets.h"
+#include "tool/ToolOptions.h"
+#include "tool/containers/Driver.h"
+
+#include <cstring>
+
+namespace
+{
+void noProgress(u32)
+{
+}
+
+void contentDigest(Container& c, u8 digest[16])
+{
+    Md5 md5;
+    c.hashContents(md5, 0);
+    md5.final(digest);
+}
+}
+
+// Detection steered by the archive's name, then every read-only walk of what it opened and a
+// rewrite. What the writer produced must come back from a second rewrite byte for byte (an
+// unedited archive repacks onto itself). The first rewrite may legitimately differ from a
+// damaged input: overlaps are written apart, data past the last entry is dropped, and a nested
+// archive may then no longer be recognised.
+void fuzzContainer(const char* archiveName, const u8* data, size_t size)
+{
+    if (size > 0xFFFFFFFFu)
+        return;
+    const String name(archiveName);
+    ByteArray bytes(data, u32(size));
+    clearToolFailure();
+    Container* c = detectContainer(name, bytes);
+    if (!c)
+        return;
+    ToolOptions& options = toolOptions();
+    const u32 verbosity = options.verbosity;
+    c->list(0);
+    Md5 quiet;
+    c->hashContents(quiet, 0);
+    // The chatty paths print every stored name and size.
+    options.verbosity = 5;
+    c->list(0);
+    Md5 loud;
+    c->hashContents(loud, 0);
+    options.verbosity = verbosity;
+
+    ByteArray* first = c->serialise(noProgress, 0);
+    deleteContainer(c);
+    if (!first)
+        return;
+    Container* copy = detectContainer(name, *first);
+    if (!copy) {
+        deleteByteArray(first);
+        return;
+    }
+    const u32 files = copy->fileCount();
+    u8 before[16];
+    contentDigest(*copy, before);
+    ByteArray* second = copy->serialise(noProgress, 0);
+    deleteContainer(copy);
+    if (!second)
+        fuzzFailure("a rewritten archive cannot be written again");
+    if (second->count != first->count || memcmp(second->data, first->data, first->count) != 0)
+        fuzzFailure("a rewritten archive does not rewrite to the same bytes");
+    Container* again = detectContainer(name, *second);
+    if (!again)
+        fuzzFailure("a rewritten archive is recognised only once");
+    u8 after[16];
+    contentDigest(*again, after);
+    if (again->fileCount() != files || memcmp(before, after, 16) != 0)
+        fuzzFailure("the same bytes opened twice hold different content");
+    deleteContainer(again);
+    deleteByteArray(second);
+    deleteByteArray(first);
+}
+
+void fuzzTre(const u8* data, size_t size)
+{
+    fuzzContainer("FUZZ.TRE", data, size);
+}

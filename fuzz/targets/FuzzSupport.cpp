@@ -1,0 +1,47 @@
+#include "framework/log/Log.h"
+#include "fuzz/FuzzTargets.h"
+#include "tool/ToolOptions.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+const FuzzTarget targets[] = {
+    {"tre", fuzzTre},         {"lzw", fuzzLzw},       {"implode", fuzzImplode},
+    {"xml", fuzzXml},         {"config", fuzzConfig}, {"reader", fuzzReader},
+};
+
+ToolOptions quietOptions;
+}
+
+const FuzzTarget* fuzzTargets(u32& count)
+{
+    count = sizeof(targets) / sizeof(targets[0]);
+    return targets;
+}
+
+const FuzzTarget* findFuzzTarget(const char* name)
+{
+    for (const FuzzTarget& t : targets)
+        if (strcmp(t.name, name) == 0)
+            return &t;
+    return nullptr;
+}
+
+void setUpFuzzing()
+{
+    // Error lines are expected by the thousand; only the parsers' work is of interest.
+    consoleLogLevel = LOG_FATAL + 1;
+    fileLogLevel = LOG_FATAL + 1;
+    quietOptions = ToolOptions();
+    setToolOptions(&quietOptions);
+}
+
+void fuzzFailure(const char* what)
+{
+    fprintf(stderr, "fuzz property failed: %s\n", what);
+    fflush(stderr);
+    abort();
+}
