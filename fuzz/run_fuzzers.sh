@@ -19,7 +19,10 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   for d in fuzz/corpus/*/; do targets+=("$(basename "$d")"); done
 fi
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
+if ! cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}" >"$build/fuzz-build.log" 2>&1; then
+  cat "$build/fuzz-build.log" >&2
+  exit 2
+fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/mordax-fuzz.XXXXXX")
 if [ "${FUZZ_KEEP:-0}" != 1 ]; then
