@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""Runs the tool over every generated test archive of the given formats and judges the results
+with outside programs: md5sum for extracted files, cmp-style byte comparison for rewrites.
+
+Usage: archives_test.py TOOL FIXTURES_DIR SCRATCH_DIR FORMAT...
+"""
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+TOOL, FIXTURES, SCRATCH = sys.argv[1:4]
+FORMATS = set(sys.argv[4:])
+
+
+def run(args, cwd):
+    p = subprocess.run([TOOL] + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    out = p.stdout.decode("latin-1")
+    # The first line is the banner.
+    return p.returncode, out.split("\n", 1)[1] if "\n" in out else ""
+
+
+def load_index():
+    rows = []
+    with open(os.path.join(FIXTURES, "index.tsv")) as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            name, fmt, archive, opens, rewrite, files = line.rstrip("\n").split("\t")
+            if fmt in FORMATS:
+                with open(os.path.join(FIXTURES, name + ".json")) as j:
+                    m = json.load(j)
+                if formats_in(m["container"]) <= FORMATS:
+                    rows.append(m)
+    return rows
+
+
+def formats_in(container):
+    if not container:
+        return set()
+    found = {container["format"]}
+    for e in container["entries"]:
+        if "nested" in e:
+            found |= formats_in(e["nested"])
+    return found
+
+
+def listing(container, indent=0):
+    lines = []
+    for e in container["entries"]:
+        size = e["size"]
+        lines.append(" " * indent + "%s (%u byte%s)" % (e["name"], size, "" if size == 1 else "s"))
+        if "nested" in e:
+            lines += listing(e["nested"], indent + 1)
+    if indent == 0:
+        n = len(container["entries"])
+        total = sum(e["size"] for e in container["entries"])
+        lines.append("Done. %u file%s, %u byte%s total." % (n, "" if n == 1 else "s", total, "" if total == 1 else "s"))
+    return lines
+
+
+def md5_of(path):
+    with open(path, "rb") as f:
+        return hashlib.md5(f.read()).hexdigest()
+
+
+def tree(root):
+    found = []
+    for base, dirs, files in os.walk(root):
+        for name in dirs + files:
+            found.append(os.path.relpath(os.path.join(base, name), root))
+    return sorted(found)
+
+
+class Archives(unittest.TestCase):
+    def workdir(self, m, tag):
+        work = os.path.join(SCRATCH, m["name"] + "-" + tag)
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        shutil.copy(os.path.join(FIXTURES, m["archive"]), os.path.join(work, m["file"]))
+        return work
+
+    def test_list(self):
+        for m in load_index():
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "list")
+                status, body = run([m["file"]], work)
+                if not m["opens"]:
+                    self.assertEqual(status, 1, body)
+                    if m["error"]:
+                        self.assertIn(m["error"], body)
+                    continue
+                self.assertEqual(status, 0, body)
+                self.assertIn("Listing contents:\n", body)
+                shown = body.split("Listing contents:\n", 1)[1].split("\n")
+                shown = [l for l in shown if l and not l.startswith("ERROR:") and l != "Reading files..."]
+                self.assertEqual(shown, listing(m["container"]))
+
+    def test_extract_stays_inside_and_matches_md5sum(self):
+        for m in load_index():
+            if not m["opens"]:
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "extract")
+                status, body = run(["-e", "-n", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                self.assertIn("Done. Extracted ", body)
+                # Nothing but the archive and the output directory may appear.
+                self.assertEqual(sorted(os.listdir(work)), sorted([m["file"], "out"]))
+                check = subprocess.run(["md5sum", "--quiet", "-c", os.path.join(FIXTURES, m["name"] + ".md5")],
+                                       cwd=os.path.join(work, "out"), stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT)
+                self.assertEqual(check.returncode, 0, check.stdout.decode("latin-1"))
+                expected = sorted(set([f["path"] for f in m["files"]] + m.get("dirs", [])))
+                written = [p for p in tree(os.path.join(work, "out"))]
+                for p in expected:
+                    self.assertIn(p, written)
+
+    def test_gap_file(self):
+        for m in load_index():
+            if not m["opens"] or m["format"] != "TRE":
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "gap")
+                status, body = run(["-e", "-g", "-s", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                self.assertEqual(md5_of(os.path.join(work, "out", ".GAP")), m["container"]["gap"]["md5"])
+
+    def test_rewrite(self):
+        for m in load_index():
+            if not m["opens"] or m["rewrite"] == "none":
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "rewrite")
+                status, body = run(["-w", m["file"]], work)
+                ext = m["file"].rsplit(".", 1)[1]
+                out = os.path.join(work, "output." + ext)
+                if m["rewrite"] == "identical":
+                    self.assertEqual(status, 0, body)
+                    self.assertIn("Done. All OK; file checksums match.\n", body)
+                    self.assertEqual(md5_of(out), m["md5"])
+                else:
+                    self.assertEqual(status, 0, body)
+                    self.assertIn("ERROR: File checksums DO NOT match - reloading & checking content...\n", body)
+                    self.assertIn("Done. Content checksums match.\n", body)
+
+    def test_unedited_repack_gives_the_same_archive(self):
+        for m in load_index():
+            if not m["opens"] or m["rewrite"] != "identical":
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "repack")
+                status, body = run(["-e", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                status, body = run(["-r", "-o", "again", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                self.assertNotIn("ERROR", body)
+                ext = m["file"].rsplit(".", 1)[1]
+                self.assertEqual(md5_of(os.path.join(work, "again." + ext)), m["md5"])
+
+    def test_edit_one_file_and_repack(self):
+        for m in load_index():
+            if not m["opens"]:
+                continue
+            plain = [f for f in m["files"] if not f.get("doc")]
+            if not plain:
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "edit")
+                status, body = run(["-e", "-n", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                target = plain[len(plain) // 2]
+                edited = b"edited bytes for " + target["path"].encode() + b"\n" * 3
+                with open(os.path.join(work, "out", target["path"]), "wb") as f:
+                    f.write(edited)
+                status, body = run(["-r", "-n", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                ext = m["file"].rsplit(".", 1)[1]
+                os.rename(os.path.join(work, "output." + ext), os.path.join(work, "EDITED." + ext))
+                # Extract the new archive under the original's name rules.
+                again = os.path.join(work, "again")
+                os.makedirs(again)
+                shutil.copy(os.path.join(work, "EDITED." + ext), os.path.join(again, m["file"]))
+                status, body = run(["-e", "-n", m["file"], "out"], again)
+                self.assertEqual(status, 0, body)
+                for f in m["files"]:
+                    got = md5_of(os.path.join(again, "out", f["path"]))
+                    if f["path"] == target["path"]:
+                        self.assertEqual(got, hashlib.md5(edited).hexdigest(), f["path"])
+                    else:
+                        self.assertEqual(got, f["md5"], f["path"])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])
