@@ -121,7 +121,8 @@ i64 decodeCore(LzwState& s, const u8* src, u64 srcLen, u8* out, u64 start, u64 c
                 if (pending < width) {
                     // Out of data before the end code: the stream was cut short. Empty input
                     // is the one exception, an empty stream.
-                    result = srcLen == 0 ? 0 : -2;
+                    // Bytes already out in this call are handed over first; the next call fails.
+                    result = srcLen == 0 ? 0 : written ? i64(written) : -2;
                     break;
                 }
             }
@@ -424,7 +425,9 @@ ByteArray* CodecLZW::decompress(const ByteArray& in, u32 expectedSize)
             continue;
         }
         printf("LZW DECOMPRESSION ERROR: %s\n", lzwErrorText(r));
-        ok = false;
+        // Some packers write the end code at the width before the last increase, so the stream
+        // runs out of bits once every byte is out: a known size that is complete still counts.
+        ok = expectedSize && produced == expectedSize;
         break;
     }
     memFree(state);

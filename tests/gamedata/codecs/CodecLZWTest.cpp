@@ -344,10 +344,34 @@ TEST(CodecLZW, EveryTruncationFails)
     for (size_t cut = 1; cut < stream.size(); cut++) {
         Bytes prefix(stream.begin(), stream.begin() + cut);
         std::string printed;
-        EXPECT_EQ(decompressBytes(prefix, u32(data.size()), &printed), nullptr) << cut;
+        ArrayPtr got = decompressBytes(prefix, u32(data.size()), &printed);
         EXPECT_EQ(printed, "LZW DECOMPRESSION ERROR: Invalid code stream\n") << cut;
+        // Only a cut that loses nothing but the end code still holds every byte of a known size.
+        if (got)
+            EXPECT_TRUE(toBytes(got.get()) == data) << cut;
+        else
+            EXPECT_GT(stream.size() - cut, 0u);
         EXPECT_EQ(decompressBytes(prefix, 0), nullptr) << cut;
     }
+}
+
+TEST(CodecLZW, EndCodeAtTheOldWidthStillGivesAKnownSize)
+{
+    // The end code written before the decoder's width increase, with the stream ending on a byte
+    // boundary: the decoder runs out of bits after the last byte is out.
+    Bytes data = distinctPairBytes(255);
+    std::vector<std::pair<u32, u32>> codes(8, {256u, 9u});
+    for (u8 b : data)
+        codes.push_back({b, 9});
+    codes.push_back({257, 9});
+    Bytes stream = pack(codes);
+    ASSERT_EQ(stream.size() * 8, codes.size() * 9);
+    std::string printed;
+    ArrayPtr got = decompressBytes(stream, 255, &printed);
+    ASSERT_NE(got, nullptr);
+    EXPECT_TRUE(toBytes(got.get()) == data);
+    EXPECT_EQ(decompressBytes(stream, 0), nullptr);
+    EXPECT_EQ(decompressBytes(stream, 256), nullptr);
 }
 
 TEST(CodecLZW, HostileInputStaysBounded)
