@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 namespace
 {
 const std::string usageHead = "Usage: MORDAX [options] [TRE or PAK File] <Directory>\n\n"
@@ -108,5 +111,47 @@ TEST(Cli, UnreadableOrUnknownArchivesFail)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.body(), "ERROR: This is an unrecognised / unsupported TRE format!\n"
                         "ERROR: The file 'junk.tre' wasn't of a recognised/supported type!\n\n");
+}
+}
+
+namespace
+{
+const std::string sample = std::string(MORDAX_SOURCE_DIR) + "/samples/SAMPLE.TRE";
+
+TEST(Cli, NeverWritesOverItsInput)
+{
+    std::string dir = scratchDirectory("cli-self");
+    std::string bytes = readFileBytes(sample);
+    writeFileBytes(dir + "/output.TRE", bytes);
+    ToolResult r = runTool({"-w", "output.TRE"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.body().find("ERROR: "), std::string::npos) << r.out;
+    EXPECT_EQ(readFileBytes(dir + "/output.TRE"), bytes);
+    EXPECT_EQ(listTree(dir), std::vector<std::string>{"output.TRE"});
+}
+
+TEST(Cli, OutputNameLosesOnlyTheLastComponentsExtension)
+{
+    std::string dir = scratchDirectory("cli-outname");
+    writeFileBytes(dir + "/A.TRE", readFileBytes(sample));
+    writeFileBytes(dir + "/out.d/keep", "");
+    ToolResult r = runTool({"-w", "-o", "out.d/new", "A.TRE"}, dir);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readFileBytes(dir + "/out.d/new.TRE"), readFileBytes(sample));
+    r = runTool({"-o", "renamed.pak", "-w", "A.TRE"}, dir);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readFileBytes(dir + "/renamed.TRE"), readFileBytes(sample));
+}
+
+TEST(Cli, DotDirectoriesMeanTheWorkingDirectory)
+{
+    for (const char* d : {".", "./", "sub/..", "sub\\.."}) {
+        std::string dir = scratchDirectory("cli-dot");
+        writeFileBytes(dir + "/A.TRE", readFileBytes(sample));
+        writeFileBytes(dir + "/sub/x", "");
+        ToolResult r = runTool({"-e", "A.TRE", d}, dir);
+        EXPECT_EQ(r.status, 0) << d << r.out;
+        EXPECT_EQ(readFileBytes(dir + "/README.TXT").size(), 88u) << d;
+    }
 }
 }
