@@ -263,7 +263,7 @@ PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u
     PakEntry* e = memNew<PakEntry>();
     e->flag = flag;
     e->offset = offset;
-    e->archiveBytes = memNew<ByteArray>(stream.data + offset, size);
+    e->archiveBytes = memNew<ByteArray>(stream.data + stream.position, size);
     String name = String::format("%03u", index);
     if (size < 4) {
         e->content = memNew<ByteArray>(*e->archiveBytes);
