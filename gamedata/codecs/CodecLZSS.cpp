@@ -1,0 +1,298 @@
+#include "gamedata/codecs/CodecLZSS.h"
+
+#include <cstring>
+
+namespace
+{
+constexpr u32 WINDOW_SIZE = 4096;
+constexpr u32 WINDOW_MASK = WINDOW_SIZE - 1;
+constexpr u32 LOOK_AHEAD = 17;
+constexpr i32 TREE_ROOT = 4096;
+constexpr i32 UNUSED = 0;
+
+struct TreeNode
+{
+    i32 parent;
+    i32 smaller;
+    i32 larger;
+};
+
+// The encoder's search tree over the window. Position 0 is never inserted, so 0 doubles as
+// "none"; like the original, the removal steps still write node 0's parent field and later
+// read it back when position 0 leaves the window. Stored archives were made that way, so
+// those writes are kept.
+struct LzssEncoder
+{
+    // The first LOOK_AHEAD bytes are mirrored past the end so a comparison never wraps.
+    u8 window[WINDOW_SIZE + LOOK_AHEAD];
+    TreeNode tree[WINDOW_SIZE + 1];
+
+    void put(u32 pos, u8 v)
+    {
+        window[pos] = v;
+        if (pos < LOOK_AHEAD)
+            window[pos + WINDOW_SIZE] = v;
+    }
+
+    // Index of the first differing byte of the two LOOK_AHEAD-byte strings (LOOK_AHEAD when
+    // equal), and the sign of a's byte minus b's byte there.
+    u32 compare(u32 a, u32 b, int& delta) const
+    {
+        const u8* x = window + a;
+        const u8* y = window + b;
+        for (u32 base = 0; base < 16; base += 8) {
+            u64 wx, wy;
+            memcpy(&wx, x + base, 8);
+            memcpy(&wy, y + base, 8);
+            if (wx != wy) {
+                u32 i = base + u32(__builtin_ctzll(wx ^ wy) >> 3);
+                delta = int(x[i]) - int(y[i]);
+                return i;
+            }
+        }
+        delta = int(x[16]) - int(y[16]);
+        return delta ? 16 : LOOK_AHEAD;
+    }
+
+    void contractNode(i32 oldNode, i32 newNode)
+    {
+        tree[newNode].parent = tree[oldNode].parent;
+        TreeNode& parent = tree[tree[oldNode].parent];
+        if (parent.larger == oldNode)
+            parent.larger = newNode;
+        else
+            parent.smaller = newNode;
+        tree[oldNode].parent = UNUSED;
+    }
+
+    void replaceNode(i32 oldNode, i32 newNode)
+    {
+        TreeNode& parent = tree[tree[oldNode].parent];
+        if (parent.smaller == oldNode)
+            parent.smaller = newNode;
+        else
+            parent.larger = newNode;
+        tree[newNode] = tree[oldNode];
+        tree[tree[newNode].smaller].parent = newNode;
+        tree[tree[newNode].larger].parent = newNode;
+        tree[oldNode].parent = UNUSED;
+    }
+
+    void deleteString(i32 p)
+    {
+        if (tree[p].parent == UNUSED)
+            return;
+        if (tree[p].larger == UNUSED) {
+            contractNode(p, tree[p].smaller);
+        } else if (tree[p].smaller == UNUSED) {
+            contractNode(p, tree[p].larger);
+        } else {
+            i32 next = tree[p].smaller;
+            // The step bound only matters for a tree that the quirks above had tangled.
+            for (u32 steps = 0; tree[next].larger != UNUSED && steps <= WINDOW_SIZE; steps++)
+                next = tree[next].larger;
+            if (tree[next].parent != UNUSED)
+                contractNode(next, tree[next].smaller);
+            replaceNode(p, next);
+        }
+    }
+
+    // Inserts the string at newNode and returns the longest match found (0 for position 0).
+    u32 addString(i32 newNode, i32& matchPosition)
+    {
+        if (newNode == 0)
+            return 0;
+        i32 testNode = tree[TREE_ROOT].larger;
+        u32 matchLength = 0;
+        for (u32 steps = 0; steps <= WINDOW_SIZE; steps++) {
+            int delta = 0;
+            u32 i = compare(u32(newNode), u32(testNode), delta);
+            if (i >= matchLength) {
+                matchLength = i;
+                matchPosition = testNode;
+                if (matchLength >= LOOK_AHEAD) {
+                    replaceNode(testNode, newNode);
+                    return matchLength;
+                }
+            }
+            i32* child = delta >= 0 ? &tree[testNode].larger : &tree[testNode].smaller;
+            if (*child == UNUSED) {
+                *child = newNode;
+                tree[newNode].parent = testNode;
+                tree[newNode].larger = UNUSED;
+                tree[newNode].smaller = UNUSED;
+                return matchLength;
+            }
+            testNode = *child;
+        }
+        return matchLength;
+    }
+};
+
+struct BitWriter
+{
+    u8* out;
+    u64 length = 0;
+    u32 pending = 0;
+    u32 pendingBits = 0;
+
+    void write(u32 value, u32 bits)
+    {
+        pending = (pending << bits) | value;
+        pendingBits += bits;
+        while (pendingBits >= 8) {
+            pendingBits -= 8;
+            out[length++] = u8(pending >> pendingBits);
+        }
+        pending &= (1u << pendingBits) - 1;
+    }
+
+    void flush()
+    {
+        if (pendingBits)
+            out[length++] = u8(pending << (8 - pendingBits));
+        pendingBits = 0;
+        pending = 0;
+    }
+};
+
+struct BitReader
+{
+    const u8* data;
+    u64 bitPosition = 0;
+    u64 totalBits;
+
+    bool has(u32 bits) const { return bitPosition + bits <= totalBits; }
+
+    // Only called after has(bits); at most 12 bits.
+    u32 read(u32 bits)
+    {
+        u64 byte = bitPosition >> 3;
+        u32 shift = u32(bitPosition & 7);
+        u32 window = u32(data[byte]) << 16;
+        u64 lastByte = (bitPosition + bits - 1) >> 3;
+        if (lastByte > byte)
+            window |= u32(data[byte + 1]) << 8;
+        if (lastByte > byte + 1)
+            window |= data[byte + 2];
+        bitPosition += bits;
+        return (window >> (24 - shift - bits)) & ((1u << bits) - 1);
+    }
+};
+}
+
+ByteArray* CodecLZSS::compress(const ByteArray& in)
+{
+    const u64 n = in.count;
+    // Nine bits per byte at most, plus the end marker.
+    const u64 capacity = (n * 9 + 20) / 8 + 16;
+    if (capacity > UINT32_MAX)
+        return nullptr;
+    LzssEncoder* enc = static_cast<LzssEncoder*>(allocZeroed(sizeof(LzssEncoder)));
+    u8* buffer = static_cast<u8*>(memAlloc(capacity));
+    if (!enc || !buffer) {
+        memFree(enc);
+        memFree(buffer);
+        return nullptr;
+    }
+    BitWriter bits{buffer};
+    const u8* src = in.data;
+    u64 next = 0;
+
+    u32 lookAhead = 0;
+    while (lookAhead < LOOK_AHEAD && next < n)
+        enc->put(1 + lookAhead++, src[next++]);
+    enc->tree[TREE_ROOT].larger = 1;
+    enc->tree[1].parent = TREE_ROOT;
+    i32 current = 1;
+    u32 matchLength = 0;
+    i32 matchPosition = 0;
+
+    while (lookAhead > 0) {
+        if (matchLength > lookAhead)
+            matchLength = lookAhead;
+        // A match at position 0 would read as the end marker; only a tangled tree could offer one.
+        if (matchPosition == 0 && matchLength > 1)
+            matchLength = 1;
+        u32 replaceCount;
+        if (matchLength <= 1) {
+            bits.write(0x100 | enc->window[current], 9);
+            replaceCount = 1;
+        } else {
+            bits.write((u32(matchPosition) << 4) | (matchLength - 2), 17);
+            replaceCount = matchLength;
+        }
+        for (u32 k = 0; k < replaceCount; k++) {
+            u32 leaving = (u32(current) + LOOK_AHEAD) & WINDOW_MASK;
+            enc->deleteString(i32(leaving));
+            if (next < n)
+                enc->put(leaving, src[next++]);
+            else
+                lookAhead--;
+            current = i32((u32(current) + 1) & WINDOW_MASK);
+            if (lookAhead)
+                matchLength = enc->addString(current, matchPosition);
+        }
+    }
+    bits.write(0, 13);
+    bits.flush();
+
+    ByteArray* result = memNew<ByteArray>(buffer, u32(bits.length));
+    memFree(buffer);
+    memFree(enc);
+    return result;
+}
+
+ByteArray* CodecLZSS::decompress(const ByteArray& in, u32 expectedSize)
+{
+    // Every token yields at most one byte per bit, so a longer claim cannot be met.
+    if (u64(expectedSize) > u64(in.count) * 8)
+        return nullptr;
+    ByteArray* out = memNew<ByteArray>(expectedSize);
+    if (!out)
+        return nullptr;
+    if (expectedSize && !out->data) {
+        deleteByteArray(out);
+        return nullptr;
+    }
+    u8 window[WINDOW_SIZE];
+    memset(window, 0, sizeof(window));
+    u32 position = 1;
+    u8* dst = out->data;
+    u32 produced = 0;
+    BitReader bits{in.data, 0, u64(in.count) * 8};
+
+    // Bytes past the expected size would be dropped anyway, so decoding ends once it is met.
+    // A token that needs bits past the end of the input ends the stream like the end marker.
+    while (produced < expectedSize) {
+        if (!bits.has(1))
+            break;
+        if (bits.read(1)) {
+            if (!bits.has(8))
+                break;
+            u8 c = u8(bits.read(8));
+            window[position] = c;
+            position = (position + 1) & WINDOW_MASK;
+            dst[produced++] = c;
+            continue;
+        }
+        if (!bits.has(12))
+            break;
+        u32 source = bits.read(12);
+        if (source == 0 || !bits.has(4))
+            break;
+        u32 length = bits.read(4) + 2;
+        for (u32 k = 0; k < length; k++) {
+            u8 c = window[(source + k) & WINDOW_MASK];
+            window[position] = c;
+            position = (position + 1) & WINDOW_MASK;
+            if (produced < expectedSize)
+                dst[produced++] = c;
+        }
+    }
+    if (produced != expectedSize) {
+        deleteByteArray(out);
+        return nullptr;
+    }
+    return out;
+}
