@@ -45,9 +45,26 @@ inline u32 commonLength(const u8* a, const u8* b, u32 start, u32 limit)
     return k;
 }
 
-inline u32 packLengths(u32 s, u32 m, u32 l)
+// One word per position. From the search: the longest match each command class can use
+// (short 4 bits, medium 7, long 11) and the nearest distance reaching each of those lengths
+// (less one: 10, 14 and 17 bits). The choice of commands later replaces the low 22 bits by
+// its decision for the position: kind 2 bits, leading literals 2, class 2, length 11, and a
+// flag telling that the length is its class's longest, whose distance is then known.
+constexpr u64 LOW_BITS = 0x3FFFFF;
+
+inline u64 packSearch(u32 s, u32 m, u32 l, u32 ds, u32 dm, u32 dl)
 {
-    return s | (m << 4) | (l << 11);
+    return u64(s) | u64(m) << 4 | u64(l) << 11 | u64(ds ? ds - 1 : 0) << 22 | u64(dm ? dm - 1 : 0) << 32 |
+           u64(dl ? dl - 1 : 0) << 46;
+}
+
+inline u32 knownDistance(u64 v, u32 matchClass)
+{
+    if (matchClass == 0)
+        return u32((v >> 22) & 0x3FF) + 1;
+    if (matchClass == 1)
+        return u32((v >> 32) & 0x3FFF) + 1;
+    return u32((v >> 46) & 0x1FFFF) + 1;
 }
 
 struct Decision
@@ -56,259 +73,309 @@ struct Decision
     u32 literals;
     u32 matchClass;
     u32 length;
+    u32 longest;
 };
 
 inline u32 packDecision(const Decision& d)
 {
-    return d.kind | (d.literals << 2) | (d.matchClass << 4) | (d.length << 6);
+    return d.kind | d.literals << 2 | d.matchClass << 4 | d.length << 6 | d.longest << 17;
 }
 
-inline Decision unpackDecision(u32 v)
+inline Decision unpackDecision(u64 v)
 {
-    return Decision{v & 3, (v >> 2) & 3, (v >> 4) & 3, v >> 6};
+    return Decision{u32(v & 3), u32(v >> 2) & 3, u32(v >> 4) & 3, u32(v >> 6) & 0x7FF, u32(v >> 17) & 1};
 }
 
-// Per position: the longest match each of the three match commands could use, taken over the
-// same candidates as a walk of the 3-byte hash chain would see (the 2048 most recent positions
-// of the same hash, at most 131072 back). One binary tree per hash value, ordered by the
-// suffixes (cut at 1028 bytes, a shorter one sorting first) and heap-ordered by position, finds
-// them exactly: for every length, the nearest position reaching it lies on the new position's
-// search path, which is walked newest first and cut at the first node out of range.
-bool findMatchLengths(const u8* b, u32 n, u32* chain, u32* lengths)
+struct TreeNode
+{
+    u32 smaller;
+    u32 larger;
+    u32 rank; // index among the positions of the same hash
+};
+
+constexpr u32 NODE_RING = 2 * MAX_DISTANCE;
+constexpr u32 NODE_MASK = NODE_RING - 1;
+
+struct Bucket
+{
+    u32 head;
+    u32 count;
+};
+
+// The candidates of position p are the 2048 most recent earlier positions of the same 3-byte
+// hash at most 131072 back; a candidate counts with its bytes in common with p (at most 1028,
+// and only when that reaches 3). For each command class we want the longest count within the
+// class's distance, and the nearest distance that reaches it.
+//
+// One binary tree per hash value, ordered by the positions' following bytes (cut at 1028, a
+// string that runs into the end sorting before its extensions) and heap-ordered by position,
+// newest at the root. Each new position becomes the root and splits the old tree along its
+// search path. For every length, the nearest candidate reaching it lies on that path, which is
+// met newest first and cut at the first node out of range (its subtree is older still). A node
+// equal to the new one in all 1028 bytes is dropped: the newer one serves every later search.
+bool searchMatches(const u8* b, u32 n, u32* chain, u64* info)
 {
     if (n < 3)
         return true;
-    const u32 last = n - 3;
-    u32* nextSame = static_cast<u32*>(memAlloc(u64(n) * 4));
-    u32* smaller = static_cast<u32*>(memAlloc(u64(n) * 4));
-    u32* larger = static_cast<u32*>(memAlloc(u64(n) * 4));
-    u32* tables = static_cast<u32*>(memAlloc(u64(65536) * 4 * 4));
-    bool ok = nextSame && smaller && larger && tables;
-    if (ok) {
-        u32* head = tables;
-        u32* first = tables + 65536;
-        u32* lag = tables + 2 * 65536;
-        u32* count = tables + 3 * 65536;
-        memset(head, 0xFF, 65536 * 4);
-        memset(count, 0, 65536 * 4);
-        for (u32 p = 0; p <= last; p++) {
-            const u32 h = hash3(b + p);
-            const u32 root = head[h];
-            chain[p] = root;
-            const u32 rank = count[h];
-            u32 bound = p > MAX_DISTANCE ? p - MAX_DISTANCE : 0;
-            if (rank >= MAX_CANDIDATES) {
-                lag[h] = rank == MAX_CANDIDATES ? first[h] : nextSame[lag[h]];
-                if (lag[h] > bound)
-                    bound = lag[h];
-            }
-            if (rank == 0)
-                first[h] = p;
-            else
-                nextSame[root] = p;
-            head[h] = p;
-            count[h] = rank + 1;
-
-            const u32 limit = n - p < LONG_LENGTH ? n - p : LONG_LENGTH;
-            u32* lessSlot = &smaller[p];
-            u32* greaterSlot = &larger[p];
-            u32 lessLength = 0, greaterLength = 0;
-            u32 shortBest = 0, mediumBest = 0, longBest = 0;
-            u32 node = root;
-            for (;;) {
-                if (node == NONE || node < bound) {
-                    *lessSlot = NONE;
-                    *greaterSlot = NONE;
-                    break;
-                }
-                const u32 len = commonLength(b + node, b + p, lessLength < greaterLength ? lessLength : greaterLength, limit);
-                const u32 distance = p - node;
-                if (len > longBest)
-                    longBest = len;
-                if (distance <= MEDIUM_DISTANCE && len > mediumBest)
-                    mediumBest = len;
-                if (distance <= SHORT_DISTANCE && len > shortBest)
-                    shortBest = len;
-                if (len == LONG_LENGTH) {
-                    // Same key: the newer position takes the older one's place for good.
-                    *lessSlot = smaller[node];
-                    *greaterSlot = larger[node];
-                    break;
-                }
-                if (len < limit && b[node + len] < b[p + len]) {
-                    *lessSlot = node;
-                    lessSlot = &larger[node];
-                    lessLength = len;
-                    node = larger[node];
-                } else {
-                    *greaterSlot = node;
-                    greaterSlot = &smaller[node];
-                    greaterLength = len;
-                    node = smaller[node];
-                }
-            }
-            const u32 s = shortBest >= 3 ? (shortBest < SHORT_LENGTH ? shortBest : SHORT_LENGTH) : 0;
-            const u32 m = mediumBest >= 3 ? (mediumBest < MEDIUM_LENGTH ? mediumBest : MEDIUM_LENGTH) : 0;
-            const u32 l = longBest >= 3 ? longBest : 0;
-            lengths[p] = packLengths(s, m, l);
-        }
+    // Only the last MAX_DISTANCE positions are ever visited, so the nodes live in a ring.
+    TreeNode* nodes = static_cast<TreeNode*>(memAlloc(u64(NODE_RING) * sizeof(TreeNode)));
+    Bucket* buckets = static_cast<Bucket*>(memAlloc(65536 * sizeof(Bucket)));
+    if (!nodes || !buckets) {
+        memFree(nodes);
+        memFree(buckets);
+        return false;
     }
-    memFree(nextSame);
-    memFree(smaller);
-    memFree(larger);
-    memFree(tables);
-    return ok;
+    for (u32 h = 0; h < 65536; h++)
+        buckets[h] = Bucket{NONE, 0};
+
+    // Record lengths along the path, newest first, with their distances.
+    u32 recordLength[LONG_LENGTH + 2];
+    u32 recordDistance[LONG_LENGTH + 2];
+    const u32 last = n - 3;
+    // The previous position's longest match, moved on by one byte, still holds all but one of
+    // its bytes: long runs need not be compared again from the start.
+    u32 hintNode = NONE, hintLength = 0;
+    for (u32 p = 0; p <= last; p++) {
+        Bucket& bucket = buckets[hash3(b + p)];
+        const u32 root = bucket.head;
+        const u32 rank = bucket.count;
+        chain[p] = root;
+        bucket.head = p;
+        bucket.count = rank + 1;
+        TreeNode& fresh = nodes[p & NODE_MASK];
+        fresh.rank = rank;
+        const u32 oldestRank = rank > MAX_CANDIDATES ? rank - MAX_CANDIDATES : 0;
+        const u32 oldest = p > MAX_DISTANCE ? p - MAX_DISTANCE : 0;
+        const u32 limit = n - p < LONG_LENGTH ? n - p : LONG_LENGTH;
+
+        u32* lessSlot = &fresh.smaller;
+        u32* greaterSlot = &fresh.larger;
+        u32 lessLength = 0, greaterLength = 0;
+        u32 records = 0, best = 0;
+        u32 node = root;
+        for (;;) {
+            if (node == NONE || node < oldest || nodes[node & NODE_MASK].rank < oldestRank) {
+                *lessSlot = NONE;
+                *greaterSlot = NONE;
+                break;
+            }
+            TreeNode& t = nodes[node & NODE_MASK];
+            u32 known = lessLength < greaterLength ? lessLength : greaterLength;
+            if (node == hintNode && hintLength > known)
+                known = hintLength;
+            const u32 len = commonLength(b + node, b + p, known, limit);
+            if (len > best) {
+                best = len;
+                recordLength[records] = len;
+                recordDistance[records++] = p - node;
+            }
+            if (len == LONG_LENGTH) {
+                *lessSlot = t.smaller;
+                *greaterSlot = t.larger;
+                break;
+            }
+            if (len < limit && b[node + len] < b[p + len]) {
+                *lessSlot = node;
+                lessSlot = &t.larger;
+                lessLength = len;
+                node = t.larger;
+            } else {
+                *greaterSlot = node;
+                greaterSlot = &t.smaller;
+                greaterLength = len;
+                node = t.smaller;
+            }
+        }
+
+        if (records) {
+            hintNode = p + 1 - recordDistance[records - 1];
+            hintLength = best - 1;
+        } else {
+            hintNode = NONE;
+        }
+
+        // Best length and its nearest distance within each class's reach.
+        u32 s = 0, m = 0, l = 0, ds = 0, dm = 0, dl = 0;
+        for (u32 r = 0; r < records; r++) {
+            const u32 len = recordLength[r], d = recordDistance[r];
+            if (len < 3)
+                continue;
+            if (d <= SHORT_DISTANCE && s < SHORT_LENGTH) {
+                s = len < SHORT_LENGTH ? len : SHORT_LENGTH;
+                ds = d;
+            }
+            if (d <= MEDIUM_DISTANCE && m < MEDIUM_LENGTH) {
+                m = len < MEDIUM_LENGTH ? len : MEDIUM_LENGTH;
+                dm = d;
+            }
+            l = len;
+            dl = d;
+        }
+        info[p] = packSearch(s, m, l, ds, dm, dl);
+    }
+    memFree(nodes);
+    memFree(buckets);
+    return true;
 }
 
-struct Option
+// Option order: lower cost, then more input consumed, then a match over a literal run over a
+// stop. Packed so that a smaller key is a better option; at equal keys the first one stays.
+inline u64 optionKey(u32 cost, u32 consumed, u32 kind)
 {
-    u32 cost;
-    u32 consumed;
-    u32 rank; // 0 stop, 1 literal run, 2 match
-    Decision decision;
-};
-
-// Lower cost wins; at equal cost more input consumed; then a match over a literal run over a
-// stop. Anything else keeps the option found first.
-inline bool better(const Option& a, const Option& b)
-{
-    if (a.cost != b.cost)
-        return a.cost < b.cost;
-    if (a.consumed != b.consumed)
-        return a.consumed > b.consumed;
-    return a.rank > b.rank;
+    return u64(cost) << 16 | u64(2047 - consumed) << 2 | (2 - kind);
 }
 
-// Range minimum over the costs ahead of the current position, which only ever reach 1031
-// positions ahead: a sparse table over a ring. Keys order by cost, then by the larger position.
+// Costs of the positions ahead, which reach at most 1031 positions: a ring, its first entries
+// mirrored past its end so a literal run reads them in one piece, and a sparse table over it
+// for range minima. Range keys order by cost, then by the larger position.
 class CostWindow
 {
 public:
     static constexpr u32 SIZE = 2048;
     static constexpr u32 MASK = SIZE - 1;
+    static constexpr u32 MIRROR = 128;
     static constexpr u32 LEVELS = 11;
 
     void add(u32 x, u32 cost, u32 end)
     {
-        u64 key = (u64(cost) << 32) | (0xFFFFFFFFu - x);
-        costs[x & MASK] = cost;
-        table[0][x & MASK] = key;
+        const u32 slot = x & MASK;
+        costs[slot] = cost;
+        if (slot < MIRROR)
+            costs[slot + SIZE] = cost;
+        u64 v = u64(cost) << 32 | (0xFFFFFFFFu - x);
+        table[0][slot] = v;
         for (u32 k = 1; k < LEVELS; k++) {
-            u32 y = x + (1u << (k - 1));
-            u64 v = table[k - 1][x & MASK];
+            const u32 y = x + (1u << (k - 1));
             if (y <= end) {
-                u64 w = table[k - 1][y & MASK];
+                const u64 w = table[k - 1][y & MASK];
                 if (w < v)
                     v = w;
             }
-            table[k][x & MASK] = v;
+            table[k][slot] = v;
         }
     }
 
-    u32 cost(u32 x) const { return costs[x & MASK]; }
+    // costs()[L] is the cost at x + L, for L up to MIRROR.
+    const u32* costsFrom(u32 x) const { return costs + (x & MASK); }
 
-    // Position of the least cost in [a, b], the last one among equals.
-    u64 minimum(u32 a, u32 b) const
+    // The least cost in [a, b] and its position, the last one among equals.
+    void minimum(u32 a, u32 b, u32& cost, u32& position) const
     {
-        u32 k = 31 - u32(__builtin_clz(b - a + 1));
+        const u32 k = 31 - u32(__builtin_clz(b - a + 1));
         u64 v = table[k][a & MASK];
-        u64 w = table[k][(b - (1u << k) + 1) & MASK];
-        return w < v ? w : v;
+        const u64 w = table[k][(b - (1u << k) + 1) & MASK];
+        if (w < v)
+            v = w;
+        cost = u32(v >> 32);
+        position = 0xFFFFFFFFu - u32(v);
     }
 
 private:
-    u32 costs[SIZE];
+    u32 costs[SIZE + MIRROR];
     u64 table[LEVELS][SIZE];
 };
 
-inline u32 keyCost(u64 key)
+struct MatchOption
 {
-    return u32(key >> 32);
-}
+    u32 cost; // NONE: no match here
+    u32 length;
+    u32 matchClass;
+    u32 longest;
+};
 
-inline u32 keyPosition(u64 key)
+// The best match command at p over the three classes: by cost, then by length.
+MatchOption bestMatchAt(const CostWindow& w, u32 p, u64 search)
 {
-    return 0xFFFFFFFFu - u32(key);
-}
-
-// Best match command at p over the three classes, by cost then length.
-Option bestMatchAt(const CostWindow& w, u32 p, u32 packed)
-{
-    const u32 s = packed & 0xF;
-    const u32 m = (packed >> 4) & 0x7F;
-    const u32 l = packed >> 11;
-    Option best{NONE, 0, KIND_MATCH, {}};
-    const u32 starts[3] = {3, s + 1 > 4 ? s + 1 : 4, m + 1 > 5 ? m + 1 : 5};
-    const u32 ends[3] = {s, m, l};
+    const u32 ends[3] = {u32(search & 0xF), u32(search >> 4) & 0x7F, u32(search >> 11) & 0x7FF};
+    const u32 starts[3] = {3, ends[0] + 1 > 4 ? ends[0] + 1 : 4, ends[1] + 1 > 5 ? ends[1] + 1 : 5};
+    MatchOption best{NONE, 0, 0, 0};
+    u64 bestKey = ~u64(0);
     for (u32 c = 0; c < 3; c++) {
         if (ends[c] < starts[c])
             continue;
-        u64 key = w.minimum(p + starts[c], p + ends[c]);
-        u32 len = keyPosition(key) - p;
-        Option o{keyCost(key) + 2 + c, len, KIND_MATCH, {KIND_MATCH, 0, c, len}};
-        if (better(o, best))
-            best = o;
+        u32 cost, position;
+        w.minimum(p + starts[c], p + ends[c], cost, position);
+        const u32 len = position - p;
+        const u64 key = optionKey(cost + 2 + c, len, KIND_MATCH);
+        if (key < bestKey) {
+            bestKey = key;
+            best = MatchOption{cost + 2 + c, len, c, len == ends[c] ? 1u : 0u};
+        }
     }
     return best;
 }
 
-// Fills decisions (over the packed match lengths, which are read first) and returns cost[0].
-u32 chooseCommands(u32 n, u32* table)
+// From the end backwards: the cheapest encoding of the rest from each position. Writes each
+// position's decision into the low bits of its word and returns the whole stream's size.
+u32 chooseCommands(u32 n, u64* info)
 {
     CostWindow* w = static_cast<CostWindow*>(memAlloc(sizeof(CostWindow)));
     if (!w)
         return 0;
     w->add(n, 1, n);
-    Option matchAt[4];
-    for (u32 q = 0; q < 4; q++)
-        matchAt[q].cost = NONE;
+    MatchOption matchAt[4];
+    for (MatchOption& m : matchAt)
+        m.cost = NONE;
     u32 total = 1;
     for (u32 i = n; i-- > 0;) {
         const u32 left = n - i;
-        Option& own = matchAt[i & 3];
+        MatchOption& own = matchAt[i & 3];
         own.cost = NONE;
-        if (left >= 3 && (table[i] >> 11) >= 3)
-            own = bestMatchAt(*w, i, table[i]);
+        if (left >= 3 && ((info[i] >> 11) & 0x7FF) >= 3)
+            own = bestMatchAt(*w, i, info[i]);
 
-        Option best{NONE, 0, 0, {}};
-        bool have = false;
+        u64 bestKey = ~u64(0);
+        u32 bestCost = 0;
+        Decision d{};
         if (left < 4) {
-            best = Option{left + 1, left, KIND_STOP, {KIND_STOP, 0, 0, left}};
-            have = true;
+            bestKey = optionKey(left + 1, left, KIND_STOP);
+            bestCost = left + 1;
+            d = Decision{KIND_STOP, 0, 0, left, 0};
         }
-        for (u32 L = 4; L <= 112 && L <= left; L += 4) {
-            Option o{w->cost(i + L) + 1 + L, L, KIND_LITERALS, {KIND_LITERALS, 0, 0, L}};
-            if (!have || better(o, best)) {
-                best = o;
-                have = true;
+        const u32* ahead = w->costsFrom(i);
+        const u32 runs = left < 112 ? left : 112;
+        u32 bestRun = 0, bestRunCost = NONE;
+        for (u32 L = 4; L <= runs; L += 4) {
+            const u32 c = ahead[L] + 1 + L;
+            if (c <= bestRunCost) {
+                bestRunCost = c;
+                bestRun = L;
+            }
+        }
+        if (bestRun) {
+            const u64 key = optionKey(bestRunCost, bestRun, KIND_LITERALS);
+            if (key < bestKey) {
+                bestKey = key;
+                bestCost = bestRunCost;
+                d = Decision{KIND_LITERALS, 0, 0, bestRun, 0};
             }
         }
         for (u32 j = 0; j < 4 && j < left; j++) {
-            const Option& m = matchAt[(i + j) & 3];
+            const MatchOption& m = matchAt[(i + j) & 3];
             if (m.cost == NONE)
                 continue;
-            Option o{m.cost + j, m.consumed + j, KIND_MATCH, m.decision};
-            o.decision.literals = j;
-            if (!have || better(o, best)) {
-                best = o;
-                have = true;
+            const u64 key = optionKey(m.cost + j, m.length + j, KIND_MATCH);
+            if (key < bestKey) {
+                bestKey = key;
+                bestCost = m.cost + j;
+                d = Decision{KIND_MATCH, j, m.matchClass, m.length, m.longest};
             }
         }
-        table[i] = packDecision(best.decision);
-        w->add(i, best.cost, n);
-        total = best.cost;
+        info[i] = (info[i] & ~LOW_BITS) | packDecision(d);
+        w->add(i, bestCost, n);
+        total = bestCost;
     }
     memFree(w);
     return total;
 }
 
-// The nearest earlier position the chosen command can reach with at least `length` equal
-// bytes, found by the same chain walk the lengths were defined over; NONE if there is none.
+// The nearest earlier position the command can reach with at least `length` equal bytes,
+// walking the hash chain over the same candidates as the search; NONE if there is none.
 u32 findDistance(const u8* b, u32 p, u32 length, u32 reach, const u32* chain)
 {
     u32 c = chain[p];
     for (u32 seen = 0; c != NONE && seen < MAX_CANDIDATES; seen++, c = chain[c]) {
-        u32 distance = p - c;
+        const u32 distance = p - c;
         if (distance > reach)
             break;
         if (b[c] == b[p] && b[c + 1] == b[p + 1] && b[c + 2] == b[p + 2] && commonLength(b + c, b + p, 3, length) >= length)
@@ -342,12 +409,12 @@ struct Writer
     }
 };
 
-bool emitCommands(const u8* b, u32 n, const u32* decisions, const u32* chain, Writer& w)
+bool emitCommands(const u8* b, u32 n, const u64* info, const u32* chain, Writer& w)
 {
     static const u32 reach[3] = {SHORT_DISTANCE, MEDIUM_DISTANCE, MAX_DISTANCE};
     u32 i = 0;
     while (i < n) {
-        Decision d = unpackDecision(decisions[i]);
+        const Decision d = unpackDecision(info[i]);
         if (d.kind == KIND_STOP) {
             w.byte(u8(0xFC | d.length));
             w.bytes(b + i, d.length);
@@ -360,7 +427,8 @@ bool emitCommands(const u8* b, u32 n, const u32* decisions, const u32* chain, Wr
             continue;
         }
         const u32 p = i + d.literals;
-        const u32 distance = findDistance(b, p, d.length, reach[d.matchClass], chain);
+        const u32 distance =
+            d.longest ? knownDistance(info[p], d.matchClass) : findDistance(b, p, d.length, reach[d.matchClass], chain);
         if (distance == NONE)
             return false;
         const u32 o = distance - 1;
@@ -394,14 +462,14 @@ ByteArray* CodecRefPack::compress(const ByteArray& in)
         return nullptr;
     const u8* b = in.data;
     u32* chain = static_cast<u32*>(memAlloc(u64(n) * 4 + 4));
-    u32* table = static_cast<u32*>(memAlloc(u64(n) * 4 + 4));
+    u64* info = static_cast<u64*>(memAlloc(u64(n) * 8 + 8));
     ByteArray* result = nullptr;
-    if (chain && table && findMatchLengths(b, n, chain, table)) {
-        u32 size = chooseCommands(n, table);
+    if (chain && info && searchMatches(b, n, chain, info)) {
+        const u32 size = chooseCommands(n, info);
         ByteArray* out = size ? memNew<ByteArray>(size) : nullptr;
         if (out && out->data) {
             Writer w{out->data, size};
-            if (emitCommands(b, n, table, chain, w) && !w.overrun && w.length == size) {
+            if (emitCommands(b, n, info, chain, w) && !w.overrun && w.length == size) {
                 result = out;
                 out = nullptr;
             }
@@ -409,7 +477,7 @@ ByteArray* CodecRefPack::compress(const ByteArray& in)
         deleteByteArray(out);
     }
     memFree(chain);
-    memFree(table);
+    memFree(info);
     return result;
 }
 
