@@ -10,12 +10,21 @@ constexpr u32 LOOK_AHEAD = 17;
 constexpr i32 TREE_ROOT = 4096;
 constexpr i32 UNUSED = 0;
 
+inline u64 loadBigEndian(const u8* p)
+{
+    u64 v;
+    memcpy(&v, p, 8);
+    return __builtin_bswap64(v);
+}
+
 struct TreeNode
 {
     i32 parent;
-    i32 smaller;
-    i32 larger;
+    i32 child[2]; // smaller, larger
 };
+
+constexpr int SMALLER = 0;
+constexpr int LARGER = 1;
 
 // The encoder's search tree over the window. Position 0 is never inserted, so 0 doubles as
 // "none"; like the original, the removal steps still write node 0's parent field and later
@@ -34,47 +43,27 @@ struct LzssEncoder
             window[pos + WINDOW_SIZE] = v;
     }
 
-    // Index of the first differing byte of the two LOOK_AHEAD-byte strings (LOOK_AHEAD when
-    // equal), and the sign of a's byte minus b's byte there.
-    u32 compare(u32 a, u32 b, int& delta) const
-    {
-        const u8* x = window + a;
-        const u8* y = window + b;
-        for (u32 base = 0; base < 16; base += 8) {
-            u64 wx, wy;
-            memcpy(&wx, x + base, 8);
-            memcpy(&wy, y + base, 8);
-            if (wx != wy) {
-                u32 i = base + u32(__builtin_ctzll(wx ^ wy) >> 3);
-                delta = int(x[i]) - int(y[i]);
-                return i;
-            }
-        }
-        delta = int(x[16]) - int(y[16]);
-        return delta ? 16 : LOOK_AHEAD;
-    }
-
     void contractNode(i32 oldNode, i32 newNode)
     {
         tree[newNode].parent = tree[oldNode].parent;
         TreeNode& parent = tree[tree[oldNode].parent];
-        if (parent.larger == oldNode)
-            parent.larger = newNode;
+        if (parent.child[LARGER] == oldNode)
+            parent.child[LARGER] = newNode;
         else
-            parent.smaller = newNode;
+            parent.child[SMALLER] = newNode;
         tree[oldNode].parent = UNUSED;
     }
 
     void replaceNode(i32 oldNode, i32 newNode)
     {
         TreeNode& parent = tree[tree[oldNode].parent];
-        if (parent.smaller == oldNode)
-            parent.smaller = newNode;
+        if (parent.child[SMALLER] == oldNode)
+            parent.child[SMALLER] = newNode;
         else
-            parent.larger = newNode;
+            parent.child[LARGER] = newNode;
         tree[newNode] = tree[oldNode];
-        tree[tree[newNode].smaller].parent = newNode;
-        tree[tree[newNode].larger].parent = newNode;
+        tree[tree[newNode].child[SMALLER]].parent = newNode;
+        tree[tree[newNode].child[LARGER]].parent = newNode;
         tree[oldNode].parent = UNUSED;
     }
 
@@ -82,17 +71,17 @@ struct LzssEncoder
     {
         if (tree[p].parent == UNUSED)
             return;
-        if (tree[p].larger == UNUSED) {
-            contractNode(p, tree[p].smaller);
-        } else if (tree[p].smaller == UNUSED) {
-            contractNode(p, tree[p].larger);
+        if (tree[p].child[LARGER] == UNUSED) {
+            contractNode(p, tree[p].child[SMALLER]);
+        } else if (tree[p].child[SMALLER] == UNUSED) {
+            contractNode(p, tree[p].child[LARGER]);
         } else {
-            i32 next = tree[p].smaller;
+            i32 next = tree[p].child[SMALLER];
             // The step bound only matters for a tree that the quirks above had tangled.
-            for (u32 steps = 0; tree[next].larger != UNUSED && steps <= WINDOW_SIZE; steps++)
-                next = tree[next].larger;
+            for (u32 steps = 0; tree[next].child[LARGER] != UNUSED && steps <= WINDOW_SIZE; steps++)
+                next = tree[next].child[LARGER];
             if (tree[next].parent != UNUSED)
-                contractNode(next, tree[next].smaller);
+                contractNode(next, tree[next].child[SMALLER]);
             replaceNode(p, next);
         }
     }
@@ -102,29 +91,59 @@ struct LzssEncoder
     {
         if (newNode == 0)
             return 0;
-        i32 testNode = tree[TREE_ROOT].larger;
+        // Strings compare as big-endian words: the first differing byte decides.
+        const u8* fresh = window + newNode;
+        const u64 head = loadBigEndian(fresh), middle = loadBigEndian(fresh + 8);
+        const u8 tail = fresh[16];
+        i32 testNode = tree[TREE_ROOT].child[LARGER];
+        u64 w0 = loadBigEndian(window + testNode);
         u32 matchLength = 0;
+        i32 position = matchPosition;
         for (u32 steps = 0; steps <= WINDOW_SIZE; steps++) {
-            int delta = 0;
-            u32 i = compare(u32(newNode), u32(testNode), delta);
-            if (i >= matchLength) {
-                matchLength = i;
-                matchPosition = testNode;
-                if (matchLength >= LOOK_AHEAD) {
-                    replaceNode(testNode, newNode);
-                    return matchLength;
+            // Both children's first words are fetched before the way is known, which keeps
+            // the walk's chain of dependent loads short.
+            const TreeNode& node = tree[testNode];
+            const i32 smaller = node.child[SMALLER], larger = node.child[LARGER];
+            const u64 smallerWord = loadBigEndian(window + smaller);
+            const u64 largerWord = loadBigEndian(window + larger);
+            const u8* test = window + testNode;
+            u32 i;
+            bool notBelow;
+            if (w0 != head) {
+                i = u32(__builtin_clzll(w0 ^ head) >> 3);
+                notBelow = head > w0;
+            } else {
+                const u64 w1 = loadBigEndian(test + 8);
+                if (w1 != middle) {
+                    i = 8 + u32(__builtin_clzll(w1 ^ middle) >> 3);
+                    notBelow = middle > w1;
+                } else {
+                    i = tail != test[16] ? 16 : LOOK_AHEAD;
+                    notBelow = tail >= test[16];
                 }
             }
-            i32* child = delta >= 0 ? &tree[testNode].larger : &tree[testNode].smaller;
-            if (*child == UNUSED) {
-                *child = newNode;
+            if (i == LOOK_AHEAD) {
+                matchPosition = testNode;
+                replaceNode(testNode, newNode);
+                return LOOK_AHEAD;
+            }
+            // Ties go to the node met later.
+            const bool longer = i >= matchLength;
+            matchLength = longer ? i : matchLength;
+            position = longer ? testNode : position;
+            const i32 next = notBelow ? larger : smaller;
+            if (next == UNUSED) {
+                tree[testNode].child[notBelow ? LARGER : SMALLER] = newNode;
                 tree[newNode].parent = testNode;
-                tree[newNode].larger = UNUSED;
-                tree[newNode].smaller = UNUSED;
+                tree[newNode].child[LARGER] = UNUSED;
+                tree[newNode].child[SMALLER] = UNUSED;
+                matchPosition = position;
                 return matchLength;
             }
-            testNode = *child;
+            testNode = next;
+            w0 = notBelow ? largerWord : smallerWord;
         }
+        matchPosition = position;
         return matchLength;
     }
 };
@@ -202,7 +221,7 @@ ByteArray* CodecLZSS::compress(const ByteArray& in)
     u32 lookAhead = 0;
     while (lookAhead < LOOK_AHEAD && next < n)
         enc->put(1 + lookAhead++, src[next++]);
-    enc->tree[TREE_ROOT].larger = 1;
+    enc->tree[TREE_ROOT].child[LARGER] = 1;
     enc->tree[1].parent = TREE_ROOT;
     i32 current = 1;
     u32 matchLength = 0;
