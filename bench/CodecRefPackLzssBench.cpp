@@ -60,6 +60,7 @@ void compressBench(benchmark::State& state)
     state.SetLabel(inputName(kind));
     state.SetBytesProcessed(i64(state.iterations()) * in.count);
     state.counters["ratio"] = double(size) / double(in.count);
+    state.counters["bytes"] = double(size);
 }
 
 template <typename C>

@@ -15,6 +15,9 @@ constexpr u32 MEDIUM_LENGTH = 67;
 constexpr u32 LONG_LENGTH = 1028;
 // The longest command yields 1028 bytes from 4.
 constexpr u64 MAX_RATIO = 257;
+// Output room the decoder's word copies may need for one command: literals, the longest copy,
+// and a word's overrun.
+constexpr u64 FAST_ROOM = 3 + LONG_LENGTH + 16;
 
 enum : u32
 {
@@ -497,7 +500,68 @@ ByteArray* CodecRefPack::decompress(const ByteArray& in, u32 expectedSize)
     bool stopped = false;
     bool broken = false;
 
-    while (op < room && ip < n) {
+    for (;;) {
+        // Where every command surely fits, copy in whole words: a few bytes are written past
+        // the command's end and overwritten by the next one.
+        while (ip + 8 <= n && u64(op) + FAST_ROOM <= room) {
+            const u8 b0 = src[ip];
+            const u8* c = src + ip;
+            u32 literals, length, distance, size;
+            if (b0 < 0x80) {
+                literals = b0 & 3;
+                length = ((b0 >> 2) & 7) + 3;
+                distance = (u32(b0 & 0x60) << 3) + c[1] + 1;
+                size = 2;
+            } else if (b0 < 0xC0) {
+                literals = c[1] >> 6;
+                length = (b0 & 0x3F) + 4;
+                distance = (u32(c[1] & 0x3F) << 8) + c[2] + 1;
+                size = 3;
+            } else if (b0 < 0xE0) {
+                literals = b0 & 3;
+                length = (u32(b0 & 0x0C) << 6) + c[3] + 5;
+                distance = (u32(b0 & 0x10) << 12) + (u32(c[1]) << 8) + c[2] + 1;
+                size = 4;
+            } else if (b0 < 0xFC) {
+                literals = ((b0 & 0x1F) + 1) * 4;
+                if (ip + 1 + literals > n)
+                    break;
+                memcpy(dst + op, c + 1, literals);
+                ip += 1 + literals;
+                op += literals;
+                continue;
+            } else {
+                break;
+            }
+            if (op + literals < distance)
+                break;
+            memcpy(dst + op, c + size, 4);
+            ip += size + literals;
+            op += literals;
+            u8* to = dst + op;
+            const u8* from = to - distance;
+            op += length;
+            if (distance >= 16) {
+                for (u32 k = 0; k < length; k += 16)
+                    memcpy(to + k, from + k, 16);
+            } else if (distance >= 8) {
+                for (u32 k = 0; k < length; k += 8)
+                    memcpy(to + k, from + k, 8);
+            } else if (distance == 1) {
+                memset(to, *from, length);
+            } else {
+                // A short pattern: lay down a whole number of periods of at least 8 bytes, then
+                // repeat it a word at a time.
+                const u32 period = distance * ((7 + distance) / distance);
+                u32 k = 0;
+                for (; k < period && k < length; k++)
+                    to[k] = from[k];
+                for (; k < length; k += 8)
+                    memcpy(to + k, to + k - period, 8);
+            }
+        }
+        if (op >= room || ip >= n)
+            break;
         const u8 b0 = src[ip];
         u32 literals, length = 0, distance = 0, size;
         bool stop = false;

@@ -386,6 +386,35 @@ TEST(CodecRefPack, DecoderEndings)
     }
 }
 
+// Copies of every short distance and of all sizes, in the middle of a long output where the
+// decoder copies whole words, and again at its very end.
+TEST(CodecRefPack, DecoderCopiesEveryDistance)
+{
+    Rng r(21);
+    Bytes stream;
+    for (int k = 0; k < 20; k++) {
+        stream.push_back(0xFB); // 112 literals
+        Bytes lit = randomBytes(r, 112);
+        stream.insert(stream.end(), lit.begin(), lit.end());
+    }
+    for (u32 distance = 1; distance <= 40; distance++) {
+        for (u32 length : {5u, 8u, 9u, 16u, 17u, 31u, 100u, 1028u}) {
+            u32 d = distance - 1, l = length - 5, literals = distance % 4;
+            stream.insert(stream.end(), {u8(0xC0 | ((d >> 16) & 1) << 4 | ((l >> 8) & 3) << 2 | literals), u8(d >> 8),
+                                         u8(d), u8(l)});
+            for (u32 q = 0; q < literals; q++)
+                stream.push_back(u8(r.below(256)));
+        }
+    }
+    stream.push_back(0xFC);
+    std::vector<Command> commands;
+    Bytes want;
+    ASSERT_TRUE(parseStream(stream, commands, want));
+    LogCapture log;
+    EXPECT_EQ(decompressBytes(stream, u32(want.size())), want);
+    EXPECT_TRUE(LogCapture::lines().empty());
+}
+
 // A size claim far beyond what the input could produce is never trusted.
 TEST(CodecRefPack, HugeClaimStaysWithinWhatTheInputCanProduce)
 {
