@@ -258,7 +258,7 @@ public:
         }
     }
 
-    // costs()[L] is the cost at x + L, for L up to MIRROR.
+    // costsFrom(x)[L] is the cost at x + L, for L up to MIRROR.
     const u32* costsFrom(u32 x) const { return costs + (x & MASK); }
 
     // The least cost in [a, b] and its position, the last one among equals.
@@ -467,6 +467,11 @@ ByteArray* CodecRefPack::compress(const ByteArray& in)
     u32* chain = static_cast<u32*>(memAlloc(u64(n) * 4 + 4));
     u64* info = static_cast<u64*>(memAlloc(u64(n) * 8 + 8));
     ByteArray* result = nullptr;
+    if (info) {
+        // The last positions start no match and get no search results.
+        for (u32 i = n > 3 ? n - 2 : 0; i <= n; i++)
+            info[i] = 0;
+    }
     if (chain && info && searchMatches(b, n, chain, info)) {
         const u32 size = chooseCommands(n, info);
         ByteArray* out = size ? memNew<ByteArray>(size) : nullptr;
