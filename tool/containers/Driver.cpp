@@ -4,6 +4,7 @@
 #include "framework/platform/CriticalSection.h"
 #include "framework/platform/FileOps.h"
 #include "tool/ToolOptions.h"
+#include "tool/containers/ContainerCRCTRE.h"
 #include "tool/containers/ContainerPAK.h"
 #include "tool/containers/ContainerTRE.h"
 
@@ -34,6 +35,7 @@ Container* reportTre(const String&, const ByteArray& bytes)
 // The order in which kinds are tried; the first whose test holds decides.
 const ContainerKind detectionOrder[] = {
     {"PAK", ContainerPAK::detect, ContainerPAK::open},
+    {"CRC-TRE", ContainerCRCTRE::probe, ContainerCRCTRE::open},
     {"TRE", ContainerTRE::probe, ContainerTRE::open},
     {"TRE (unsupported)", nameEndsWithTre, reportTre},
 };

@@ -1,0 +1,420 @@
+#include "tool/containers/ContainerCRCTRE.h"
+#include "framework/core/ByteBuffer.h"
+#include "framework/io/DirectoryTree.h"
+#include "framework/io/FileStream.h"
+#include "framework/io/MemoryStream.h"
+#include "gamedata/codecs/CodecLZSS.h"
+#include "tool/ToolOptions.h"
+#include "tool/containers/Driver.h"
+#include "tool/containers/EntryPath.h"
+#include "tool/containers/RadixSorter.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+constexpr u32 CRCTRE_HEADER_SIZE = 16;
+constexpr u32 CRCTRE_ENTRY_SIZE = 16 + CRCTRE_NAME_SIZE;
+constexpr u32 CRCTRE_MAX_FILES = 65535;
+
+struct CrcTable
+{
+    u32 v[256];
+    constexpr CrcTable() : v()
+    {
+        for (u32 i = 0; i < 256; i++) {
+            u32 c = i;
+            for (int k = 0; k < 8; k++)
+                c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+            v[i] = c;
+        }
+    }
+};
+constexpr CrcTable crcTable;
+
+u32 keyOf(const CrcTreEntry* e)
+{
+    return e->sortFlag ? e->offset : e->crc;
+}
+
+// The entries in a stable order on the key sortFlag selects; `order` receives the result.
+bool sortEntries(CrcTreEntry* const* items, u32 n, u8 sortFlag, PtrArray<CrcTreEntry>& order)
+{
+    for (u32 i = 0; i < n; i++)
+        items[i]->sortFlag = sortFlag;
+    RadixSorter sorter(n);
+    CrcTreEntry** sorted = sorter.sortAs<CrcTreEntry>(items, n, keyOf);
+    if (!sorted)
+        return false;
+    order.clear();
+    for (u32 i = 0; i < n; i++)
+        if (!order.push(sorted[i]))
+            return false;
+    return true;
+}
+
+String displayName(const char* nameField)
+{
+    String s(nameField, CRCTRE_NAME_SIZE);
+    s.replaceChar('\\', '/');
+    return s;
+}
+
+// Path of an entry relative to the extraction directory; never leaves it.
+String entryRelativePath(const CrcTreEntry& e)
+{
+    return safeEntryPath(e.name, e.index);
+}
+
+String directoryPart(const String& path)
+{
+    i64 slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(u64(slash)) : String();
+}
+}
+
+u32 crcTreNameCrc(const char* nameField)
+{
+    u32 crc = 0;
+    for (u32 i = 0; i < CRCTRE_NAME_SIZE && nameField[i]; i++)
+        crc = (crc >> 8) ^ crcTable.v[(crc ^ asciiLower(u8(nameField[i]))) & 0xFF];
+    return crc;
+}
+
+CrcTreEntry::~CrcTreEntry()
+{
+    deleteByteArray(data);
+}
+
+ContainerCRCTRE::ContainerCRCTRE(const String& name, u8 f) : Container(name, String(), CONTAINER_CRCTRE), flags(f)
+{
+}
+
+bool ContainerCRCTRE::probe(const String& name, const ByteArray& bytes)
+{
+    if (!name.endsWithNoCase(".tre"))
+        return false;
+    if (bytes.count < 4)
+        return false;
+    MemoryStream s(bytes);
+    u32 w[4];
+    for (u32& v : w)
+        v = readU32IfAvailable(s);
+    if (w[0] < 1 || w[0] > CRCTRE_MAX_FILES)
+        return false;
+    if (hasMagic(bytes, "SKNK") || hasMagic(bytes, "XTRE"))
+        return false;
+    return w[1] < 2 && w[2] == 0 && w[3] == 0;
+}
+
+Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    const u64 fileSize = bytes.count;
+    MemoryStream s(bytes);
+    if (verbosity >= 1)
+        printf("File size: %u\nReading header...\n", bytes.count);
+    u32 count = readU32IfAvailable(s);
+    if (verbosity >= 1)
+        printf(" -> Number of files: %u\n", count);
+    u8 flags = s.readU8IfAvailable();
+    if (verbosity >= 2)
+        printf(" -> Flags: %u\n", flags);
+    s.skip(11);
+    // The table must be present before any entry is made from it.
+    if (count > CRCTRE_MAX_FILES || u64(CRCTRE_HEADER_SIZE) + u64(count) * CRCTRE_ENTRY_SIZE > fileSize) {
+        printf("ERROR: This doesn't seem to be a valid CRC-TRE file!\n");
+        return nullptr;
+    }
+    if (verbosity >= 1)
+        printf("Reading Table of Contents...\n");
+    ContainerCRCTRE* tre = memNew<ContainerCRCTRE>(name, flags);
+    u32 lowest = 0xFFFFFFFFu;
+    for (u32 i = 0; i < count; i++) {
+        CrcTreEntry* e = memNew<CrcTreEntry>();
+        e->crc = s.readU32();
+        e->size = s.readU32();
+        e->offset = s.readU32();
+        e->packedSize = s.readU32();
+        s.read(e->storedName, CRCTRE_NAME_SIZE);
+        e->name = displayName(e->storedName);
+        e->index = i;
+        e->compressed = e->packedSize != 0;
+        if (verbosity >= 3)
+            printf(" -> 0x%08X [0x%08X] %s (%u bytes%s)\n", e->offset, e->crc, e->storedName,
+                   e->compressed ? e->packedSize : e->size, e->compressed ? " LZSS" : "");
+        if (e->offset < lowest)
+            lowest = e->offset;
+        if (!tre->entries.push(e)) {
+            memDelete(e);
+            deleteContainer(tre);
+            return nullptr;
+        }
+    }
+    if (verbosity >= 3) {
+        printf(" -> End of TOC: %u\n", u32(s.tell()));
+        printf(" -> First file: offset %u\n", lowest);
+    }
+    printf("Reading files...\n");
+    for (u32 i = 0; i < tre->entries.count; i++) {
+        CrcTreEntry* e = tre->entries[i];
+        const u32 size = e->size;
+        if (verbosity >= 1)
+            printf(" >> %s\n", e->storedName);
+        const u32 span = e->compressed ? e->packedSize : size;
+        if (span && u64(e->offset) + span > fileSize) {
+            printf("ERROR: Read failure! (%u bytes @ 0x%X)\n", span, e->offset);
+            deleteContainer(tre);
+            return nullptr;
+        }
+        const u8* at = span ? bytes.data + e->offset : nullptr;
+        if (e->compressed) {
+            ByteArray stored;
+            stored.data = const_cast<u8*>(at);
+            stored.count = span;
+            stored.byteSize = span;
+            stored.owned = false;
+            CodecLZSS lzss;
+            e->data = lzss.decompress(stored, size);
+            if (!e->data) {
+                printf("ERROR: Decompression of '%s' failed!\n", e->storedName);
+                deleteContainer(tre);
+                return nullptr;
+            }
+        } else {
+            e->data = memNew<ByteArray>(at, span);
+            if (span && !e->data->data) {
+                printf("ERROR: Read failure! (%u bytes @ 0x%X)\n", span, e->offset);
+                deleteContainer(tre);
+                return nullptr;
+            }
+        }
+        u32 computed = crcTreNameCrc(e->storedName);
+        if (computed != e->crc && verbosity >= 2)
+            printf(" --> CRC mismatch! (0x%08X vs 0x%08X)\n", computed, e->crc);
+    }
+    return tre;
+}
+
+void ContainerCRCTRE::list(u32 indent)
+{
+    u64 total = 0;
+    for (CrcTreEntry* e : entries) {
+        printIndent(indent);
+        u32 size = e->dataSize();
+        printf("%s (%u byte%s)\n", e->name.c_str(), size, plural(size));
+        total += size;
+    }
+    if (indent == 0)
+        printf("Done. %u file%s, %llu byte%s total.\n", entries.count, plural(entries.count),
+               (unsigned long long)total, plural(total));
+}
+
+u32 ContainerCRCTRE::extract(const String& directory, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    createPath(directory);
+    u32 written = 0;
+    for (CrcTreEntry* e : entries) {
+        String path = joinPath(directory, entryRelativePath(*e));
+        if (opt.verbosity >= 2) {
+            printMarker('>', indent);
+            printf(" %s\n", path.c_str());
+        }
+        String parent = directoryPart(path);
+        if (!parent.isEmpty())
+            createPath(parent);
+        if (!writeWholeFile(path, e->data)) {
+            printf("ERROR: Write failure for '%s'!\n", path.c_str());
+            noteToolFailure();
+            break;
+        }
+        written++;
+    }
+    if (indent == 0)
+        printf("Done. Extracted %u/%u files.\n", written, fileCount());
+    return written;
+}
+
+u32 ContainerCRCTRE::fileCount()
+{
+    return entries.count;
+}
+
+void ContainerCRCTRE::hashContents(Md5& context, u32 indent)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    for (CrcTreEntry* e : entries) {
+        if (e->data && e->data->count)
+            context.update(e->data->data, e->data->count);
+        if (verbosity >= 2) {
+            printIndent(indent);
+            printf("%s -> %llu\n", e->name.c_str(), (unsigned long long)peekDigest(context));
+        }
+    }
+}
+
+bool ContainerCRCTRE::repack(const String& directory, const String&, u32 indent)
+{
+    DirectoryTree tree;
+    tree.scan(directory, 0, nullptr);
+    return repackDirectory(tree, directory, String(), indent);
+}
+
+bool ContainerCRCTRE::repackDirectory(const DirectoryTree& tree, const String& fullDirectory,
+                                      const String& relativeDirectory, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    for (StringPair* f : tree.files) {
+        String relativePath = joinPath(relativeDirectory, f->name);
+        // Names may differ only in case; each extracted file goes back to its own entry before
+        // case-insensitive matching is tried.
+        CrcTreEntry* match = nullptr;
+        for (CrcTreEntry* e : entries) {
+            if (entryRelativePath(*e).equals(relativePath)) {
+                match = e;
+                break;
+            }
+        }
+        if (!match) {
+            for (CrcTreEntry* e : entries) {
+                if (entryRelativePath(*e).equalsNoCase(relativePath)) {
+                    match = e;
+                    break;
+                }
+            }
+        }
+        if (match) {
+            if (opt.verbosity >= 1) {
+                printMarker('<', indent);
+                printf(" %s\n", f->name.c_str());
+            }
+            ByteArray* bytes = readWholeFile(f->path);
+            if (!bytes) {
+                printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
+                return false;
+            }
+            deleteByteArray(match->data);
+            match->data = bytes;
+            match->offset = 0;
+            continue;
+        }
+        if (!opt.addNewFiles) {
+            printf("ERROR: File '%s' not found in container!\n", relativePath.c_str());
+            continue;
+        }
+        if (opt.verbosity >= 1) {
+            printMarker('<', indent);
+            printf(" %s (NEW FILE)\n", f->name.c_str());
+        }
+        CrcTreEntry* e = memNew<CrcTreEntry>();
+        // Stored under its path in the tree, so that extracting puts it back where it was found.
+        copyStringBounded(e->storedName, sizeof(e->storedName), relativePath.c_str());
+        for (char* c = e->storedName; *c; c++)
+            if (*c == '/')
+                *c = '\\';
+        e->crc = crcTreNameCrc(e->storedName);
+        e->name = displayName(e->storedName);
+        String suffix = String(".") + ::getExtension(f->name);
+        for (CrcTreEntry* other : entries) {
+            if (other->name.endsWithNoCase(suffix.c_str())) {
+                e->compressed = other->compressed;
+                break;
+            }
+        }
+        if (e->compressed && opt.verbosity >= 2)
+            printf(" --> Will compress file.\n");
+        e->data = readWholeFile(f->path);
+        if (!e->data) {
+            printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
+            memDelete(e);
+            return false;
+        }
+        e->index = entries.count;
+        e->offset = 0xFFFFFFFFu;
+        if (!entries.push(e)) {
+            memDelete(e);
+            return false;
+        }
+    }
+    for (DirectoryTree* d : tree.directories) {
+        if (opt.verbosity >= 1) {
+            printMarker('<', indent);
+            printf(" [%s]\n", d->name.c_str());
+        }
+        if (!repackDirectory(*d, joinPath(fullDirectory, d->name), joinPath(relativeDirectory, d->name), indent + 1))
+            return false;
+    }
+    return true;
+}
+
+ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
+{
+    const u32 n = entries.count;
+    const u64 dataStart = CRCTRE_HEADER_SIZE + u64(n) * CRCTRE_ENTRY_SIZE;
+    PtrArray<CrcTreEntry> dataOrder(false);
+    if (!sortEntries(entries.items, n, 1, dataOrder))
+        return nullptr;
+    // Packed streams are made first: their lengths decide every later offset.
+    PtrArray<ByteArray> blocks(false);
+    u64 position = dataStart;
+    bool failed = false;
+    for (CrcTreEntry* e : dataOrder) {
+        ByteArray* block = nullptr;
+        if (e->compressed) {
+            static const ByteArray empty;
+            CodecLZSS lzss;
+            block = lzss.compress(e->data ? *e->data : empty);
+            if (!block) {
+                printf("ERROR: Failed to compress '%s'!\n", e->name.c_str());
+                failed = true;
+                break;
+            }
+            e->packedSize = block->count;
+        }
+        if (position > 0xFFFFFFFFu) {
+            deleteByteArray(block);
+            failed = true;
+            printf("ERROR: The archive would be larger than 4 GiB!\n");
+            break;
+        }
+        e->offset = u32(position);
+        blocks.push(block);
+        position += block ? block->count : e->dataSize();
+        if (progress)
+            progress(depth);
+    }
+    if (!failed && position > 0xFFFFFFFFu) {
+        printf("ERROR: The archive would be larger than 4 GiB!\n");
+        failed = true;
+    }
+    ByteArray* result = nullptr;
+    PtrArray<CrcTreEntry> tableOrder(false);
+    if (!failed && sortEntries(dataOrder.items, n, 0, tableOrder)) {
+        ByteBuffer buffer(u32(dataStart), u32(position - dataStart) + 256);
+        buffer.writeU32(n);
+        buffer.writeU8(flags);
+        for (int i = 0; i < 11; i++)
+            buffer.writeU8(0);
+        for (CrcTreEntry* e : tableOrder) {
+            buffer.writeU32(e->crc);
+            buffer.writeU32(e->dataSize());
+            buffer.writeU32(e->offset);
+            buffer.writeU32(e->compressed ? e->packedSize : 0);
+            buffer.write(reinterpret_cast<const u8*>(e->storedName), CRCTRE_NAME_SIZE);
+        }
+        for (u32 i = 0; i < dataOrder.count; i++) {
+            const ByteArray* bytes = blocks[i] ? blocks[i] : dataOrder[i]->data;
+            if (bytes && bytes->count)
+                buffer.write(bytes->data, bytes->count);
+        }
+        if (buffer.ok())
+            result = buffer.toArray();
+        else
+            printf("ERROR: The archive would be larger than 4 GiB!\n");
+    }
+    for (ByteArray* b : blocks)
+        deleteByteArray(b);
+    return result;
+}

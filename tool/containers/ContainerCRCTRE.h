@@ -1,0 +1,58 @@
+#pragma once
+#include "framework/core/PtrArray.h"
+#include "tool/containers/Container.h"
+
+class DirectoryTree;
+
+constexpr u32 CRCTRE_NAME_SIZE = 256;
+
+// One file of a CRC-TRE archive.
+struct CrcTreEntry
+{
+    char storedName[CRCTRE_NAME_SIZE + 1] = {}; // the name field as read (all of it is written back)
+    String name;                                // the stored name with '/' separators
+    u32 crc = 0;
+    u32 index = 0;
+    u8 compressed = 0;
+    // Data position as read; 0 once replaced and 0xFFFFFFFF when added, so that the writer puts
+    // replaced files first and added ones last. The writer sets the new position.
+    u32 offset = 0;
+    u32 size = 0;              // unpacked size as read
+    ByteArray* data = nullptr; // unpacked
+    u32 packedSize = 0;        // LZSS stream size of the last write
+    u8 sortFlag = 0;           // sort key: 1 offset, 0 crc
+
+    CrcTreEntry() = default;
+    ~CrcTreEntry();
+    CrcTreEntry(const CrcTreEntry&) = delete;
+    CrcTreEntry& operator=(const CrcTreEntry&) = delete;
+    u32 dataSize() const { return data ? data->count : 0; }
+};
+
+// TRE archives whose table names each file by a 256-byte path and its CRC-32; files may be
+// packed with LZSS. Entries are never tested for nested containers.
+class ContainerCRCTRE : public Container
+{
+public:
+    u8 flags = 0;
+    PtrArray<CrcTreEntry> entries{true}; // in table order as read, added files last
+
+    ContainerCRCTRE(const String& name, u8 flags);
+
+    static bool probe(const String& name, const ByteArray& bytes);
+    static Container* open(const String& name, const ByteArray& bytes);
+
+    ByteArray* serialise(ProgressFunction progress, u32 depth) override;
+    void list(u32 indent) override;
+    u32 extract(const String& directory, u32 indent) override;
+    bool repack(const String& directory, const String& subPath, u32 indent) override;
+    u32 fileCount() override;
+    void hashContents(Md5& context, u32 indent) override;
+
+    bool repackDirectory(const DirectoryTree& tree, const String& fullDirectory, const String& relativeDirectory,
+                         u32 indent);
+};
+
+// The CRC of a name field up to its NUL (or its 256th byte): reflected CRC-32 (0xEDB88320),
+// initial value 0, no final XOR, over the name lower-cased with ASCII rules.
+u32 crcTreNameCrc(const char* nameField);
