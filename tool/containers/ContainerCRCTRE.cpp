@@ -392,7 +392,7 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
     ByteArray* result = nullptr;
     PtrArray<CrcTreEntry> tableOrder(false);
     if (!failed && sortEntries(dataOrder.items, n, 0, tableOrder)) {
-        ByteBuffer buffer(u32(dataStart), u32(position - dataStart) + 256);
+        ByteBuffer buffer(u32(position), 256);
         buffer.writeU32(n);
         buffer.writeU8(flags);
         for (int i = 0; i < 11; i++)
