@@ -33,9 +33,23 @@ struct CrcTable
 };
 constexpr CrcTable crcTable;
 
+enum : u8
+{
+    SORT_BY_CRC = 0,
+    SORT_BY_OFFSET = 1,
+    SORT_BY_SPACE = 2, // files that take no bytes in the archive first
+};
+
 u32 keyOf(const CrcTreEntry* e)
 {
-    return e->sortFlag ? e->offset : e->crc;
+    switch (e->sortFlag) {
+    case SORT_BY_OFFSET:
+        return e->offset;
+    case SORT_BY_SPACE:
+        return e->compressed || e->dataSize() ? 1 : 0;
+    default:
+        return e->crc;
+    }
 }
 
 // The entries in a stable order on the key sortFlag selects; `order` receives the result.
@@ -353,8 +367,13 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
 {
     const u32 n = entries.count;
     const u64 dataStart = CRCTRE_HEADER_SIZE + u64(n) * CRCTRE_ENTRY_SIZE;
+    // By offset; among equal offsets a file that takes no bytes goes first. Such a file shares its
+    // offset with the data after it, and placing it after that data would move it on every
+    // rewrite of an archive the games' writer made.
+    PtrArray<CrcTreEntry> bySpace(false);
     PtrArray<CrcTreEntry> dataOrder(false);
-    if (!sortEntries(entries.items, n, 1, dataOrder))
+    if (!sortEntries(entries.items, n, SORT_BY_SPACE, bySpace) ||
+        !sortEntries(bySpace.items, n, SORT_BY_OFFSET, dataOrder))
         return nullptr;
     // Packed streams are made first: their lengths decide every later offset.
     PtrArray<ByteArray> blocks(false);
@@ -391,7 +410,7 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
     }
     ByteArray* result = nullptr;
     PtrArray<CrcTreEntry> tableOrder(false);
-    if (!failed && sortEntries(dataOrder.items, n, 0, tableOrder)) {
+    if (!failed && sortEntries(dataOrder.items, n, SORT_BY_CRC, tableOrder)) {
         ByteBuffer buffer(u32(position), 256);
         buffer.writeU32(n);
         buffer.writeU8(flags);

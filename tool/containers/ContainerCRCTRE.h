@@ -20,7 +20,7 @@ struct CrcTreEntry
     u32 size = 0;              // unpacked size as read
     ByteArray* data = nullptr; // unpacked
     u32 packedSize = 0;        // LZSS stream size of the last write
-    u8 sortFlag = 0;           // sort key: 1 offset, 0 crc
+    u8 sortFlag = 0;           // sort key: 0 crc, 1 offset, 2 whether it takes bytes
 
     CrcTreEntry() = default;
     ~CrcTreEntry();

@@ -207,6 +207,16 @@ std::vector<TableRow> tableOf(const Bytes& image)
     return rows;
 }
 
+const TableRow& rowNamedIn(const std::vector<TableRow>& rows, const char* name)
+{
+    for (const TableRow& r : rows)
+        if (r.name == name)
+            return r;
+    static const TableRow none = {0, 0, 0, 0, ""};
+    ADD_FAILURE() << "no row " << name;
+    return none;
+}
+
 Bytes readFile(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);
@@ -473,12 +483,10 @@ TEST(CrcTreOpen, EmptyEntryMayPointPastTheEnd)
 
 TEST(CrcTreWrite, ReproducesArchivesByteForByte)
 {
-    // An empty stored file shares its offset with the next file's data; among equal offsets the
-    // writer keeps table order, so the sample's empty file stays last, as the games' writer had it.
     std::vector<RawEntry> entries = sampleEntries();
-    entries.insert(entries.end() - 1, {{"PACKED\\EMPTY.TXT", Bytes(), true, "", false},
-                                       {"MISMATCH.DAT", bytesOf("crc kept"), false, "", true},
-                                       {"TAIL.DAT", bytesOf("tail"), false, "junk after the terminator", false}});
+    entries.push_back({"PACKED\\EMPTY.TXT", Bytes(), true, "", false});
+    entries.push_back({"MISMATCH.DAT", bytesOf("crc kept"), false, "", true});
+    entries.push_back({"TAIL.DAT", bytesOf("tail"), false, "junk after the terminator", false});
     for (u8 flags : {0, 1}) {
         Bytes image = buildImage(entries, flags);
         OptionsScope opts;
@@ -490,6 +498,27 @@ TEST(CrcTreWrite, ReproducesArchivesByteForByte)
         // A second write from the same container gives the same bytes again.
         EXPECT_EQ(serialised(*c), image);
     }
+}
+
+TEST(CrcTreWrite, EmptyFilesKeepTheirPlaceAmongEqualOffsets)
+{
+    // EMPTY.DAT shares its offset with FULL.DAT, whose CRC puts it first in the table; the
+    // empty file still goes first, or its offset would move on every rewrite.
+    ASSERT_LT(referenceCrc("FULL.DAT"), referenceCrc("EMPTY.DAT"));
+    std::vector<RawEntry> entries = {
+        {"A.DAT", bytesOf("first"), false, "", false},
+        {"EMPTY.DAT", Bytes(), false, "", false},
+        {"EMPTY2.DAT", Bytes(), false, "", false},
+        {"FULL.DAT", bytesOf("full"), false, "", false},
+        {"LAST.DAT", Bytes(), false, "", false},
+    };
+    Bytes image = buildImage(entries);
+    OptionsScope opts;
+    ContainerCRCTRE* c = nullptr;
+    captured([&] { c = openImage(image); });
+    ContainerHolder holder(c);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(serialised(*c), image);
 }
 
 TEST(CrcTreWrite, CountsProgressOncePerEntry)
@@ -619,16 +648,19 @@ TEST(CrcTreRepack, EditedFilesReplaceTheirEntriesOnly)
     EXPECT_EQ(fromArray(entryNamed(*again, "DATA/SOUND/A.DAT")->data), bytesOf("hello world"));
     EXPECT_EQ(fromArray(entryNamed(*again, "../../ESCAPE.DAT")->data), bytesOf("hostile"));
 
-    // Every file was replaced (offset 0), so the data follow table order as read.
+    // Every file was replaced (offset 0), so the data follow table order as read; the empty
+    // file takes no place of its own.
     std::vector<std::string> dataOrder;
     std::vector<TableRow> byOffset = rows;
-    std::stable_sort(byOffset.begin(), byOffset.end(),
-                     [](const TableRow& a, const TableRow& b) { return a.offset < b.offset; });
+    std::sort(byOffset.begin(), byOffset.end(), [](const TableRow& a, const TableRow& b) { return a.offset < b.offset; });
     for (const TableRow& r : byOffset)
-        dataOrder.push_back(r.name);
+        if (r.size)
+            dataOrder.push_back(r.name);
     std::vector<std::string> tableOrderAsRead;
     for (const TableRow& r : tableOf(image))
-        tableOrderAsRead.push_back(r.name);
+        if (r.size)
+            tableOrderAsRead.push_back(r.name);
+    EXPECT_EQ(rowNamedIn(rows, "EMPTY.DAT").offset, byOffset[0].offset);
     EXPECT_EQ(dataOrder, tableOrderAsRead);
 }
 
