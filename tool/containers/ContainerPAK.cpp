@@ -369,16 +369,15 @@ bool ContainerPAK::repack(const String& directory, const String&, u32 indent)
     TopLevelOnly filter;
     DirectoryTree tree;
     tree.scan(directory, 0, &filter);
-    // New entries are appended in numeric order, whatever order the names sort in.
-    u32 fileTotal = tree.files.count;
+    // New entries are appended in numeric order, whatever order the names sort in ("15" before
+    // "013").
     PtrArray<StringPair> files;
     for (StringPair* f : tree.files)
         files.push(f);
     std::stable_sort(files.begin(), files.end(), [](const StringPair* a, const StringPair* b) {
         return pakEntryIndex(nameBeforeFirstDot(a->name)) < pakEntryIndex(nameBeforeFirstDot(b->name));
     });
-    for (u32 i = 0; i < fileTotal; i++) {
-        StringPair* f = files[i];
+    for (StringPair* f : files) {
         if (!repackFile(nameBeforeFirstDot(f->name), f->path, String(), false, indent))
             return false;
     }
