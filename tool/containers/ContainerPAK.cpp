@@ -5,6 +5,7 @@
 #include "framework/io/MemoryStream.h"
 #include "gamedata/codecs/CodecImplode.h"
 #include "gamedata/codecs/CodecLZW.h"
+#include "gamedata/codecs/CodecRefPack.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
 #include "tool/containers/EntryPath.h"
@@ -87,6 +88,9 @@ ByteArray* packEntry(const ByteArray& content, u8 method)
     ByteArray* packed = nullptr;
     if (method == PAK_LZW) {
         CodecLZW codec;
+        packed = codec.compress(content);
+    } else if (method == PAK_REFPACK) {
+        CodecRefPack codec;
         packed = codec.compress(content);
     } else if (method == PAK_IMPLODE) {
         CodecImplode codec;

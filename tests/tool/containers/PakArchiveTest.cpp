@@ -1,4 +1,7 @@
 #include "PakTestUtil.h"
+#include "gamedata/codecs/CodecImplode.h"
+#include "gamedata/codecs/CodecLZW.h"
+#include "gamedata/codecs/CodecRefPack.h"
 
 using namespace paktest;
 
@@ -292,6 +295,46 @@ TEST(PakWrite, OffsetsPastSixteenMegabytesAreRefused)
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(printed, "ERROR: Offset out of range; PAK data is too big!\n");
     deleteByteArray(out);
+    deleteContainer(pak);
+}
+
+TEST(PakWrite, ChangedEntriesAreEncodedWithTheirMethod)
+{
+    Bytes text1 = text("a packed entry, a packed entry, a packed entry, once more a packed entry");
+    Bytes bytes = pakLayout({{0, text("stays")}, {0, text("x")}, {0, text("y")}, {0, text("z")}});
+    ContainerPAK* pak = openPak("P.PAK", bytes);
+    ASSERT_NE(pak, nullptr);
+    // The reader never picks RefPack, but an entry set to it is written with it.
+    const u8 methods[] = {PAK_LZW, PAK_REFPACK, PAK_IMPLODE};
+    for (u32 i = 1; i <= 3; i++) {
+        PakEntry* e = pak->entries[i];
+        e->method = methods[i - 1];
+        e->changed = 1;
+        deleteByteArray(e->content);
+        ByteArray content = toArray(text1);
+        e->content = memNew<ByteArray>(content);
+    }
+    Bytes out = serialised(*pak);
+    ASSERT_GT(out.size(), 24u);
+    for (u32 i = 1; i <= 3; i++) {
+        PakEntry* e = pak->entries[i];
+        u32 start = e->offset;
+        EXPECT_EQ(start, pak->entries[i - 1]->offset + pak->entries[i - 1]->encodedSize);
+        Bytes stored(out.begin() + start, out.begin() + start + e->encodedSize);
+        ASSERT_GT(stored.size(), 4u);
+        EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 4), le32(u32(text1.size())));
+        ByteArray stream = toArray(Bytes(stored.begin() + 4, stored.end()));
+        ByteArray* decoded = nullptr;
+        if (e->method == PAK_LZW)
+            decoded = CodecLZW().decompress(stream, u32(text1.size()));
+        else if (e->method == PAK_REFPACK)
+            decoded = CodecRefPack().decompress(stream, u32(text1.size()));
+        else
+            decoded = CodecImplode().decompress(stream, u32(text1.size()));
+        EXPECT_EQ(toBytes(decoded), text1) << int(e->method);
+        deleteByteArray(decoded);
+    }
+    EXPECT_EQ(Bytes(out.begin() + 20, out.begin() + 25), text("stays"));
     deleteContainer(pak);
 }
 
