@@ -26,3 +26,5 @@ void fuzzImplode(const u8* data, size_t size);
 void fuzzXml(const u8* data, size_t size);
 void fuzzConfig(const u8* data, size_t size);
 void fuzzReader(const u8* data, size_t size);
+void fuzzVoc(const u8* data, size_t size);
+void fuzzWav(const u8* data, size_t size);

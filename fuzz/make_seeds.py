@@ -42,6 +42,40 @@ def tre_seeds():
     put("tre", "empty_last", tre([(b"A.TXT", b"abc"), (b"EMPTY.TXT", b"")]))
 
 
+def voc(blocks, header=(26, 0x010A, 0x1129)):
+    """Creative Voice file: magic, header words, then (type, payload) blocks; type 0 is one byte."""
+    out = b"Creative Voice File\x1a" + struct.pack("<HHH", *header)
+    for kind, payload in blocks:
+        out += bytes([kind]) if kind == 0 else bytes([kind]) + struct.pack("<I", len(payload))[:3] + payload
+    return out
+
+
+def voc_seeds():
+    ramp = bytes(128 + (i * 7) % 61 - 30 for i in range(300))
+    put("voc", "sound", voc([(1, bytes([166, 0]) + ramp), (0, b"")]))
+    put("voc", "blocks", voc([(5, b"made by hand\0"), (1, bytes([131, 0]) + ramp[:90]), (2, ramp[:20]),
+                              (3, bytes([0x10, 0x20, 0xA6])), (9, b"unknown"), (0, b"")]))
+    put("voc", "unterminated", voc([(1, bytes([0, 0]) + ramp[:40])]))
+    put("voc", "adpcm", voc([(1, bytes([166, 4]) + ramp[:30]), (0, b"")], header=(26, 0x0114, 0x111F)))
+
+
+def wav_seeds():
+    """WAV files from Python's wave module: 8-bit mono, 16-bit stereo, and 16-bit mono at a far rate."""
+    import io
+    import wave
+    sounds = [("mono8", 1, 1, 11111, bytes(range(0, 256, 3))),
+              ("stereo16", 2, 2, 22050, struct.pack("<80h", *range(-4000, 4000, 100))),
+              ("mono16_far", 1, 2, 300, struct.pack("<40h", *range(-20000, 20000, 1000)))]
+    for name, channels, width, rate, frames in sounds:
+        out = io.BytesIO()
+        with wave.open(out, "wb") as w:
+            w.setnchannels(channels)
+            w.setsampwidth(width)
+            w.setframerate(rate)
+            w.writeframes(frames)
+        put("wav", name, out.getvalue())
+
+
 def text_seeds():
     put("xml", "document", b'<?xml version="1.0"?>\n<IFF Version="1">\n <FORM Name="TEST">\n'
         b'  <CHUNK Name="DATA" Size="4">00 01 02 03</CHUNK>\n </FORM>\n</IFF>\n')
@@ -104,6 +138,8 @@ def implode_seeds():
 
 if __name__ == "__main__":
     tre_seeds()
+    voc_seeds()
+    wav_seeds()
     text_seeds()
     lzw_seeds()
     implode_seeds()

@@ -11,6 +11,7 @@ namespace
 const FuzzTarget targets[] = {
     {"tre", fuzzTre},         {"lzw", fuzzLzw},       {"implode", fuzzImplode},
     {"xml", fuzzXml},         {"config", fuzzConfig}, {"reader", fuzzReader},
+    {"voc", fuzzVoc},         {"wav", fuzzWav},
 };
 
 ToolOptions quietOptions;
