@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import sys
 import unittest
+import wave
 
 TOOL, FIXTURES, SCRATCH = sys.argv[1:4]
 FORMATS = set(sys.argv[4:])
@@ -55,6 +56,10 @@ def listing(container, indent=0):
         lines.append(" " * indent + "%s (%u byte%s)" % (e["name"], size, "" if size == 1 else "s"))
         if "nested" in e:
             lines += listing(e["nested"], indent + 1)
+        if "sound" in e:
+            pad = " " * (indent + 1)
+            lines += [pad + "VOC Audio (Mono, U8)", pad + " - Samples: %u" % e["sound"]["samples"],
+                      pad + " - Sample rate: %u Hz" % e["sound"]["rate"]]
     if indent == 0:
         n = len(container["entries"])
         total = sum(e["size"] for e in container["entries"])
@@ -118,6 +123,28 @@ class Archives(unittest.TestCase):
                 written = [p for p in tree(os.path.join(work, "out"))]
                 for p in expected:
                     self.assertIn(p, written)
+
+    def test_voc_entries_extract_as_wav_judged_by_the_wave_module(self):
+        for m in load_index():
+            sounds = [f for f in m["files"] if "sound" in f]
+            if not m["opens"] or not sounds:
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "wav")
+                status, body = run(["-e", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                out = os.path.join(work, "out")
+                for f in m["files"]:
+                    if "sound" not in f:
+                        # Plain entries, and VOC data that would not convert back, stay raw.
+                        self.assertEqual(md5_of(os.path.join(out, f["path"])), f["md5"], f["path"])
+                        continue
+                    s = f["sound"]
+                    self.assertFalse(os.path.exists(os.path.join(out, f["path"])), f["path"])
+                    with wave.open(os.path.join(out, s["wav"]), "rb") as w:
+                        self.assertEqual((w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes(),
+                                          w.getcomptype()), (1, 1, s["rate"], s["samples"], "NONE"), s["wav"])
+                        self.assertEqual(hashlib.md5(w.readframes(w.getnframes())).hexdigest(), s["md5"], s["wav"])
 
     def test_gap_file(self):
         for m in load_index():
