@@ -115,10 +115,11 @@ class Archives(unittest.TestCase):
                 self.assertIn("Done. Extracted ", body)
                 # Nothing but the archive and the output directory may appear.
                 self.assertEqual(sorted(os.listdir(work)), sorted([m["file"], "out"]))
-                check = subprocess.run(["md5sum", "--quiet", "-c", os.path.join(FIXTURES, m["name"] + ".md5")],
-                                       cwd=os.path.join(work, "out"), stdout=subprocess.PIPE,
-                                       stderr=subprocess.STDOUT)
-                self.assertEqual(check.returncode, 0, check.stdout.decode("latin-1"))
+                sums = os.path.join(FIXTURES, m["name"] + ".md5")
+                if os.path.getsize(sums):
+                    check = subprocess.run(["md5sum", "--quiet", "-c", sums], cwd=os.path.join(work, "out"),
+                                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                    self.assertEqual(check.returncode, 0, check.stdout.decode("latin-1"))
                 expected = sorted(set([f["path"] for f in m["files"]] + m.get("dirs", [])))
                 written = [p for p in tree(os.path.join(work, "out"))]
                 for p in expected:
@@ -184,7 +185,7 @@ class Archives(unittest.TestCase):
                 self.assertEqual(status, 0, body)
                 status, body = run(["-r", "-o", "again", m["file"], "out"], work)
                 self.assertEqual(status, 0, body)
-                self.assertNotIn("ERROR", body)
+                self.assertFalse([l for l in body.split("\n") if l.startswith("ERROR: ")], body)
                 ext = m["file"].rsplit(".", 1)[1]
                 self.assertEqual(md5_of(os.path.join(work, "again." + ext)), m["md5"])
 
@@ -192,7 +193,8 @@ class Archives(unittest.TestCase):
         for m in load_index():
             if not m["opens"]:
                 continue
-            plain = [f for f in m["files"] if not f.get("doc")]
+            # Same size and leading bytes, so names guessed from content stay the same.
+            plain = [f for f in m["files"] if not f.get("doc") and f["size"] > 24]
             if not plain:
                 continue
             with self.subTest(archive=m["name"]):
@@ -200,7 +202,11 @@ class Archives(unittest.TestCase):
                 status, body = run(["-e", "-n", m["file"], "out"], work)
                 self.assertEqual(status, 0, body)
                 target = plain[len(plain) // 2]
-                edited = b"edited bytes for " + target["path"].encode() + b"\n" * 3
+                with open(os.path.join(work, "out", target["path"]), "rb") as f:
+                    edited = bytearray(f.read())
+                at = max(20, len(edited) // 2)
+                edited[at] ^= 0x5A
+                edited = bytes(edited)
                 with open(os.path.join(work, "out", target["path"]), "wb") as f:
                     f.write(edited)
                 status, body = run(["-r", "-n", m["file"], "out"], work)

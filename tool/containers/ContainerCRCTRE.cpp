@@ -309,9 +309,15 @@ bool ContainerCRCTRE::repackDirectory(const DirectoryTree& tree, const String& f
                 printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
                 return false;
             }
+            // Unchanged bytes keep their place, so an extracted tree repacked without edits gives
+            // back the same archive; changed ones move to the front of the data.
+            bool same = match->data ? bytes->count == match->data->count &&
+                                          (!bytes->count || memcmp(bytes->data, match->data->data, bytes->count) == 0)
+                                    : bytes->count == 0;
             deleteByteArray(match->data);
             match->data = bytes;
-            match->offset = 0;
+            if (!same)
+                match->offset = 0;
             continue;
         }
         if (!opt.addNewFiles) {

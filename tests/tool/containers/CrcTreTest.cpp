@@ -648,20 +648,26 @@ TEST(CrcTreRepack, EditedFilesReplaceTheirEntriesOnly)
     EXPECT_EQ(fromArray(entryNamed(*again, "DATA/SOUND/A.DAT")->data), bytesOf("hello world"));
     EXPECT_EQ(fromArray(entryNamed(*again, "../../ESCAPE.DAT")->data), bytesOf("hostile"));
 
-    // Every file was replaced (offset 0), so the data follow table order as read; the empty
-    // file takes no place of its own.
+    // Edited files move to the front of the data in table order; files whose bytes came back
+    // unchanged keep their old order on disk.
     std::vector<std::string> dataOrder;
     std::vector<TableRow> byOffset = rows;
     std::sort(byOffset.begin(), byOffset.end(), [](const TableRow& a, const TableRow& b) { return a.offset < b.offset; });
     for (const TableRow& r : byOffset)
         if (r.size)
             dataOrder.push_back(r.name);
-    std::vector<std::string> tableOrderAsRead;
+    const std::vector<std::string> edited = {"TEXT\\C.TXT", "case.dat"};
+    std::vector<std::string> expected;
     for (const TableRow& r : tableOf(image))
-        if (r.size)
-            tableOrderAsRead.push_back(r.name);
-    EXPECT_EQ(rowNamedIn(rows, "EMPTY.DAT").offset, byOffset[0].offset);
-    EXPECT_EQ(dataOrder, tableOrderAsRead);
+        if (r.size && std::find(edited.begin(), edited.end(), r.name) != edited.end())
+            expected.push_back(r.name);
+    std::vector<TableRow> oldByOffset = tableOf(image);
+    std::stable_sort(oldByOffset.begin(), oldByOffset.end(),
+                     [](const TableRow& a, const TableRow& b) { return a.offset < b.offset; });
+    for (const TableRow& r : oldByOffset)
+        if (r.size && std::find(edited.begin(), edited.end(), r.name) == edited.end())
+            expected.push_back(r.name);
+    EXPECT_EQ(dataOrder, expected);
 }
 
 TEST(CrcTreRepack, ReplacedFilesGoFirstAndAddedFilesLast)
