@@ -21,8 +21,14 @@ void setUpFuzzing();
 
 void fuzzContainer(const char* archiveName, const u8* data, size_t size);
 void fuzzTre(const u8* data, size_t size);
+void fuzzCrcTre(const u8* data, size_t size);
+void fuzzPak(const u8* data, size_t size);
+void fuzzVpk(const u8* data, size_t size);
+void fuzzMpk(const u8* data, size_t size);
 void fuzzLzw(const u8* data, size_t size);
 void fuzzImplode(const u8* data, size_t size);
+void fuzzRefPack(const u8* data, size_t size);
+void fuzzLzss(const u8* data, size_t size);
 void fuzzXml(const u8* data, size_t size);
 void fuzzConfig(const u8* data, size_t size);
 void fuzzReader(const u8* data, size_t size);

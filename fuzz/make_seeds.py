@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Writes the small seed corpora under fuzz/corpus/<target>/ (committed; run again only to change them).
 
-Archives and streams are built here from the formats themselves, never with the tool's own writers.
-LZW streams come from Pillow's GIF encoder and implode streams from node-pkware, the same outside
-programs the codec tests use as judges; a target whose generator is missing keeps its old seeds.
+Archives are built here from the formats themselves or taken from the test-archive generator
+(tests/fixtures/make_fixtures.py), never written with the tool's own writers.
+LZW streams come from Pillow's GIF encoder, implode streams from node-pkware and RefPack streams
+from qfs-compression, the outside programs the codec tests use as judges; LZSS streams from the
+test-archive generator's encoder. A target whose generator is missing keeps its old seeds.
 """
 import os
 import struct
@@ -136,10 +138,74 @@ def implode_seeds():
                 put("implode", name, struct.pack("<I", len(raw)) + f.read())
 
 
+# Generated test archives that seed each archive target: (target, fixture name).
+FIXTURE_SEEDS = [
+    ("tre", "tre_shared"), ("tre", "tre_hostile"), ("tre", "tre_pak_pak"),
+    ("crctre", "crctre_stored"), ("crctre", "crctre_paths"), ("crctre", "crctre_hostile"),
+    ("crctre", "crctre_crcmismatch"), ("crctre", "crctre_packed"),
+    ("pak", "pak_tiny"), ("pak", "pak_shapes"), ("pak", "pak_badstream"), ("pak", "pak_nested"),
+    ("pak", "pak_variant1"), ("pak", "pak_mixed"), ("pak", "pak_implode"), ("pak", "pak_lzw_endcode"),
+    ("pak", "pak_tre_pak"), ("pak", "pak_accpack"),
+    ("vpk", "pak_vpk"), ("vpk", "pak_vpf"), ("vpk", "pak_dsoundfx"), ("vpk", "pak_speech"),
+    ("mpk", "pak_mpk"), ("mpk", "pak_adl"), ("mpk", "pak_gen"), ("mpk", "pak_mid"),
+]
+
+
+def fixture_seeds():
+    script = os.path.join(TOP, "tests", "fixtures", "make_fixtures.py")
+    if not os.path.exists(script):
+        print("archive fixture seeds skipped: no generator")
+        return
+    with tempfile.TemporaryDirectory() as tmp:
+        names = sorted({name for _, name in FIXTURE_SEEDS})
+        args = [sys.executable, "-B", script]
+        for name in names:
+            args += ["--only", name]
+        subprocess.run(args + [tmp], check=True)
+        for target, name in FIXTURE_SEEDS:
+            folder = os.path.join(tmp, name)
+            for file in os.listdir(folder):
+                with open(os.path.join(folder, file), "rb") as f:
+                    put(target, name, f.read())
+
+
+def refpack_seeds():
+    module = os.path.join(TOP, "tests", "oracles", "node_modules", "qfs-compression")
+    if not os.path.isdir(module):
+        print("refpack seeds skipped: qfs-compression is not installed (scripts/setup.sh test)")
+        return
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, raw in sample_bytes().items():
+            src, dst = os.path.join(tmp, "in"), os.path.join(tmp, "out")
+            with open(src, "wb") as f:
+                f.write(raw)
+            subprocess.run(["node", "-e", "const q=require(process.argv[1]),fs=require('fs');"
+                            "fs.writeFileSync(process.argv[3],q.compress(fs.readFileSync(process.argv[2])))",
+                            module, src, dst], check=True)
+            with open(dst, "rb") as f:
+                framed = f.read()
+            # qfs-compression frames the stream with a 5-byte header; the codec reads the bare stream.
+            put("refpack", name, struct.pack("<I", len(raw)) + framed[5:])
+
+
+def lzss_seeds():
+    sys.path.insert(0, os.path.join(TOP, "tests", "fixtures"))
+    try:
+        import fixture_codecs
+    except ImportError as e:
+        print("lzss seeds skipped:", e)
+        return
+    for name, raw in sample_bytes().items():
+        put("lzss", name, struct.pack("<I", len(raw)) + fixture_codecs.lzss_encode(raw))
+
+
 if __name__ == "__main__":
+    fixture_seeds()
     tre_seeds()
     voc_seeds()
     wav_seeds()
     text_seeds()
     lzw_seeds()
     implode_seeds()
+    refpack_seeds()
+    lzss_seeds()

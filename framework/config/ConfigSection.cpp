@@ -80,14 +80,6 @@ ConfigSection* ConfigSection::getSection(const String& path)
 
 ConfigSection* ConfigSection::getSection(const String& path, u32* budget)
 {
-    if (budget) {
-        u32 depth = 0;
-        for (u64 i = 0; i < path.length; i++) {
-            bool startsPiece = !isPathSeparator(u8(path.data[i])) && (i == 0 || isPathSeparator(u8(path.data[i - 1])));
-            if (startsPiece && ++depth > MAX_LOAD_DEPTH)
-                return nullptr;
-        }
-    }
     ConfigSection* current = this;
     u64 i = 0;
     while (i < path.length) {

@@ -18,8 +18,7 @@ class ConfigSection : public HashedName
 {
 public:
     static constexpr u32 BUCKETS = 1024;
-    static constexpr u32 MAX_LOAD_DEPTH = 256;
-    static constexpr u32 MAX_LOAD_SECTIONS = 256;
+    static constexpr u32 MAX_LOAD_SECTIONS = 64;
 
     String name;
     HashBuckets<ConfigSection> sections;
@@ -29,8 +28,8 @@ public:
     ~ConfigSection() override;
 
     // Lines of key '=' value; lines without '=' are skipped, and so are lines whose key would
-    // nest sections deeper than MAX_LOAD_DEPTH or create more than MAX_LOAD_SECTIONS in one call
-    // (the text is outside data, and every section holds two tables of 1024 buckets).
+    // create sections past the MAX_LOAD_SECTIONS of one call (the text is outside data, and
+    // every section holds two tables of 1024 buckets).
     void load(const String& text);
     // Appends every value as prefix + key + " = " + value, then every sub-section with
     // prefix + its name + ".".

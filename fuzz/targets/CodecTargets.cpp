@@ -1,6 +1,8 @@
 #include "fuzz/FuzzTargets.h"
 #include "gamedata/codecs/CodecImplode.h"
+#include "gamedata/codecs/CodecLZSS.h"
 #include "gamedata/codecs/CodecLZW.h"
+#include "gamedata/codecs/CodecRefPack.h"
 
 #include <cstring>
 
@@ -37,5 +39,17 @@ void fuzzLzw(const u8* data, size_t size)
 void fuzzImplode(const u8* data, size_t size)
 {
     CodecImplode codec;
+    fuzzDecompress(codec, data, size);
+}
+
+void fuzzRefPack(const u8* data, size_t size)
+{
+    CodecRefPack codec;
+    fuzzDecompress(codec, data, size);
+}
+
+void fuzzLzss(const u8* data, size_t size)
+{
+    CodecLZSS codec;
     fuzzDecompress(codec, data, size);
 }

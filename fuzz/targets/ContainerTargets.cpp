@@ -24,7 +24,8 @@ void contentDigest(Container& c, u8 digest[16])
 // rewrite. What the writer produced must come back from a second rewrite byte for byte (an
 // unedited archive repacks onto itself). The first rewrite may legitimately differ from a
 // damaged input: overlaps are written apart, data past the last entry is dropped, and a nested
-// archive may then no longer be recognised.
+// archive may then no longer be recognised. Nor is a fixed point promised once the nesting
+// budget has left shared data unopened: each rewrite writes what it opened apart.
 void fuzzContainer(const char* archiveName, const u8* data, size_t size)
 {
     if (size > 0xFFFFFFFFu)
@@ -35,6 +36,7 @@ void fuzzContainer(const char* archiveName, const u8* data, size_t size)
     Container* c = detectContainer(name, bytes);
     if (!c)
         return;
+    const bool cutShort = nestingBudgetRanOut();
     ToolOptions& options = toolOptions();
     const u32 verbosity = options.verbosity;
     c->list(0);
@@ -51,8 +53,13 @@ void fuzzContainer(const char* archiveName, const u8* data, size_t size)
     deleteContainer(c);
     if (!first)
         return;
+    if (cutShort) {
+        deleteByteArray(first);
+        return;
+    }
     Container* copy = detectContainer(name, *first);
-    if (!copy) {
+    if (!copy || nestingBudgetRanOut()) {
+        deleteContainer(copy);
         deleteByteArray(first);
         return;
     }
@@ -63,11 +70,13 @@ void fuzzContainer(const char* archiveName, const u8* data, size_t size)
     deleteContainer(copy);
     if (!second)
         fuzzFailure("a rewritten archive cannot be written again");
-    if (second->count != first->count || memcmp(second->data, first->data, first->count) != 0)
+    if (second->count != first->count || (first->count && memcmp(second->data, first->data, first->count) != 0))
         fuzzFailure("a rewritten archive does not rewrite to the same bytes");
     Container* again = detectContainer(name, *second);
     if (!again)
         fuzzFailure("a rewritten archive is recognised only once");
+    if (nestingBudgetRanOut())
+        fuzzFailure("the same bytes opened twice ran out of nesting budget once");
     u8 after[16];
     contentDigest(*again, after);
     if (again->fileCount() != files || memcmp(before, after, 16) != 0)
@@ -80,4 +89,26 @@ void fuzzContainer(const char* archiveName, const u8* data, size_t size)
 void fuzzTre(const u8* data, size_t size)
 {
     fuzzContainer("FUZZ.TRE", data, size);
+}
+
+// The same name as the classic kind: the data tells the two apart, the seeds lead the way.
+void fuzzCrcTre(const u8* data, size_t size)
+{
+    fuzzContainer("FUZZ.TRE", data, size);
+}
+
+void fuzzPak(const u8* data, size_t size)
+{
+    fuzzContainer("FUZZ.PAK", data, size);
+}
+
+// The names that choose the sound and the music variants of PAK archives.
+void fuzzVpk(const u8* data, size_t size)
+{
+    fuzzContainer("FUZZ.VPK", data, size);
+}
+
+void fuzzMpk(const u8* data, size_t size)
+{
+    fuzzContainer("FUZZ.MPK", data, size);
 }

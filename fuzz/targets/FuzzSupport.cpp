@@ -9,9 +9,10 @@
 namespace
 {
 const FuzzTarget targets[] = {
-    {"tre", fuzzTre},         {"lzw", fuzzLzw},       {"implode", fuzzImplode},
-    {"xml", fuzzXml},         {"config", fuzzConfig}, {"reader", fuzzReader},
-    {"voc", fuzzVoc},         {"wav", fuzzWav},
+    {"tre", fuzzTre},     {"crctre", fuzzCrcTre},   {"pak", fuzzPak},         {"vpk", fuzzVpk},
+    {"mpk", fuzzMpk},     {"voc", fuzzVoc},         {"lzw", fuzzLzw},         {"implode", fuzzImplode},
+    {"refpack", fuzzRefPack}, {"lzss", fuzzLzss},   {"xml", fuzzXml},         {"config", fuzzConfig},
+    {"reader", fuzzReader},   {"wav", fuzzWav},
 };
 
 ToolOptions quietOptions;

@@ -73,6 +73,50 @@ TEST(FuzzFindings, EmptyTreEntrySharingAnOffsetIsKeptInPlace)
     }
 }
 
+// Every level holds two entries that share one nested archive: 2^30 paths in under 5 KiB.
+Bytes sharedNestingBomb(u32 levels)
+{
+    Bytes inner = treArchive({{"LEAF.BIN", 8 + 74, 4}}, "leaf");
+    for (u32 level = 0; level < levels; level++) {
+        const u32 data = 8 + 74 * 2;
+        Bytes outer = treArchive({{"A.TRE", data, u32(inner.size())}, {"B.TRE", data, u32(inner.size())}}, "");
+        outer.insert(outer.end(), inner.begin(), inner.end());
+        inner.swap(outer);
+    }
+    return inner;
+}
+
+TEST(FuzzFindings, SharedNestedArchivesAreOpenedWithinABudget)
+{
+    // Small enough to open whole: 2^7 leaves.
+    Bytes small = sharedNestingBomb(7);
+    ByteArray smallBytes(small.data(), u32(small.size()));
+    testing::internal::CaptureStdout();
+    Container* whole = detectContainer("SMALL.TRE", smallBytes);
+    testing::internal::GetCapturedStdout();
+    ASSERT_NE(whole, nullptr);
+    EXPECT_FALSE(nestingBudgetRanOut());
+    EXPECT_EQ(whole->fileCount(), 128u);
+    deleteContainer(whole);
+
+    Bytes bomb = sharedNestingBomb(30);
+    ASSERT_LT(bomb.size(), 5000u);
+    ByteArray bytes(bomb.data(), u32(bomb.size()));
+    const u64 before = memLiveBytes();
+    testing::internal::CaptureStdout();
+    Container* tre = detectContainer("BOMB.TRE", bytes);
+    testing::internal::GetCapturedStdout();
+    ASSERT_NE(tre, nullptr);
+    EXPECT_TRUE(nestingBudgetRanOut());
+    EXPECT_LT(memLiveBytes() - before, u64(2) << 20);
+    // The entries past the budget stay plain files, so the rewrite keeps every byte they hold.
+    ByteArray* out = tre->serialise([](u32) {}, 0);
+    ASSERT_NE(out, nullptr);
+    EXPECT_LT(out->count, 4u << 20);
+    deleteByteArray(out);
+    deleteContainer(tre);
+}
+
 std::string chain(const char* piece, u32 n)
 {
     std::string s;
@@ -81,25 +125,29 @@ std::string chain(const char* piece, u32 n)
     return s;
 }
 
-// Loaded text is outside data: it may not nest or multiply sections without bound.
-TEST(FuzzFindings, ConfigTextCannotNestOrMultiplySectionsWithoutBound)
+// Loaded text is outside data: it may not multiply sections, or nest them, without bound.
+TEST(FuzzFindings, ConfigTextCannotMultiplySectionsWithoutBound)
 {
-    ConfigSection root("###");
-    const u32 depth = ConfigSection::MAX_LOAD_DEPTH;
-    root.load((chain("d", depth) + ".key = kept\n" + chain("e", depth + 1) + ".key = dropped\n").c_str());
-    EXPECT_STREQ(root.findValue((chain("d", depth) + ".key").c_str()).c_str(), "kept");
-    EXPECT_EQ(root.findSection("e"), nullptr);
+    const u32 most = ConfigSection::MAX_LOAD_SECTIONS;
+    ConfigSection deep("###");
+    deep.load((chain("d", most) + ".key = kept\n" + chain("e", 2) + ".key = dropped\n").c_str());
+    EXPECT_STREQ(deep.findValue((chain("d", most) + ".key").c_str()).c_str(), "kept");
+    EXPECT_EQ(deep.findSection("e"), nullptr);
+    ConfigSection deeper("###");
+    deeper.load((chain("d", most + 1) + ".key = dropped\n").c_str());
+    EXPECT_STREQ(deeper.findValue((chain("d", most + 1) + ".key").c_str()).c_str(), "");
 
     ConfigSection wide("###");
     std::string text;
-    for (u32 i = 0; i < ConfigSection::MAX_LOAD_SECTIONS + 10; i++)
+    for (u32 i = 0; i < most + 10; i++)
         text += "s" + std::to_string(i) + ".key = " + std::to_string(i) + "\n";
-    text += "plain = still read\n";
+    text += "plain = still read\ns0.again = into a known section\n";
     wide.load(text.c_str());
-    const std::string last = "s" + std::to_string(ConfigSection::MAX_LOAD_SECTIONS - 1);
-    EXPECT_STREQ(wide.findValue((last + ".key").c_str()).c_str(), std::to_string(ConfigSection::MAX_LOAD_SECTIONS - 1).c_str());
-    EXPECT_EQ(wide.findSection(("s" + std::to_string(ConfigSection::MAX_LOAD_SECTIONS)).c_str()), nullptr);
+    const std::string last = std::to_string(most - 1);
+    EXPECT_STREQ(wide.findValue(("s" + last + ".key").c_str()).c_str(), last.c_str());
+    EXPECT_EQ(wide.findSection(("s" + std::to_string(most)).c_str()), nullptr);
     EXPECT_STREQ(wide.findValue("plain").c_str(), "still read");
+    EXPECT_STREQ(wide.findValue("s0.again").c_str(), "into a known section");
     // The program's own calls are not bounded.
     wide.setValue("more.than.the.text.may", "yes");
     EXPECT_STREQ(wide.findValue("more.than.the.text.may").c_str(), "yes");

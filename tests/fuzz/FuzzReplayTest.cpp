@@ -1,5 +1,9 @@
 #include "framework/log/Log.h"
 #include "fuzz/FuzzTargets.h"
+#include "gamedata/codecs/CodecImplode.h"
+#include "gamedata/codecs/CodecLZSS.h"
+#include "gamedata/codecs/CodecLZW.h"
+#include "gamedata/codecs/CodecRefPack.h"
 #include "tool/ToolOptions.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +43,12 @@ std::vector<fs::path> inputsOf(const std::string& target)
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+std::vector<u8> readBytes(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<u8>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // The fuzz set-up silences logging and swaps the tool's options; both go back afterwards.
@@ -73,11 +84,35 @@ TEST_P(FuzzReplay, SeedsAndRegressionsRunClean)
     ASSERT_FALSE(files.empty()) << "no seed corpus for " << GetParam();
     for (const fs::path& file : files) {
         SCOPED_TRACE(file.string());
-        std::ifstream in(file, std::ios::binary);
-        std::vector<u8> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<u8> bytes = readBytes(file);
         testing::internal::CaptureStdout();
         target->run(bytes.data(), bytes.size());
         testing::internal::GetCapturedStdout();
+    }
+}
+
+// The codec seeds are real streams (size word, then the stream), so fuzzing starts from inputs
+// that decode.
+TEST(FuzzTargets, CodecSeedsDecodeToTheirSize)
+{
+    CodecLZW lzw;
+    CodecImplode implode;
+    CodecRefPack refpack;
+    CodecLZSS lzss;
+    const std::pair<const char*, Codec*> codecs[] = {{"lzw", &lzw}, {"implode", &implode}, {"refpack", &refpack}, {"lzss", &lzss}};
+    for (const auto& [target, codec] : codecs) {
+        for (const fs::path& file : inputsOf(target)) {
+            if (file.parent_path().parent_path().filename() != "corpus")
+                continue;
+            SCOPED_TRACE(file.string());
+            std::vector<u8> bytes = readBytes(file);
+            ASSERT_GE(bytes.size(), 4u);
+            const u32 size = u32(bytes[0]) | u32(bytes[1]) << 8 | u32(bytes[2]) << 16 | u32(bytes[3]) << 24;
+            ByteArray in(bytes.data() + 4, u32(bytes.size() - 4));
+            std::unique_ptr<ByteArray, ByteArrayDeleter> out(codec->decompress(in, size));
+            ASSERT_NE(out, nullptr);
+            EXPECT_EQ(out->count, size);
+        }
     }
 }
 

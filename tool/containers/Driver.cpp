@@ -21,6 +21,15 @@ CriticalSection& progressLock()
 u32 filesDone = 0;
 u32 filesTotal = 0;
 u32 currentDepth = 0;
+// What the nested containers below one top-level detection may still hold, in bytes of the
+// tracked heap. Entries may share data and packed entries unpack, so without it a small archive
+// could open the same nested one 2^32 times, or unpack copies of copies of a packed one.
+// A container's open called directly (not through a detection) sets no budget.
+u64 nestedBytesLeft = 0;
+constexpr u64 NESTED_BYTES_PER_BYTE = 16;
+constexpr u64 NESTED_BYTES_FLOOR = 1 << 20;
+bool nestedBudgetActive = false;
+bool nestedBytesRanOut = false;
 
 bool nameEndsWithTre(const String& name, const ByteArray&)
 {
@@ -94,14 +103,45 @@ u32 nestingDepth()
     return currentDepth;
 }
 
+bool nestingBudgetRanOut()
+{
+    return nestedBytesRanOut;
+}
+
 Container* detectContainerWith(const ContainerKind* kinds, u32 count, const String& name, const ByteArray& bytes)
 {
     // Hostile nesting: past the bound an entry stays a plain file.
     if (currentDepth > MAX_NESTING_DEPTH)
         return nullptr;
+    if (currentDepth == 0)
+        nestedBytesRanOut = false;
     for (u32 i = 0; i < count; i++) {
-        if (kinds[i].probe(name, bytes))
+        if (!kinds[i].probe(name, bytes))
+            continue;
+        if (currentDepth == 0) {
+            u64 budget = u64(bytes.count) * NESTED_BYTES_PER_BYTE;
+            nestedBytesLeft = budget > NESTED_BYTES_FLOOR ? budget : NESTED_BYTES_FLOOR;
+            nestedBudgetActive = true;
+            Container* c = kinds[i].open(name, bytes);
+            nestedBudgetActive = false;
+            return c;
+        }
+        if (!nestedBudgetActive)
             return kinds[i].open(name, bytes);
+        if (bytes.count > nestedBytesLeft) {
+            nestedBytesRanOut = true;
+            return nullptr;
+        }
+        // Charged after the fact: what the container holds, its own nested ones included, and
+        // never less than its bytes.
+        const u64 before = memLiveBytes();
+        Container* c = kinds[i].open(name, bytes);
+        const u64 after = memLiveBytes();
+        u64 charge = after > before ? after - before : 0;
+        if (charge < bytes.count)
+            charge = bytes.count;
+        nestedBytesLeft -= charge < nestedBytesLeft ? charge : nestedBytesLeft;
+        return c;
     }
     return nullptr;
 }

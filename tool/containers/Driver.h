@@ -1,7 +1,9 @@
 #pragma once
 #include "tool/containers/Container.h"
 
-// Nested containers are opened to this depth; deeper entries stay plain files.
+// Nested containers are opened to this depth; deeper entries stay plain files. So do entries
+// past a budget: below one top-level detection, the nested containers together may hold 16
+// times its bytes (at least 1 MiB), however often entries share or unpack the same data.
 constexpr u32 MAX_NESTING_DEPTH = 32;
 
 // One kind of file the tool understands: a test on the data (and name) and the function that
@@ -29,6 +31,8 @@ public:
     NestingScope& operator=(const NestingScope&) = delete;
 };
 u32 nestingDepth();
+// True when the last top-level detection left a nested container unopened for want of budget.
+bool nestingBudgetRanOut();
 
 void printProgress(u32 depth);
 // The output name: outPath, '.', the container's extension.
