@@ -2,6 +2,8 @@
 #include "framework/app/Frame.h"
 #include "framework/core/TextUtils.h"
 #include "framework/log/Log.h"
+#include "framework/threads/JobSystem.h"
+#include "framework/vfs/VFS.h"
 #include "tool/containers/Driver.h"
 
 #include <cstdio>
@@ -142,6 +144,23 @@ bool ArchiveToolApp::parseArguments()
 
 bool ArchiveToolApp::init(const String&)
 {
+    if (!vfs) {
+        vfs = memNew<VFS>();
+        VFSSettings settings;
+        settings.rootPath = "./";
+        settings.rootMode = 2;
+        if (vfs && !vfs->start(settings)) {
+            VFS::close(vfs);
+            vfs = nullptr;
+        }
+    }
+    {
+        JobSettings settings;
+        settings.executingPercent = 25;
+        settings.useThreads = 1;
+        initJobSystem(settings);
+    }
+
     if (!parseArguments())
         return false;
     if (archivePath.isEmpty())

@@ -1,5 +1,12 @@
 #include "framework/app/Application.h"
 #include "framework/log/Log.h"
+#include "framework/platform/AudioOutput.h"
+#include "framework/platform/NetService.h"
+#include "framework/platform/SocketSystem.h"
+#include "framework/platform/WindowManager.h"
+#include "framework/threads/JobSystem.h"
+#include "framework/threads/ThreadRecordRegistry.h"
+#include "framework/vfs/VFS.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -73,7 +80,60 @@ void Application::shutdown(bool failed)
         configRoot.save(text, String());
         storeConfigText(text);
     }
-    // Services that exist are closed in this order: VFS, job system, sockets, network
-    // service, windows, audio output, per-thread records. Only the VFS and the job system are
-    // ever created (by the tool's init); each brings its teardown here.
+    // Services that exist are closed in this order. Only the VFS and the job system are ever
+    // created (by the tool's init).
+    if (vfs) {
+        VFS::close(vfs);
+        vfs = nullptr;
+    }
+    if (jobs) {
+        jobs->stopWorkers();
+        memDelete(jobs);
+        jobs = nullptr;
+    }
+    if (sockets) {
+        sockets->shutdown();
+        memDelete(sockets);
+        sockets = nullptr;
+    }
+    if (network) {
+        network->shutdown();
+        memDelete(network);
+        network = nullptr;
+    }
+    if (windows) {
+        windows->shutdown();
+        memDelete(windows);
+        windows = nullptr;
+    }
+    closeAudio();
+    if (threadRegistryOwned) {
+        ThreadRecordRegistry::destroy();
+        threadRegistryOwned = 0;
+    }
+}
+
+bool Application::initJobSystem(const JobSettings& settings)
+{
+    if (jobs)
+        return true;
+    jobs = memNew<JobSystem>(configRoot.getSection(String("jobs")));
+    if (!jobs)
+        return false;
+    if (jobs->startWorkers(settings))
+        return true;
+    // Workers already started must not outlive the job system.
+    jobs->stopWorkers();
+    memDelete(jobs);
+    jobs = nullptr;
+    return false;
+}
+
+void Application::closeAudio()
+{
+    if (!audio)
+        return;
+    audio->shutdown();
+    memDelete(audio);
+    audio = nullptr;
 }

@@ -6,6 +6,7 @@
 
 class AudioOutput;
 class JobSystem;
+struct JobSettings;
 class NetService;
 class SocketSystem;
 class VFS;
@@ -35,6 +36,10 @@ public:
     // Loads the configuration text and applies the "common." keys. Always true.
     bool applyCommonConfig();
     void shutdown(bool failed);
+    // Creates and starts the job system unless there is one; false (and none) when a context
+    // of the main thread fails.
+    bool initJobSystem(const JobSettings& settings);
+    void closeAudio();
 
     // The process exits with status 1 once this is set, though every line printed stays the same.
     void setRunFailed() { runFailed = 1; }

@@ -25,6 +25,11 @@ struct ScanFrame
     u32 existingChildren = 0; // children the node had before this scan
 };
 
+bool askFilter(void* filter, u32 listed)
+{
+    return static_cast<DirectoryFilter*>(filter)->keepListing(listed);
+}
+
 void openFrame(PtrArray<ScanFrame>& stack, DirectoryTree* node, const String& directory, const char* openPath,
                u32 depth, DirectoryFilter* filter, bool followLink)
 {
@@ -36,7 +41,10 @@ void openFrame(PtrArray<ScanFrame>& stack, DirectoryTree* node, const String& di
     frame->node = node;
     frame->directory = directory;
     frame->existingChildren = node->directories.count;
-    listDirectory(openPath, followLink, frame->entries);
+    if (filter)
+        listDirectory(openPath, followLink, frame->entries, askFilter, filter);
+    else
+        listDirectory(openPath, followLink, frame->entries);
     if (!stack.push(frame))
         memDelete(frame);
 }

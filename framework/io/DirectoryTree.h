@@ -21,6 +21,9 @@ public:
     // class has no key function: code built with run-time type information (the tests) can
     // derive from it although the library is built without.
     virtual bool enterDirectory(u32 /*level*/, u32 /*depth*/) { return true; }
+    // Asked while one directory is read, with the entries read from it so far; false ends that
+    // listing early (a scan that is being cancelled or has met its budget).
+    virtual bool keepListing(u32 /*listed*/) { return true; }
 };
 
 // Keeps every file and every directory except ".svn", ".vs" and "QX_DEBUG" (exact names).

@@ -55,6 +55,12 @@ int compareDirectoryNames(const char* a, u64 aLength, const char* b, u64 bLength
 
 bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out)
 {
+    return listDirectory(path, followLink, out, nullptr, nullptr);
+}
+
+bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
+                   void* context)
+{
     if (!path || !path[0])
         return false;
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
@@ -68,6 +74,8 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
     }
     u32 first = out.count;
     while (const struct dirent* e = readdir(dir)) {
+        if (keepListing && !keepListing(context, out.count - first))
+            break;
         if (isDotName(e->d_name))
             continue;
         unsigned char kind = entryKind(dirfd(dir), e);

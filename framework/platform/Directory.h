@@ -20,6 +20,12 @@ struct DirectoryEntry
 // are not listed, so a walk built on this never follows a link. With followLink clear, `path`
 // itself is refused when it is a symbolic link. False when the directory cannot be opened.
 bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out);
+// As above, asking keepListing(context, entries listed so far) before each entry: false ends the
+// listing there, with what was read (still sorted). Bounds the time and memory one enormous
+// directory can take.
+typedef bool (*ListingCheck)(void* context, u32 listed);
+bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
+                   void* context);
 
 // NTFS order: by the ASCII upper-cased bytes, then by the bytes themselves (repacking new
 // files onto an archive depends on meeting them in the order Windows lists them).
