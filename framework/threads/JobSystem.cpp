@@ -9,7 +9,9 @@ namespace
 thread_local u32 backoffCounter = 0;
 thread_local PtrArray<ThreadContext>* threadContexts = nullptr;
 
-u32 executorsFor(u32 slots, u32 percent, u32 cpuCount)
+}
+
+u32 JobSystem::executorsFor(u32 slots, u32 percent, u32 cpuCount)
 {
     u32 n = u32(float(slots) / 100.0f * float(percent));
     if (n == 0)
@@ -17,7 +19,6 @@ u32 executorsFor(u32 slots, u32 percent, u32 cpuCount)
     if (n > cpuCount)
         n = cpuCount;
     return n;
-}
 }
 
 PtrArray<ThreadContext>* JobSystem::currentContexts()
@@ -165,12 +166,16 @@ bool JobSystem::startWorkers(const JobSettings& settings)
             asyncWorker->start();
     } else {
         WorkerContext* context = settings.context ? settings.context : this;
-        // Processor 1 is the main thread's.
+        // Processor 1 is the main thread's. All are launched before any is waited for, so
+        // start-up costs one thread's start, not one per processor.
         for (u32 k = 0; k < workerCount; k++) {
             workers[k] = memNew<WorkerThread>(this, context, k == 0 ? 0 : k + 1);
             if (workers[k])
-                workers[k]->start();
+                workers[k]->launch();
         }
+        for (u32 k = 0; k < workerCount; k++)
+            if (workers[k])
+                workers[k]->awaitStart();
     }
     return mainContexts && createThreadContexts(*mainContexts);
 }
@@ -179,10 +184,15 @@ void JobSystem::stopWorkers()
 {
     drainImmediate();
     logger.debug("Terminating workers...");
+    // Every worker is asked before any is waited for: each finishes its step at the same time
+    // as the others, and a busy processor holds up one worker, not the whole shutdown.
+    for (u32 k = 0; k < workerCount; k++)
+        if (workers[k])
+            workers[k]->requestStop();
     for (u32 k = 0; k < workerCount; k++) {
         if (!workers[k])
             continue;
-        workers[k]->stop();
+        workers[k]->awaitStop();
         memDelete(workers[k]);
         workers[k] = nullptr;
     }

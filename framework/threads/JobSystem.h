@@ -66,6 +66,10 @@ public:
     JobSystem(const JobSystem&) = delete;
     JobSystem& operator=(const JobSystem&) = delete;
 
+    // Threads that may execute jobs at once: percent of the worker slots in 32-bit floating
+    // point, at least 1 and at most the processor count.
+    static u32 executorsFor(u32 slots, u32 percent, u32 cpuCount);
+
     bool startWorkers(const JobSettings& settings);
     void stopWorkers();
 

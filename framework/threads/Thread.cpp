@@ -22,7 +22,7 @@ Thread::Thread(const char* threadName) : logger(String(threadName)), name(thread
 {
 }
 
-Thread::~Thread()
+void Thread::release()
 {
     // The thread has ended (its owner stopped it); this only collects it.
     if (handle)
@@ -32,6 +32,11 @@ Thread::~Thread()
 }
 
 bool Thread::start()
+{
+    return launch() && awaitStart();
+}
+
+bool Thread::launch()
 {
     if (!state)
         return false;
@@ -47,6 +52,13 @@ bool Thread::start()
         state->finished.exchange(1);
         return false;
     }
+    return true;
+}
+
+bool Thread::awaitStart()
+{
+    if (!state)
+        return false;
     while (!state->running.load()) {
         if (state->finished.load())
             break;
@@ -54,17 +66,28 @@ bool Thread::start()
     }
     if (state->running.load())
         return true;
-    closeHandle(*this);
+    if (handle)
+        closeHandle(*this);
     return false;
 }
 
 void Thread::stop()
 {
+    requestStop();
+    awaitStop();
+}
+
+void Thread::requestStop()
+{
     if (isFinished())
         return;
     logger.debug("Thread terminating...");
     state->stopRequested.exchange(1);
-    while (!state->finished.load())
+}
+
+void Thread::awaitStop()
+{
+    while (!isFinished())
         platformYield();
 }
 

@@ -31,7 +31,9 @@ public:
     u32 threadId = 0;
 
     explicit Thread(const char* name);
-    virtual ~Thread();
+    // Inline, like every virtual of the class, so that code built with run-time type
+    // information (the tests) can derive from it although the library is built without.
+    virtual ~Thread() { release(); }
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
@@ -47,9 +49,20 @@ public:
     // Asks the thread to stop and waits at most timeoutMicros; true when it has ended.
     bool stopWithin(u64 timeoutMicros);
 
+    // The two halves of start and stop, so that an owner of many threads can start or stop
+    // them all at once and then wait for each in turn. launch is false when no thread could
+    // be made; awaitStart then reports what start would have.
+    bool launch();
+    bool awaitStart();
+    void requestStop();
+    void awaitStop();
+
     bool isRunning() const { return state && state->running.load() != 0; }
     bool isStopRequested() const { return state && state->stopRequested.load() != 0; }
     bool isFinished() const { return !state || state->finished.load() != 0; }
 
     static u32 threadMain(Thread* thread);
+
+private:
+    void release();
 };

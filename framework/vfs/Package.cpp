@@ -211,14 +211,20 @@ bool Package::load()
     u64 consumed = 1;
     String entryName;
     u64 used = 0;
+    // Offsets, sizes and methods come from inside the table: a record cut off by the table's
+    // end makes no entry. Only a name may read on past it, up to the end of the file.
+    auto tableHolds = [&](u64 n) { return consumed + n <= tocLength; };
     if (version == 1) {
         String previousName;
         u64 previousOffset = 0;
         while (tocLength >= 2 && consumed < tocLength) {
             u32 offset = 0;
-            if (!c.u32At(offset) || !c.name(entryName, used))
+            if (!tableHolds(4) || !c.u32At(offset))
+                break;
+            consumed += 4;
+            if (!c.name(entryName, used))
                 return fail("EOF before string terminator in '%s'!");
-            consumed += 4 + used;
+            consumed += used;
             if (offset != 0 && !addEntry(previousName, previousOffset, offset, tocStart, 0, false, 0)) {
                 source->close();
                 return false;
@@ -232,25 +238,22 @@ bool Package::load()
         }
     } else {
         u32 offset = 0;
-        if (!c.u32At(offset))
+        if (!tableHolds(4) || !c.u32At(offset))
             return fail("EOF before string terminator in '%s'!");
         consumed += 4;
         while (consumed < tocLength) {
             u32 unpacked = 0;
             u8 method = 0;
-            if (!c.u32At(unpacked))
+            if (!tableHolds(5) || !c.u32At(unpacked) || !c.u8At(method))
                 break;
-            consumed += 4;
-            if (!c.u8At(method))
-                break;
-            consumed += 1;
+            consumed += 5;
             if (!c.name(entryName, used))
                 return fail("EOF before string terminator in '%s'!");
             consumed += used;
             u32 next = 0;
-            bool last = consumed >= tocLength;
+            const bool last = consumed >= tocLength;
             if (!last) {
-                if (!c.u32At(next))
+                if (!tableHolds(4) || !c.u32At(next))
                     break;
                 consumed += 4;
             }

@@ -49,7 +49,7 @@ public:
     // Entries (files and directories) the loose-file scan keeps at most.
     static constexpr u32 SCAN_BUDGET = 1u << 17;
     static constexpr u32 IDLE_SLEEP_MS = 100;
-    static constexpr u32 IDLE_SLICE_MS = 5;
+    static constexpr u32 IDLE_SLICE_MS = 1;
 
     CriticalSection requestLock;
     PtrArray<PackageLoadJob> incoming;

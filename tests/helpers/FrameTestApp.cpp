@@ -4,6 +4,8 @@
 #include "framework/app/Frame.h"
 #include "framework/app/ProcessUtils.h"
 #include "framework/log/Log.h"
+#include "framework/threads/JobSystem.h"
+#include "framework/vfs/VFS.h"
 
 #include <chrono>
 #include <cstdio>
@@ -91,6 +93,13 @@ public:
                 if (CPU_ISSET(cpu, &set))
                     printf(" %d", cpu);
             printf("\n");
+        }
+        if (!strcmp(mode, "services")) {
+            vfs = memNew<VFS>();
+            VFSSettings settings;
+            vfs->start(settings);
+            JobSettings jobSettings;
+            initJobSystem(jobSettings);
         }
         if (!strcmp(mode, "log")) {
             logDebug("Test", "debug line");

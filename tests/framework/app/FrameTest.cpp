@@ -191,6 +191,44 @@ TEST_F(FrameProcessTest, QuitSignalsEndRunningLoop)
     }
 }
 
+// The services close first, in their order, before the application goes.
+TEST_F(FrameProcessTest, ServicesCloseInOrderAtShutdown)
+{
+    ChildRun run = runApp(dir, {"services", DEBUG_CONFIG});
+    EXPECT_EQ(run.status, 0);
+    std::vector<std::string> lines, workers;
+    std::istringstream in(run.out.substr(run.out.find("onShutdown 0\n")));
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("] WorkerThread > ") != std::string::npos || line.find("] Async Worker > ") != std::string::npos)
+            workers.push_back(line);
+        else
+            lines.push_back(line);
+    }
+    const std::vector<std::string> expected = {
+        "onShutdown 0",
+        "storeConfigText [common.log.consoleLevel = DEBUG",
+        "]",
+        "[DEBUG] VFSLoader > Thread terminating...",
+        "[DEBUG] VFSLoader > Thread terminated.",
+        "[DEBUG] Job System > Terminating workers...",
+        "app destroyed",
+        "[DEBUG] Stub > Shutting down...",
+        "[DEBUG] Stub > All done.",
+    };
+    EXPECT_EQ(lines, expected);
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    ASSERT_EQ(sched_getaffinity(0, sizeof(set), &set), 0);
+    const size_t cpus = size_t(CPU_COUNT(&set));
+    // One worker per processor but the main thread's, or the one asynchronous worker.
+    const size_t threads = cpus > 1 ? cpus - 1 : 1;
+    EXPECT_EQ(workers.size(), 2 * threads);
+    size_t afterWorkers = run.out.find("Terminating workers...");
+    for (const std::string& w : workers)
+        EXPECT_GT(run.out.find(w), afterWorkers) << w;
+    EXPECT_GT(run.out.find("app destroyed"), run.out.rfind("> Thread terminated."));
+}
+
 TEST_F(FrameProcessTest, ClosedOutputPipeDoesNotKill)
 {
     ChildRun run = runApp(dir, {"pipe"}, {"line 0\n", 0});
