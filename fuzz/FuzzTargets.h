@@ -34,3 +34,4 @@ void fuzzConfig(const u8* data, size_t size);
 void fuzzReader(const u8* data, size_t size);
 void fuzzVoc(const u8* data, size_t size);
 void fuzzWav(const u8* data, size_t size);
+void fuzzPackage(const u8* data, size_t size);

@@ -78,6 +78,36 @@ def wav_seeds():
         put("wav", name, out.getvalue())
 
 
+def package(version, entries, key=b""):
+    """VFS package: entry bytes, table of contents, u32 table length; a key XORs the table, the length and each
+    entry from its own start."""
+    def xor(data):
+        return bytes(b ^ key[i % len(key)] for i, b in enumerate(data)) if key else data
+    data, offsets = b"", []
+    for _, body in entries:
+        offsets.append(len(data))
+        data += xor(body)
+    if version == 1:
+        toc = b"\x01" + b"".join(struct.pack("<I", o) + n + b"\0" for o, (n, _) in zip(offsets, entries))
+    else:
+        toc = b"\x02" + struct.pack("<I", offsets[0] if offsets else 0)
+        for i, (name, body) in enumerate(entries):
+            toc += struct.pack("<IB", len(body), 0) + name + b"\0"
+            if i + 1 < len(entries):
+                toc += struct.pack("<I", offsets[i + 1])
+    return data + xor(toc) + xor(struct.pack("<I", len(toc)))
+
+
+def package_seeds():
+    files = [(b"readme.txt", b"hello, package\n"), (b"data/ships/fighter.iff", b"FORM\0\0\0\4SHIP"), (b"x/empty", b"")]
+    put("package", "v1", package(1, files))
+    put("package", "v2", package(2, files))
+    # The target's second reading takes the file's first three bytes as the key: an entry that begins with
+    # three zero bytes stores the key itself there.
+    put("package", "v2_keyed", package(2, [(b"ab", b"\0\0\0abcdef"), (b"c/d", b"0123")], key=b"\x5a\xa5\x3c"))
+    put("package", "v1_unnamed_head", package(1, [(b"", b"head"), (b"tail", b"rest")]))
+
+
 def text_seeds():
     put("xml", "document", b'<?xml version="1.0"?>\n<IFF Version="1">\n <FORM Name="TEST">\n'
         b'  <CHUNK Name="DATA" Size="4">00 01 02 03</CHUNK>\n </FORM>\n</IFF>\n')
@@ -204,6 +234,7 @@ if __name__ == "__main__":
     tre_seeds()
     voc_seeds()
     wav_seeds()
+    package_seeds()
     text_seeds()
     lzw_seeds()
     implode_seeds()

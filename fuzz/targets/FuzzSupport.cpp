@@ -12,7 +12,7 @@ const FuzzTarget targets[] = {
     {"tre", fuzzTre},     {"crctre", fuzzCrcTre},   {"pak", fuzzPak},         {"vpk", fuzzVpk},
     {"mpk", fuzzMpk},     {"voc", fuzzVoc},         {"lzw", fuzzLzw},         {"implode", fuzzImplode},
     {"refpack", fuzzRefPack}, {"lzss", fuzzLzss},   {"xml", fuzzXml},         {"config", fuzzConfig},
-    {"reader", fuzzReader},   {"wav", fuzzWav},
+    {"reader", fuzzReader},   {"wav", fuzzWav},         {"package", fuzzPackage},
 };
 
 ToolOptions quietOptions;
