@@ -7,6 +7,7 @@
 #include "tool/containers/ContainerCRCTRE.h"
 #include "tool/containers/ContainerPAK.h"
 #include "tool/containers/ContainerTRE.h"
+#include "tool/convert/ContainerIFF.h"
 #include "tool/convert/ContainerVOC.h"
 
 #include <cstdio>
@@ -45,6 +46,7 @@ Container* reportTre(const String&, const ByteArray& bytes)
 // The order in which kinds are tried; the first whose test holds decides.
 const ContainerKind detectionOrder[] = {
     {"VOC", ContainerVOC::probe, ContainerVOC::open},
+    {"IFF", ContainerIFF::probe, ContainerIFF::open},
     {"PAK", ContainerPAK::detect, ContainerPAK::open},
     {"CRC-TRE", ContainerCRCTRE::probe, ContainerCRCTRE::open},
     {"TRE", ContainerTRE::probe, ContainerTRE::open},

@@ -1,0 +1,407 @@
+#include "tool/convert/ContainerIFF.h"
+#include "framework/core/ByteBuffer.h"
+#include "framework/core/TextUtils.h"
+#include "framework/io/FileStream.h"
+#include "gamedata/formats/IFF.h"
+#include "tool/ToolOptions.h"
+#include "tool/containers/Driver.h"
+#include "tool/convert/IffSchemas.h"
+#include "tool/convert/IffToXml.h"
+#include "tool/convert/XmlToIff.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+u32 bigEndianAt(const u8* p)
+{
+    return (u32(p[0]) << 24) | (u32(p[1]) << 16) | (u32(p[2]) << 8) | u32(p[3]);
+}
+
+String directoryPart(const String& path)
+{
+    i64 slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(u64(slash)) : String();
+}
+
+bool isBadNameByte(u8 c)
+{
+    return c <= 0x20 || c >= 0x7F || c == '<' || c == '>' || c == '/' || c == '=' || c == '"' || c == '?' ||
+           c == '!';
+}
+
+// Whether the XML writer's text of the element would be read back as the same tree: the
+// writer escapes nothing, so a name, attribute value or text holding what ends it cannot be.
+bool readsBackAsWritten(const XmlElement& element, u32 depth)
+{
+    if (depth >= XML_MAX_DEPTH || element.name.isEmpty())
+        return false;
+    for (u64 i = 0; i < element.name.length; i++)
+        if (isBadNameByte(u8(element.name.data[i])))
+            return false;
+    for (const XmlAttribute* a : element.attributes) {
+        if (a->name.isEmpty() || a->value.contains("\""))
+            return false;
+        for (u64 i = 0; i < a->name.length; i++)
+            if (isBadNameByte(u8(a->name.data[i])))
+                return false;
+    }
+    if (!element.value.isEmpty()) {
+        if (element.children.count || element.value.contains("<") || isBlankByte(u8(element.value[0])) ||
+            isBlankByte(u8(element.value[element.value.length - 1])))
+            return false;
+    }
+    for (const XmlElement* child : element.children)
+        if (!readsBackAsWritten(*child, depth + 1))
+            return false;
+    return true;
+}
+
+// The checks of a document read for repacking; prints why one is refused.
+bool isUsableDocument(const PtrArray<XmlElement>* document, const String& source)
+{
+    const char* name = source.c_str();
+    if (!document) {
+        printf("ERROR: Couldn't parse '%s'!\n", name);
+        return false;
+    }
+    if (document->count == 0) {
+        printf("ERROR: No XML root for '%s'!\n", name);
+        return false;
+    }
+    const XmlElement& root = *(*document)[0];
+    if (!root.name.equals("IFF")) {
+        printf("ERROR: Bad root IFF element for '%s'!\n", name);
+        return false;
+    }
+    String version;
+    if (!root.getAttribute(String("Version"), version)) {
+        printf("ERROR: No version for '%s'!\n", name);
+        return false;
+    }
+    const u32 number = parseUnsigned(version.c_str());
+    if (number != 1) {
+        printf("ERROR: Unrecognised version %u for '%s'!\n", number, name);
+        return false;
+    }
+    return true;
+}
+
+void destroyDocument(PtrArray<XmlElement>* document)
+{
+    if (document)
+        memDelete(document);
+}
+
+// The document as the extracted file holds it, parsed again and written back: D9's test that
+// converting the XML back gives exactly the original bytes.
+bool rebuildsExactly(const PtrArray<XmlElement>& document, const ByteArray& bytes)
+{
+    for (const XmlElement* element : document)
+        if (!readsBackAsWritten(*element, 0))
+            return false;
+    bool written = false;
+    String text = writeXml(document, &written);
+    if (!written)
+        return false;
+    ByteArray textBytes(reinterpret_cast<const u8*>(text.c_str()), u32(text.length));
+    PtrArray<XmlElement>* parsed = parseXml(textBytes);
+    if (!parsed)
+        return false;
+    ByteArray* rebuilt = nullptr;
+    if (parsed->count == 1 && (*parsed)[0]->name.equals("IFF"))
+        rebuilt = documentToIff(*parsed, true);
+    const bool same = rebuilt && rebuilt->count == bytes.count &&
+                      (bytes.count == 0 || memcmp(rebuilt->data, bytes.data, bytes.count) == 0);
+    deleteByteArray(rebuilt);
+    destroyDocument(parsed);
+    return same;
+}
+
+PtrArray<XmlElement>* buildDocument(TD::IFF& iff, const String& path, bool missingPad, bool tables, u8& mode)
+{
+    PtrArray<XmlElement>* document = memNew<PtrArray<XmlElement>>(true);
+    XmlElement* root = document ? addXmlElement(*document, String("IFF")) : nullptr;
+    if (!root) {
+        destroyDocument(document);
+        return nullptr;
+    }
+    root->addAttribute(String("Version"), String("1"));
+    if (missingPad)
+        root->addAttribute(String("MissingFinalPad"), String("true"));
+    if (tables)
+        root->addAttribute(String("Quirks"), String("Tables"));
+    SchemaList schemas(true);
+    registerIffSchemas(schemas);
+    bool ok = true;
+    while (ok && !iff.atEnd()) {
+        if (!iff.isContainer()) {
+            printf("ERROR: Root IFF chunk isn't form for '%s'.\n", path.c_str());
+            ok = false;
+            break;
+        }
+        ok = containerToXml(iff, String(), *root, schemas, 1, true);
+    }
+    if (!ok) {
+        destroyDocument(document);
+        return nullptr;
+    }
+    mode = tables ? ContainerIFF::MODE_TABLES : ContainerIFF::MODE_PLAIN;
+    if (iff.errorFlags & TD::IFF::ERROR_LIST_AS_CHUNK) {
+        root->addAttribute(String("Errors"), String("ListAsChunk"));
+        if (mode != ContainerIFF::MODE_TABLES)
+            mode = ContainerIFF::MODE_LIST_AS_CHUNK;
+    }
+    return document;
+}
+
+bool writeText(const String& path, const String& text)
+{
+    FileStream* file = FileStream::openWrite(path);
+    if (!file)
+        return false;
+    bool ok = text.isEmpty() || file->write(text.c_str(), text.length);
+    file->close();
+    memDelete(file);
+    return ok;
+}
+}
+
+bool isMissingFinalPad(const ByteArray& bytes)
+{
+    if (bytes.count < 8 || !bytes.data || memcmp(bytes.data, "FORM", 4) != 0)
+        return false;
+    const u64 size = bigEndianAt(bytes.data + 4);
+    return size + (size & 1) == u64(bytes.count) - 7;
+}
+
+bool endsWithOddChunk(const u8* data, u64 start, u64 end)
+{
+    // Each step moves into the last chunk's content, so the region shrinks every time.
+    for (;;) {
+        if (end <= start || end - start < 8)
+            return false;
+        u64 pos = start;
+        u32 size = 0;
+        for (;;) {
+            if (pos + 8 > end)
+                return false;
+            size = bigEndianAt(data + pos + 4);
+            const u64 chunkEnd = pos + 8 + size + (size & 1);
+            if (chunkEnd == end)
+                break;
+            if (chunkEnd > end)
+                return false;
+            pos = chunkEnd;
+        }
+        if (size & 1)
+            return true;
+        const u32 id = bigEndianAt(data + pos);
+        if ((id != TD::fourCC("FORM") && id != TD::fourCC("LIST")) || size <= 4 ||
+            !isTextualChunkId(bigEndianAt(data + pos + 8)))
+            return false;
+        start = pos + 12;
+        end = pos + 8 + size;
+    }
+}
+
+ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet)
+{
+    if (document.count == 0)
+        return nullptr;
+    const XmlElement& root = *document[0];
+    SchemaList schemas(true);
+    registerIffSchemas(schemas);
+    IffWriter writer(schemas, quiet);
+    ByteBuffer out(0x10000);
+    for (const XmlElement* child : root.children)
+        xmlToIff(out, *child, writer, 0, 1);
+    if (writer.errors || !out.ok())
+        return nullptr;
+    ByteArray* result = out.toArray();
+    String missingPad;
+    if (result && root.getAttribute(String("MissingFinalPad"), missingPad)) {
+        missingPad.trim();
+        if (missingPad.trueWordIndex() >= 0 && result->count >= 8 &&
+            endsWithOddChunk(result->data, 0, result->count)) {
+            ByteArray* shorter = memNew<ByteArray>(result->data, result->count - 1);
+            deleteByteArray(result);
+            result = shorter;
+        }
+    }
+    return result;
+}
+
+ContainerIFF::ContainerIFF(const String& p, const ByteArray& data, PtrArray<XmlElement>* doc, u8 m)
+    : Container(p, p + ".xml", CONTAINER_IFF), mode(m), document(doc)
+{
+    bytes = memNew<ByteArray>(data);
+}
+
+ContainerIFF::~ContainerIFF()
+{
+    deleteByteArray(bytes);
+    dropDocument();
+}
+
+void ContainerIFF::dropDocument()
+{
+    destroyDocument(document);
+    document = nullptr;
+}
+
+bool ContainerIFF::probe(const String&, const ByteArray& data)
+{
+    return hasMagic(data, "FORM");
+}
+
+Container* ContainerIFF::open(const String& path, const ByteArray& data)
+{
+    const ToolOptions& opt = toolOptions();
+    const bool missingPad = isMissingFinalPad(data);
+    TD::Array<unsigned char> copy(data.data, data.count);
+    TD::ByteArrayReader reader(&copy);
+    TD::IFF* iff = TD::IFF::open(reader);
+    PtrArray<XmlElement>* document = nullptr;
+    u8 mode = MODE_PLAIN;
+    if (iff) {
+        const u8 flavour = iff->flavour;
+        if (flavour & TD::IFF::FLAVOUR_AIFF)
+            printf("ERROR: AIFFs not supported!\n");
+        else if (flavour & TD::IFF::FLAVOUR_3DO)
+            printf("ERROR: Big Endian IFFs not supported!\n");
+        else if (!(flavour & TD::IFF::FLAVOUR_SAVE_INFO) && !opt.noConvert)
+            document = buildDocument(*iff, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode);
+        TD::deleteObject(iff);
+    }
+    if (document && !rebuildsExactly(*document, data)) {
+        if (opt.verbosity >= 2)
+            printf(" -> '%s' stays raw: its XML would not rebuild it exactly.\n", path.c_str());
+        destroyDocument(document);
+        document = nullptr;
+    }
+    return memNew<ContainerIFF>(path, data, document, document ? mode : u8(MODE_PLAIN));
+}
+
+ByteArray* ContainerIFF::serialise(ProgressFunction progress, u32 depth)
+{
+    ByteArray* out = document ? documentToIff(*document, false) : memNew<ByteArray>(*bytes);
+    if (progress)
+        progress(depth);
+    return out;
+}
+
+void ContainerIFF::list(u32 indent)
+{
+    printIndent(indent);
+    printf("Interchange File Format\n");
+    TD::Array<unsigned char> copy(bytes->data, bytes->count);
+    TD::ByteArrayReader reader(&copy);
+    if (TD::IFF::sniffFlavour(reader) & TD::IFF::FLAVOUR_TABLES) {
+        printIndent(indent);
+        printf(" - Non-standard: Contains spin-off-style tables.\n");
+    }
+    if (mode == MODE_LIST_AS_CHUNK) {
+        printIndent(indent);
+        printf(" - Non-standard: Uses the reserved form type LIST as a chunk name.\n");
+    }
+}
+
+u32 ContainerIFF::extract(const String& directory, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    String file;
+    if (directory.isEmpty() || directory.endsWith("/")) {
+        // The directory given on the command line: the file goes inside it.
+        const String& source = document ? secondPath : path;
+        if (!directory.isEmpty())
+            createPath(directory.left(directory.length - 1));
+        file = joinPath(directory, getFileName(source));
+    } else {
+        // Nested in an archive: the entry's own path, with ".xml" when converted.
+        const String parent = directoryPart(directory);
+        if (!parent.isEmpty())
+            createPath(parent);
+        file = document ? directory + ".xml" : directory;
+    }
+    if (opt.verbosity >= 2) {
+        printMarker('>', indent);
+        printf(" %s\n", file.c_str());
+    }
+    bool ok;
+    if (document) {
+        bool written = false;
+        String text = writeXml(*document, &written);
+        text.append("\n");
+        ok = written && writeText(file, text);
+    } else {
+        ok = writeWholeFile(file, bytes);
+    }
+    if (!ok) {
+        printf("ERROR: Write failure for '%s'!\n", file.c_str());
+        noteToolFailure();
+        return 0;
+    }
+    return 1;
+}
+
+bool ContainerIFF::repack(const String& source, const String&, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    if (opt.verbosity >= 1) {
+        printMarker('<', indent);
+        printf(" %s\n", source.c_str());
+    }
+    String file = source;
+    ByteArray* data = nullptr;
+    if (source.isEmpty() || source.endsWith("/")) {
+        // A lone IFF file repacked from the directory it was extracted into.
+        if (!opt.noConvert) {
+            file = joinPath(source, getFileName(secondPath));
+            data = readWholeFile(file);
+        }
+        if (!data) {
+            String rawFile = joinPath(source, getFileName(path));
+            data = readWholeFile(rawFile);
+            if (data || opt.noConvert)
+                file = rawFile;
+        }
+    } else {
+        data = readWholeFile(file);
+    }
+    if (!data) {
+        printf("ERROR: Couldn't read '%s'!\n", file.c_str());
+        return false;
+    }
+    dropDocument();
+    if (!file.endsWithNoCase(".xml")) {
+        deleteByteArray(bytes);
+        bytes = data;
+        mode = MODE_PLAIN;
+        return true;
+    }
+    document = parseXml(*data);
+    deleteByteArray(data);
+    if (!isUsableDocument(document, file))
+        return false;
+    // An edit that cannot be written fails here, before anything is written.
+    ByteArray* trial = documentToIff(*document, false);
+    if (!trial)
+        return false;
+    deleteByteArray(trial);
+    return true;
+}
+
+void ContainerIFF::hashContents(Md5& context, u32 indent)
+{
+    ByteArray* built = document ? documentToIff(*document, true) : nullptr;
+    const ByteArray* source = built ? built : bytes;
+    if (source && source->count)
+        context.update(source->data, source->count);
+    deleteByteArray(built);
+    if (toolOptions().verbosity >= 2) {
+        printIndent(indent);
+        printf("IFF -> %llu\n", (unsigned long long)peekDigest(context));
+    }
+}

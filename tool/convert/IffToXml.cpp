@@ -1,0 +1,397 @@
+#include "tool/convert/IffToXml.h"
+#include "framework/core/ByteBuffer.h"
+#include "framework/core/TextUtils.h"
+#include "framework/io/MemoryStream.h"
+#include "tool/convert/ChunkCompression.h"
+#include "tool/convert/XmlToIff.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+constexpr u32 ID_LIST = TD::fourCC("LIST");
+constexpr u32 ID_FORM = TD::fourCC("FORM");
+
+bool isAlnum(u8 c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+bool isLiteralAble(u8 c)
+{
+    return c >= 0x21 && c <= 0x7E && !isXmlSpecialChar(c);
+}
+
+const char HEX_DIGITS[] = "0123456789ABCDEF";
+
+void appendToken(String& out, u8 b)
+{
+    const char token[4] = {'0', 'x', HEX_DIGITS[b >> 4], HEX_DIGITS[b & 15]};
+    out.append(token, 4);
+}
+
+String allTokens(const u8* data, u32 n)
+{
+    String out(u64(n) * 5 + 1);
+    for (u32 i = 0; i < n; i++) {
+        if (i)
+            out.append(' ');
+        appendToken(out, data[i]);
+    }
+    return out;
+}
+
+u32 wordOf(const u8* p)
+{
+    return (u32(p[0]) << 24) | (u32(p[1]) << 16) | (u32(p[2]) << 8) | u32(p[3]);
+}
+
+bool sameBytes(const u8* a, u64 aLength, const u8* b, u64 bLength)
+{
+    return aLength == bLength && (aLength == 0 || memcmp(a, b, aLength) == 0);
+}
+
+String formTypeOf(TD::IFF& iff)
+{
+    return chunkIdToText(iff.currentForm().chunkId);
+}
+
+bool levelFailure(const char* format, const String& path)
+{
+    printf(format, path.c_str());
+    return false;
+}
+
+// Moves what a schema wrote on a scratch element over to the chunk element.
+void takeSchemaOutput(XmlElement& scratch, XmlElement& element)
+{
+    for (XmlAttribute* a : scratch.attributes)
+        element.attachAttribute(a);
+    scratch.attributes.reset();
+    for (XmlElement* child : scratch.children) {
+        if (!element.children.push(child))
+            memDelete(child);
+    }
+    scratch.children.reset();
+    if (!scratch.value.isEmpty())
+        element.value = scratch.value;
+}
+}
+
+String chunkIdToText(u32 id)
+{
+    u8 bytes[4] = {u8(id >> 24), u8(id >> 16), u8(id >> 8), u8(id)};
+    u32 n = 4;
+    while (n > 0 && (bytes[n - 1] == 0 || isBlankByte(bytes[n - 1])))
+        n--;
+    u32 length = 0;
+    while (length < n && bytes[length] != 0)
+        length++;
+    return String(reinterpret_cast<const char*>(bytes), length);
+}
+
+String chunkIdToHex(u32 id)
+{
+    const u8 bytes[4] = {u8(id >> 24), u8(id >> 16), u8(id >> 8), u8(id)};
+    return allTokens(bytes, 4);
+}
+
+bool isTextualChunkId(u32 id)
+{
+    bool hasText = false;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const u8 c = u8(id >> shift);
+        if (isAlnum(c) || c == '_')
+            hasText = true;
+        else if (c != ' ' && c != 0)
+            return false;
+    }
+    return hasText;
+}
+
+bool isXmlSpecialChar(u8 c)
+{
+    return c == '<' || c == '>' || c == '&';
+}
+
+String xmlNameOfId(const String& text)
+{
+    if (text.isEmpty())
+        return String("_");
+    String name(text);
+    for (u64 i = 0; i < name.length; i++) {
+        const u8 c = u8(name.data[i]);
+        const bool safe = c > 0x20 && c < 0x7F && !isXmlSpecialChar(c) && c != '/' && c != '=' && c != '"' &&
+                          c != '?' && c != '!' && c != '\'';
+        if (!safe)
+            name.data[i] = '_';
+    }
+    return name;
+}
+
+void addRawIdAttribute(XmlElement& element, const char* attributeName, u32 id, const String& name)
+{
+    u32 fromName = 0;
+    for (u32 i = 0; i < 4; i++) {
+        const u8 c = i < name.length && name.data[i] ? u8(name.data[i]) : u8(' ');
+        fromName = (fromName << 8) | c;
+    }
+    if (name.length > 4 || fromName != id)
+        element.addAttribute(String(attributeName), chunkIdToHex(id));
+}
+
+String joinFormPath(const String& path, const String& name)
+{
+    if (path.isEmpty())
+        return name;
+    return path + "." + name;
+}
+
+void writePadByteAttribute(TD::IFF& iff, XmlElement& element, u32 size, u64 padOffset)
+{
+    if (!(size & 1) || iff.currentForm().chunkDataStart < 8 || padOffset > 0xFFFFFFFFu)
+        return;
+    u8 pad = 0;
+    if (iff.readAt(&pad, u32(padOffset), 1) == 1 && pad != 0) {
+        char text[8];
+        snprintf(text, sizeof(text), "0x%02X", pad);
+        element.addAttribute(String("PadByte"), String(text));
+    }
+}
+
+bool isWellFormedList(TD::IFF& iff)
+{
+    const u32 dataStart = iff.currentForm().chunkDataStart;
+    u8 header[12];
+    if (dataStart < 12 || iff.readAt(header, dataStart - 12, 12) != 12)
+        return false;
+    if (wordOf(header) != ID_LIST)
+        return true;
+    const u32 size = wordOf(header + 4);
+    if (size < 4 || !isTextualChunkId(wordOf(header + 8)))
+        return false;
+    if (size == 4)
+        return true;
+    if (size - 4 < 8)
+        return false;
+    u8 first[8];
+    if (iff.readAt(first, dataStart, 8) != 8 || !isTextualChunkId(wordOf(first)))
+        return false;
+    return u64(wordOf(first + 4)) + 8 <= size - 4;
+}
+
+String chunkBodyToText(const u8* data, u32 n)
+{
+    u32 longest = 0, run = 0;
+    for (u32 i = 0; i < n; i++) {
+        run = isAlnum(data[i]) ? run + 1 : 0;
+        if (run > longest)
+            longest = run;
+    }
+    if (longest < 4)
+        return allTokens(data, n);
+
+    String out(u64(n) * 5 + 1);
+    bool inRun = false;
+    for (u32 i = 0; i < n; i++) {
+        const u8 c = data[i];
+        const u8 peek = i + 1 < n ? data[i + 1] : 0;
+        bool literal;
+        if (!inRun)
+            literal = isLiteralAble(c) && isLiteralAble(peek);
+        else if (c == ' ')
+            literal = isLiteralAble(peek);
+        else
+            literal = isLiteralAble(c);
+        if (literal) {
+            if (!inRun && i > 0)
+                out.append(' ');
+            out.append(char(c));
+            inRun = true;
+        } else {
+            if (i > 0)
+                out.append(' ');
+            appendToken(out, c);
+            inRun = false;
+        }
+    }
+    // A literal such as the four characters 0x41 after a blank would come back as one byte.
+    ByteBuffer check(n + 16);
+    parseChunkText(check, out);
+    if (!sameBytes(check.data(), check.length, data, n))
+        return allTokens(data, n);
+    return out;
+}
+
+void chunkBodyToXml(const String& chunkPath, Stream& body, XmlElement& element, const SchemaList& schemas)
+{
+    body.rewind();
+    const u64 size = body.bytesLeft();
+    ByteArray bytes{u32(size)};
+    if (size)
+        body.read(bytes.data, size);
+    for (ChunkSchema* schema : schemas) {
+        body.rewind();
+        if (!schema->matches(chunkPath, body))
+            continue;
+        // The schema claims the chunk only when its XML writes the same bytes back.
+        XmlElement scratch(element.name);
+        body.rewind();
+        schema->toXml(body, scratch);
+        ByteBuffer rebuilt(u32(size) + 16);
+        if (schema->fromXml(scratch, rebuilt) && sameBytes(rebuilt.data(), rebuilt.length, bytes.data, size)) {
+            element.addAttribute(String("Handler"), String(schema->name));
+            takeSchemaOutput(scratch, element);
+            return;
+        }
+        break;
+    }
+    element.value = chunkBodyToText(bytes.data, bytes.count);
+}
+
+XmlElement* chunkToXml(const String& name, const String& path, XmlElement& parent, const ByteArray& body,
+                       const SchemaList& schemas)
+{
+    XmlElement* element = parent.addChild(xmlNameOfId(name));
+    if (!element)
+        return nullptr;
+    const String chunkPath = joinFormPath(path, name);
+    element->addAttribute(String("OriginalSize"), uintToString(body.count));
+    const ByteArray* content = &body;
+    ByteArray* decoded = nullptr;
+    const u8 code = detectChunkCompression(body);
+    if (code != COMPRESSION_NONE) {
+        decoded = decompressChunkBody(body, code);
+        if (decoded) {
+            // Shown decoded only when the codec writes the stored stream again.
+            CompressionFailure failure;
+            ByteArray* again = encodeChunkBody(*decoded, code, failure);
+            if (again && sameBytes(again->data, again->count, body.data, body.count)) {
+                element->addAttribute(String("Compression"), String(compressionName(code)));
+                content = decoded;
+            }
+            deleteByteArray(again);
+        }
+    }
+    MemoryStream stream(*content);
+    chunkBodyToXml(chunkPath, stream, *element, schemas);
+    deleteByteArray(decoded);
+    return element;
+}
+
+bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas)
+{
+    const u32 id = iff.currentForm().chunkId;
+    const String text = chunkIdToText(id);
+    iff.rewindChunk();
+    TD::Array<unsigned char>* body = iff.readChunk();
+    if (!body)
+        return levelFailure("ERROR: Failed to read IFF chunk '%s'.\n", joinFormPath(path, text));
+    ByteArray bytes(body->data, body->count);
+    TD::deleteObject(body);
+    XmlElement* element = chunkToXml(text, path, parent, bytes, schemas);
+    if (!element)
+        return false;
+    addRawIdAttribute(*element, "RawName", id, element->name);
+    writePadByteAttribute(iff, *element, bytes.count, u64(iff.currentForm().chunkDataStart) + bytes.count);
+    return true;
+}
+
+bool containerToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, u32 depth,
+                    bool atRoot)
+{
+    const TD::IFF::Form& f = iff.currentForm();
+    if (depth > IFF_MAX_DEPTH)
+        return levelFailure("ERROR: IFF data in '%s' is nested too deeply.\n", path);
+    if (iff.hasTable()) {
+        XmlElement* table = parent.addChild(String("Table"));
+        if (!table)
+            return false;
+        const u32 size = f.chunkSize + 4;
+        table->addAttribute(String("OriginalSize"), uintToString(size));
+        writePadByteAttribute(iff, *table, size, u64(f.chunkDataStart) - 4 + size);
+        const String tablePath = joinFormPath(path, String("TABL"));
+        if (!iff.enterForm())
+            return levelFailure("ERROR: Failed to enter IFF table '%s'.\n", tablePath);
+        table->addAttribute(String("TableSize"), uintToString(iff.table()->count));
+        const bool ok = formToXml(iff, tablePath, *table, schemas, true, depth + 1);
+        iff.leaveForm();
+        return ok;
+    }
+
+    u32 containerId = ID_FORM;
+    u8 idBytes[4];
+    if (f.chunkDataStart >= 12 && iff.readAt(idBytes, f.chunkDataStart - 12, 4) == 4)
+        containerId = wordOf(idBytes);
+    if (containerId == ID_LIST && !isWellFormedList(iff)) {
+        // Written whole, list type included, as a chunk named LIST.
+        const u32 size = f.chunkSize + 4;
+        u8 sizeField[4];
+        if (f.chunkDataStart < 8 || iff.readAt(sizeField, f.chunkDataStart - 8, 4) != 4 || wordOf(sizeField) != size)
+            return levelFailure("ERROR: Failed to read IFF LIST chunk in form '%s'.\n", path);
+        ByteArray body(size);
+        if (body.count != size || iff.readAt(body.data, f.chunkDataStart - 4, size) != size)
+            return levelFailure("ERROR: Failed to read IFF LIST chunk in form '%s'.\n", path);
+        XmlElement* element = chunkToXml(String("LIST"), path, parent, body, schemas);
+        if (!element)
+            return false;
+        addRawIdAttribute(*element, "RawName", ID_LIST, element->name);
+        writePadByteAttribute(iff, *element, size, u64(f.chunkDataStart) - 4 + size);
+        iff.nextChunk();
+        return true;
+    }
+
+    const String type = formTypeOf(iff);
+    XmlElement* form = parent.addChild(xmlNameOfId(type));
+    if (!form)
+        return false;
+    const String containerText = chunkIdToText(containerId);
+    form->addAttribute(String("FormType"), containerText);
+    addRawIdAttribute(*form, "RawName", f.chunkId, form->name);
+    addRawIdAttribute(*form, "RawFormType", containerId, containerText);
+    const u32 size = f.chunkSize + 4;
+    form->addAttribute(String("OriginalSize"), uintToString(size));
+    writePadByteAttribute(iff, *form, size, u64(f.chunkDataStart) - 4 + size);
+    const String formPath = joinFormPath(path, type);
+    if (!iff.enterForm()) {
+        if (atRoot)
+            return levelFailure("ERROR: Couldn't enter root IFF form for '%s'.\n", path);
+        return levelFailure("ERROR: Failed to enter IFF form '%s'.\n", formPath);
+    }
+    const bool ok = formToXml(iff, formPath, *form, schemas, false, depth + 1);
+    iff.leaveForm();
+    return ok;
+}
+
+bool formToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, bool inTable,
+               u32 depth)
+{
+    // A part that cannot be converted ends the walk: the document is incomplete either way.
+    while (!iff.atEnd()) {
+        if (inTable) {
+            if (depth > IFF_MAX_DEPTH)
+                return levelFailure("ERROR: IFF data in '%s' is nested too deeply.\n", path);
+            XmlElement* entry = parent.addChild(String("TableEntry"));
+            if (!entry)
+                return false;
+            const String recordPath = joinFormPath(path, chunkIdToText(iff.currentForm().chunkId));
+            if (!iff.enterForm())
+                return levelFailure("ERROR: Failed to enter IFF table '%s'.\n", recordPath);
+            const bool ok = formToXml(iff, recordPath, *entry, schemas, false, depth + 1);
+            iff.leaveForm();
+            if (!ok)
+                return false;
+            continue;
+        }
+        if (!iff.isContainer()) {
+            if (!readChunkToXml(iff, path, parent, schemas))
+                return false;
+            iff.nextChunk();
+            continue;
+        }
+        if (!containerToXml(iff, path, parent, schemas, depth, false))
+            return false;
+    }
+    return true;
+}

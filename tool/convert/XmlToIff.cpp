@@ -1,0 +1,393 @@
+#include "tool/convert/XmlToIff.h"
+#include "framework/core/TextUtils.h"
+#include "tool/convert/ChunkCompression.h"
+#include "tool/convert/IffToXml.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+// Buffer reserves taken from sizes in the XML are only hints; this keeps a wild value from
+// asking for a huge block before anything is written.
+constexpr u32 RESERVE_STEP = 0x10000;
+constexpr u32 MAX_RESERVE = 0x1000000;
+// More table slots than this cannot come from a file the reader accepted.
+constexpr u32 MAX_TABLE_SIZE = 0x1000000;
+
+bool isWhitespace(u8 c)
+{
+    return c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
+
+bool isHexDigit(u8 c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+u8 hexValue(u8 c)
+{
+    if (c >= '0' && c <= '9')
+        return u8(c - '0');
+    if (c >= 'a' && c <= 'f')
+        return u8(c - 'a' + 10);
+    return u8(c - 'A' + 10);
+}
+
+u32 reserveFor(u32 size)
+{
+    u32 n = size > RESERVE_STEP ? size : RESERVE_STEP;
+    return n < MAX_RESERVE ? n : MAX_RESERVE;
+}
+
+void writeId(ByteBuffer& out, u32 id)
+{
+    out.writeU32BE(id);
+}
+
+void appendZeros(ByteBuffer& out, u64 n)
+{
+    static const u8 zeros[4096] = {};
+    while (n && out.ok()) {
+        const u64 step = n < sizeof(zeros) ? n : sizeof(zeros);
+        out.write(zeros, step);
+        n -= step;
+    }
+}
+
+void invalidValue(const XmlElement& element, const char* attributeName, IffWriter& writer)
+{
+    String value;
+    element.getAttribute(String(attributeName), value);
+    writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, value.c_str(),
+                 element.name.c_str());
+}
+
+// A number the document gives; a value that is not one cannot be written.
+u32 decimalOf(const XmlElement& element, const char* attributeName, IffWriter& writer, bool& present)
+{
+    u32 value = 0;
+    if (!readDecimalAttribute(element, attributeName, value, present))
+        invalidValue(element, attributeName, writer);
+    return value;
+}
+
+u8 padByteOf(const XmlElement& element, IffWriter& writer)
+{
+    u8 pad = 0;
+    if (!readPadByteAttribute(element, pad))
+        invalidValue(element, "PadByte", writer);
+    return pad;
+}
+
+String trimmedText(const String& text)
+{
+    u64 begin = 0, end = text.length;
+    while (begin < end && u8(text.data[begin]) <= 0x20)
+        begin++;
+    while (end > begin && u8(text.data[end - 1]) <= 0x20)
+        end--;
+    return String(text.c_str() + begin, end - begin);
+}
+
+void writeTable(ByteBuffer& out, const XmlElement& element, IffWriter& writer, u32 base, u32 depth)
+{
+    bool present = false;
+    const u32 declared = decimalOf(element, "TableSize", writer, present);
+    const u32 count = declared > element.children.count ? declared : element.children.count;
+    if (count > MAX_TABLE_SIZE) {
+        invalidValue(element, "TableSize", writer);
+        return;
+    }
+    const u32 areaSize = decimalOf(element, "OriginalSize", writer, present);
+    u32* offsets = static_cast<u32*>(allocZeroed(u64(count) * 4 + 4));
+    if (!offsets) {
+        writer.error("ERROR: Out of memory for IFF table '%s'.\n", element.name.c_str());
+        return;
+    }
+    const u32 first = base + out.length + 8 + 4 * count;
+    ByteBuffer records(reserveFor(areaSize));
+    for (u32 i = 0; i < element.children.count; i++) {
+        offsets[i] = first + records.length;
+        ByteBuffer record(reserveFor(areaSize));
+        xmlToIff(record, *element.children[i], writer, offsets[i] + 4, depth + 1);
+        records.writeU32(record.length);
+        records.write(record.data(), record.length);
+        if (!record.ok() || !records.ok()) {
+            writer.error("ERROR: IFF table '%s' is too large to be written.\n", element.name.c_str());
+            break;
+        }
+    }
+    writeId(out, TD::fourCC("TABL"));
+    out.writeU32BE(4 * count);
+    for (u32 i = 0; i < count; i++)
+        out.writeU32(offsets[i]);
+    out.write(records.data(), records.length);
+    memFree(offsets);
+}
+
+void writeForm(ByteBuffer& out, const XmlElement& element, const String& formType, u32 type, IffWriter& writer,
+               u32 base, u32 depth)
+{
+    const u32 containerId = readIdAttribute(element, "RawFormType", formType, writer);
+    u32 reserve = 0;
+    for (const XmlElement* child : element.children) {
+        u32 size = 0;
+        bool present = false;
+        if (readDecimalAttribute(*child, "OriginalSize", size, present) && size > reserve)
+            reserve = size;
+    }
+    ByteBuffer content(reserveFor(reserve));
+    for (const XmlElement* child : element.children)
+        xmlToIff(content, *child, writer, base + out.length + 12, depth + 1);
+    bool present = false;
+    const u64 original = decimalOf(element, "OriginalSize", writer, present);
+    u64 size = 4 + u64(content.length);
+    // A declared size larger than the content keeps its trailing bytes, as zeros.
+    if (original > size) {
+        appendZeros(content, original - size);
+        size = original;
+    }
+    if (size > 0xFFFFFFFFu || !content.ok()) {
+        writer.error("ERROR: IFF form '%s' is too large to be written.\n", element.name.c_str());
+        return;
+    }
+    writeId(out, containerId);
+    out.writeU32BE(u32(size));
+    writeId(out, type);
+    out.write(content.data(), content.length);
+    appendPadByte(out, u32(size), padByteOf(element, writer));
+}
+
+void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& writer)
+{
+    bool present = false;
+    const u32 original = decimalOf(element, "OriginalSize", writer, present);
+    ByteBuffer body(reserveFor(original));
+    String handler;
+    if (element.getAttribute(String("Handler"), handler)) {
+        bool written = false;
+        for (ChunkSchema* schema : writer.schemas) {
+            if (!handler.equals(schema->name))
+                continue;
+            if (schema->fromXml(element, body)) {
+                written = true;
+                break;
+            }
+        }
+        if (!written)
+            writer.error("ERROR: IFF chunk '%s' uses Handler='%s', but that handler cannot write XML back to bytes.\n",
+                         element.name.c_str(), handler.c_str());
+    } else {
+        const String text = trimmedText(element.value);
+        if (!text.isEmpty())
+            parseChunkText(body, text);
+    }
+    ByteArray* plain = body.ok() ? body.toArray() : nullptr;
+    if (!plain) {
+        writer.error("ERROR: Out of memory for IFF chunk '%s'.\n", element.name.c_str());
+        return;
+    }
+    const ByteArray* stored = plain;
+    ByteArray* packed = nullptr;
+    String compression;
+    if (element.getAttribute(String("Compression"), compression)) {
+        CompressionFailure failure;
+        packed = encodeChunkBody(*plain, compressionCode(compression), failure);
+        if (failure == COMPRESSION_UNKNOWN)
+            writer.error("ERROR: IFF chunk compression '%s' cannot be written yet.\n", compression.c_str());
+        else if (failure == COMPRESSION_TOO_LARGE)
+            writer.error("ERROR: IFF RefPack chunk is too large for 24-bit size header.\n");
+        if (packed)
+            stored = packed;
+        else
+            writer.error("ERROR: Failed to compress IFF chunk '%s' with '%s'.\n", element.name.c_str(),
+                         compression.c_str());
+    }
+    writeId(out, id);
+    out.writeU32BE(stored->count);
+    out.write(stored->data, stored->count);
+    appendPadByte(out, stored->count, padByteOf(element, writer));
+    deleteByteArray(packed);
+    deleteByteArray(plain);
+}
+}
+
+void IffWriter::error(const char* format, ...)
+{
+    errors++;
+    if (quiet)
+        return;
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+}
+
+bool parseHexByteToken(const char* text, u64 i, u8& value)
+{
+    // Each test stops at the terminator, so nothing past the text is read.
+    if (text[i] != '0' || (text[i + 1] != 'x' && text[i + 1] != 'X'))
+        return false;
+    if (!isHexDigit(u8(text[i + 2])) || !isHexDigit(u8(text[i + 3])))
+        return false;
+    const u8 after = u8(text[i + 4]);
+    if (after != 0 && !isWhitespace(after))
+        return false;
+    value = u8((hexValue(u8(text[i + 2])) << 4) | hexValue(u8(text[i + 3])));
+    return true;
+}
+
+void parseChunkText(ByteBuffer& out, const String& source)
+{
+    const String text = trimmedText(source);
+    const char* t = text.c_str();
+    const u64 n = text.length;
+    bool afterToken = false;
+    u64 i = 0;
+    while (i < n) {
+        const u8 c = u8(t[i]);
+        u8 value = 0;
+        if (isWhitespace(c)) {
+            u64 j = i;
+            while (j < n && isWhitespace(u8(t[j])))
+                j++;
+            if (afterToken || (j < n && parseHexByteToken(t, j, value))) {
+                i = j;
+                continue;
+            }
+            out.writeU8(c);
+            afterToken = false;
+            i++;
+            continue;
+        }
+        if ((i == 0 || isWhitespace(u8(t[i - 1]))) && parseHexByteToken(t, i, value)) {
+            out.writeU8(value);
+            i += 4;
+            afterToken = true;
+            continue;
+        }
+        out.writeU8(c);
+        afterToken = false;
+        i++;
+    }
+}
+
+u32 readIdAttribute(const XmlElement& element, const char* attributeName, const String& text, IffWriter& writer)
+{
+    u8 id[4];
+    for (u32 i = 0; i < 4; i++)
+        id[i] = i < text.length && text.data[i] ? u8(text.data[i]) : u8(' ');
+    String raw;
+    if (element.getAttribute(String(attributeName), raw)) {
+        String value(raw);
+        value.trim();
+        const char* v = value.c_str();
+        u64 at = 0;
+        bool ok = true;
+        for (u32 k = 0; k < 4 && ok; k++) {
+            while (isWhitespace(u8(v[at])))
+                at++;
+            u8 b = 0;
+            if (!parseHexByteToken(v, at, b)) {
+                ok = false;
+                break;
+            }
+            id[k] = b;
+            at += 4;
+        }
+        while (ok && v[at]) {
+            if (!isWhitespace(u8(v[at])))
+                ok = false;
+            at++;
+        }
+        if (!ok)
+            writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, raw.c_str(),
+                         element.name.c_str());
+    }
+    return (u32(id[0]) << 24) | (u32(id[1]) << 16) | (u32(id[2]) << 8) | u32(id[3]);
+}
+
+bool readPadByteAttribute(const XmlElement& element, u8& pad)
+{
+    pad = 0;
+    String value;
+    if (!element.getAttribute(String("PadByte"), value))
+        return true;
+    value.trim();
+    const char* v = value.c_str();
+    u32 number = 0;
+    if (v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+        if (!v[2])
+            return false;
+        for (const char* p = v + 2; *p; p++) {
+            if (!isHexDigit(u8(*p)))
+                return false;
+            number = (number << 4) | hexValue(u8(*p));
+        }
+    } else {
+        if (!v[0])
+            return false;
+        for (const char* p = v; *p; p++)
+            if (*p < '0' || *p > '9')
+                return false;
+        number = parseUnsigned(v);
+    }
+    pad = u8(number);
+    return true;
+}
+
+void appendPadByte(ByteBuffer& out, u32 size, u8 pad)
+{
+    if (size & 1)
+        out.writeU8(pad);
+}
+
+bool readDecimalAttribute(const XmlElement& element, const char* attributeName, u32& value, bool& present)
+{
+    value = 0;
+    String text;
+    present = element.getAttribute(String(attributeName), text);
+    if (!present)
+        return true;
+    text.trim();
+    if (text.isEmpty() || text.length > 10)
+        return false;
+    u64 number = 0;
+    for (u64 i = 0; i < text.length; i++) {
+        const char c = text.data[i];
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + u64(c - '0');
+    }
+    if (number > 0xFFFFFFFFu)
+        return false;
+    value = u32(number);
+    return true;
+}
+
+bool xmlToIff(ByteBuffer& out, const XmlElement& element, IffWriter& writer, u32 base, u32 depth)
+{
+    const u32 errorsBefore = writer.errors;
+    if (depth > IFF_MAX_DEPTH) {
+        writer.error("ERROR: IFF XML element '%s' is nested too deeply.\n", element.name.c_str());
+        return false;
+    }
+    if (element.name.equals("Table")) {
+        writeTable(out, element, writer, base, depth);
+    } else if (element.name.equals("TableEntry")) {
+        for (const XmlElement* child : element.children)
+            xmlToIff(out, *child, writer, base, depth + 1);
+    } else {
+        const u32 id = readIdAttribute(element, "RawName", element.name, writer);
+        String formType;
+        if (element.getAttribute(String("FormType"), formType))
+            writeForm(out, element, formType, id, writer, base, depth);
+        else
+            writeChunk(out, element, id, writer);
+    }
+    if (!out.ok() && writer.errors == errorsBefore)
+        writer.error("ERROR: IFF XML element '%s' gives more data than can be written.\n", element.name.c_str());
+    return writer.errors == errorsBefore;
+}

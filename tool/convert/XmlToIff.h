@@ -1,0 +1,37 @@
+#pragma once
+#include "framework/core/ByteBuffer.h"
+#include "framework/xml/XmlElement.h"
+#include "tool/convert/ChunkSchema.h"
+
+// What one conversion of XML back to IFF needs: the schemas, and whether its error lines are
+// printed. Every error is counted; a conversion with errors must not be written (the bytes are
+// still built as far as they can be).
+struct IffWriter
+{
+    const SchemaList& schemas;
+    bool quiet = false;
+    u32 errors = 0;
+
+    explicit IffWriter(const SchemaList& list, bool silent = false) : schemas(list), quiet(silent) {}
+    void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+};
+
+// Appends the bytes of one element of an IFF document (form, chunk, "Table" or "TableEntry").
+// `base` is the position in the whole file of out's first byte, so table offsets come out
+// absolute. False when anything could not be written as the XML asks.
+bool xmlToIff(ByteBuffer& out, const XmlElement& element, IffWriter& writer, u32 base, u32 depth = 1);
+
+// The id an element stands for: its name (or another text) padded with blanks, with each byte
+// replaced from the attribute's four hex tokens when it has them.
+u32 readIdAttribute(const XmlElement& element, const char* attributeName, const String& text, IffWriter& writer);
+// The inverse of the text dump: tokens "0xNN" at the start or after whitespace and followed by
+// whitespace or the end are bytes; whitespace next to a token separates; everything else is
+// literal.
+void parseChunkText(ByteBuffer& out, const String& text);
+bool parseHexByteToken(const char* text, u64 position, u8& value);
+// "PadByte": 0 when absent; hex after "0x", else decimal; the low 8 bits. False for a value that
+// is not a number.
+bool readPadByteAttribute(const XmlElement& element, u8& pad);
+void appendPadByte(ByteBuffer& out, u32 size, u8 pad);
+// A decimal attribute; false (and `value` 0) when it is present but not a decimal number.
+bool readDecimalAttribute(const XmlElement& element, const char* attributeName, u32& value, bool& present);
