@@ -1,0 +1,242 @@
+#include "IffTestUtil.h"
+#include "framework/io/MemoryStream.h"
+#include "tool/convert/IffSchemas.h"
+#include "tool/convert/IffToXml.h"
+#include "tool/convert/XmlToIff.h"
+
+using namespace ifftest;
+
+namespace
+{
+Bytes written(void (*write)(ByteBuffer&, const String&), const char* value)
+{
+    ByteBuffer out;
+    write(out, String(value));
+    return Bytes(out.data(), out.data() + out.length);
+}
+
+// A record of every field kind, for the shared conversions.
+const SchemaField RECORD[] = {
+    {"Name", FIELD_TEXT, 8}, {"Count", FIELD_U8, 0}, {"Armed", FIELD_FLAG, 0},
+    {"Mass", FIELD_U32, 0},  {"Speed", FIELD_FIXED, 0},
+};
+constexpr u32 RECORD_SIZE = 8 + 1 + 1 + 4 + 4;
+
+// A schema over "TEST.RECS" bodies of whole records; `lossy` drops every flag's value.
+struct RecordSchema : ChunkSchema
+{
+    bool lossy;
+    explicit RecordSchema(const char* name, bool lossy = false) : ChunkSchema(name), lossy(lossy) {}
+    bool matches(const String& formPath, Stream& body) override
+    {
+        return matchesFormPath(formPath, body, "TEST.", ".RECS", RECORD_SIZE, 0);
+    }
+    bool toXml(Stream& body, XmlElement& chunk) override
+    {
+        while (body.bytesLeft()) {
+            XmlElement* record = recordToXml(body, chunk, "Record", RECORD, 5);
+            if (lossy)
+                record->attributes[2]->value = "no";
+        }
+        return true;
+    }
+    bool fromXml(const XmlElement& chunk, ByteBuffer& out) override
+    {
+        for (const XmlElement* record : chunk.children)
+            if (!recordFromXml(*record, RECORD, 5, true, out))
+                return false;
+        return true;
+    }
+};
+
+Bytes record(const char* name, u8 count, u8 armed, u32 mass, i32 speed)
+{
+    Bytes field(8, 0);
+    memcpy(field.data(), name, strnlen(name, 8));
+    return cat({field, raw({count, armed}), le32(mass), le32(u32(speed))});
+}
+}
+
+TEST(ChunkSchemas, MatchOrderIsFixed)
+{
+    const char* const names[] = {"SectorCast",      "SectorJumps",        "SectorLoadObjectTypes",
+                                 "SectorLoadAppearance", "MissileData", "MissileDynamics",
+                                 "GunData",         "FighterGuns",        "FighterSpecialGuns",
+                                 "FighterMissiles", "FighterDecoys",      "FighterTurrets",
+                                 "CapitalTurrets",  "CapitalMissiles"};
+    u32 count = 0;
+    const SchemaSlot* slots = iffSchemaOrder(count);
+    ASSERT_EQ(count, 14u);
+    for (u32 i = 0; i < count; i++)
+        EXPECT_STREQ(slots[i].name, names[i]) << i;
+
+    // Registered in slot order, each under its slot's name.
+    SchemaList schemas(true);
+    registerIffSchemas(schemas);
+    u32 at = 0;
+    for (u32 i = 0; i < count; i++) {
+        if (!slots[i].make)
+            continue;
+        ASSERT_LT(at, schemas.count);
+        EXPECT_STREQ(schemas[at]->name, names[i]);
+        at++;
+    }
+    EXPECT_EQ(at, schemas.count);
+}
+
+TEST(ChunkSchemas, PathAndSizeTests)
+{
+    struct Case
+    {
+        const char* path;
+        const char* prefix;
+        const char* suffix;
+        u32 multiple, exact, size;
+        bool matches;
+    } cases[] = {
+        {"SSSS.SECT.CAST", "SSSS.", ".CAST", 8, 0, 16, true},
+        {"SSSS.CAST", "SSSS.", ".CAST", 8, 0, 8, true},
+        {"SSSS.CAST", "SSSS.", ".CAST", 8, 0, 0, true},
+        {"SSSS.CAST", "SSSS.", ".CAST", 8, 0, 12, false},
+        {"ssss.CAST", "SSSS.", ".CAST", 8, 0, 8, false},
+        {"SSSS.JUMP", "SSSS.", ".JUMP", 46, 0, 92, true},
+        {"SSSS", "SSSS.", ".JUMP", 46, 0, 0, false},
+        {"", nullptr, ".CAST", 0, 0, 0, false},
+        {"REAL.OBJT.MISL.DATA", "REAL.OBJT", ".MISL.DATA", 0, 35, 35, true},
+        {"REAL.OBJT.MISL.DATA", "REAL.OBJT", ".MISL.DATA", 0, 35, 34, false},
+        {"SHIP.WEAP.FGTR.GUNS", nullptr, ".WEAP.FGTR.GUNS", 0, 0, 3, true},
+        {"SHIP.weap.fgtr.guns", nullptr, ".WEAP.FGTR.GUNS", 0, 0, 3, false},
+    };
+    for (const Case& c : cases) {
+        Bytes body(c.size, 0);
+        MemoryStream stream(body.data(), u32(body.size()));
+        EXPECT_EQ(matchesFormPath(String(c.path), stream, c.prefix, c.suffix, c.multiple, c.exact), c.matches)
+            << c.path << " " << c.size;
+    }
+}
+
+TEST(ChunkSchemas, FieldsWrittenFromText)
+{
+    struct Case
+    {
+        void (*write)(ByteBuffer&, const String&);
+        const char* value;
+        Bytes bytes;
+    } cases[] = {
+        {writeFixedField, "1.5", raw({0x80, 0x01, 0, 0})},
+        {writeFixedField, "-0.5", raw({0x80, 0xFF, 0xFF, 0xFF})},
+        {writeFixedField, "0.001", raw({0, 0, 0, 0})},
+        {writeFixedField, "1e10", raw({0, 0, 0, 0x80})},
+        {writeFixedField, "0x3FC00000", raw({0x80, 0x01, 0, 0})},
+        {writeFixedField, "nan", raw({0, 0, 0, 0x80})},
+        {writeFixedField, "", raw({0, 0, 0, 0})},
+        {writeFixedField, "65536.00390625", raw({0, 0, 0, 0x01})},
+        {writeFlagField, "Yes", raw({1})},
+        {writeFlagField, "ON", raw({1})},
+        {writeFlagField, "1", raw({1})},
+        {writeFlagField, "no", raw({0})},
+        {writeFlagField, "2", raw({0})},
+        {writeFlagField, "", raw({0})},
+        {writeU32Field, "4294967295", raw({0xFF, 0xFF, 0xFF, 0xFF})},
+        {writeU32Field, "4294967296", raw({0, 0, 0, 0})},
+        {writeU8Field, "300", raw({44})},
+        {writeU8Field, "", raw({0})},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(hexOf(written(c.write, c.value)), hexOf(c.bytes)) << c.value;
+
+    ByteBuffer text;
+    writeTextField(text, String("ABCD"), 8);
+    writeTextField(text, String("LONGER THAN EIGHT"), 8);
+    writeTextField(text, String(""), 3);
+    EXPECT_EQ(hexOf(Bytes(text.data(), text.data() + text.length)),
+              hexOf(cat({str("ABCD"), Bytes(4, 0), str("LONGER T"), Bytes(3, 0)})));
+}
+
+TEST(ChunkSchemas, FieldsReadAsText)
+{
+    EXPECT_STREQ(fixedToText(384).c_str(), "1.5");
+    EXPECT_STREQ(fixedToText(-256).c_str(), "-1");
+    EXPECT_STREQ(fixedToText(1).c_str(), "0.00390625");
+    EXPECT_STREQ(fixedToText(16777217).c_str(), "65536.00390625");
+
+    // What the body lacks reads as zero; a word needs four bytes, else the bytes wait for the
+    // next field.
+    const Bytes body = cat({str("AB"), raw({0}), str("CDEFG"), raw({7, 3}), raw({0xAA, 0xBB})});
+    MemoryStream s(body.data(), u32(body.size()));
+    EXPECT_STREQ(readField(s, FIELD_TEXT, 8).c_str(), "AB");
+    EXPECT_STREQ(readField(s, FIELD_U8, 0).c_str(), "7");
+    EXPECT_STREQ(readField(s, FIELD_FLAG, 0).c_str(), "yes");
+    EXPECT_STREQ(readField(s, FIELD_U32, 0).c_str(), "0");
+    EXPECT_STREQ(readField(s, FIELD_U8, 0).c_str(), "170");
+    EXPECT_STREQ(readField(s, FIELD_FIXED, 0).c_str(), "0");
+    EXPECT_STREQ(readField(s, FIELD_TEXT, 4).c_str(), "\xBB");
+    EXPECT_STREQ(readField(s, FIELD_FLAG, 0).c_str(), "no");
+    EXPECT_STREQ(readField(s, FIELD_TEXT, 4).c_str(), "");
+}
+
+TEST(ChunkSchemas, RecordsRoundTripThroughTheirSchema)
+{
+    OptionScope scope;
+    SchemaList schemas(true);
+    schemas.push(memNew<RecordSchema>("Records"));
+    const Bytes body = cat({record("ALPHA", 3, 1, 1000, 384), record("BRAVO", 0, 0, 4294967295u, -256)});
+    MemoryStream stream(body.data(), u32(body.size()));
+    XmlElement element(String("RECS"));
+    chunkBodyToXml(String("TEST.RECS"), stream, element, schemas);
+    PtrArray<XmlElement> list;
+    list.push(&element);
+    EXPECT_EQ(std::string(writeXml(list).c_str()),
+              "<RECS Handler=\"Records\">\n"
+              " <Record Name=\"ALPHA\" Count=\"3\" Armed=\"yes\" Mass=\"1000\" Speed=\"1.5\"/>\n"
+              " <Record Name=\"BRAVO\" Count=\"0\" Armed=\"no\" Mass=\"4294967295\" Speed=\"-1\"/>\n"
+              "</RECS>\n");
+    list.reset();
+
+    IffWriter writer(schemas);
+    ByteBuffer out;
+    EXPECT_TRUE(xmlToIff(out, element, writer, 0));
+    EXPECT_EQ(hexOf(Bytes(out.data(), out.data() + out.length)), hexOf(chunk("RECS", body)));
+
+    // A required attribute missing: the handler fails and says so.
+    element.children[1]->attributes.clear();
+    ByteBuffer refused;
+    EXPECT_EQ(captured([&] { EXPECT_FALSE(xmlToIff(refused, element, writer, 0)); }),
+              "ERROR: IFF chunk 'RECS' uses Handler='Records', but that handler cannot write XML back to bytes.\n");
+}
+
+TEST(ChunkSchemas, ASchemaThatLosesBytesDoesNotClaimTheChunk)
+{
+    SchemaList schemas(true);
+    schemas.push(memNew<RecordSchema>("Lossy", true));
+    schemas.push(memNew<RecordSchema>("Later"));
+    // The first that matches decides, even when it cannot keep the bytes.
+    const Bytes armed = record("ALPHA", 3, 1, 1000, 384);
+    MemoryStream stream(armed.data(), u32(armed.size()));
+    XmlElement element(String("RECS"));
+    chunkBodyToXml(String("TEST.RECS"), stream, element, schemas);
+    String handler;
+    EXPECT_FALSE(element.getAttribute(String("Handler"), handler));
+    EXPECT_EQ(element.children.count, 0u);
+    EXPECT_STREQ(element.value.c_str(), chunkBodyToText(armed.data(), u32(armed.size())).c_str());
+
+    const Bytes unarmed = record("BRAVO", 3, 0, 1000, 384);
+    MemoryStream again(unarmed.data(), u32(unarmed.size()));
+    XmlElement claimed(String("RECS"));
+    chunkBodyToXml(String("TEST.RECS"), again, claimed, schemas);
+    EXPECT_TRUE(claimed.getAttribute(String("Handler"), handler));
+    EXPECT_STREQ(handler.c_str(), "Lossy");
+}
+
+TEST(ChunkSchemas, HandlerNamesAreExact)
+{
+    SchemaList schemas(true);
+    schemas.push(memNew<RecordSchema>("Records"));
+    EXPECT_NE(findSchema(schemas, String("Records")), nullptr);
+    EXPECT_EQ(findSchema(schemas, String("records")), nullptr);
+    const char* xml = "<IFF Version=\"1\"><TEST FormType=\"FORM\"><RECS Handler=\"records\"/></TEST></IFF>";
+    bool ok = true;
+    EXPECT_EQ(captured([&] { iffOf(xml, &ok, false); }),
+              "ERROR: IFF chunk 'RECS' uses Handler='records', but that handler cannot write XML back to bytes.\n");
+    EXPECT_FALSE(ok);
+}
