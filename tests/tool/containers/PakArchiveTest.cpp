@@ -241,6 +241,7 @@ TEST(PakEntries, ShortEntriesAreStoredUnderTheBareNumber)
                                                 "001 (2 bytes)\n"
                                                 "002 (3 bytes)\n"
                                                 "003.IFF (4 bytes)\n"
+                                                " Interchange File Format\n"
                                                 "Done. 4 files, 10 bytes total.\n");
     std::string out = captured([&] { EXPECT_EQ(pak->extract(String(dir.path.c_str()), 0), 4u); });
     EXPECT_EQ(out, "Done. Extracted 4/4 files.\n");
