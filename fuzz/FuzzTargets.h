@@ -35,3 +35,4 @@ void fuzzReader(const u8* data, size_t size);
 void fuzzVoc(const u8* data, size_t size);
 void fuzzWav(const u8* data, size_t size);
 void fuzzPackage(const u8* data, size_t size);
+void fuzzIff(const u8* data, size_t size);

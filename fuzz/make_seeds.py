@@ -108,6 +108,39 @@ def package_seeds():
     put("package", "v1_unnamed_head", package(1, [(b"", b"head"), (b"tail", b"rest")]))
 
 
+def iff_chunk(cid, body, pad=0):
+    out = cid + struct.pack(">I", len(body)) + body
+    return out + bytes([pad]) if len(body) % 2 else out
+
+
+def iff_form(ftype, content, cid=b"FORM"):
+    body = ftype + content
+    out = cid + struct.pack(">I", len(body)) + body
+    return out + b"\0" if len(body) % 2 else out
+
+
+def iff_seeds():
+    missl = iff_form(b"MISL", iff_chunk(b"DATA", b"HELLO\0") + iff_chunk(b"ODD ", b"abc", 0x7F))
+    put("iff", "nested", iff_form(b"REAL", iff_form(b"OBJT", missl) + iff_chunk(b"AB\0\0", b"WORD1 X")))
+    put("iff", "lists", iff_form(b"TOPS", iff_form(b"ABCD", iff_chunk(b"ONE ", b"1"), b"CAT ")
+                                 + iff_form(b"LSTY", iff_chunk(b"TWO ", b"22"), b"LIST")
+                                 + b"LIST" + struct.pack(">I", 8) + b"A\xffCDWXYZ"))
+    # A "TABL" at 12: offsets of records, each a little-endian length and its bytes.
+    records = [iff_form(b"RECA", iff_chunk(b"X   ", b"0")), iff_form(b"RECB", b"")]
+    offsets, area, at = b"", b"", 12 + 8 + 4 * (len(records) + 1)
+    for r in records:
+        offsets += struct.pack("<I", at)
+        area += struct.pack("<I", len(r)) + r
+        at += 4 + len(r)
+    tabl = b"TABL" + struct.pack(">I", 4 * (len(records) + 1)) + offsets + struct.pack("<I", 0) + area
+    put("iff", "tables", b"FORM" + struct.pack(">I", 4 + len(tabl)) + b"TBLS" + tabl)
+    # RefPack literal runs: 0xE1 copies 8 bytes, 0xFC ends.
+    packed = b"\x10\xfb\x00\x00\x08\xe1abcdefgh\xfc"
+    put("iff", "packed", iff_form(b"PACK", iff_chunk(b"TEXT", packed) + iff_chunk(b"LZWX", b"LZ\x03\x00\x00\x00\x00\x83")))
+    put("iff", "riff", b"RIFF" + struct.pack("<I", 26) + b"WAVEfmt " + struct.pack("<I", 2) + b"abRIFX"
+        + struct.pack("<I", 4) + b"abcd")
+
+
 def text_seeds():
     put("xml", "document", b'<?xml version="1.0"?>\n<IFF Version="1">\n <FORM Name="TEST">\n'
         b'  <CHUNK Name="DATA" Size="4">00 01 02 03</CHUNK>\n </FORM>\n</IFF>\n')
@@ -235,6 +268,7 @@ if __name__ == "__main__":
     voc_seeds()
     wav_seeds()
     package_seeds()
+    iff_seeds()
     text_seeds()
     lzw_seeds()
     implode_seeds()
