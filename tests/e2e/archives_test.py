@@ -56,6 +56,9 @@ def listing(container, indent=0):
         lines.append(" " * indent + "%s (%u byte%s)" % (e["name"], size, "" if size == 1 else "s"))
         if "nested" in e:
             lines += listing(e["nested"], indent + 1)
+        if "iff" in e:
+            pad = " " * (indent + 1)
+            lines += [pad + "Interchange File Format"] + [pad + note for note in e["iff"]["notes"]]
         if "sound" in e:
             pad = " " * (indent + 1)
             lines += [pad + "VOC Audio (Mono, U8)", pad + " - Samples: %u" % e["sound"]["samples"],
@@ -136,6 +139,9 @@ class Archives(unittest.TestCase):
                 self.assertEqual(status, 0, body)
                 out = os.path.join(work, "out")
                 for f in m["files"]:
+                    if "xml" in f:
+                        self.assertTrue(os.path.exists(os.path.join(out, f["xml"])), f["xml"])
+                        continue
                     if "sound" not in f:
                         # Plain entries, and VOC data that would not convert back, stay raw.
                         self.assertEqual(md5_of(os.path.join(out, f["path"])), f["md5"], f["path"])
@@ -146,6 +152,99 @@ class Archives(unittest.TestCase):
                         self.assertEqual((w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes(),
                                           w.getcomptype()), (1, 1, s["rate"], s["samples"], "NONE"), s["wav"])
                         self.assertEqual(hashlib.md5(w.readframes(w.getnframes())).hexdigest(), s["md5"], s["wav"])
+
+    def test_iff_entries_extract_as_xml_judged_by_xmllint(self):
+        for m in load_index():
+            docs = [f for f in m["files"] if "xml" in f]
+            if not m["opens"] or not docs:
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "xml")
+                status, body = run(["-e", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                out = os.path.join(work, "out")
+                for f in m["files"]:
+                    if "xml" in f:
+                        self.assertFalse(os.path.exists(os.path.join(out, f["path"])), f["path"])
+                        with open(os.path.join(out, f["xml"]), "rb") as x:
+                            text = x.read()
+                        self.assertTrue(text.startswith(b"<IFF Version=\"1\""), f["xml"])
+                        if shutil.which("xmllint"):
+                            lint = subprocess.run(["xmllint", "--noout", os.path.join(out, f["xml"])],
+                                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                            self.assertEqual(lint.returncode, 0, lint.stdout.decode("latin-1"))
+                    elif "sound" not in f:
+                        # Plain entries, and IFF data whose XML would not rebuild it, stay raw.
+                        self.assertEqual(md5_of(os.path.join(out, f["path"])), f["md5"], f["path"])
+
+    def test_edited_iff_documents_are_written_back(self):
+        for m in load_index():
+            docs = [f for f in m["files"] if "xml" in f]
+            if not m["opens"] or not docs:
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "xmledit")
+                status, body = run(["-e", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                status, body = run(["-e", "-n", m["file"], "raw"], work)
+                self.assertEqual(status, 0, body)
+                # Chunks that hold a marker word show it as text; it is changed in place.
+                expected = {}
+                for f in docs:
+                    with open(os.path.join(work, "raw", f["path"]), "rb") as r:
+                        raw = r.read()
+                    if raw.count(b"MARKER") != 1:
+                        continue
+                    xml_path = os.path.join(work, "out", f["xml"])
+                    with open(xml_path, "rb") as x:
+                        text = x.read()
+                    self.assertEqual(text.count(b"MARKER"), 1, f["xml"])
+                    with open(xml_path, "wb") as x:
+                        x.write(text.replace(b"MARKER", b"EDITED"))
+                    expected[f["path"]] = raw.replace(b"MARKER", b"EDITED")
+                if not expected:
+                    continue
+                status, body = run(["-r", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                self.assertFalse([l for l in body.split("\n") if l.startswith("ERROR: ")], body)
+                ext = m["file"].rsplit(".", 1)[1]
+                again = os.path.join(work, "again")
+                os.makedirs(again)
+                shutil.copy(os.path.join(work, "output." + ext), os.path.join(again, m["file"]))
+                status, body = run(["-e", "-n", m["file"], "out"], again)
+                self.assertEqual(status, 0, body)
+                for f in m["files"]:
+                    with open(os.path.join(again, "out", f["path"]), "rb") as r:
+                        got = r.read()
+                    if f["path"] in expected:
+                        self.assertEqual(got, expected[f["path"]], f["path"])
+                    else:
+                        self.assertEqual(hashlib.md5(got).hexdigest(), f["md5"], f["path"])
+
+    def test_a_broken_iff_document_fails_the_repack(self):
+        for m in load_index():
+            docs = [f for f in m["files"] if "xml" in f]
+            if not m["opens"] or not docs:
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "xmlbroken")
+                status, body = run(["-e", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                target = docs[len(docs) // 2]
+                path = os.path.join(work, "out", target["xml"])
+                with open(path, "rb") as x:
+                    text = x.read()
+                with open(path, "wb") as x:
+                    x.write(text[:len(text) // 2])
+                status, body = run(["-r", m["file"], "out"], work)
+                self.assertEqual(status, 1, body)
+                errors = [l for l in body.split("\n") if l.startswith("ERROR: ")
+                          and not l.startswith("ERROR: Container '")]
+                self.assertEqual(len(errors), 1, body)
+                self.assertTrue(errors[0].startswith("ERROR: Couldn't parse '"), body)
+                self.assertTrue(errors[0].endswith(target["xml"] + "'!"), body)
+                # Nothing is written.
+                self.assertEqual(sorted(os.listdir(work)), sorted([m["file"], "out"]))
 
     def test_gap_file(self):
         for m in load_index():
