@@ -233,8 +233,32 @@ ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet)
     return result;
 }
 
-ContainerIFF::ContainerIFF(const String& p, const ByteArray& data, PtrArray<XmlElement>* doc, u8 m)
-    : Container(p, p + ".xml", CONTAINER_IFF), mode(m), document(doc)
+PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u8& mode, bool quiet)
+{
+    mode = ContainerIFF::MODE_PLAIN;
+    const bool missingPad = isMissingFinalPad(data);
+    TD::Array<unsigned char> copy(data.data, data.count);
+    TD::ByteArrayReader reader(&copy);
+    TD::IFF* iff = TD::IFF::open(reader);
+    if (!iff)
+        return nullptr;
+    PtrArray<XmlElement>* document = nullptr;
+    const u8 flavour = iff->flavour;
+    if (flavour & TD::IFF::FLAVOUR_AIFF) {
+        if (!quiet)
+            printf("ERROR: AIFFs not supported!\n");
+    } else if (flavour & TD::IFF::FLAVOUR_3DO) {
+        if (!quiet)
+            printf("ERROR: Big Endian IFFs not supported!\n");
+    } else if (!(flavour & TD::IFF::FLAVOUR_SAVE_INFO) && !toolOptions().noConvert) {
+        document = buildDocument(*iff, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode);
+    }
+    TD::deleteObject(iff);
+    return document;
+}
+
+ContainerIFF::ContainerIFF(const String& p, const ByteArray& data, bool convertible, u8 m)
+    : Container(p, p + ".xml", CONTAINER_IFF), mode(m), converts(convertible)
 {
     bytes = memNew<ByteArray>(data);
 }
@@ -258,30 +282,26 @@ bool ContainerIFF::probe(const String&, const ByteArray& data)
 
 Container* ContainerIFF::open(const String& path, const ByteArray& data)
 {
-    const ToolOptions& opt = toolOptions();
-    const bool missingPad = isMissingFinalPad(data);
-    TD::Array<unsigned char> copy(data.data, data.count);
-    TD::ByteArrayReader reader(&copy);
-    TD::IFF* iff = TD::IFF::open(reader);
-    PtrArray<XmlElement>* document = nullptr;
     u8 mode = MODE_PLAIN;
-    if (iff) {
-        const u8 flavour = iff->flavour;
-        if (flavour & TD::IFF::FLAVOUR_AIFF)
-            printf("ERROR: AIFFs not supported!\n");
-        else if (flavour & TD::IFF::FLAVOUR_3DO)
-            printf("ERROR: Big Endian IFFs not supported!\n");
-        else if (!(flavour & TD::IFF::FLAVOUR_SAVE_INFO) && !opt.noConvert)
-            document = buildDocument(*iff, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode);
-        TD::deleteObject(iff);
-    }
-    if (document && !rebuildsExactly(*document, data)) {
-        if (opt.verbosity >= 2)
-            printf(" -> '%s' stays raw: its XML would not rebuild it exactly.\n", path.c_str());
-        destroyDocument(document);
-        document = nullptr;
-    }
-    return memNew<ContainerIFF>(path, data, document, document ? mode : u8(MODE_PLAIN));
+    PtrArray<XmlElement>* document = iffToDocument(path, data, mode, false);
+    const bool converts = document && rebuildsExactly(*document, data);
+    if (document && !converts && toolOptions().verbosity >= 2)
+        printf(" -> '%s' stays raw: its XML would not rebuild it exactly.\n", path.c_str());
+    destroyDocument(document);
+    return memNew<ContainerIFF>(path, data, converts, converts ? mode : u8(MODE_PLAIN));
+}
+
+String ContainerIFF::xmlText()
+{
+    if (document)
+        return writeXml(*document);
+    if (!converts)
+        return String();
+    u8 ignored = 0;
+    PtrArray<XmlElement>* made = iffToDocument(path, *bytes, ignored, true);
+    String text = made ? writeXml(*made) : String();
+    destroyDocument(made);
+    return text;
 }
 
 ByteArray* ContainerIFF::serialise(ProgressFunction progress, u32 depth)
@@ -314,7 +334,7 @@ u32 ContainerIFF::extract(const String& directory, u32 indent)
     String file;
     if (directory.isEmpty() || directory.endsWith("/")) {
         // The directory given on the command line: the file goes inside it.
-        const String& source = document ? secondPath : path;
+        const String& source = isConverted() ? secondPath : path;
         if (!directory.isEmpty())
             createPath(directory.left(directory.length - 1));
         file = joinPath(directory, getFileName(source));
@@ -323,18 +343,16 @@ u32 ContainerIFF::extract(const String& directory, u32 indent)
         const String parent = directoryPart(directory);
         if (!parent.isEmpty())
             createPath(parent);
-        file = document ? directory + ".xml" : directory;
+        file = isConverted() ? directory + ".xml" : directory;
     }
     if (opt.verbosity >= 2) {
         printMarker('>', indent);
         printf(" %s\n", file.c_str());
     }
     bool ok;
-    if (document) {
-        bool written = false;
-        String text = writeXml(*document, &written);
-        text.append("\n");
-        ok = written && writeText(file, text);
+    if (isConverted()) {
+        String text = xmlText();
+        ok = !text.isEmpty() && writeText(file, text + "\n");
     } else {
         ok = writeWholeFile(file, bytes);
     }
@@ -375,6 +393,7 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
         return false;
     }
     dropDocument();
+    converts = false;
     if (!file.endsWithNoCase(".xml")) {
         deleteByteArray(bytes);
         bytes = data;

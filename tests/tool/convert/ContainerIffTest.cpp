@@ -111,7 +111,7 @@ TEST(ContainerIff, ConvertibleImagesRoundTrip)
         ContainerIFF* iff = nullptr;
         EXPECT_EQ(captured([&] { iff = openIff(c.image); }), "") << c.what;
         ASSERT_NE(iff, nullptr) << c.what;
-        EXPECT_NE(iff->document, nullptr) << c.what;
+        EXPECT_TRUE(iff->isConverted()) << c.what;
         EXPECT_EQ(hexOf(serialised(*iff)), hexOf(c.image)) << c.what;
         // The written text too gives the bytes back.
         EXPECT_EQ(hexOf(iffOf(documentText(*iff))), hexOf(c.image)) << c.what;
@@ -129,7 +129,7 @@ TEST(ContainerIff, ImagesThatCannotRoundTripStayRaw)
         ContainerIFF* iff = nullptr;
         captured([&] { iff = openIff(c.image); });
         ASSERT_NE(iff, nullptr) << c.what;
-        EXPECT_EQ(iff->document, nullptr) << c.what;
+        EXPECT_FALSE(iff->isConverted()) << c.what;
         EXPECT_EQ(iff->mode, ContainerIFF::MODE_PLAIN) << c.what;
         EXPECT_EQ(hexOf(serialised(*iff)), hexOf(c.image)) << c.what;
         deleteContainer(iff);
@@ -152,7 +152,7 @@ TEST(ContainerIff, RefusedKindsPrintTheirLine)
         ContainerIFF* iff = nullptr;
         EXPECT_EQ(captured([&] { iff = openIff(c.image); }), c.lines);
         ASSERT_NE(iff, nullptr);
-        EXPECT_EQ(iff->document, nullptr);
+        EXPECT_FALSE(iff->isConverted());
         EXPECT_EQ(hexOf(serialised(*iff)), hexOf(c.image));
         deleteContainer(iff);
     }
@@ -170,7 +170,7 @@ TEST(ContainerIff, DeepNestingIsRefused)
     EXPECT_NE(out.find("' is nested too deeply.\n"), std::string::npos);
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
     ASSERT_NE(iff, nullptr);
-    EXPECT_EQ(iff->document, nullptr);
+    EXPECT_FALSE(iff->isConverted());
     EXPECT_EQ(hexOf(serialised(*iff)), hexOf(deep));
     deleteContainer(iff);
 
@@ -179,7 +179,7 @@ TEST(ContainerIff, DeepNestingIsRefused)
     for (int i = 0; i < 250; i++)
         fits = form("DEEP", fits);
     iff = openIff(fits);
-    EXPECT_NE(iff->document, nullptr);
+    EXPECT_TRUE(iff->isConverted());
     EXPECT_EQ(hexOf(serialised(*iff)), hexOf(fits));
     deleteContainer(iff);
 }
@@ -198,7 +198,7 @@ TEST(ContainerIff, DamagedImagesAlwaysComeBackWhole)
             captured([&] { iff = openIff(b); });
             ASSERT_NE(iff, nullptr);
             EXPECT_EQ(hexOf(serialised(*iff)), hexOf(b)) << c.what << " cut at " << cut;
-            (iff->document ? converted : raw)++;
+            (iff->isConverted() ? converted : raw)++;
             deleteContainer(iff);
         }
         for (int round = 0; round < 60; round++) {
@@ -209,7 +209,7 @@ TEST(ContainerIff, DamagedImagesAlwaysComeBackWhole)
             captured([&] { iff = openIff(b); });
             ASSERT_NE(iff, nullptr);
             EXPECT_EQ(hexOf(serialised(*iff)), hexOf(b)) << c.what;
-            (iff->document ? converted : raw)++;
+            (iff->isConverted() ? converted : raw)++;
             deleteContainer(iff);
         }
     }
@@ -249,7 +249,7 @@ TEST(ContainerIff, NoConvertKeepsEveryFileRaw)
     scope.options.noConvert = 1;
     const Bytes image = form("TEST", chunk("DATA", "HELLO!"));
     ContainerIFF* iff = openIff(image);
-    EXPECT_EQ(iff->document, nullptr);
+    EXPECT_FALSE(iff->isConverted());
     EXPECT_STREQ(iff->matchName().c_str(), "TEST.IFF");
     iotest::ScratchDir dir;
     EXPECT_EQ(iff->extract(String((dir.path + "/").c_str()), 0), 1u);
@@ -334,6 +334,7 @@ TEST(ContainerIff, RepackReadsDocumentsAndRawFiles)
             const Bytes expected = strcmp(c.file, "E.IFF") == 0 ? str("raw bytes") : editedBytes;
             EXPECT_EQ(hexOf(serialised(*iff)), hexOf(expected)) << c.what;
             EXPECT_EQ(iff->document != nullptr, strcmp(c.file, "E.IFF") != 0) << c.what;
+            EXPECT_EQ(iff->isConverted(), strcmp(c.file, "E.IFF") != 0) << c.what;
         }
         deleteContainer(iff);
     }
@@ -386,4 +387,21 @@ TEST(ContainerIff, DetectedByItsMagicBeforeNames)
         EXPECT_EQ(c->typeCode, CONTAINER_IFF) << name;
         deleteContainer(c);
     }
+}
+
+// Archives hold thousands of documents: until one is written out, it costs only its bytes.
+TEST(ContainerIff, HoldsOnlyItsBytesUntilWritten)
+{
+    OptionScope scope;
+    Bytes content;
+    for (int i = 0; i < 200; i++)
+        content = cat({content, chunk("DATA", "short text")});
+    const Bytes image = form("MANY", content);
+    const u64 before = memLiveBytes();
+    ContainerIFF* iff = openIff(image);
+    const u64 held = memLiveBytes() - before;
+    EXPECT_TRUE(iff->isConverted());
+    EXPECT_LT(held, image.size() + 1024);
+    EXPECT_EQ(hexOf(iffOf(documentText(*iff))), hexOf(image));
+    deleteContainer(iff);
 }

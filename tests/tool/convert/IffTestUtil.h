@@ -47,11 +47,9 @@ inline ContainerIFF* openIff(const Bytes& image, const char* name = "TEST.IFF")
     return static_cast<ContainerIFF*>(ContainerIFF::open(String(name), array));
 }
 
-inline std::string documentText(const ContainerIFF& c)
+inline std::string documentText(ContainerIFF& c)
 {
-    if (!c.document)
-        return "";
-    return writeXml(*c.document).c_str();
+    return c.xmlText().c_str();
 }
 
 // The XML an image converts to ("" when it stays raw).
