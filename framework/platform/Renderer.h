@@ -77,7 +77,10 @@ public:
             items[i] = nullptr;
             pushFree(i);
             handles[i].index = NO_INDEX;
-            handles[i].generation = u32(nextThreadRandom());
+            // A thread whose generator was never seeded gives 0 for ever; the generation must
+            // move on all the same.
+            u32 generation = u32(nextThreadRandom());
+            handles[i].generation = generation != handles[i].generation ? generation : generation + 1;
         }
         count = 0;
     }
