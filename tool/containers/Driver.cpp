@@ -8,6 +8,7 @@
 #include "tool/containers/ContainerPAK.h"
 #include "tool/containers/ContainerTRE.h"
 #include "tool/convert/ContainerIFF.h"
+#include "tool/convert/ContainerPFC.h"
 #include "tool/convert/ContainerVOC.h"
 
 #include <cstdio>
@@ -47,6 +48,7 @@ Container* reportTre(const String&, const ByteArray& bytes)
 const ContainerKind detectionOrder[] = {
     {"VOC", ContainerVOC::probe, ContainerVOC::open},
     {"IFF", ContainerIFF::probe, ContainerIFF::open},
+    {"PFC", ContainerPFC::probe, ContainerPFC::open},
     {"PAK", ContainerPAK::detect, ContainerPAK::open},
     {"CRC-TRE", ContainerCRCTRE::probe, ContainerCRCTRE::open},
     {"TRE", ContainerTRE::probe, ContainerTRE::open},

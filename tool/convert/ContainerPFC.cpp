@@ -1,0 +1,642 @@
+#include "tool/convert/ContainerPFC.h"
+#include "framework/io/FileStream.h"
+#include "framework/io/MemoryStream.h"
+#include "tool/ToolOptions.h"
+#include "tool/containers/Driver.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+enum PfcTag : u8
+{
+    TAG_DIALOGUE = 0,
+    TAG_CUTAWAY = 4,
+    TAG_OPTION = 5,
+    TAG_BRANCH = 7,
+    TAG_END_BRANCH = 8,
+};
+
+constexpr u32 TEXT_FIELD = 9;
+
+enum FieldKind : u8
+{
+    FIELD_TEXT,
+    FIELD_U16,
+    FIELD_U8,
+};
+
+struct Field
+{
+    const char* name;
+    FieldKind kind;
+};
+
+// Attributes in the order the decoder sets them.
+const Field DIALOGUE_FIELDS[] = {{"speaker", FIELD_TEXT}, {"expression", FIELD_TEXT}, {"background", FIELD_TEXT},
+                                 {"delay", FIELD_U16},    {"unk1", FIELD_U16},         {"unk2", FIELD_U8}};
+const Field CUTAWAY_FIELDS[] = {{"background", FIELD_TEXT}, {"delay", FIELD_U16}, {"unk1", FIELD_U8}};
+const Field BRANCH_FIELDS[] = {
+    {"speaker", FIELD_TEXT}, {"background", FIELD_TEXT}, {"unk1", FIELD_U16}, {"unk2", FIELD_U16}};
+
+// ---- decoding
+
+String readText(MemoryStream& s)
+{
+    char field[TEXT_FIELD] = {};
+    s.read(field, s.bytesLeft() < TEXT_FIELD ? s.bytesLeft() : TEXT_FIELD);
+    return String(field, TEXT_FIELD);
+}
+
+u8 readByte(MemoryStream& s)
+{
+    return s.bytesLeft() ? s.readU8() : 0;
+}
+
+// The line with a double quote at either end, so the XML reader's trimming keeps its blanks.
+String readQuotedLine(MemoryStream& s)
+{
+    const u8* start = s.data + s.position;
+    const u32 left = u32(s.bytesLeft());
+    const u8* nul = left ? static_cast<const u8*>(memchr(start, 0, left)) : nullptr;
+    const u32 length = nul ? u32(nul - start) : left;
+    s.skip(nul ? u64(length) + 1 : length);
+    String line(u64(length) + 2);
+    line.append('"');
+    if (length)
+        line.append(reinterpret_cast<const char*>(start), length);
+    line.append('"');
+    return line;
+}
+
+void setNumber(XmlElement& e, const char* name, u32 value)
+{
+    e.addAttribute(String(name), uintToString(value));
+}
+
+void setText(XmlElement& e, const char* name, const String& value)
+{
+    e.addAttribute(String(name), value);
+}
+
+// ---- encoding
+
+void writeText(ByteBuffer& out, const XmlElement& e, const char* name)
+{
+    u8 field[TEXT_FIELD] = {};
+    String value;
+    if (e.getAttribute(String(name), value))
+        memcpy(field, value.c_str(), value.length < TEXT_FIELD ? size_t(value.length) : TEXT_FIELD);
+    out.write(field, TEXT_FIELD);
+}
+
+u32 numberOf(const XmlElement& e, const char* name, u32 missing, u32 largest)
+{
+    String value;
+    if (!e.getAttribute(String(name), value))
+        return missing;
+    const u32 n = parseUnsigned(value.c_str());
+    return n > largest ? largest : n;
+}
+
+void writeLine(ByteBuffer& out, const XmlElement& e)
+{
+    String line(e.value);
+    line.unquote();
+    const u64 limit = line.length < PFC_MAX_LINE ? line.length : PFC_MAX_LINE;
+    const char* text = line.c_str();
+    const void* nul = memchr(text, 0, size_t(limit));
+    out.write(reinterpret_cast<const u8*>(text), nul ? u64(static_cast<const char*>(nul) - text) : limit);
+    out.writeU8(0);
+}
+
+void encodeChildren(const XmlElement& parent, ByteBuffer& out, u32 depth)
+{
+    // Documents from the reader and the decoder never nest this deep; this only stops one
+    // built by hand from recursing without end.
+    if (depth >= PFC_MAX_DEPTH)
+        return;
+    bool firstOption = true;
+    for (const XmlElement* child : parent.children) {
+        const XmlElement& e = *child;
+        if (e.name.equals("Dialogue")) {
+            out.writeU8(TAG_DIALOGUE);
+            writeText(out, e, "speaker");
+            writeText(out, e, "expression");
+            writeText(out, e, "background");
+            out.writeU16(u16(numberOf(e, "delay", 1, 0xFFFF)));
+            out.writeU16(u16(numberOf(e, "unk1", 0, 0xFFFF)));
+            writeLine(out, e);
+            out.writeU8(u8(numberOf(e, "unk2", 0, 0xFF)));
+        } else if (e.name.equals("Cutaway")) {
+            out.writeU8(TAG_CUTAWAY);
+            writeText(out, e, "background");
+            out.writeU16(u16(numberOf(e, "delay", 1, 0xFFFF)));
+            out.writeU8(u8(numberOf(e, "unk1", 0, 0xFF)));
+            writeLine(out, e);
+        } else if (e.name.equals("Branch")) {
+            out.writeU8(TAG_BRANCH);
+            writeText(out, e, "speaker");
+            writeText(out, e, "background");
+            out.writeU16(u16(numberOf(e, "unk1", 0, 0xFFFF)));
+            out.writeU16(u16(numberOf(e, "unk2", 0, 0xFFFF)));
+            encodeChildren(e, out, depth + 1);
+            out.writeU8(TAG_END_BRANCH);
+        } else if (e.name.equals("Option")) {
+            // The branch record itself opens the first option.
+            if (!firstOption)
+                out.writeU8(TAG_OPTION);
+            firstOption = false;
+            encodeChildren(e, out, depth + 1);
+        }
+    }
+}
+
+ByteArray* encodeRoot(const XmlElement& root, u32 sizeHint)
+{
+    const u32 step = sizeHint > 0x3FFFFFFFu ? 0x7FFFFFFFu : sizeHint * 2;
+    ByteBuffer buffer(step, step);
+    xmlToPfc(root, buffer);
+    if (!buffer.ok())
+        return nullptr;
+    return buffer.toArray();
+}
+
+bool sameBytes(const ByteArray* a, const ByteArray& b)
+{
+    return a && a->count == b.count && (b.count == 0 || memcmp(a->data, b.data, b.count) == 0);
+}
+
+// ---- checks
+
+// Texts the writer can put in the XML file and the reader gives back unchanged: an attribute
+// value ends at a double quote, element text at a '<'.
+bool writableAsXml(const XmlElement& e)
+{
+    for (const XmlAttribute* a : e.attributes) {
+        if (a->value.indexOf('"') >= 0)
+            return false;
+    }
+    if (e.value.indexOf('<') >= 0)
+        return false;
+    for (const XmlElement* child : e.children) {
+        if (!writableAsXml(*child))
+            return false;
+    }
+    return true;
+}
+
+// The document as the extracted file holds it, read again and encoded: conversion is used only
+// when that gives back exactly the bytes it came from.
+bool rebuildsExactly(const PtrArray<XmlElement>& document, const ByteArray& bytes)
+{
+    const XmlElement* root = findPfcRoot(document);
+    if (!root || !writableAsXml(*root))
+        return false;
+    bool written = false;
+    String text = writeXml(document, &written);
+    if (!written || text.length > 0xFFFFFFFFu)
+        return false;
+    ByteArray textBytes(reinterpret_cast<const u8*>(text.c_str()), u32(text.length));
+    text.free();
+    PtrArray<XmlElement>* parsed = parseXml(textBytes);
+    if (!parsed)
+        return false;
+    const XmlElement* again = findPfcRoot(*parsed);
+    ByteArray* rebuilt = again ? encodeRoot(*again, bytes.count) : nullptr;
+    const bool same = sameBytes(rebuilt, bytes);
+    deleteByteArray(rebuilt);
+    memDelete(parsed);
+    return same;
+}
+
+const Field* fieldsOf(const String& name, u32& count)
+{
+    if (name.equals("Dialogue")) {
+        count = sizeof(DIALOGUE_FIELDS) / sizeof(Field);
+        return DIALOGUE_FIELDS;
+    }
+    if (name.equals("Cutaway")) {
+        count = sizeof(CUTAWAY_FIELDS) / sizeof(Field);
+        return CUTAWAY_FIELDS;
+    }
+    if (name.equals("Branch")) {
+        count = sizeof(BRANCH_FIELDS) / sizeof(Field);
+        return BRANCH_FIELDS;
+    }
+    count = 0;
+    return nullptr;
+}
+
+// Empty, or decimal digits up to `largest`; signs, blanks and anything else are refused.
+bool validNumber(const String& value, u32 largest)
+{
+    u64 n = 0;
+    for (u64 i = 0; i < value.length; i++) {
+        const char c = value[i];
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + u64(c - '0');
+        if (n > largest)
+            return false;
+    }
+    return true;
+}
+
+bool validValue(const String& value, FieldKind kind)
+{
+    switch (kind) {
+    case FIELD_TEXT:
+        return value.length <= TEXT_FIELD;
+    case FIELD_U16:
+        return validNumber(value, 0xFFFF);
+    case FIELD_U8:
+        return validNumber(value, 0xFF);
+    }
+    return false;
+}
+
+bool checkAttributes(const XmlElement& e, const String& path)
+{
+    u32 count = 0;
+    const Field* fields = fieldsOf(e.name, count);
+    for (u32 i = 0; i < e.attributes.count; i++) {
+        const XmlAttribute& a = *e.attributes[i];
+        const Field* field = nullptr;
+        for (u32 f = 0; f < count; f++) {
+            if (a.name.equals(fields[f].name))
+                field = &fields[f];
+        }
+        bool repeated = false;
+        for (u32 j = 0; j < i; j++)
+            repeated = repeated || e.attributes[j]->name.equals(a.name);
+        if (!field || repeated) {
+            printf("ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", a.name.c_str(), e.name.c_str(),
+                   path.c_str());
+            return false;
+        }
+        if (!validValue(a.value, field->kind)) {
+            printf("ERROR: Bad value '%s' for attribute '%s' of element '%s' in '%s'!\n", a.value.c_str(),
+                   a.name.c_str(), e.name.c_str(), path.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isRecord(const String& name)
+{
+    return name.equals("Dialogue") || name.equals("Cutaway") || name.equals("Branch");
+}
+
+// Every part of an edited document must reach the file: a misspelt element or attribute, or a
+// value the field cannot hold, would otherwise vanish without a word.
+bool checkElement(const XmlElement& e, const String& path, u32 depth)
+{
+    if (depth > PFC_MAX_DEPTH) {
+        printf("ERROR: Records in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
+        return false;
+    }
+    const bool holdsRecords = e.name.equals("PFC") || e.name.equals("Option");
+    const bool holdsLine = e.name.equals("Dialogue") || e.name.equals("Cutaway");
+    if (!holdsRecords && !checkAttributes(e, path))
+        return false;
+    if (holdsLine) {
+        String line(e.value);
+        line.unquote();
+        if (line.length > PFC_MAX_LINE) {
+            printf("ERROR: A line of %llu bytes in element '%s' of '%s' is longer than %u bytes!\n",
+                   (unsigned long long)line.length, e.name.c_str(), path.c_str(), PFC_MAX_LINE);
+            return false;
+        }
+    } else if (!e.value.isEmpty()) {
+        printf("ERROR: Unexpected text in element '%s' of '%s'!\n", e.name.c_str(), path.c_str());
+        return false;
+    }
+    if (e.name.equals("Option") && e.attributes.count) {
+        printf("ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", e.attributes[0]->name.c_str(),
+               e.name.c_str(), path.c_str());
+        return false;
+    }
+    for (const XmlElement* child : e.children) {
+        const bool fits = holdsLine ? false : holdsRecords ? isRecord(child->name) : child->name.equals("Option");
+        if (!fits) {
+            printf("ERROR: Unexpected element '%s' in element '%s' of '%s'!\n", child->name.c_str(), e.name.c_str(),
+                   path.c_str());
+            return false;
+        }
+        if (!checkElement(*child, path, depth + 1))
+            return false;
+    }
+    return true;
+}
+
+bool writeText(const String& file, const String& text)
+{
+    FileStream* f = FileStream::openWrite(file);
+    if (!f)
+        return false;
+    const bool ok = f->writeLine(text);
+    f->close();
+    memDelete(f);
+    return ok;
+}
+
+String directoryOf(const String& path)
+{
+    const i64 slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(u64(slash)) : String();
+}
+}
+
+PtrArray<XmlElement>* pfcToXml(const ByteArray& bytes)
+{
+    PtrArray<XmlElement>* document = memNew<PtrArray<XmlElement>>(true);
+    XmlElement* root = document ? addXmlElement(*document, String("PFC")) : nullptr;
+    if (!root) {
+        memDelete(document);
+        return nullptr;
+    }
+    root->addAttribute(String("Version"), String("1"));
+    XmlElement* parent = root;
+    u32 parentDepth = 0;
+    XmlElement* branch = nullptr;
+    u32 branchDepth = 0;
+    MemoryStream s(bytes);
+    while (s.bytesLeft()) {
+        switch (s.readU8()) {
+        case TAG_DIALOGUE: {
+            XmlElement* e = parent->addChild(String("Dialogue"));
+            const String speaker = readText(s), expression = readText(s), background = readText(s);
+            const u16 delay = readU16IfAvailable(s), unk1 = readU16IfAvailable(s);
+            e->value = readQuotedLine(s);
+            const u8 unk2 = readByte(s);
+            setText(*e, "speaker", speaker);
+            setText(*e, "expression", expression);
+            setText(*e, "background", background);
+            setNumber(*e, "delay", delay);
+            setNumber(*e, "unk1", unk1);
+            setNumber(*e, "unk2", unk2);
+            break;
+        }
+        case TAG_CUTAWAY: {
+            XmlElement* e = parent->addChild(String("Cutaway"));
+            setText(*e, "background", readText(s));
+            setNumber(*e, "delay", readU16IfAvailable(s));
+            setNumber(*e, "unk1", readByte(s));
+            e->value = readQuotedLine(s);
+            break;
+        }
+        case TAG_BRANCH: {
+            // Hostile data can open branch inside branch without end; every walker of the
+            // document recurses, so the nesting stops here.
+            if (parentDepth + 3 > PFC_MAX_DEPTH) {
+                memDelete(document);
+                return nullptr;
+            }
+            branch = parent->addChild(String("Branch"));
+            setText(*branch, "speaker", readText(s));
+            setText(*branch, "background", readText(s));
+            setNumber(*branch, "unk1", readU16IfAvailable(s));
+            setNumber(*branch, "unk2", readU16IfAvailable(s));
+            branchDepth = parentDepth + 1;
+            parent = branch->addChild(String("Option"));
+            parentDepth = branchDepth + 1;
+            break;
+        }
+        case TAG_OPTION:
+            // Outside a branch (after a nested branch's end, say) there is nothing to add to.
+            if (branch) {
+                parent = branch->addChild(String("Option"));
+                parentDepth = branchDepth + 1;
+            }
+            break;
+        case TAG_END_BRANCH:
+            parent = root;
+            parentDepth = 0;
+            branch = nullptr;
+            break;
+        default:
+            break;
+        }
+    }
+    return document;
+}
+
+void xmlToPfc(const XmlElement& parent, ByteBuffer& out)
+{
+    encodeChildren(parent, out, 0);
+}
+
+const XmlElement* findPfcRoot(const PtrArray<XmlElement>& document)
+{
+    for (const XmlElement* e : document) {
+        if (e->name.equals("PFC"))
+            return e;
+    }
+    return nullptr;
+}
+
+bool checkPfcDocument(const XmlElement& root, const String& path)
+{
+    if (!checkElement(root, path, 0))
+        return false;
+    // The game reads any tag 8 as the way back to the top level, so what follows a nested
+    // branch in its option or branch would be read elsewhere: written bytes must read back
+    // as the same records.
+    ByteArray* written = encodeRoot(root, 0);
+    PtrArray<XmlElement>* reread = written ? pfcToXml(*written) : nullptr;
+    ByteArray* again = reread ? encodeRoot(*findPfcRoot(*reread), written->count) : nullptr;
+    const bool same = written && sameBytes(again, *written);
+    if (written && !reread)
+        printf("ERROR: Branches in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
+    else if (!same)
+        printf("ERROR: Records follow a nested Branch in '%s'; the game would read them at the top level!\n",
+               path.c_str());
+    deleteByteArray(again);
+    memDelete(reread);
+    deleteByteArray(written);
+    return same;
+}
+
+ContainerPFC::ContainerPFC(const String& name, const ByteArray& bytes, PtrArray<XmlElement>* doc)
+    : Container(name, name + ".xml", CONTAINER_PFC), document(doc)
+{
+    raw = memNew<ByteArray>(bytes);
+}
+
+ContainerPFC::~ContainerPFC()
+{
+    deleteByteArray(raw);
+    dropDocument();
+}
+
+void ContainerPFC::dropDocument()
+{
+    memDelete(document);
+    document = nullptr;
+}
+
+bool ContainerPFC::probe(const String& name, const ByteArray&)
+{
+    return name.endsWithNoCase(".PFC");
+}
+
+Container* ContainerPFC::open(const String& name, const ByteArray& bytes)
+{
+    PtrArray<XmlElement>* document = pfcToXml(bytes);
+    const char* reason = nullptr;
+    if (!document) {
+        reason = "its branches nest too deeply";
+    } else if (!rebuildsExactly(*document, bytes)) {
+        reason = "its XML would not rebuild it exactly";
+        memDelete(document);
+        document = nullptr;
+    }
+    if (reason && toolOptions().verbosity >= 2)
+        printf(" -> '%s' stays raw: %s.\n", name.c_str(), reason);
+    return memNew<ContainerPFC>(name, bytes, document);
+}
+
+ByteArray* ContainerPFC::encode() const
+{
+    const XmlElement* root = document ? findPfcRoot(*document) : nullptr;
+    if (!root)
+        return memNew<ByteArray>(*raw);
+    return encodeRoot(*root, raw->count);
+}
+
+ByteArray* ContainerPFC::serialise(ProgressFunction progress, u32 depth)
+{
+    ByteArray* out = encode();
+    if (!out)
+        printf("ERROR: Couldn't encode '%s'!\n", path.c_str());
+    if (progress)
+        progress(depth);
+    return out;
+}
+
+void ContainerPFC::list(u32 indent)
+{
+    printIndent(indent);
+    printf("PFC Dialogue Table\n");
+}
+
+u32 ContainerPFC::extract(const String& where, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    const bool asXml = document && !opt.noConvert;
+    String file;
+    if (where.isEmpty() || where.endsWith("/")) {
+        // The directory of the command line: the file goes inside it under the table's name.
+        file = joinPath(where, getFileName(asXml ? secondPath : path));
+    } else {
+        // Nested in an archive: the entry's own path on disk.
+        file = asXml ? where + ".xml" : where;
+    }
+    const String parent = directoryOf(file);
+    if (!parent.isEmpty())
+        createPath(parent);
+    if (opt.verbosity >= 2) {
+        printMarker('>', indent);
+        printf(" %s\n", file.c_str());
+    }
+    bool ok;
+    if (asXml) {
+        bool written = false;
+        const String text = writeXml(*document, &written);
+        ok = written && writeText(file, text);
+    } else {
+        ok = writeWholeFile(file, raw);
+    }
+    if (!ok) {
+        printf("ERROR: Write failure for '%s'!\n", file.c_str());
+        noteToolFailure();
+        return 0;
+    }
+    return 1;
+}
+
+bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    if (opt.verbosity >= 1) {
+        printMarker('<', indent);
+        printf(" %s\n", filePath.c_str());
+    }
+    String file = filePath;
+    ByteArray* bytes = nullptr;
+    if (filePath.isEmpty() || filePath.endsWith("/")) {
+        // A lone table repacked from the directory it was extracted into: the file extract
+        // wrote there, else the other form.
+        const String xmlFile = joinPath(filePath, getFileName(secondPath));
+        const String rawFile = joinPath(filePath, getFileName(path));
+        const bool xmlFirst = document && !opt.noConvert;
+        file = xmlFirst ? xmlFile : rawFile;
+        bytes = readWholeFile(file);
+        if (!bytes && !opt.noConvert) {
+            const String& other = xmlFirst ? rawFile : xmlFile;
+            bytes = readWholeFile(other);
+            if (bytes)
+                file = other;
+        }
+    } else {
+        bytes = readWholeFile(file);
+    }
+    if (!bytes) {
+        printf("ERROR: Couldn't read '%s'!\n", file.c_str());
+        return false;
+    }
+    bool ok = true;
+    if (file.endsWithNoCase(".xml")) {
+        ok = repackXml(*bytes, file);
+    } else {
+        dropDocument();
+        deleteByteArray(raw);
+        raw = bytes;
+        bytes = nullptr;
+    }
+    deleteByteArray(bytes);
+    return ok;
+}
+
+// A failed edit leaves the table as it was.
+bool ContainerPFC::repackXml(const ByteArray& bytes, const String& file)
+{
+    PtrArray<XmlElement>* parsed = parseXml(bytes);
+    if (!parsed) {
+        printf("ERROR: Couldn't parse '%s'!\n", file.c_str());
+        return false;
+    }
+    const XmlElement* root = findPfcRoot(*parsed);
+    String version;
+    bool ok = false;
+    if (!root)
+        printf("ERROR: Invalid XML root type for '%s'!\n", file.c_str());
+    else if (!root->getAttribute(String("Version"), version))
+        printf("ERROR: No version for '%s'!\n", file.c_str());
+    else if (parseUnsigned(version.c_str()) != 1)
+        printf("ERROR: Unrecognised version %u for '%s'!\n", parseUnsigned(version.c_str()), file.c_str());
+    else
+        ok = checkPfcDocument(*root, file);
+    if (!ok) {
+        memDelete(parsed);
+        return false;
+    }
+    dropDocument();
+    document = parsed;
+    return true;
+}
+
+void ContainerPFC::hashContents(Md5& context, u32 indent)
+{
+    ByteArray* bytes = encode();
+    if (bytes && bytes->count)
+        context.update(bytes->data, bytes->count);
+    deleteByteArray(bytes);
+    if (toolOptions().verbosity >= 2) {
+        printIndent(indent);
+        printf("PFC -> %llu\n", (unsigned long long)peekDigest(context));
+    }
+}
