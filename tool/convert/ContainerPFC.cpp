@@ -460,8 +460,8 @@ bool checkPfcDocument(const XmlElement& root, const String& path)
     return same;
 }
 
-ContainerPFC::ContainerPFC(const String& name, const ByteArray& bytes, PtrArray<XmlElement>* doc)
-    : Container(name, name + ".xml", CONTAINER_PFC), document(doc)
+ContainerPFC::ContainerPFC(const String& name, const ByteArray& bytes, bool exact)
+    : Container(name, name + ".xml", CONTAINER_PFC), converts(exact)
 {
     raw = memNew<ByteArray>(bytes);
 }
@@ -487,16 +487,19 @@ Container* ContainerPFC::open(const String& name, const ByteArray& bytes)
 {
     PtrArray<XmlElement>* document = pfcToXml(bytes);
     const char* reason = nullptr;
-    if (!document) {
+    if (!document)
         reason = "its branches nest too deeply";
-    } else if (!rebuildsExactly(*document, bytes)) {
+    else if (!rebuildsExactly(*document, bytes))
         reason = "its XML would not rebuild it exactly";
-        memDelete(document);
-        document = nullptr;
-    }
+    memDelete(document);
     if (reason && toolOptions().verbosity >= 2)
         printf(" -> '%s' stays raw: %s.\n", name.c_str(), reason);
-    return memNew<ContainerPFC>(name, bytes, document);
+    return memNew<ContainerPFC>(name, bytes, reason == nullptr);
+}
+
+bool ContainerPFC::asXml() const
+{
+    return (document || converts) && !toolOptions().noConvert;
 }
 
 ByteArray* ContainerPFC::encode() const
@@ -526,14 +529,14 @@ void ContainerPFC::list(u32 indent)
 u32 ContainerPFC::extract(const String& where, u32 indent)
 {
     const ToolOptions& opt = toolOptions();
-    const bool asXml = document && !opt.noConvert;
+    const bool xml = asXml();
     String file;
     if (where.isEmpty() || where.endsWith("/")) {
         // The directory of the command line: the file goes inside it under the table's name.
-        file = joinPath(where, getFileName(asXml ? secondPath : path));
+        file = joinPath(where, getFileName(xml ? secondPath : path));
     } else {
         // Nested in an archive: the entry's own path on disk.
-        file = asXml ? where + ".xml" : where;
+        file = xml ? where + ".xml" : where;
     }
     const String parent = directoryOf(file);
     if (!parent.isEmpty())
@@ -543,9 +546,12 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
         printf(" %s\n", file.c_str());
     }
     bool ok;
-    if (asXml) {
+    if (xml) {
+        PtrArray<XmlElement>* built = document ? nullptr : pfcToXml(*raw);
+        const PtrArray<XmlElement>* source = document ? document : built;
         bool written = false;
-        const String text = writeXml(*document, &written);
+        const String text = source ? writeXml(*source, &written) : String();
+        memDelete(built);
         ok = written && writeText(file, text);
     } else {
         ok = writeWholeFile(file, raw);
@@ -572,7 +578,7 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
         // wrote there, else the other form.
         const String xmlFile = joinPath(filePath, getFileName(secondPath));
         const String rawFile = joinPath(filePath, getFileName(path));
-        const bool xmlFirst = document && !opt.noConvert;
+        const bool xmlFirst = asXml();
         file = xmlFirst ? xmlFile : rawFile;
         bytes = readWholeFile(file);
         if (!bytes && !opt.noConvert) {
@@ -596,6 +602,7 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
         deleteByteArray(raw);
         raw = bytes;
         bytes = nullptr;
+        converts = false;
     }
     deleteByteArray(bytes);
     return ok;

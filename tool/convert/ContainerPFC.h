@@ -36,14 +36,17 @@ const XmlElement* findPfcRoot(const PtrArray<XmlElement>& document);
 // `path` for the first fault.
 bool checkPfcDocument(const XmlElement& root, const String& path);
 
+// The XML form of an opened table is built again from its bytes whenever it is written out, so
+// a container holds little more than its bytes however many records they hold.
 class ContainerPFC : public Container
 {
 public:
     ByteArray* raw = nullptr;                  // the bytes as opened or as last repacked raw
-    PtrArray<XmlElement>* document = nullptr; // null when the table is kept raw
+    bool converts = false;                     // the raw bytes have an exact XML form
+    PtrArray<XmlElement>* document = nullptr; // an edited document repacked from XML
 
-    // Copies the bytes; takes the document.
-    ContainerPFC(const String& name, const ByteArray& bytes, PtrArray<XmlElement>* document);
+    // Copies the bytes.
+    ContainerPFC(const String& name, const ByteArray& bytes, bool converts);
     ~ContainerPFC() override;
 
     static bool probe(const String& name, const ByteArray& bytes);
@@ -57,8 +60,10 @@ public:
     u32 fileCount() override { return 1; }
     void hashContents(Md5& context, u32 indent) override;
 
-    // The table's bytes now: the document encoded, or the raw bytes.
+    // The table's bytes now: the edited document encoded, or the raw bytes.
     ByteArray* encode() const;
+    // Whether extract writes XML (and repack looks for it first).
+    bool asXml() const;
 
 private:
     void dropDocument();

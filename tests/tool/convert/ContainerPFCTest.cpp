@@ -210,7 +210,7 @@ TEST(PfcRoundTrip, ConvertibleTablesComeBackByteForByteThroughTheXmlText)
         EXPECT_EQ(encodeXml(xmlOf(c.bytes)), c.bytes);
         ContainerPFC* pfc = openPfc("T.PFC", c.bytes);
         ASSERT_NE(pfc, nullptr);
-        EXPECT_NE(pfc->document, nullptr);
+        EXPECT_TRUE(pfc->converts);
         EXPECT_EQ(serialised(*pfc), c.bytes);
         deleteContainer(pfc);
     }
@@ -284,6 +284,22 @@ TEST(PfcEncoding, ElementsAndAttributesGiveTheseBytes)
         SCOPED_TRACE(c.what);
         EXPECT_EQ(encodeXml(inPfc(c.records)), c.bytes);
     }
+}
+
+// Archives open their nested containers within a budget of held bytes; a table's XML form takes
+// many times its bytes, so it is not kept.
+TEST(PfcMemory, AnOpenedTableHoldsLittleMoreThanItsBytes)
+{
+    OptionScope scope;
+    const Bytes bytes = convertibleTables().back().bytes;
+    const u64 before = memLiveBytes();
+    ContainerPFC* pfc = openPfc("MANY.PFC", bytes);
+    const u64 held = memLiveBytes() - before;
+    ASSERT_NE(pfc, nullptr);
+    EXPECT_TRUE(pfc->converts);
+    EXPECT_LT(held, bytes.size() + 1024);
+    deleteContainer(pfc);
+    EXPECT_EQ(memLiveBytes(), before);
 }
 
 TEST_F(PfcContainer, ListsOneLineAndCountsOneFile)
@@ -443,7 +459,7 @@ TEST_F(PfcContainer, UnconvertibleTablesStayRaw)
         std::string out;
         out = captured([&] { pfc = openPfc("RAW.PFC", c.bytes); });
         ASSERT_NE(pfc, nullptr);
-        EXPECT_EQ(pfc->document, nullptr);
+        EXPECT_FALSE(pfc->converts);
         const bool deep = c.bytes.size() == 100000 || std::string(c.what).find("128") == 0;
         EXPECT_EQ(out, std::string(" -> 'RAW.PFC' stays raw: ") +
                            (deep ? "its branches nest too deeply.\n" : "its XML would not rebuild it exactly.\n"));
@@ -464,7 +480,7 @@ TEST_F(PfcContainer, WithoutConversionTheBytesGoOutAndComeBackRaw)
 {
     scope.options.noConvert = 1;
     open("CONV.PFC", smallTable());
-    EXPECT_NE(pfc->document, nullptr);
+    EXPECT_TRUE(pfc->converts);
     EXPECT_STREQ(pfc->matchName().c_str(), "CONV.PFC");
     extract("CONV.PFC");
     EXPECT_EQ(readFile(dir.file("CONV.PFC")), smallTable());
@@ -472,6 +488,7 @@ TEST_F(PfcContainer, WithoutConversionTheBytesGoOutAndComeBackRaw)
     const Bytes other = cutaway("NEW", 1, 0, "replaced");
     iotest::writeFile(dir.file("CONV.PFC"), other);
     EXPECT_TRUE(repack("CONV.PFC"));
+    EXPECT_FALSE(pfc->converts);
     EXPECT_EQ(pfc->document, nullptr);
     EXPECT_EQ(serialised(*pfc), other);
 }
