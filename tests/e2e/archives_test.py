@@ -59,6 +59,8 @@ def listing(container, indent=0):
         if "iff" in e:
             pad = " " * (indent + 1)
             lines += [pad + "Interchange File Format"] + [pad + note for note in e["iff"]["notes"]]
+        if "table" in e:
+            lines.append(" " * (indent + 1) + "PFC Dialogue Table")
         if "sound" in e:
             pad = " " * (indent + 1)
             lines += [pad + "VOC Audio (Mono, U8)", pad + " - Samples: %u" % e["sound"]["samples"],
@@ -245,6 +247,68 @@ class Archives(unittest.TestCase):
                 self.assertTrue(errors[0].endswith(target["xml"] + "'!"), body)
                 # Nothing is written.
                 self.assertEqual(sorted(os.listdir(work)), sorted([m["file"], "out"]))
+
+    def test_pfc_tables_extract_as_xml_judged_by_xmllint_and_edits_come_back(self):
+        for m in load_index():
+            tables = [f for f in m["files"] if f.get("table", {}).get("xml")]
+            if not m["opens"] or not tables:
+                continue
+            with self.subTest(archive=m["name"]):
+                work = self.workdir(m, "pfc")
+                status, body = run(["-e", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                out = os.path.join(work, "out")
+                for f in m["files"]:
+                    xml = f.get("table", {}).get("xml")
+                    if not xml:
+                        # Plain entries, and tables whose XML would not rebuild them, stay raw.
+                        self.assertEqual(md5_of(os.path.join(out, f["path"])), f["md5"], f["path"])
+                        continue
+                    self.assertFalse(os.path.exists(os.path.join(out, f["path"])), f["path"])
+                    self.assertEqual(md5_of(os.path.join(out, xml)), f["table"]["md5"], xml)
+                    with open(os.path.join(out, xml), "rb") as x:
+                        content = x.read()
+                    # Nothing is escaped, so only plain text makes well-formed XML.
+                    if all(b < 0x80 for b in content) and b"&" not in content:
+                        lint = subprocess.run(["xmllint", "--noout", xml], cwd=out, stdout=subprocess.PIPE,
+                                              stderr=subprocess.STDOUT)
+                        self.assertEqual((lint.returncode, lint.stdout), (0, b""), xml)
+
+                # One spoken line edited in the XML comes back in the table's bytes, in place.
+                status, body = run(["-e", "-n", m["file"], "raw"], work)
+                self.assertEqual(status, 0, body)
+                target = edit = None
+                for f in tables:
+                    with open(os.path.join(work, "raw", f["path"]), "rb") as r:
+                        raw = r.read()
+                    with open(os.path.join(out, f["table"]["xml"]), "rb") as x:
+                        lines = x.read().split(b"\n")
+                    for i, line in enumerate(lines):
+                        text = line.strip()
+                        inner = text[1:-1]
+                        if (len(text) > 2 and text[:1] == b'"' and text[-1:] == b'"' and inner.isascii()
+                                and inner.replace(b" ", b"").isalpha() and raw.count(inner + b"\0") == 1):
+                            lines[i] = line.replace(inner, b"Edited by the test")
+                            target, edit = f, raw.replace(inner + b"\0", b"Edited by the test\0")
+                            break
+                    if target:
+                        with open(os.path.join(out, f["table"]["xml"]), "wb") as x:
+                            x.write(b"\n".join(lines))
+                        break
+                self.assertIsNotNone(target, "no line to edit")
+                status, body = run(["-r", "-o", "edited", m["file"], "out"], work)
+                self.assertEqual(status, 0, body)
+                self.assertNotIn("ERROR", body)
+                ext = m["file"].rsplit(".", 1)[1]
+                again = os.path.join(work, "again")
+                os.makedirs(again)
+                shutil.copy(os.path.join(work, "edited." + ext), os.path.join(again, m["file"]))
+                status, body = run(["-e", "-n", m["file"], "out"], again)
+                self.assertEqual(status, 0, body)
+                for f in m["files"]:
+                    got = md5_of(os.path.join(again, "out", f["path"]))
+                    want = hashlib.md5(edit).hexdigest() if f is target else f["md5"]
+                    self.assertEqual(got, want, f["path"])
 
     def test_gap_file(self):
         for m in load_index():
