@@ -33,6 +33,7 @@ void fuzzXml(const u8* data, size_t size);
 void fuzzConfig(const u8* data, size_t size);
 void fuzzReader(const u8* data, size_t size);
 void fuzzVoc(const u8* data, size_t size);
+void fuzzPfc(const u8* data, size_t size);
 void fuzzWav(const u8* data, size_t size);
 void fuzzPackage(const u8* data, size_t size);
 void fuzzIff(const u8* data, size_t size);

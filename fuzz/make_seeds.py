@@ -61,6 +61,31 @@ def voc_seeds():
     put("voc", "adpcm", voc([(1, bytes([166, 4]) + ramp[:30]), (0, b"")], header=(26, 0x0114, 0x111F)))
 
 
+def pfc_name(name):
+    return name.ljust(9, b"\0")
+
+
+def pfc_seeds():
+    """Dialogue tables: 0 Dialogue, 4 Cutaway, 7 Branch (first option), 5 next option, 8 end of branch."""
+    def dialogue(speaker, line, delay=1):
+        return b"\0" + pfc_name(speaker) + pfc_name(b"CALM") + pfc_name(b"BAR") + struct.pack("<HH", delay, 0) + line + b"\0\1"
+
+    def cutaway(background, line):
+        return b"\4" + pfc_name(background) + struct.pack("<HB", 5, 1) + line + b"\0"
+
+    def branch(speaker):
+        return b"\7" + pfc_name(speaker) + pfc_name(b"BAR") + struct.pack("<HH", 2, 3)
+
+    put("pfc", "table", dialogue(b"BLAIR", b"Hello there.") + branch(b"ANGEL") + cutaway(b"SPACE", b"  Outside  ")
+        + b"\5" + dialogue(b"ANGEL", b'"Quoted" & > fine', 70) + b"\5\x08" + cutaway(b"HANGAR", b""))
+    put("pfc", "nested", branch(b"OUTER") + dialogue(b"A", b"first") + b"\5" + branch(b"INNER") + cutaway(b"I", b"x")
+        + b"\5" + dialogue(b"B", b"y") + b"\x08\x08" + dialogue(b"TOP", b"again"))
+    put("pfc", "raw", dialogue(b"A", b"x") + b"\3" + branch(b"OPEN") + cutaway(b"<", b"a <b>") + b"\x08\5\x08"
+        + dialogue(b"CUT", b"short")[:-3])
+    put("pfc", "edited", b'<PFC Version="1">\n <Dialogue speaker="MANIAC" delay="3">\n  "Hey!"\n </Dialogue>\n'
+        b' <Branch speaker="S"><Option><Cutaway unk1="255">\'a\'</Cutaway></Option><Option/></Branch>\n</PFC>\n')
+
+
 def wav_seeds():
     """WAV files from Python's wave module: 8-bit mono, 16-bit stereo, and 16-bit mono at a far rate."""
     import io
@@ -203,7 +228,7 @@ def implode_seeds():
 
 # Generated test archives that seed each archive target: (target, fixture name).
 FIXTURE_SEEDS = [
-    ("tre", "tre_shared"), ("tre", "tre_hostile"), ("tre", "tre_pak_pak"),
+    ("tre", "tre_shared"), ("tre", "tre_hostile"), ("tre", "tre_pak_pak"), ("tre", "tre_pfc"),
     ("crctre", "crctre_stored"), ("crctre", "crctre_paths"), ("crctre", "crctre_hostile"),
     ("crctre", "crctre_crcmismatch"), ("crctre", "crctre_packed"),
     ("pak", "pak_tiny"), ("pak", "pak_shapes"), ("pak", "pak_badstream"), ("pak", "pak_nested"),
@@ -266,6 +291,7 @@ if __name__ == "__main__":
     fixture_seeds()
     tre_seeds()
     voc_seeds()
+    pfc_seeds()
     wav_seeds()
     package_seeds()
     iff_seeds()
