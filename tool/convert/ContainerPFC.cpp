@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -70,15 +71,29 @@ String readQuotedLine(MemoryStream& s)
     return line;
 }
 
-void setNumber(XmlElement& e, const char* name, u32 value)
+// Adds elements and attributes; a failed allocation fails the whole document.
+struct DocumentBuilder
 {
-    e.addAttribute(String(name), uintToString(value));
-}
+    bool ok = true;
 
-void setText(XmlElement& e, const char* name, const String& value)
-{
-    e.addAttribute(String(name), value);
-}
+    XmlElement* add(XmlElement* parent, const char* name)
+    {
+        XmlElement* e = parent ? parent->addChild(String(name)) : nullptr;
+        ok = ok && e;
+        return e;
+    }
+    void text(XmlElement* e, const char* name, const String& value)
+    {
+        ok = ok && e && e->addAttribute(String(name), value);
+    }
+    void number(XmlElement* e, const char* name, u32 value) { text(e, name, uintToString(value)); }
+    void line(XmlElement* e, MemoryStream& s)
+    {
+        String value = readQuotedLine(s);
+        if (e)
+            e->value = std::move(value);
+    }
+};
 
 // ---- encoding
 
@@ -332,7 +347,7 @@ bool checkElement(const XmlElement& e, const String& path, u32 depth)
     return true;
 }
 
-bool writeText(const String& file, const String& text)
+bool writeTextFile(const String& file, const String& text)
 {
     FileStream* f = FileStream::openWrite(file);
     if (!f)
@@ -358,57 +373,57 @@ PtrArray<XmlElement>* pfcToXml(const ByteArray& bytes)
         memDelete(document);
         return nullptr;
     }
-    root->addAttribute(String("Version"), String("1"));
+    DocumentBuilder b;
+    b.text(root, "Version", String("1"));
     XmlElement* parent = root;
     u32 parentDepth = 0;
     XmlElement* branch = nullptr;
     u32 branchDepth = 0;
     MemoryStream s(bytes);
-    while (s.bytesLeft()) {
+    while (s.bytesLeft() && b.ok) {
         switch (s.readU8()) {
         case TAG_DIALOGUE: {
-            XmlElement* e = parent->addChild(String("Dialogue"));
+            XmlElement* e = b.add(parent, "Dialogue");
             const String speaker = readText(s), expression = readText(s), background = readText(s);
             const u16 delay = readU16IfAvailable(s), unk1 = readU16IfAvailable(s);
-            e->value = readQuotedLine(s);
+            b.line(e, s);
             const u8 unk2 = readByte(s);
-            setText(*e, "speaker", speaker);
-            setText(*e, "expression", expression);
-            setText(*e, "background", background);
-            setNumber(*e, "delay", delay);
-            setNumber(*e, "unk1", unk1);
-            setNumber(*e, "unk2", unk2);
+            b.text(e, "speaker", speaker);
+            b.text(e, "expression", expression);
+            b.text(e, "background", background);
+            b.number(e, "delay", delay);
+            b.number(e, "unk1", unk1);
+            b.number(e, "unk2", unk2);
             break;
         }
         case TAG_CUTAWAY: {
-            XmlElement* e = parent->addChild(String("Cutaway"));
-            setText(*e, "background", readText(s));
-            setNumber(*e, "delay", readU16IfAvailable(s));
-            setNumber(*e, "unk1", readByte(s));
-            e->value = readQuotedLine(s);
+            XmlElement* e = b.add(parent, "Cutaway");
+            b.text(e, "background", readText(s));
+            b.number(e, "delay", readU16IfAvailable(s));
+            b.number(e, "unk1", readByte(s));
+            b.line(e, s);
             break;
         }
-        case TAG_BRANCH: {
+        case TAG_BRANCH:
             // Hostile data can open branch inside branch without end; every walker of the
             // document recurses, so the nesting stops here.
             if (parentDepth + 3 > PFC_MAX_DEPTH) {
-                memDelete(document);
-                return nullptr;
+                b.ok = false;
+                break;
             }
-            branch = parent->addChild(String("Branch"));
-            setText(*branch, "speaker", readText(s));
-            setText(*branch, "background", readText(s));
-            setNumber(*branch, "unk1", readU16IfAvailable(s));
-            setNumber(*branch, "unk2", readU16IfAvailable(s));
+            branch = b.add(parent, "Branch");
+            b.text(branch, "speaker", readText(s));
+            b.text(branch, "background", readText(s));
+            b.number(branch, "unk1", readU16IfAvailable(s));
+            b.number(branch, "unk2", readU16IfAvailable(s));
             branchDepth = parentDepth + 1;
-            parent = branch->addChild(String("Option"));
+            parent = b.add(branch, "Option");
             parentDepth = branchDepth + 1;
             break;
-        }
         case TAG_OPTION:
             // Outside a branch (after a nested branch's end, say) there is nothing to add to.
             if (branch) {
-                parent = branch->addChild(String("Option"));
+                parent = b.add(branch, "Option");
                 parentDepth = branchDepth + 1;
             }
             break;
@@ -420,6 +435,10 @@ PtrArray<XmlElement>* pfcToXml(const ByteArray& bytes)
         default:
             break;
         }
+    }
+    if (!b.ok) {
+        memDelete(document);
+        return nullptr;
     }
     return document;
 }
@@ -552,7 +571,7 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
         bool written = false;
         const String text = source ? writeXml(*source, &written) : String();
         memDelete(built);
-        ok = written && writeText(file, text);
+        ok = written && writeTextFile(file, text);
     } else {
         ok = writeWholeFile(file, raw);
     }
