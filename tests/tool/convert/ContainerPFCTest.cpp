@@ -575,6 +575,14 @@ TEST(PfcDetection, NamesEndingInPfcAreTablesWhateverTheirBytes)
     captured([&] { c = detectContainer(String("CONV.PFC.BAK"), array); });
     EXPECT_EQ(c, nullptr);
     deleteContainer(c);
+    // The "FORM" test comes first: such data under a table's name is an IFF document.
+    ByteArray form = toArray(bytesOf(std::string("FORM\0\0\0\4TEST", 12)));
+    for (const char* name : {"CONV.PFC", "conv.pfc"}) {
+        captured([&] { c = detectContainer(String(name), form); });
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->typeCode, CONTAINER_IFF);
+        deleteContainer(c);
+    }
 }
 
 // Whatever the bytes, opening never crashes and the table serialises to exactly them.
