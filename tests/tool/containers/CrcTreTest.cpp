@@ -207,16 +207,6 @@ std::vector<TableRow> tableOf(const Bytes& image)
     return rows;
 }
 
-const TableRow& rowNamedIn(const std::vector<TableRow>& rows, const char* name)
-{
-    for (const TableRow& r : rows)
-        if (r.name == name)
-            return r;
-    static const TableRow none = {0, 0, 0, 0, ""};
-    ADD_FAILURE() << "no row " << name;
-    return none;
-}
-
 Bytes readFile(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);
