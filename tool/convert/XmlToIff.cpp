@@ -15,6 +15,9 @@ constexpr u32 RESERVE_STEP = 0x10000;
 constexpr u32 MAX_RESERVE = 0x1000000;
 // More table slots than this cannot come from a file the reader accepted.
 constexpr u32 MAX_TABLE_SIZE = 0x1000000;
+// A form keeps a declared size beyond its content as zero bytes; a gap this large is a typing
+// slip in the document, not bytes of a real file.
+constexpr u64 MAX_FORM_GAP = 0x1000000;
 
 bool isWhitespace(u8 c)
 {
@@ -145,7 +148,9 @@ void writeForm(ByteBuffer& out, const XmlElement& element, const String& formTyp
     const u64 original = decimalOf(element, "OriginalSize", writer, present);
     u64 size = 4 + u64(content.length);
     // A declared size larger than the content keeps its trailing bytes, as zeros.
-    if (original > size) {
+    if (original > size + MAX_FORM_GAP) {
+        invalidValue(element, "OriginalSize", writer);
+    } else if (original > size) {
         appendZeros(content, original - size);
         size = original;
     }

@@ -252,6 +252,8 @@ TEST(IffWrite, BadValuesAreReported)
          "ERROR: IFF chunk compression 'Deflate' cannot be written yet.\n"
          "ERROR: Failed to compress IFF chunk 'B' with 'Deflate'.\n",
          form("A", chunk("B", raw({1})))},
+        {"<IFF Version=\"1\"><A FormType=\"FORM\" OriginalSize=\"4000000000\"><B>1</B></A></IFF>",
+         "ERROR: Invalid IFF OriginalSize='4000000000' on XML element 'A'.\n", form("A", chunk("B", "1"))},
         {"<IFF Version=\"1\"><A FormType=\"FORM\"><Table TableSize=\"x\"/></A></IFF>",
          "ERROR: Invalid IFF TableSize='x' on XML element 'Table'.\n", form("A", cat({str("TABL"), be32(0)}))},
     };
