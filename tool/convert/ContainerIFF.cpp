@@ -31,8 +31,9 @@ bool isBadNameByte(u8 c)
            c == '!';
 }
 
-// Whether the XML writer's text of the element would be read back as the same tree: the
-// writer escapes nothing, so a name, attribute value or text holding what ends it cannot be.
+// Whether the XML writer's text of the element can be read back at all: the writer escapes
+// nothing, so a name, attribute value or text holding what ends it cannot be. (Whether what is
+// read back gives the same bytes is tested on the result.)
 bool readsBackAsWritten(const XmlElement& element, u32 depth)
 {
     if (depth >= XML_MAX_DEPTH || element.name.isEmpty())
@@ -47,11 +48,8 @@ bool readsBackAsWritten(const XmlElement& element, u32 depth)
             if (isBadNameByte(u8(a->name.data[i])))
                 return false;
     }
-    if (!element.value.isEmpty()) {
-        if (element.children.count || element.value.contains("<") || isBlankByte(u8(element.value[0])) ||
-            isBlankByte(u8(element.value[element.value.length - 1])))
-            return false;
-    }
+    if (element.value.contains("<"))
+        return false;
     for (const XmlElement* child : element.children)
         if (!readsBackAsWritten(*child, depth + 1))
             return false;
@@ -94,8 +92,8 @@ void destroyDocument(PtrArray<XmlElement>* document)
         memDelete(document);
 }
 
-// The document as the extracted file holds it, parsed again and written back: D9's test that
-// converting the XML back gives exactly the original bytes.
+// The document as the extracted file holds it, parsed again and written back: a file is only
+// converted when that gives exactly its own bytes back.
 bool rebuildsExactly(const PtrArray<XmlElement>& document, const ByteArray& bytes)
 {
     for (const XmlElement* element : document)
