@@ -117,6 +117,38 @@ TEST(FuzzFindings, SharedNestedArchivesAreOpenedWithinABudget)
     deleteContainer(tre);
 }
 
+// A music PAK whose last entry starts at offset 0 holds the whole archive, table included: it
+// nests in itself to the depth bound. Its LZW stream does not unpack, so each level holds the stored
+// bytes; writing them back packed would wrap a layer round every level, and the rewrite would
+// grow by the codec's overhead 32 times over.
+TEST(FuzzFindings, ChildOfAnEntryThatDidNotUnpackIsWrittenAsItWasFound)
+{
+    Bytes pak;
+    putU32(pak, 0);
+    putU32(pak, 0x2000000C);
+    putU32(pak, 0x20000000);
+    const std::string body = "some text that is not an LZW stream at all, stored after the table";
+    pak.insert(pak.end(), body.begin(), body.end());
+    pak[0] = u8(pak.size());
+    ByteArray bytes(pak.data(), u32(pak.size()));
+    testing::internal::CaptureStdout();
+    Container* c = detectContainer("SELF.MPK", bytes);
+    ASSERT_NE(c, nullptr);
+    const u32 files = c->fileCount();
+    ByteArray* out = c->serialise([](u32) {}, 0);
+    ASSERT_NE(out, nullptr);
+    Container* again = detectContainer("SELF.MPK", *out);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(files, MAX_NESTING_DEPTH + 2);
+    // Each level gains only its own table, now that the entry no longer starts inside it.
+    EXPECT_LE(out->count, bytes.count + 12 * (MAX_NESTING_DEPTH + 1));
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->fileCount(), files);
+    deleteContainer(again);
+    deleteByteArray(out);
+    deleteContainer(c);
+}
+
 std::string chain(const char* piece, u32 n)
 {
     std::string s;

@@ -284,8 +284,10 @@ PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u
         if (method != PAK_STORED)
             e->content = unpackEntry(stored, method);
         const bool unpacked = e->content != nullptr;
-        if (!unpacked)
+        if (!unpacked) {
             e->content = memNew<ByteArray>(stored);
+            e->keptStored = method != PAK_STORED;
+        }
         String extension;
         switch (variant) {
         case 1:
@@ -493,7 +495,9 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         const ByteArray* out = nullptr;
         if (!e->changed && e->archiveBytes && (!e->nested || sameBytes(e->nestedImage, e->content))) {
             out = e->archiveBytes;
-        } else if (e->method == PAK_STORED) {
+        } else if (e->method == PAK_STORED || (e->nested && e->keptStored)) {
+            // A child found in bytes that did not unpack was found in their stored form and goes
+            // back in it: packing its image would wrap one more layer round it at every level.
             out = source;
         } else {
             ByteArray* packed = packEntry(*source, e->method);

@@ -32,6 +32,7 @@ struct PakEntry
     Container* nested = nullptr;
     ByteArray* nestedImage = nullptr; // the child's bytes from the last serialise
     u32 encodedSize = 0;
+    u8 keptStored = 0; // packed, but the stream did not unpack: content holds the stored bytes
 
     PakEntry() = default;
     ~PakEntry();
