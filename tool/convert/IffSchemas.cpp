@@ -1,17 +1,19 @@
 #include "tool/convert/IffSchemas.h"
+#include "tool/convert/schemas/MissileGunSchemas.h"
+#include "tool/convert/schemas/SectorSchemas.h"
 
 namespace
 {
 // The order in which schemas are asked; the first that matches a chunk claims it, so it may
 // never change. A schema plugs in by naming its maker in its own slot.
 const SchemaSlot schemaOrder[] = {
-    {"SectorCast", nullptr},
-    {"SectorJumps", nullptr},
-    {"SectorLoadObjectTypes", nullptr},
-    {"SectorLoadAppearance", nullptr},
-    {"MissileData", nullptr},
-    {"MissileDynamics", nullptr},
-    {"GunData", nullptr},
+    {"SectorCast", makeSectorCast},
+    {"SectorJumps", makeSectorJumps},
+    {"SectorLoadObjectTypes", makeSectorLoadObjectTypes},
+    {"SectorLoadAppearance", makeSectorLoadAppearance},
+    {"MissileData", makeMissileData},
+    {"MissileDynamics", makeMissileDynamics},
+    {"GunData", makeGunData},
     {"FighterGuns", nullptr},
     {"FighterSpecialGuns", nullptr},
     {"FighterMissiles", nullptr},
