@@ -85,10 +85,13 @@ inline Bytes text(const char* s, size_t size)
     return b;
 }
 
-// A chunk of a four-letter id given at run time, with a zero pad byte after an odd body.
+// A chunk whose id is given at run time (padded with blanks), with a zero pad byte after an odd
+// body.
 inline Bytes chunkOf(const char* id, const Bytes& body)
 {
-    Bytes out = cat({text(id, 4), be32(u32(body.size())), body});
+    Bytes name = str(id);
+    name.resize(4, ' ');
+    Bytes out = cat({name, be32(u32(body.size())), body});
     if (body.size() & 1)
         out.push_back(0);
     return out;

@@ -218,6 +218,12 @@ TEST(SectorSchemas, SectorDocumentRoundTrip)
     const Bytes expected = form(
         "SSSS", cat({chunk("CAST", text("ACE", 8)), load, chunk("JUMP", cat({jump(1, NAV, 0x10, 2), shortJump})),
                      chunk("NOTE", "odd")}));
+    // The form keeps the size it declares unless that is changed too.
+    const std::string formSize = "OriginalSize=\"" + std::to_string(image.size() - 8) + "\"";
+    const Bytes padded = cat({str("FORM"), be32(u32(image.size() - 8)), Bytes(expected.begin() + 8, expected.end()),
+                              Bytes(image.size() - expected.size(), 0)});
+    EXPECT_EQ(hexOf(iffOf(edited, &ok)), hexOf(padded));
+    edited.replace(edited.find(formSize), formSize.size(), "OriginalSize=\"" + std::to_string(expected.size() - 8) + "\"");
     EXPECT_EQ(hexOf(iffOf(edited, &ok)), hexOf(expected));
     EXPECT_TRUE(ok);
 }
