@@ -110,7 +110,8 @@ TEST(MissileGunSchemas, OtherChunksStayText)
 // one are written all the same.
 TEST(MissileGunSchemas, WriteBackIsStrict)
 {
-    const char* const dynamicsXml = "<DYNM><Dynamics TurnRate=\"1.5\" Speed=\"-0.5\" Acceleration=\"0x3FC00000\"/></DYNM>";
+    const char* const dynamicsXml =
+        "<DYNM><Dynamics TurnRate=\"1.5\" Speed=\"-0.5\" Acceleration=\"0x3FC00000\"/></DYNM>";
     struct Case
     {
         const char* schema;
@@ -149,7 +150,8 @@ TEST(MissileGunSchemas, WriteBackIsStrict)
          "<DATA><Gun Name=\"FIFTEEN LETTERS\" Damage=\"1\" Velocity=\"2\" DurationSecs=\"3\" RefireDelaySecs=\"4\" "
          "Energy=\"5\"/></DATA>",
          true, cat({str("FIFTEEN LETTERS"), le32(1), le32(2), le32(768), le32(1024), le32(5)})},
-        {"GunData", "<DATA><Gun Name=\"LASER\" Damage=\"1\" Velocity=\"2\" DurationSecs=\"3\" RefireDelaySecs=\"4\"/></DATA>",
+        {"GunData",
+         "<DATA><Gun Name=\"LASER\" Damage=\"1\" Velocity=\"2\" DurationSecs=\"3\" RefireDelaySecs=\"4\"/></DATA>",
          false, cat({text("LASER", 15), le32(1), le32(2), le32(768), le32(1024)})},
     };
     for (const Case& c : cases) {
@@ -200,10 +202,9 @@ TEST(MissileGunSchemas, ObjectDocumentRoundTrip)
     std::string edited = xml;
     edited.replace(edited.find("Damage=\"25\""), 11, "Damage=\"40\"");
     edited.replace(edited.find("Speed=\"100\""), 11, "Speed=\"-1.25\"");
-    const Bytes expected = form(
-        "REAL", form("OBJT", cat({form("MISL", cat({chunk("DATA", DUMBFIRE), chunk("DYNM", dynamics(2560, -320, 512))})),
-                                  form("GUNS", chunk("DATA", gun("LASER", 40, 1400, 128, 64, 4))),
-                                  chunk("NAME", "Dumbfire")})));
+    const Bytes editedMisl = form("MISL", cat({chunk("DATA", DUMBFIRE), chunk("DYNM", dynamics(2560, -320, 512))}));
+    const Bytes editedGuns = form("GUNS", chunk("DATA", gun("LASER", 40, 1400, 128, 64, 4)));
+    const Bytes expected = form("REAL", form("OBJT", cat({editedMisl, editedGuns, chunk("NAME", "Dumbfire")})));
     EXPECT_EQ(hexOf(iffOf(edited, &ok)), hexOf(expected));
     EXPECT_TRUE(ok);
 

@@ -148,7 +148,8 @@ TEST(SectorSchemas, WriteBackIsLenient)
         {"SectorJumps", "<JUMP><Jump Type=\"\"><A>0x05</A><B>0x06 0x07</B></Jump></JUMP>",
          cat({filler, raw({0, 0, 0, 0}), raw({5, 6, 7})})},
         // Only blanks separate tokens; a token is read as far as it is hex.
-        {"SectorJumps", "<JUMP><Jump><Data>0x11\n0x12\t0x13 0x14</Data></Jump></JUMP>", cat({filler, raw({0x11, 0x14})})},
+        {"SectorJumps", "<JUMP><Jump><Data>0x11\n0x12\t0x13 0x14</Data></Jump></JUMP>",
+         cat({filler, raw({0x11, 0x14})})},
         {"SectorJumps", "<JUMP><Jump Destination=\"9\"><Data>0x01 0x02 0x03</Data></Jump></JUMP>",
          cat({filler, raw({1, 2, 3, 9})})},
         {"SectorJumps", "<JUMP><Jump/><Other Index=\"4\"/></JUMP>", cat({filler, raw({4}), filler})},
@@ -223,7 +224,8 @@ TEST(SectorSchemas, SectorDocumentRoundTrip)
     const Bytes padded = cat({str("FORM"), be32(u32(image.size() - 8)), Bytes(expected.begin() + 8, expected.end()),
                               Bytes(image.size() - expected.size(), 0)});
     EXPECT_EQ(hexOf(iffOf(edited, &ok)), hexOf(padded));
-    edited.replace(edited.find(formSize), formSize.size(), "OriginalSize=\"" + std::to_string(expected.size() - 8) + "\"");
+    const std::string newSize = "OriginalSize=\"" + std::to_string(expected.size() - 8) + "\"";
+    edited.replace(edited.find(formSize), formSize.size(), newSize);
     EXPECT_EQ(hexOf(iffOf(edited, &ok)), hexOf(expected));
     EXPECT_TRUE(ok);
 }
