@@ -7,6 +7,7 @@
 #include "tool/containers/ContainerCRCTRE.h"
 #include "tool/containers/ContainerPAK.h"
 #include "tool/containers/ContainerTRE.h"
+#include "tool/containers/ContainerXTRE.h"
 #include "tool/convert/ContainerIFF.h"
 #include "tool/convert/ContainerPFC.h"
 #include "tool/convert/ContainerVOC.h"
@@ -50,6 +51,7 @@ const ContainerKind detectionOrder[] = {
     {"IFF", ContainerIFF::probe, ContainerIFF::open},
     {"PFC", ContainerPFC::probe, ContainerPFC::open},
     {"PAK", ContainerPAK::detect, ContainerPAK::open},
+    {"XTRE", ContainerXTRE::probe, ContainerXTRE::open},
     {"CRC-TRE", ContainerCRCTRE::probe, ContainerCRCTRE::open},
     {"TRE", ContainerTRE::probe, ContainerTRE::open},
     {"TRE (unsupported)", nameEndsWithTre, reportTre},

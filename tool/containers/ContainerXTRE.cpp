@@ -1,0 +1,657 @@
+#include "tool/containers/ContainerXTRE.h"
+#include "framework/core/ByteBuffer.h"
+#include "framework/core/TextUtils.h"
+#include "framework/io/DirectoryTree.h"
+#include "framework/io/FileStream.h"
+#include "gamedata/codecs/CodecLZWX.h"
+#include "gamedata/codecs/CodecRefPack.h"
+#include "tool/ToolOptions.h"
+#include "tool/containers/Driver.h"
+#include "tool/containers/EntryPath.h"
+#include "tool/containers/RadixSorter.h"
+#include "tool/containers/XtreNames.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+constexpr u32 HEADER_SIZE = 24;
+constexpr u32 DESCRIPTOR_SIZE = 8;
+constexpr u32 SIZE_MASK = 0x3FFFFFFFu;
+constexpr u32 FLAG_MASK = 0xC0000000u;
+
+// A little-endian u32 at pos, 0 when it is not wholly inside the bytes.
+u32 wordAt(const ByteArray& bytes, u64 pos)
+{
+    if (!bytes.data || pos + 4 > bytes.count)
+        return 0;
+    const u8* p = bytes.data + pos;
+    return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24;
+}
+
+void putWord(u8* p, u32 v)
+{
+    p[0] = u8(v);
+    p[1] = u8(v >> 8);
+    p[2] = u8(v >> 16);
+    p[3] = u8(v >> 24);
+}
+
+bool sameBytes(const ByteArray* x, const ByteArray* y)
+{
+    u32 n = x ? x->count : 0;
+    if (n != (y ? y->count : 0))
+        return false;
+    return n == 0 || memcmp(x->data, y->data, n) == 0;
+}
+
+String entryRelativePath(const XtreEntry& e)
+{
+    return safeEntryPath(mapXtrePath(e.name), e.index);
+}
+
+// The name a nested container is matched by (its converted name unless noConvert).
+String nestedRelativePath(const XtreEntry& e)
+{
+    return safeEntryPath(mapXtrePath(e.nested->matchName()), e.index);
+}
+
+String directoryPart(const String& path)
+{
+    i64 slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(u64(slash)) : String();
+}
+
+// The writer lays blocks out in descriptor order: each descriptor's span runs to the next
+// descriptor's data offset, so only that order gives every span back its own block.
+u32 writeOrderKey(const XtreEntry* e)
+{
+    return e->sortFlag ? e->index : e->descriptorPosition;
+}
+
+// A RefPack stream is told from an LZWX one by its first command, which must be a literal run
+// or a stop (first byte 0xE0 and up). A stream that starts with a match gets four literals in
+// front and the rest packed on its own.
+ByteArray* packRefPack(const ByteArray& data)
+{
+    CodecRefPack codec;
+    ByteArray* packed = codec.compress(data);
+    if (!packed || packed->count == 0 || (packed->data[0] & 0xE0) == 0xE0 || data.count < 4)
+        return packed;
+    deleteByteArray(packed);
+    ByteArray rest(data.data + 4, data.count - 4);
+    ByteArray* tail = codec.compress(rest);
+    if (!tail)
+        return nullptr;
+    ByteBuffer out(tail->count + 5);
+    out.writeU8(0xE0);
+    out.write(data.data, 4);
+    out.write(tail->data, tail->count);
+    deleteByteArray(tail);
+    return out.ok() ? out.toArray() : nullptr;
+}
+
+struct Block
+{
+    XtreEntry* entry;
+    ByteArray* owned;  // newly built bytes, or null for the bytes as loaded
+    const u8* bytes;
+    u32 length;
+    u32 sizeWord;
+    u32 position;
+};
+}
+
+XtreEntry::~XtreEntry()
+{
+    deleteByteArray(data);
+    deleteByteArray(raw);
+    deleteContainer(nested);
+}
+
+void XtreEntry::replaceData(ByteArray* bytes)
+{
+    if (sameBytes(bytes, data)) {
+        deleteByteArray(bytes);
+        return;
+    }
+    deleteByteArray(data);
+    deleteByteArray(raw);
+    raw = nullptr;
+    data = bytes;
+    storedSize = unpackedSize = dataSize();
+    modified = 1;
+}
+
+String mapXtrePath(const String& name)
+{
+    String s(name);
+    s.replaceChar('\\', '/');
+    for (const char* pattern : {"../", "./"}) {
+        i64 at;
+        while ((at = s.indexOf(pattern)) >= 0) {
+            String rest = s.from(u64(at) + strlen(pattern));
+            s = s.left(u64(at)) + rest;
+        }
+    }
+    if (s.startsWith("DATA/"))
+        s = s.from(5);
+    i64 colon = s.indexOf(':');
+    if (colon >= 0)
+        s = s.from(u64(colon) + 1);
+    if (toolOptions().verbosity >= 5)
+        printf("'%s' -> '%s'\n", name.c_str(), s.c_str());
+    return s;
+}
+
+ContainerXTRE::ContainerXTRE(const String& name, const ByteArray& bytes) : Container(name, String(), CONTAINER_XTRE)
+{
+    image = memNew<ByteArray>(bytes);
+}
+
+ContainerXTRE::~ContainerXTRE()
+{
+    deleteByteArray(image);
+}
+
+bool ContainerXTRE::probe(const String&, const ByteArray& bytes)
+{
+    return hasMagic(bytes, "XTRE");
+}
+
+XtreEntry* ContainerXTRE::readDescriptor(u32 position, const String& name, u32 hash, u8 fromClashTable, u32 index)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    const u64 p = position;
+    const u64 fileSize = image->count;
+    // Descriptors sit on their 8-byte grid inside their own region; the writer rewrites them
+    // in place, so one elsewhere would overwrite the header or the tables.
+    if (p + DESCRIPTOR_SIZE > d || p < c || (p - c) % DESCRIPTOR_SIZE) {
+        printf("ERROR: Bad XTRE file descriptor offset!\n");
+        return nullptr;
+    }
+    const u32 dataOffset = wordAt(*image, p);
+    const u32 sizeWord = wordAt(*image, p + 4);
+    const u32 unpacked = sizeWord & SIZE_MASK;
+    const bool hasNext = p + DESCRIPTOR_SIZE + 4 <= d;
+    const u64 next = hasNext ? wordAt(*image, p + DESCRIPTOR_SIZE) : fileSize;
+    if (dataOffset < d || dataOffset >= fileSize || next <= dataOffset || next > fileSize) {
+        printf("ERROR: Bad XTRE file data offset!\n");
+        return nullptr;
+    }
+    const u32 span = u32(next - dataOffset);
+    XtreEntry* e = memNew<XtreEntry>();
+    e->name = name;
+    e->hash = hash;
+    e->fromClashTable = fromClashTable;
+    e->index = index;
+    e->dataOffset = dataOffset;
+    e->storedSpan = span;
+    e->sizeWord = sizeWord;
+    e->unpackedSize = unpacked;
+    e->descriptorPosition = position;
+    e->hasNextDescriptor = hasNext ? 1 : 0;
+    if (span <= unpacked) {
+        e->storedSize = span;
+        if (span == unpacked)
+            e->type = 0;
+        else
+            e->type = (image->data[dataOffset] & 0xE0) == 0xE0 ? 1 : 2;
+        return e;
+    }
+    e->storedSize = unpacked;
+    if (version == 1)
+        return e;
+    if (verbosity >= 1)
+        printf("Blank file found and ignored! Expected for the Japanese game III.\n");
+    e->blank = 1;
+    blanks.push(e);
+    return nullptr;
+}
+
+void ContainerXTRE::resolveNames()
+{
+    XtreNameResolver resolver(version, path);
+    for (XtreEntry* e : entries)
+        resolver.resolve(e->name);
+}
+
+Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    const u64 fileSize = bytes.data ? bytes.count : 0;
+    if (verbosity >= 1)
+        printf("File size: %u\n", u32(fileSize));
+    if (fileSize < HEADER_SIZE) {
+        printf("ERROR: This doesn't seem to be a valid XTRE file!\n");
+        return nullptr;
+    }
+    const u32 version = wordAt(bytes, 4);
+    if (version == 0) {
+        if (verbosity >= 1)
+            printf("Game III XTRE file.\n");
+    } else if (version == 1) {
+        if (verbosity >= 1)
+            printf("Game IV XTRE file.\n");
+    } else {
+        printf("ERROR: Unknown XTRE version (%u).\n", version);
+        return nullptr;
+    }
+    const u32 a = wordAt(bytes, 8), b = wordAt(bytes, 12), c = wordAt(bytes, 16), d = wordAt(bytes, 20);
+    if (a < HEADER_SIZE || a > b || b > c || c > d || d > fileSize || (b - a) % 8 || b - a < 8) {
+        printf("ERROR: This doesn't seem to be a valid XTRE file!\n");
+        return nullptr;
+    }
+    ContainerXTRE* x = memNew<ContainerXTRE>(name, bytes);
+    if (!x || !x->image || x->image->count != fileSize) {
+        deleteContainer(x);
+        return nullptr;
+    }
+    x->version = version;
+    x->a = a;
+    x->b = b;
+    x->c = c;
+    x->d = d;
+    x->hashSlotCount = (b - a) / 8;
+
+    // Clash tables are read after every slot, in ascending order.
+    u32* tables = static_cast<u32*>(memAlloc(u64(x->hashSlotCount) * sizeof(u32)));
+    u32 tableCount = 0;
+    if (!tables) {
+        deleteContainer(x);
+        return nullptr;
+    }
+    for (u32 slot = 0; slot < x->hashSlotCount; slot++) {
+        const u64 at = u64(a) + u64(slot) * 8;
+        const u32 hash = wordAt(bytes, at);
+        const u32 offset = wordAt(bytes, at + 4);
+        if (hash == 0)
+            continue;
+        if (b == c || offset >= c) {
+            XtreEntry* e = x->readDescriptor(offset, String::format("0x%08x", hash), hash, 0, x->entries.count);
+            if (e)
+                x->entries.push(e);
+            continue;
+        }
+        if (offset < b) {
+            printf("ERROR: Bad XTRE clash table offset!\n");
+            memFree(tables);
+            deleteContainer(x);
+            return nullptr;
+        }
+        tables[tableCount++] = offset;
+    }
+    std::stable_sort(tables, tables + tableCount);
+    for (u32 t = 0; t < tableCount; t++) {
+        const u64 end = t + 1 < tableCount ? tables[t + 1] : c;
+        u64 pos = tables[t];
+        u32 records = 0;
+        while (pos < end) {
+            const u32 nameLength = bytes.data[pos];
+            if (pos + 1 + nameLength + 4 > end)
+                break;
+            String clashName;
+            for (u32 i = 0; i < nameLength; i++) {
+                const char ch = char(bytes.data[pos + 1 + i]);
+                if (ch)
+                    clashName.append(ch);
+            }
+            const u32 descriptor = wordAt(bytes, pos + 1 + nameLength);
+            if (verbosity >= 3)
+                printf("Clashing file: '%s'\n", clashName.c_str());
+            XtreEntry* e = x->readDescriptor(descriptor, clashName, 0, 1, x->entries.count);
+            if (e)
+                x->entries.push(e);
+            records++;
+            pos += 1 + nameLength + 4;
+        }
+        if (verbosity >= 3)
+            printf("Resolved clash into %u files.\n", records);
+    }
+    memFree(tables);
+
+    x->resolveNames();
+    printf("Reading files...\n");
+    for (XtreEntry* e : x->entries) {
+        const u8* stored = bytes.data + e->dataOffset;
+        if (e->type == 0) {
+            e->data = memNew<ByteArray>(stored, e->storedSize);
+        } else {
+            e->raw = memNew<ByteArray>(stored, e->storedSize);
+            if (e->type == 1) {
+                CodecRefPack codec;
+                e->data = codec.decompress(*e->raw, e->unpackedSize);
+            } else {
+                e->data = decompressLZWX(*e->raw, e->unpackedSize);
+            }
+            if (!e->data) {
+                printf("ERROR: Decompression of '%s' failed! (%u bytes @ 0x%08X -> %u bytes)\n", e->name.c_str(),
+                       e->storedSize, e->dataOffset, e->unpackedSize);
+                deleteContainer(x);
+                return nullptr;
+            }
+            if (e->data->count != e->unpackedSize) {
+                printf("ERROR: Decompression of '%s' produced %u bytes; expected %u. (%u bytes @ 0x%08X)\n",
+                       e->name.c_str(), e->data->count, e->unpackedSize, e->storedSize, e->dataOffset);
+                deleteContainer(x);
+                return nullptr;
+            }
+        }
+        if (!e->data || (e->data->count == 0 && e->storedSize)) {
+            deleteContainer(x);
+            return nullptr;
+        }
+        if (verbosity >= 1)
+            printf(" >> %s (%u bytes%s)\n", e->name.c_str(), e->dataSize(), e->type ? ", compressed" : "");
+        NestingScope scope;
+        e->nested = detectContainer(e->name, *e->data);
+    }
+    return x;
+}
+
+void ContainerXTRE::list(u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    u64 total = 0;
+    for (XtreEntry* e : entries) {
+        printIndent(indent);
+        const u32 size = e->dataSize();
+        printf("%s (%u byte%s)\n", mapXtrePath(e->name).c_str(), size, plural(size));
+        total += size;
+        if (e->nested && !opt.noRecurse)
+            e->nested->list(indent + 1);
+    }
+    if (indent == 0)
+        printf("Done. %u file%s, %llu byte%s total.\n", entries.count, plural(entries.count),
+               (unsigned long long)total, plural(total));
+}
+
+u32 ContainerXTRE::extract(const String& directory, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    createPath(directory);
+    u32 written = 0;
+    for (XtreEntry* e : entries) {
+        const String path = joinPath(directory, entryRelativePath(*e));
+        if (e->nested && !opt.noRecurse) {
+            written += e->nested->extract(path, indent + 1);
+            continue;
+        }
+        if (opt.verbosity >= 2) {
+            printMarker('>', indent);
+            printf(" %s\n", path.c_str());
+        }
+        const String parent = directoryPart(path);
+        if (!parent.isEmpty())
+            createPath(parent);
+        if (!writeWholeFile(path, e->data)) {
+            printf("ERROR: Write failure for '%s'!\n", path.c_str());
+            noteToolFailure();
+            break;
+        }
+        written++;
+    }
+    if (indent == 0)
+        printf("Done. Extracted %u/%u files.\n", written, fileCount());
+    return written;
+}
+
+u32 ContainerXTRE::fileCount()
+{
+    u32 n = 0;
+    for (XtreEntry* e : entries)
+        n += e->nested ? e->nested->fileCount() : 1;
+    return n;
+}
+
+void ContainerXTRE::hashContents(Md5& context, u32 indent)
+{
+    const u32 verbosity = toolOptions().verbosity;
+    for (XtreEntry* e : entries) {
+        if (e->nested)
+            e->nested->hashContents(context, indent + 1);
+        else if (e->data && e->data->count)
+            context.update(e->data->data, e->data->count);
+        if (verbosity >= 2) {
+            printIndent(indent);
+            printf("%s -> %llu\n", e->name.c_str(), (unsigned long long)peekDigest(context));
+        }
+    }
+}
+
+bool ContainerXTRE::repack(const String& directory, const String&, u32 indent)
+{
+    DirectoryTree tree;
+    tree.scan(directory, 0, nullptr);
+    return repackDirectory(tree, directory, String(), indent);
+}
+
+bool ContainerXTRE::repackDirectory(const DirectoryTree& tree, const String& fullDirectory,
+                                    const String& relativeDirectory, u32 indent)
+{
+    const ToolOptions& opt = toolOptions();
+    for (StringPair* f : tree.files) {
+        const String relativePath = joinPath(relativeDirectory, f->name);
+        XtreEntry* match = nullptr;
+        for (XtreEntry* e : entries) {
+            const bool asChild = e->nested && !opt.noRecurse;
+            if ((asChild ? nestedRelativePath(*e) : entryRelativePath(*e)).equalsNoCase(relativePath)) {
+                match = e;
+                break;
+            }
+        }
+        if (!match) {
+            if (opt.addNewFiles)
+                printf("ERROR: Adding new files to XTRE containers is not supported.\n");
+            else
+                printf("ERROR: File '%s' not found in container!\n", relativePath.c_str());
+            return false;
+        }
+        // A nested archive extracted raw comes back as one file: its bytes replace the entry's.
+        // A document is converted back by its own container.
+        if (match->nested && !opt.noRecurse && !isArchiveType(match->nested->typeCode)) {
+            if (opt.verbosity >= 1) {
+                printMarker('<', indent);
+                printf(" [%s] (Container File)\n", f->name.c_str());
+            }
+            if (!match->nested->repack(f->path, relativePath, indent + 1))
+                return false;
+            match->modified = 1;
+            continue;
+        }
+        if (opt.verbosity >= 1) {
+            printMarker('<', indent);
+            printf(" %s\n", f->name.c_str());
+        }
+        ByteArray* bytes = readWholeFile(f->path);
+        if (!bytes) {
+            printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
+            return false;
+        }
+        match->replaceData(bytes);
+        if (match->modified && match->nested) {
+            // The parsed child no longer stands for the entry's bytes.
+            deleteContainer(match->nested);
+            match->nested = nullptr;
+        }
+    }
+    for (DirectoryTree* sub : tree.directories) {
+        const String fullPath = joinPath(fullDirectory, sub->name);
+        const String relativePath = joinPath(relativeDirectory, sub->name);
+        XtreEntry* match = nullptr;
+        if (!opt.noRecurse) {
+            for (XtreEntry* e : entries) {
+                if (e->nested && nestedRelativePath(*e).equalsNoCase(relativePath)) {
+                    match = e;
+                    break;
+                }
+            }
+        }
+        bool ok;
+        if (match) {
+            if (opt.verbosity >= 1) {
+                printMarker('<', indent);
+                printf(" [%s] (Container)\n", sub->name.c_str());
+            }
+            ok = match->nested->repack(fullPath, relativePath, indent + 1);
+            // The writer compares the rebuilt bytes with the old ones, so an unchanged child
+            // still keeps its stored bytes.
+            match->modified = 1;
+        } else {
+            if (opt.verbosity >= 1) {
+                printMarker('<', indent);
+                printf(" [%s]\n", sub->name.c_str());
+            }
+            ok = repackDirectory(*sub, fullPath, relativePath, indent + 1);
+        }
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
+{
+    // Entries and blank files together, in descriptor order (equal positions keep reading order).
+    const u32 total = entries.count + blanks.count;
+    XtreEntry** all = static_cast<XtreEntry**>(memAlloc(u64(total ? total : 1) * sizeof(XtreEntry*)));
+    Block* blocks = static_cast<Block*>(allocZeroed(u64(total ? total : 1) * sizeof(Block)));
+    if (!all || !blocks) {
+        memFree(all);
+        memFree(blocks);
+        return nullptr;
+    }
+    for (u32 i = 0; i < entries.count; i++)
+        all[i] = entries[i];
+    for (u32 i = 0; i < blanks.count; i++)
+        all[entries.count + i] = blanks[i];
+    for (u32 i = 0; i < total; i++)
+        all[i]->sortFlag = 0;
+    RadixSorter sorter(total);
+    XtreEntry** ordered = sorter.sortAs<XtreEntry>(all, total, writeOrderKey);
+
+    bool failed = false;
+    u32 blockCount = 0;
+    u64 position = d;
+    for (u32 i = 0; i < total && !failed; i++) {
+        XtreEntry* e = ordered ? ordered[i] : all[i];
+        const ByteArray* content = e->data;
+        ByteArray* rebuilt = nullptr;
+        bool asLoaded = !e->modified;
+        if (e->modified && e->nested) {
+            rebuilt = e->nested->serialise(progress, depth + 1);
+            if (!rebuilt) {
+                failed = true;
+                break;
+            }
+            asLoaded = sameBytes(rebuilt, e->data);
+            content = rebuilt;
+            if (asLoaded) {
+                deleteByteArray(rebuilt);
+                rebuilt = nullptr;
+            }
+        } else if (e->nested) {
+            for (u32 k = e->nested->fileCount(); k; k--)
+                progress(depth + 1);
+        } else if (!e->blank) {
+            progress(depth);
+        }
+        // Two slots naming one descriptor share its block; a changed one takes it over.
+        if (blockCount && blocks[blockCount - 1].entry->descriptorPosition == e->descriptorPosition) {
+            if (asLoaded) {
+                deleteByteArray(rebuilt);
+                continue;
+            }
+            blockCount--;
+            position -= blocks[blockCount].length;
+            deleteByteArray(blocks[blockCount].owned);
+            blocks[blockCount] = Block();
+        }
+        Block& blk = blocks[blockCount];
+        blk.entry = e;
+        if (asLoaded) {
+            blk.bytes = image->data + e->dataOffset;
+            blk.length = e->storedSpan;
+            blk.sizeWord = e->sizeWord;
+        } else {
+            const u32 length = content ? content->count : 0;
+            if (length > SIZE_MASK) {
+                printf("ERROR: '%s' is too large for an XTRE archive!\n", e->name.c_str());
+                deleteByteArray(rebuilt);
+                failed = true;
+                break;
+            }
+            if (length == 0 && version == 0) {
+                // A version 0 descriptor cannot describe an empty file: it would read as blank.
+                printf("ERROR: Empty files can't be stored in this XTRE archive: '%s'!\n", e->name.c_str());
+                deleteByteArray(rebuilt);
+                failed = true;
+                break;
+            }
+            ByteArray* packed = nullptr;
+            if (e->type == 1 && length)
+                packed = packRefPack(*content);
+            else if (e->type == 2 && length)
+                packed = compressLZWX(*content);
+            if (packed && packed->count < length) {
+                blk.owned = packed;
+                blk.sizeWord = (e->sizeWord & FLAG_MASK) | length;
+                deleteByteArray(rebuilt);
+            } else {
+                deleteByteArray(packed);
+                blk.sizeWord = e->type == 0 ? (e->sizeWord & FLAG_MASK) | length : length;
+                if (length == 0) {
+                    // One spare byte: a span longer than the size reads back as an empty plain file.
+                    deleteByteArray(rebuilt);
+                    blk.owned = memNew<ByteArray>(u32(1));
+                    if (blk.owned && blk.owned->data)
+                        blk.owned->data[0] = 0;
+                } else {
+                    blk.owned = rebuilt ? rebuilt : memNew<ByteArray>(*content);
+                }
+            }
+            if (!blk.owned || !blk.owned->data) {
+                failed = true;
+                break;
+            }
+            blk.bytes = blk.owned->data;
+            blk.length = blk.owned->count;
+        }
+        blk.position = u32(position);
+        position += blk.length;
+        blockCount++;
+        if (position > 0xFFFFFFFFu) {
+            printf("ERROR: The archive would be larger than 4 GiB!\n");
+            failed = true;
+        }
+    }
+
+    ByteArray* result = nullptr;
+    if (!failed) {
+        ByteBuffer out{u32(position)};
+        out.write(image->data, d);
+        for (u32 i = 0; i < blockCount; i++)
+            out.write(blocks[i].bytes, blocks[i].length);
+        if (out.ok())
+            result = out.toArray();
+    }
+    if (result) {
+        for (u32 i = 0; i < blockCount; i++) {
+            const Block& blk = blocks[i];
+            u8* descriptor = result->data + blk.entry->descriptorPosition;
+            putWord(descriptor, blk.position);
+            putWord(descriptor + 4, blk.sizeWord);
+            // The following descriptor's offset closes this block's span, also after the last
+            // block: a descriptor no slot names would otherwise keep an offset from the old file.
+            if (blk.entry->hasNextDescriptor)
+                putWord(descriptor + DESCRIPTOR_SIZE, blk.position + blk.length);
+        }
+    }
+    for (u32 i = 0; i < blockCount; i++)
+        deleteByteArray(blocks[i].owned);
+    memFree(blocks);
+    memFree(all);
+    return result;
+}
