@@ -367,6 +367,9 @@ class Archives(unittest.TestCase):
                 self.assertEqual(status, 0, body)
                 status, body = run(["-r", "-o", "again", m["file"], "out"], work)
                 self.assertEqual(status, 0, body)
+                # The error lines a damaged archive prints while it opens are expected.
+                for line in m["container"].get("errors", []):
+                    body = body.replace(line + "\n", "", 1)
                 self.assertFalse([l for l in body.split("\n") if l.startswith("ERROR: ")], body)
                 ext = m["file"].rsplit(".", 1)[1]
                 self.assertEqual(md5_of(os.path.join(work, "again." + ext)), m["md5"])
