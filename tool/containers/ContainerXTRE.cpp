@@ -93,16 +93,18 @@ ByteArray* packRefPack(const ByteArray& data)
     return out.ok() ? out.toArray() : nullptr;
 }
 
-struct Block
+}
+
+// One entry's bytes in a written archive.
+struct XtreBlock
 {
     XtreEntry* entry;
-    ByteArray* owned;  // newly built bytes, or null for the bytes as loaded
+    ByteArray* owned; // newly built bytes, or null for the bytes as loaded
     const u8* bytes;
     u32 length;
     u32 sizeWord;
     u32 position;
 };
-}
 
 XtreEntry::~XtreEntry()
 {
@@ -255,31 +257,50 @@ Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
     x->c = c;
     x->d = d;
     x->hashSlotCount = (b - a) / 8;
-
-    // Clash tables are read after every slot, in ascending order.
-    u32* tables = static_cast<u32*>(memAlloc(u64(x->hashSlotCount) * sizeof(u32)));
-    u32 tableCount = 0;
-    if (!tables) {
+    if (!x->readTables()) {
         deleteContainer(x);
         return nullptr;
     }
-    for (u32 slot = 0; slot < x->hashSlotCount; slot++) {
+    x->resolveNames();
+    printf("Reading files...\n");
+    for (XtreEntry* e : x->entries) {
+        if (!x->unpack(*e)) {
+            deleteContainer(x);
+            return nullptr;
+        }
+        if (verbosity >= 1)
+            printf(" >> %s (%u bytes%s)\n", e->name.c_str(), e->dataSize(), e->type ? ", compressed" : "");
+        NestingScope scope;
+        e->nested = detectContainer(e->name, *e->data);
+    }
+    return x;
+}
+
+bool ContainerXTRE::readTables()
+{
+    const u32 verbosity = toolOptions().verbosity;
+    const ByteArray& bytes = *image;
+    // Clash tables are read after every slot, in ascending order.
+    u32* tables = static_cast<u32*>(memAlloc(u64(hashSlotCount) * sizeof(u32)));
+    if (!tables)
+        return false;
+    u32 tableCount = 0;
+    for (u32 slot = 0; slot < hashSlotCount; slot++) {
         const u64 at = u64(a) + u64(slot) * 8;
         const u32 hash = wordAt(bytes, at);
         const u32 offset = wordAt(bytes, at + 4);
         if (hash == 0)
             continue;
         if (b == c || offset >= c) {
-            XtreEntry* e = x->readDescriptor(offset, String::format("0x%08x", hash), hash, 0, x->entries.count);
+            XtreEntry* e = readDescriptor(offset, String::format("0x%08x", hash), hash, 0, entries.count);
             if (e)
-                x->entries.push(e);
+                entries.push(e);
             continue;
         }
         if (offset < b) {
             printf("ERROR: Bad XTRE clash table offset!\n");
             memFree(tables);
-            deleteContainer(x);
-            return nullptr;
+            return false;
         }
         tables[tableCount++] = offset;
     }
@@ -301,9 +322,9 @@ Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
             const u32 descriptor = wordAt(bytes, pos + 1 + nameLength);
             if (verbosity >= 3)
                 printf("Clashing file: '%s'\n", clashName.c_str());
-            XtreEntry* e = x->readDescriptor(descriptor, clashName, 0, 1, x->entries.count);
+            XtreEntry* e = readDescriptor(descriptor, clashName, 0, 1, entries.count);
             if (e)
-                x->entries.push(e);
+                entries.push(e);
             records++;
             pos += 1 + nameLength + 4;
         }
@@ -311,44 +332,36 @@ Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
             printf("Resolved clash into %u files.\n", records);
     }
     memFree(tables);
+    return true;
+}
 
-    x->resolveNames();
-    printf("Reading files...\n");
-    for (XtreEntry* e : x->entries) {
-        const u8* stored = bytes.data + e->dataOffset;
-        if (e->type == 0) {
-            e->data = memNew<ByteArray>(stored, e->storedSize);
-        } else {
-            e->raw = memNew<ByteArray>(stored, e->storedSize);
-            if (e->type == 1) {
-                CodecRefPack codec;
-                e->data = codec.decompress(*e->raw, e->unpackedSize);
-            } else {
-                e->data = decompressLZWX(*e->raw, e->unpackedSize);
-            }
-            if (!e->data) {
-                printf("ERROR: Decompression of '%s' failed! (%u bytes @ 0x%08X -> %u bytes)\n", e->name.c_str(),
-                       e->storedSize, e->dataOffset, e->unpackedSize);
-                deleteContainer(x);
-                return nullptr;
-            }
-            if (e->data->count != e->unpackedSize) {
-                printf("ERROR: Decompression of '%s' produced %u bytes; expected %u. (%u bytes @ 0x%08X)\n",
-                       e->name.c_str(), e->data->count, e->unpackedSize, e->storedSize, e->dataOffset);
-                deleteContainer(x);
-                return nullptr;
-            }
-        }
-        if (!e->data || (e->data->count == 0 && e->storedSize)) {
-            deleteContainer(x);
-            return nullptr;
-        }
-        if (verbosity >= 1)
-            printf(" >> %s (%u bytes%s)\n", e->name.c_str(), e->dataSize(), e->type ? ", compressed" : "");
-        NestingScope scope;
-        e->nested = detectContainer(e->name, *e->data);
+bool ContainerXTRE::unpack(XtreEntry& e)
+{
+    const u8* stored = image->data + e.dataOffset;
+    if (e.type == 0) {
+        e.data = memNew<ByteArray>(stored, e.storedSize);
+        return e.data && (e.data->data || !e.storedSize);
     }
-    return x;
+    e.raw = memNew<ByteArray>(stored, e.storedSize);
+    if (!e.raw || !e.raw->data)
+        return false;
+    if (e.type == 1) {
+        CodecRefPack codec;
+        e.data = codec.decompress(*e.raw, e.unpackedSize);
+    } else {
+        e.data = decompressLZWX(*e.raw, e.unpackedSize);
+    }
+    if (!e.data) {
+        printf("ERROR: Decompression of '%s' failed! (%u bytes @ 0x%08X -> %u bytes)\n", e.name.c_str(), e.storedSize,
+               e.dataOffset, e.unpackedSize);
+        return false;
+    }
+    if (e.data->count != e.unpackedSize) {
+        printf("ERROR: Decompression of '%s' produced %u bytes; expected %u. (%u bytes @ 0x%08X)\n", e.name.c_str(),
+               e.data->count, e.unpackedSize, e.storedSize, e.dataOffset);
+        return false;
+    }
+    return true;
 }
 
 void ContainerXTRE::list(u32 indent)
@@ -517,27 +530,21 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
     // Entries and blank files together, in descriptor order (equal positions keep reading order).
     const u32 total = entries.count + blanks.count;
     XtreEntry** all = static_cast<XtreEntry**>(memAlloc(u64(total ? total : 1) * sizeof(XtreEntry*)));
-    Block* blocks = static_cast<Block*>(allocZeroed(u64(total ? total : 1) * sizeof(Block)));
-    if (!all || !blocks) {
-        memFree(all);
-        memFree(blocks);
-        return nullptr;
-    }
-    for (u32 i = 0; i < entries.count; i++)
-        all[i] = entries[i];
-    for (u32 i = 0; i < blanks.count; i++)
-        all[entries.count + i] = blanks[i];
-    for (u32 i = 0; i < total; i++)
-        all[i]->sortFlag = 0;
+    XtreBlock* blocks = static_cast<XtreBlock*>(allocZeroed(u64(total ? total : 1) * sizeof(XtreBlock)));
     RadixSorter sorter(total);
-    XtreEntry** ordered = sorter.sortAs<XtreEntry>(all, total, writeOrderKey);
-
-    bool failed = false;
+    XtreEntry** ordered = nullptr;
+    if (all && blocks) {
+        for (u32 i = 0; i < total; i++) {
+            all[i] = i < entries.count ? entries[i] : blanks[i - entries.count];
+            all[i]->sortFlag = 0;
+        }
+        ordered = sorter.sortAs<XtreEntry>(all, total, writeOrderKey);
+    }
+    bool failed = !ordered && total;
     u32 blockCount = 0;
     u64 position = d;
     for (u32 i = 0; i < total && !failed; i++) {
-        XtreEntry* e = ordered ? ordered[i] : all[i];
-        const ByteArray* content = e->data;
+        XtreEntry* e = ordered[i];
         ByteArray* rebuilt = nullptr;
         bool asLoaded = !e->modified;
         if (e->modified && e->nested) {
@@ -547,11 +554,6 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
                 break;
             }
             asLoaded = sameBytes(rebuilt, e->data);
-            content = rebuilt;
-            if (asLoaded) {
-                deleteByteArray(rebuilt);
-                rebuilt = nullptr;
-            }
         } else if (e->nested) {
             for (u32 k = e->nested->fileCount(); k; k--)
                 progress(depth + 1);
@@ -567,58 +569,22 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
             blockCount--;
             position -= blocks[blockCount].length;
             deleteByteArray(blocks[blockCount].owned);
-            blocks[blockCount] = Block();
+            blocks[blockCount] = XtreBlock();
         }
-        Block& blk = blocks[blockCount];
+        XtreBlock& blk = blocks[blockCount];
         blk.entry = e;
         if (asLoaded) {
             blk.bytes = image->data + e->dataOffset;
             blk.length = e->storedSpan;
             blk.sizeWord = e->sizeWord;
         } else {
-            const u32 length = content ? content->count : 0;
-            if (length > SIZE_MASK) {
-                printf("ERROR: '%s' is too large for an XTRE archive!\n", e->name.c_str());
-                deleteByteArray(rebuilt);
-                failed = true;
-                break;
-            }
-            if (length == 0 && version == 0) {
-                // A version 0 descriptor cannot describe an empty file: it would read as blank.
-                printf("ERROR: Empty files can't be stored in this XTRE archive: '%s'!\n", e->name.c_str());
-                deleteByteArray(rebuilt);
-                failed = true;
-                break;
-            }
-            ByteArray* packed = nullptr;
-            if (e->type == 1 && length)
-                packed = packRefPack(*content);
-            else if (e->type == 2 && length)
-                packed = compressLZWX(*content);
-            if (packed && packed->count < length) {
-                blk.owned = packed;
-                blk.sizeWord = (e->sizeWord & FLAG_MASK) | length;
-                deleteByteArray(rebuilt);
-            } else {
-                deleteByteArray(packed);
-                blk.sizeWord = e->type == 0 ? (e->sizeWord & FLAG_MASK) | length : length;
-                if (length == 0) {
-                    // One spare byte: a span longer than the size reads back as an empty plain file.
-                    deleteByteArray(rebuilt);
-                    blk.owned = memNew<ByteArray>(u32(1));
-                    if (blk.owned && blk.owned->data)
-                        blk.owned->data[0] = 0;
-                } else {
-                    blk.owned = rebuilt ? rebuilt : memNew<ByteArray>(*content);
-                }
-            }
-            if (!blk.owned || !blk.owned->data) {
-                failed = true;
-                break;
-            }
-            blk.bytes = blk.owned->data;
-            blk.length = blk.owned->count;
+            static const ByteArray nothing;
+            const ByteArray& content = rebuilt ? *rebuilt : e->data ? *e->data : nothing;
+            failed = !encodeChanged(*e, content, blk);
         }
+        deleteByteArray(rebuilt);
+        if (failed)
+            break;
         blk.position = u32(position);
         position += blk.length;
         blockCount++;
@@ -637,21 +603,57 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
         if (out.ok())
             result = out.toArray();
     }
-    if (result) {
-        for (u32 i = 0; i < blockCount; i++) {
-            const Block& blk = blocks[i];
-            u8* descriptor = result->data + blk.entry->descriptorPosition;
-            putWord(descriptor, blk.position);
-            putWord(descriptor + 4, blk.sizeWord);
-            // The following descriptor's offset closes this block's span, also after the last
-            // block: a descriptor no slot names would otherwise keep an offset from the old file.
-            if (blk.entry->hasNextDescriptor)
-                putWord(descriptor + DESCRIPTOR_SIZE, blk.position + blk.length);
-        }
+    for (u32 i = 0; result && i < blockCount; i++) {
+        const XtreBlock& blk = blocks[i];
+        u8* descriptor = result->data + blk.entry->descriptorPosition;
+        putWord(descriptor, blk.position);
+        putWord(descriptor + 4, blk.sizeWord);
+        // The following descriptor's offset closes this block's span, also after the last
+        // block: a descriptor no slot names would otherwise keep an offset from the old file.
+        if (blk.entry->hasNextDescriptor)
+            putWord(descriptor + DESCRIPTOR_SIZE, blk.position + blk.length);
     }
-    for (u32 i = 0; i < blockCount; i++)
+    for (u32 i = 0; blocks && i < blockCount; i++)
         deleteByteArray(blocks[i].owned);
     memFree(blocks);
     memFree(all);
     return result;
+}
+
+bool ContainerXTRE::encodeChanged(const XtreEntry& e, const ByteArray& content, XtreBlock& blk)
+{
+    const u32 length = content.count;
+    const u32 flags = e.sizeWord & FLAG_MASK;
+    if (length > SIZE_MASK) {
+        printf("ERROR: '%s' is too large for an XTRE archive!\n", e.name.c_str());
+        return false;
+    }
+    if (length == 0) {
+        // A version 0 descriptor cannot describe an empty file: it would read back as blank.
+        if (version == 0) {
+            printf("ERROR: Empty files can't be stored in this XTRE archive: '%s'!\n", e.name.c_str());
+            return false;
+        }
+        // One spare byte: a span longer than the size reads back as an empty plain file.
+        blk.owned = memNew<ByteArray>(u32(1));
+        if (blk.owned && blk.owned->data)
+            blk.owned->data[0] = 0;
+        blk.sizeWord = e.type == 0 ? flags : 0;
+    } else {
+        ByteArray* packed = e.type == 1 ? packRefPack(content) : e.type == 2 ? compressLZWX(content) : nullptr;
+        if (packed && packed->count < length) {
+            blk.owned = packed;
+            blk.sizeWord = flags | length;
+        } else {
+            // Plain after all; only plain entries keep the flag bits then.
+            deleteByteArray(packed);
+            blk.owned = memNew<ByteArray>(content);
+            blk.sizeWord = e.type == 0 ? flags | length : length;
+        }
+    }
+    if (!blk.owned || !blk.owned->data)
+        return false;
+    blk.bytes = blk.owned->data;
+    blk.length = blk.owned->count;
+    return true;
 }

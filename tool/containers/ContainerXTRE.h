@@ -3,6 +3,7 @@
 #include "tool/containers/Container.h"
 
 class DirectoryTree;
+struct XtreBlock;
 
 // One file of an XTRE archive, found through a hash slot or a clash-table record.
 struct XtreEntry
@@ -72,6 +73,16 @@ public:
 
     bool repackDirectory(const DirectoryTree& tree, const String& fullDirectory, const String& relativeDirectory,
                          u32 indent);
+
+private:
+    // The hash slots and clash tables, each naming a descriptor; false when a slot names a
+    // clash table before its region.
+    bool readTables();
+    // Takes the entry's stored bytes and unpacks them; false (after an error line) on failure.
+    bool unpack(XtreEntry& e);
+    // A changed entry's bytes and size word, packed as the entry was; false (after an error
+    // line) when the archive cannot hold them.
+    bool encodeChanged(const XtreEntry& e, const ByteArray& content, XtreBlock& block);
 };
 
 // An entry name as the relative path of listings: '\' to '/', "../" and "./" removed, a leading
