@@ -236,6 +236,8 @@ FIXTURE_SEEDS = [
     ("pak", "pak_tre_pak"), ("pak", "pak_accpack"),
     ("vpk", "pak_vpk"), ("vpk", "pak_vpf"), ("vpk", "pak_dsoundfx"), ("vpk", "pak_speech"),
     ("mpk", "pak_mpk"), ("mpk", "pak_adl"), ("mpk", "pak_gen"), ("mpk", "pak_mid"),
+    ("xtre", "xtre_gameflow"), ("xtre", "xtre_cd1miss"), ("xtre", "xtre_sets"), ("xtre", "xtre_hostile"),
+    ("xtre", "xtre_pak"),
 ]
 
 
@@ -287,6 +289,17 @@ def lzss_seeds():
         put("lzss", name, struct.pack("<I", len(raw)) + fixture_codecs.lzss_encode(raw))
 
 
+def lzwx_seeds():
+    sys.path.insert(0, os.path.join(TOP, "tests", "fixtures"))
+    try:
+        import fixture_codecs
+    except ImportError as e:
+        print("lzwx seeds skipped:", e)
+        return
+    for name, raw in sample_bytes().items():
+        put("lzwx", name, struct.pack("<I", len(raw)) + fixture_codecs.lzwx_encode(raw))
+
+
 if __name__ == "__main__":
     fixture_seeds()
     tre_seeds()
@@ -300,3 +313,4 @@ if __name__ == "__main__":
     implode_seeds()
     refpack_seeds()
     lzss_seeds()
+    lzwx_seeds()

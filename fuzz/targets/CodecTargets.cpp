@@ -2,6 +2,7 @@
 #include "gamedata/codecs/CodecImplode.h"
 #include "gamedata/codecs/CodecLZSS.h"
 #include "gamedata/codecs/CodecLZW.h"
+#include "gamedata/codecs/CodecLZWX.h"
 #include "gamedata/codecs/CodecRefPack.h"
 
 #include <cstring>
@@ -51,5 +52,11 @@ void fuzzRefPack(const u8* data, size_t size)
 void fuzzLzss(const u8* data, size_t size)
 {
     CodecLZSS codec;
+    fuzzDecompress(codec, data, size);
+}
+
+void fuzzLzwx(const u8* data, size_t size)
+{
+    CodecLZWX codec;
     fuzzDecompress(codec, data, size);
 }

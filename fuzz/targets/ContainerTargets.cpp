@@ -112,3 +112,9 @@ void fuzzMpk(const u8* data, size_t size)
 {
     fuzzContainer("FUZZ.MPK", data, size);
 }
+
+// XTRE data is told by its magic alone; a name the version 1 name set knows makes the lookups run.
+void fuzzXtre(const u8* data, size_t size)
+{
+    fuzzContainer("GAMEFLOW.TRE", data, size);
+}

@@ -13,7 +13,7 @@ const FuzzTarget targets[] = {
     {"mpk", fuzzMpk},     {"voc", fuzzVoc},         {"lzw", fuzzLzw},         {"implode", fuzzImplode},
     {"refpack", fuzzRefPack}, {"lzss", fuzzLzss},   {"xml", fuzzXml},         {"config", fuzzConfig},
     {"reader", fuzzReader},   {"wav", fuzzWav},         {"package", fuzzPackage},
-    {"iff", fuzzIff},         {"pfc", fuzzPfc},
+    {"iff", fuzzIff},         {"pfc", fuzzPfc},         {"xtre", fuzzXtre},       {"lzwx", fuzzLzwx},
 };
 
 ToolOptions quietOptions;
