@@ -1,4 +1,5 @@
 #include "tool/convert/ChunkCompression.h"
+#include "gamedata/codecs/CodecLZWX.h"
 #include "gamedata/codecs/CodecRefPack.h"
 
 #include <cstdio>
@@ -21,16 +22,14 @@ ByteArray* refPackEncode(const ByteArray& body)
     return codec.compress(body);
 }
 
-// The codecs are plugged in here; until one is there its chunks stay as stored.
-
-ByteArray* lzwxDecode(const ByteArray&, u32)
+ByteArray* lzwxDecode(const ByteArray& stream, u32 size)
 {
-    return nullptr;
+    return decompressLZWX(stream, size);
 }
 
-ByteArray* lzwxEncode(const ByteArray&)
+ByteArray* lzwxEncode(const ByteArray& body)
 {
-    return nullptr;
+    return compressLZWX(body);
 }
 
 u32 bigEndianAt(const u8* p, u32 n)
@@ -48,11 +47,11 @@ u32 littleEndianAt(const u8* p)
 
 // A stream can only produce so much: the bound keeps a forged size field from making a large
 // allocation out of a few bytes. A 4-byte RefPack command copies at most 1028 bytes plus three
-// literals; an LZWX code of at least 9 bits stands for at most 4096 bytes.
+// literals.
 bool sizeIsReachable(u8 code, u64 streamLength, u64 size)
 {
     if (code == COMPRESSION_LZWX)
-        return size <= (streamLength * 8 / 9 + 1) * 4096;
+        return size <= lzwxMaxDecodedSize(streamLength);
     return size <= (streamLength / 4 + 1) * 1031 + 3;
 }
 
