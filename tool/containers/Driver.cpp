@@ -29,8 +29,8 @@ u32 currentDepth = 0;
 // could open the same nested one 2^32 times, or unpack copies of copies of a packed one.
 // A container's open called directly (not through a detection) sets no budget.
 u64 nestedBytesLeft = 0;
-constexpr u64 NESTED_BYTES_PER_BYTE = 16;
-constexpr u64 NESTED_BYTES_FLOOR = 1 << 20;
+constexpr u64 NESTED_BYTES_PER_BYTE = 64;
+constexpr u64 NESTED_BYTES_FLOOR = 16 << 20;
 bool nestedBudgetActive = false;
 bool nestedBytesRanOut = false;
 

@@ -2,8 +2,8 @@
 #include "tool/containers/Container.h"
 
 // Nested containers are opened to this depth; deeper entries stay plain files. So do entries
-// past a budget: below one top-level detection, the nested containers together may hold 16
-// times its bytes (at least 1 MiB), however often entries share or unpack the same data.
+// past a budget: below one top-level detection, the nested containers together may hold 64
+// times its bytes (at least 16 MiB), however often entries share or unpack the same data.
 constexpr u32 MAX_NESTING_DEPTH = 32;
 
 // One kind of file the tool understands: a test on the data (and name) and the function that
