@@ -1,4 +1,5 @@
 #include "tool/containers/Container.h"
+#include "framework/io/FileStream.h"
 #include "tool/ToolOptions.h"
 
 #include <cstdio>
@@ -74,6 +75,29 @@ void printMarker(char c, u32 level)
     putchar(c);
     for (u32 i = 0; i < level; i++)
         putchar(c);
+}
+
+String directoryPart(const String& path)
+{
+    i64 slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(u64(slash)) : String();
+}
+
+bool extractEntryFile(const String& path, const ByteArray* data, u32 indent)
+{
+    if (toolOptions().verbosity >= 2) {
+        printMarker('>', indent);
+        printf(" %s\n", path.c_str());
+    }
+    String parent = directoryPart(path);
+    if (!parent.isEmpty())
+        createPath(parent);
+    if (!writeWholeFile(path, data)) {
+        printf("ERROR: Write failure for '%s'!\n", path.c_str());
+        noteToolFailure();
+        return false;
+    }
+    return true;
 }
 
 u64 peekDigest(Md5& context)

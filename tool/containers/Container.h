@@ -64,6 +64,11 @@ void clearToolFailure();
 void printIndent(u32 indent);
 // " >>" or " <<" followed by one '>' or '<' per level.
 void printMarker(char c, u32 level);
+// The directory part of a path (cut at its last '/'); empty when it has none.
+String directoryPart(const String& path);
+// Writes one extracted entry at path, its directories made first, with the detail line at
+// verbosity 2; a failure prints its error line, marks the run failed and gives false.
+bool extractEntryFile(const String& path, const ByteArray* data, u32 indent);
 // The first 8 bytes of the live context's digest, read little-endian (the hash lines).
 u64 peekDigest(Md5& context);
 inline const char* plural(u64 n)

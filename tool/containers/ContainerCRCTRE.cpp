@@ -81,11 +81,6 @@ String entryRelativePath(const CrcTreEntry& e)
     return safeEntryPath(e.name, e.index);
 }
 
-String directoryPart(const String& path)
-{
-    i64 slash = path.lastIndexOf('/');
-    return slash > 0 ? path.left(u64(slash)) : String();
-}
 }
 
 u32 crcTreNameCrc(const char* nameField)
@@ -227,23 +222,12 @@ void ContainerCRCTRE::list(u32 indent)
 
 u32 ContainerCRCTRE::extract(const String& directory, u32 indent)
 {
-    const ToolOptions& opt = toolOptions();
     createPath(directory);
     u32 written = 0;
     for (CrcTreEntry* e : entries) {
         String path = joinPath(directory, entryRelativePath(*e));
-        if (opt.verbosity >= 2) {
-            printMarker('>', indent);
-            printf(" %s\n", path.c_str());
-        }
-        String parent = directoryPart(path);
-        if (!parent.isEmpty())
-            createPath(parent);
-        if (!writeWholeFile(path, e->data)) {
-            printf("ERROR: Write failure for '%s'!\n", path.c_str());
-            noteToolFailure();
+        if (!extractEntryFile(path, e->data, indent))
             break;
-        }
         written++;
     }
     if (indent == 0)

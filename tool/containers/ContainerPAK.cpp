@@ -119,12 +119,6 @@ String nameBeforeFirstDot(const String& name)
     return dot < 0 ? name : name.left(u64(dot));
 }
 
-String directoryPart(const String& path)
-{
-    i64 slash = path.lastIndexOf('/');
-    return slash > 0 ? path.left(u64(slash)) : String();
-}
-
 bool isArchiveKind(const Container* c)
 {
     return c->typeCode == CONTAINER_TRE || c->typeCode == CONTAINER_PAK || c->typeCode == CONTAINER_XTRE ||
@@ -347,18 +341,8 @@ u32 ContainerPAK::extract(const String& directory, u32 indent)
             written += e->nested->extract(path, indent + 1);
             continue;
         }
-        if (opt.verbosity >= 2) {
-            printMarker('>', indent);
-            printf(" %s\n", path.c_str());
-        }
-        String parent = directoryPart(path);
-        if (!parent.isEmpty())
-            createPath(parent);
-        if (!writeWholeFile(path, e->content)) {
-            printf("ERROR: Write failure for '%s'!\n", path.c_str());
-            noteToolFailure();
+        if (!extractEntryFile(path, e->content, indent))
             break;
-        }
         written++;
     }
     if (indent == 0)

@@ -61,11 +61,6 @@ String nestedRelativePath(const TreEntry& e)
 }
 
 // The directory part of a path (cut at its last '/'); empty when it has none.
-String directoryPart(const String& path)
-{
-    i64 slash = path.lastIndexOf('/');
-    return slash > 0 ? path.left(u64(slash)) : String();
-}
 }
 
 TreEntry::~TreEntry()
@@ -262,18 +257,8 @@ u32 ContainerTRE::extract(const String& directory, u32 indent)
             written += e->nested->extract(path, indent + 1);
             continue;
         }
-        if (opt.verbosity >= 2) {
-            printMarker('>', indent);
-            printf(" %s\n", path.c_str());
-        }
-        String parent = directoryPart(path);
-        if (!parent.isEmpty())
-            createPath(parent);
-        if (!writeWholeFile(path, e->data)) {
-            printf("ERROR: Write failure for '%s'!\n", path.c_str());
-            noteToolFailure();
+        if (!extractEntryFile(path, e->data, indent))
             break;
-        }
         written++;
     }
     if (opt.dumpGap) {

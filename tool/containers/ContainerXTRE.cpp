@@ -58,12 +58,6 @@ String nestedRelativePath(const XtreEntry& e)
     return safeEntryPath(mapXtrePath(e.nested->matchName()), e.index);
 }
 
-String directoryPart(const String& path)
-{
-    i64 slash = path.lastIndexOf('/');
-    return slash > 0 ? path.left(u64(slash)) : String();
-}
-
 // The writer lays blocks out in descriptor order: each descriptor's span runs to the next
 // descriptor's data offset, so only that order gives every span back its own block.
 u32 writeOrderKey(const XtreEntry* e)
@@ -392,18 +386,8 @@ u32 ContainerXTRE::extract(const String& directory, u32 indent)
             written += e->nested->extract(path, indent + 1);
             continue;
         }
-        if (opt.verbosity >= 2) {
-            printMarker('>', indent);
-            printf(" %s\n", path.c_str());
-        }
-        const String parent = directoryPart(path);
-        if (!parent.isEmpty())
-            createPath(parent);
-        if (!writeWholeFile(path, e->data)) {
-            printf("ERROR: Write failure for '%s'!\n", path.c_str());
-            noteToolFailure();
+        if (!extractEntryFile(path, e->data, indent))
             break;
-        }
         written++;
     }
     if (indent == 0)

@@ -19,12 +19,6 @@ u32 bigEndianAt(const u8* p)
     return (u32(p[0]) << 24) | (u32(p[1]) << 16) | (u32(p[2]) << 8) | u32(p[3]);
 }
 
-String directoryPart(const String& path)
-{
-    i64 slash = path.lastIndexOf('/');
-    return slash > 0 ? path.left(u64(slash)) : String();
-}
-
 bool isBadNameByte(u8 c)
 {
     return c <= 0x20 || c >= 0x7F || c == '<' || c == '>' || c == '/' || c == '=' || c == '"' || c == '?' ||

@@ -114,13 +114,6 @@ void swapArrays(ByteArray& a, ByteArray& b)
     std::swap(a.owned, b.owned);
 }
 
-// The directory part of a path (cut at its last '/'); empty when it has none.
-String directoryPart(const String& path)
-{
-    i64 slash = path.lastIndexOf('/');
-    return slash > 0 ? path.left(u64(slash)) : String();
-}
-
 // At the top level the tool hands over its directory (ending in '/'); nested containers get the
 // path of their entry.
 bool isDirectoryArgument(const String& path)
