@@ -162,6 +162,13 @@ def iff_seeds():
     # RefPack literal runs: 0xE1 copies 8 bytes, 0xFC ends.
     packed = b"\x10\xfb\x00\x00\x08\xe1abcdefgh\xfc"
     put("iff", "packed", iff_form(b"PACK", iff_chunk(b"TEXT", packed) + iff_chunk(b"LZWX", b"LZ\x03\x00\x00\x00\x00\x83")))
+    # Weapon loadouts whose chunks convert as records.
+    fgtr = iff_form(b"FGTR", iff_chunk(b"GUNS", b"\1" + bytes(8) + b"LASER\0\0\0" + bytes(13))
+                    + iff_chunk(b"SPCL", b"") + iff_chunk(b"MISL", bytes(4) + b"SPIKE" + bytes(20))
+                    + iff_chunk(b"DECY", b"\4\0\0\0CHAFF\0\0\0") + iff_chunk(b"TURT", b"REAR" + bytes(39)))
+    cptl = iff_form(b"CPTL", iff_chunk(b"TURT", bytes(4) + b"DOME" + bytes(48))
+                    + iff_chunk(b"MISL", b"TORP" + bytes(21)))
+    put("iff", "weapons", iff_form(b"SHIP", iff_form(b"WEAP", fgtr + cptl)))
     put("iff", "riff", b"RIFF" + struct.pack("<I", 26) + b"WAVEfmt " + struct.pack("<I", 2) + b"abRIFX"
         + struct.pack("<I", 4) + b"abcd")
 

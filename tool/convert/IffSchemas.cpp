@@ -1,4 +1,7 @@
 #include "tool/convert/IffSchemas.h"
+#include "tool/convert/schemas/CapitalShipSchemas.h"
+#include "tool/convert/schemas/FighterDefenceSchemas.h"
+#include "tool/convert/schemas/FighterWeaponSchemas.h"
 #include "tool/convert/schemas/MissileGunSchemas.h"
 #include "tool/convert/schemas/SectorSchemas.h"
 
@@ -14,13 +17,13 @@ const SchemaSlot schemaOrder[] = {
     {"MissileData", makeMissileData},
     {"MissileDynamics", makeMissileDynamics},
     {"GunData", makeGunData},
-    {"FighterGuns", nullptr},
-    {"FighterSpecialGuns", nullptr},
-    {"FighterMissiles", nullptr},
-    {"FighterDecoys", nullptr},
-    {"FighterTurrets", nullptr},
-    {"CapitalTurrets", nullptr},
-    {"CapitalMissiles", nullptr},
+    {"FighterGuns", makeFighterGuns},
+    {"FighterSpecialGuns", makeFighterSpecialGuns},
+    {"FighterMissiles", makeFighterMissiles},
+    {"FighterDecoys", makeFighterDecoys},
+    {"FighterTurrets", makeFighterTurrets},
+    {"CapitalTurrets", makeCapitalTurrets},
+    {"CapitalMissiles", makeCapitalMissiles},
 };
 }
 

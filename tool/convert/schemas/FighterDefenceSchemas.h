@@ -1,0 +1,28 @@
+#pragma once
+#include "tool/convert/ChunkSchema.h"
+
+// A fighter's decoys and turrets: the chunks DECY and TURT of a FGTR form inside a WEAP form, in
+// any file and of any size.
+
+// One 12-byte decoy entry: "Decoys" with its Count, and one "Decoy" with its Name under it.
+class FighterDecoys : public ChunkSchema
+{
+public:
+    FighterDecoys() : ChunkSchema("FighterDecoys") {}
+    bool matches(const String& formPath, Stream& body) override;
+    bool toXml(Stream& body, XmlElement& chunkElement) override;
+    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+};
+
+// 43-byte "Turret" records under one "Turrets" element.
+class FighterTurrets : public ChunkSchema
+{
+public:
+    FighterTurrets() : ChunkSchema("FighterTurrets") {}
+    bool matches(const String& formPath, Stream& body) override;
+    bool toXml(Stream& body, XmlElement& chunkElement) override;
+    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+};
+
+ChunkSchema* makeFighterDecoys();
+ChunkSchema* makeFighterTurrets();

@@ -1,0 +1,40 @@
+#pragma once
+#include "tool/convert/ChunkSchema.h"
+
+// A fighter's gun mounts, special gun mounts and missile hardpoints: the chunks GUNS, SPCL and
+// MISL of a FGTR form inside a WEAP form, in any file and of any size. Each is an optional
+// header followed by records up to the end of the body.
+
+// A 9-byte header ("Guns": Auto, GunEnergy, RegenRate), then 21-byte "Gun" records under it.
+class FighterGuns : public ChunkSchema
+{
+public:
+    FighterGuns() : ChunkSchema("FighterGuns") {}
+    bool matches(const String& formPath, Stream& body) override;
+    bool toXml(Stream& body, XmlElement& chunkElement) override;
+    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+};
+
+// No header: 21-byte "Gun" records directly under the chunk element.
+class FighterSpecialGuns : public ChunkSchema
+{
+public:
+    FighterSpecialGuns() : ChunkSchema("FighterSpecialGuns") {}
+    bool matches(const String& formPath, Stream& body) override;
+    bool toXml(Stream& body, XmlElement& chunkElement) override;
+    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+};
+
+// A 4-byte header ("Missiles": Delay), then 25-byte "Missile" records under it.
+class FighterMissiles : public ChunkSchema
+{
+public:
+    FighterMissiles() : ChunkSchema("FighterMissiles") {}
+    bool matches(const String& formPath, Stream& body) override;
+    bool toXml(Stream& body, XmlElement& chunkElement) override;
+    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+};
+
+ChunkSchema* makeFighterGuns();
+ChunkSchema* makeFighterSpecialGuns();
+ChunkSchema* makeFighterMissiles();
