@@ -19,8 +19,8 @@ Bytes fighterWeapons()
 
 Bytes capitalWeapons(u32 damage)
 {
-    const Bytes turrets = cat({le32(damage), txt("DOMEBODY", 9), txt("FLAK", 9), txt("LASER", 9), fx(10), fx(4), fx(-20),
-                               fx(-90), fx(0), le32(270), raw({3})});
+    const Bytes turrets = cat({le32(damage), txt("DOMEBODY", 9), txt("FLAK", 9), txt("LASER", 9), fx(10), fx(4),
+                               fx(-20), fx(-90), fx(0), le32(270), raw({3})});
     const Bytes missiles = cat({txt("TORPEDO", 9), le32(6), fx(0), fx(-2), fx(30)});
     return form("CPTL", cat({chunk("TURT", turrets), chunk("MISL", missiles)}));
 }

@@ -109,5 +109,7 @@ TEST(WeaponTool, ARecordMissingAnAttributeFailsTheRepack)
                          "back to bytes.\n"),
               std::string::npos)
         << t.out;
-    EXPECT_EQ(listTree(dir).size(), listTree(dir + "/out").size() + 2);
+    // Nothing is written beside the archive and the extracted tree.
+    for (const std::string& path : listTree(dir))
+        EXPECT_TRUE(path == archive || path == "out" || path.rfind("out/", 0) == 0) << path;
 }
