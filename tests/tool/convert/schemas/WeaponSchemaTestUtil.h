@@ -55,8 +55,9 @@ inline std::string toXmlOf(const char* schemaName, const Bytes& body)
     EXPECT_NE(schema, nullptr) << schemaName;
     XmlElement element(String("CHNK"));
     MemoryStream stream(body.data(), u32(body.size()));
-    if (schema)
+    if (schema) {
         EXPECT_TRUE(schema->toXml(stream, element));
+    }
     String text;
     element.write(text, 0);
     return text.c_str();
