@@ -100,6 +100,18 @@ bool extractEntryFile(const String& path, const ByteArray* data, u32 indent)
     return true;
 }
 
+void hashEntry(Md5& context, Container* nested, const ByteArray* data, const char* name, u32 indent)
+{
+    if (nested)
+        nested->hashContents(context, indent + 1);
+    else if (data && data->count)
+        context.update(data->data, data->count);
+    if (toolOptions().verbosity >= 2) {
+        printIndent(indent);
+        printf("%s -> %llu\n", name, (unsigned long long)peekDigest(context));
+    }
+}
+
 u64 peekDigest(Md5& context)
 {
     u8 digest[16];

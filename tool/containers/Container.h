@@ -69,6 +69,18 @@ String directoryPart(const String& path);
 // Writes one extracted entry at path, its directories made first, with the detail line at
 // verbosity 2; a failure prints its error line, marks the run failed and gives false.
 bool extractEntryFile(const String& path, const ByteArray* data, u32 indent);
+// One archive entry's part of hashContents: a nested container hashes itself one level deeper,
+// plain data is fed in; at verbosity 2 the entry's hash line follows.
+void hashEntry(Md5& context, Container* nested, const ByteArray* data, const char* name, u32 indent);
+// Leaf files of an archive: 1 per plain entry, a nested container's own count.
+template <typename Entries>
+u32 countLeafFiles(const Entries& entries)
+{
+    u32 n = 0;
+    for (auto* e : entries)
+        n += e->nested ? e->nested->fileCount() : 1;
+    return n;
+}
 // The first 8 bytes of the live context's digest, read little-endian (the hash lines).
 u64 peekDigest(Md5& context);
 inline const char* plural(u64 n)

@@ -242,15 +242,8 @@ u32 ContainerCRCTRE::fileCount()
 
 void ContainerCRCTRE::hashContents(Md5& context, u32 indent)
 {
-    const u32 verbosity = toolOptions().verbosity;
-    for (CrcTreEntry* e : entries) {
-        if (e->data && e->data->count)
-            context.update(e->data->data, e->data->count);
-        if (verbosity >= 2) {
-            printIndent(indent);
-            printf("%s -> %llu\n", e->name.c_str(), (unsigned long long)peekDigest(context));
-        }
-    }
+    for (CrcTreEntry* e : entries)
+        hashEntry(context, nullptr, e->data, e->name.c_str(), indent);
 }
 
 bool ContainerCRCTRE::repack(const String& directory, const String&, u32 indent)

@@ -535,10 +535,7 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
 
 u32 ContainerPAK::fileCount()
 {
-    u32 n = 0;
-    for (PakEntry* e : entries)
-        n += e->nested ? e->nested->fileCount() : 1;
-    return n;
+    return countLeafFiles(entries);
 }
 
 void ContainerPAK::hashContents(Md5& context, u32 indent)

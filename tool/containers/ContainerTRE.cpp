@@ -277,25 +277,13 @@ u32 ContainerTRE::extract(const String& directory, u32 indent)
 
 u32 ContainerTRE::fileCount()
 {
-    u32 n = 0;
-    for (TreEntry* e : entries)
-        n += e->nested ? e->nested->fileCount() : 1;
-    return n;
+    return countLeafFiles(entries);
 }
 
 void ContainerTRE::hashContents(Md5& context, u32 indent)
 {
-    const u32 verbosity = toolOptions().verbosity;
-    for (TreEntry* e : entries) {
-        if (e->nested)
-            e->nested->hashContents(context, indent + 1);
-        else if (e->data && e->data->count)
-            context.update(e->data->data, e->data->count);
-        if (verbosity >= 2) {
-            printIndent(indent);
-            printf("%s -> %llu\n", e->storedName, (unsigned long long)peekDigest(context));
-        }
-    }
+    for (TreEntry* e : entries)
+        hashEntry(context, e->nested, e->data, e->storedName, indent);
 }
 
 bool ContainerTRE::repack(const String& directory, const String&, u32 indent)

@@ -397,25 +397,13 @@ u32 ContainerXTRE::extract(const String& directory, u32 indent)
 
 u32 ContainerXTRE::fileCount()
 {
-    u32 n = 0;
-    for (XtreEntry* e : entries)
-        n += e->nested ? e->nested->fileCount() : 1;
-    return n;
+    return countLeafFiles(entries);
 }
 
 void ContainerXTRE::hashContents(Md5& context, u32 indent)
 {
-    const u32 verbosity = toolOptions().verbosity;
-    for (XtreEntry* e : entries) {
-        if (e->nested)
-            e->nested->hashContents(context, indent + 1);
-        else if (e->data && e->data->count)
-            context.update(e->data->data, e->data->count);
-        if (verbosity >= 2) {
-            printIndent(indent);
-            printf("%s -> %llu\n", e->name.c_str(), (unsigned long long)peekDigest(context));
-        }
-    }
+    for (XtreEntry* e : entries)
+        hashEntry(context, e->nested, e->data, e->name.c_str(), indent);
 }
 
 bool ContainerXTRE::repack(const String& directory, const String&, u32 indent)
