@@ -103,7 +103,7 @@ public:
 
     // Splitting; the caller deletes the array (memDelete). A string without data gives 0 items.
     static StringArray* split(const String& text, const String& separators, u8 skipBlanks);
-    static StringArray* splitWith(const String& text, const TokenSpec& spec);
+    static StringArray* splitWith(const String& text, const TokenSpec& tokenSpec);
     static StringArray* splitLines(const String& text);
 
 private:

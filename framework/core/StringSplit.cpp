@@ -29,12 +29,12 @@ StringArray* String::split(const String& text, const String& separators, u8 skip
     return collect(reader);
 }
 
-StringArray* String::splitWith(const String& text, const TokenSpec& spec)
+StringArray* String::splitWith(const String& text, const TokenSpec& tokenSpec)
 {
     if (!text.data)
         return memNew<StringArray>(0u);
-    StringReader reader(text, nullptr, spec.skipBlanks);
-    reader.spec = spec;
+    StringReader reader(text, nullptr, tokenSpec.skipBlanks);
+    reader.tokenSpec = tokenSpec;
     return collect(reader);
 }
 

@@ -33,14 +33,14 @@ void StringReader::init(const char* text, u64 length, const char* delimiters, u8
 {
     inner.text = strDupN(length, text, nullptr);
     inner.length = inner.text ? length : 0;
-    spec.setDelimiters(delimiters ? delimiters : DEFAULT_DELIMITERS);
-    spec.skipBlanks = skipBlanks;
-    spec.quotes = 0;
-    spec.keepQuotes = 0;
-    spec.skipDelimiters = skipDelimiters;
-    spec.delimitersAreTokens = 0;
-    spec.numberMode = 0;
-    spec.suffixes = 0;
+    tokenSpec.setDelimiters(delimiters ? delimiters : DEFAULT_DELIMITERS);
+    tokenSpec.skipBlanks = skipBlanks;
+    tokenSpec.quotes = 0;
+    tokenSpec.keepQuotes = 0;
+    tokenSpec.skipDelimiters = skipDelimiters;
+    tokenSpec.delimitersAreTokens = 0;
+    tokenSpec.numberMode = 0;
+    tokenSpec.suffixes = 0;
 }
 
 void StringReader::restart()

@@ -54,7 +54,7 @@ bool TextReader::skipBlanks(u8& first)
 {
     u8 c;
     while (next(c)) {
-        if (c == 0 || isBlankByte(c) || (spec.skipDelimiters && spec.isDelimiter(c)))
+        if (c == 0 || isBlankByte(c) || (tokenSpec.skipDelimiters && tokenSpec.isDelimiter(c)))
             continue;
         first = c;
         return true;
@@ -69,13 +69,13 @@ bool TextReader::readToken(String* out)
     for (;;) {
         token->assign(static_cast<const char*>(nullptr));
         u8 first = 0;
-        if (spec.skipBlanks) {
+        if (tokenSpec.skipBlanks) {
             if (!skipBlanks(first))
                 return false;
-        } else if (spec.skipDelimiters) {
+        } else if (tokenSpec.skipDelimiters) {
             bool found = false;
             while (next(first)) {
-                if (!spec.isDelimiter(first)) {
+                if (!tokenSpec.isDelimiter(first)) {
                     found = true;
                     break;
                 }
@@ -87,11 +87,11 @@ bool TextReader::readToken(String* out)
         }
 
         u32 len = scanToken(first);
-        if (len == 0 && spec.skipDelimiters && !quotedToken) {
+        if (len == 0 && tokenSpec.skipDelimiters && !quotedToken) {
             // Nothing stored (a lone '\r', say): that is no token, but text may follow.
             continue;
         }
-        if (len > 0 && spec.quotes && spec.keepQuotes) {
+        if (len > 0 && tokenSpec.quotes && tokenSpec.keepQuotes) {
             // The scanner keeps an opening quote but never stores the closing one.
             if (token->indexOf('"') >= 0)
                 store('"');
@@ -116,13 +116,13 @@ u32 TextReader::scanToken(u8 first)
 {
     quotedToken = false;
     u64 firstPos = source->tell();
-    if (spec.numberMode && (isDigit(first) || first == '-' || first == '.')) {
+    if (tokenSpec.numberMode && (isDigit(first) || first == '-' || first == '.')) {
         if (scanNumber(first))
             return u32(token->length);
         // Start again just after the first byte.
         token->assign(static_cast<const char*>(nullptr));
         source->seek(firstPos);
-        if ((first == '-' || first == '.') && spec.isDelimiter(first)) {
+        if ((first == '-' || first == '.') && tokenSpec.isDelimiter(first)) {
             store(first);
             return u32(token->length);
         }
@@ -132,7 +132,7 @@ u32 TextReader::scanToken(u8 first)
 
 u32 TextReader::scanGeneral(u8 c, u64 before)
 {
-    if (spec.delimitersAreTokens && spec.isDelimiter(c)) {
+    if (tokenSpec.delimitersAreTokens && tokenSpec.isDelimiter(c)) {
         if (c != 0)
             store(c);
         return u32(token->length);
@@ -145,9 +145,9 @@ u32 TextReader::scanGeneral(u8 c, u64 before)
                 quotedToken = true;
                 break;
             }
-        } else if (spec.quotes && (c == '"' || c == '\'')) {
+        } else if (tokenSpec.quotes && (c == '"' || c == '\'')) {
             quote = c;
-            if (!spec.keepQuotes) {
+            if (!tokenSpec.keepQuotes) {
                 // The byte after a dropped quote is looked at afresh, so "" closes at once.
                 prev = c;
                 before = source->tell();
@@ -157,12 +157,12 @@ u32 TextReader::scanGeneral(u8 c, u64 before)
             }
         }
         if (!quote) {
-            if (spec.isDelimiter(c)) {
-                if (spec.delimitersAreTokens)
+            if (tokenSpec.isDelimiter(c)) {
+                if (tokenSpec.delimitersAreTokens)
                     pushBack(before, c);
                 break;
             }
-            if (spec.skipBlanks && isBlankByte(c))
+            if (tokenSpec.skipBlanks && isBlankByte(c))
                 break;
         }
         if (c != '\r' && c != 0)
@@ -224,14 +224,14 @@ bool TextReader::scanNumber(u8 c)
         } else if (c == '-' && exponent) {
             store(c);
         } else if (c == '\r') {
-        } else if (spec.isDelimiter(c) || c == '\n') {
-            if (spec.delimitersAreTokens)
+        } else if (tokenSpec.isDelimiter(c) || c == '\n') {
+            if (tokenSpec.delimitersAreTokens)
                 pushBack(source->tell() - 1, c);
             break;
         } else if (isBlankByte(c)) {
             pushBack(source->tell() - 1, c);
             break;
-        } else if (spec.suffixes && (c == 'L' || c == 'U' || c == 'f') && token->length > 0) {
+        } else if (tokenSpec.suffixes && (c == 'L' || c == 'U' || c == 'f') && token->length > 0) {
             store(c);
         } else {
             return false;

@@ -11,7 +11,7 @@ class TextReader
 public:
     ByteSource* source;
     String* token; // the token being built
-    TokenSpec spec;
+    TokenSpec tokenSpec;
 
     explicit TextReader(ByteSource* source);
     virtual ~TextReader();

@@ -45,15 +45,15 @@ Tokens readAll(TextReader& reader)
     return out;
 }
 
-Tokens tokensOf(const std::string& text, const TokenSpec& spec)
+Tokens tokensOf(const std::string& text, const TokenSpec& tokenSpec)
 {
     MemorySource source(text);
     TextReader reader(&source);
-    reader.spec = spec;
+    reader.tokenSpec = tokenSpec;
     Tokens fromStream = readAll(reader);
     // The same text through a StringReader must cut the same way.
     StringReader sr(text.c_str(), nullptr, 0, 0);
-    sr.spec = spec;
+    sr.tokenSpec = tokenSpec;
     EXPECT_EQ(readAll(sr), fromStream) << text;
     return fromStream;
 }
@@ -77,7 +77,7 @@ TEST(TextReader, DefaultReaderCountsLines)
 {
     MemorySource source("  alpha\tbeta\n");
     TextReader reader(&source);
-    EXPECT_EQ(reader.spec.delimiterLength, 4u);
+    EXPECT_EQ(reader.tokenSpec.delimiterLength, 4u);
     EXPECT_EQ(readAll(reader), (Tokens{"alpha", "beta"}));
     EXPECT_EQ(source.sourceLine, 2u);
     String more("unchanged");
@@ -92,7 +92,7 @@ TEST(TextReader, TokenCuts)
     {
         const char* name;
         std::string text;
-        TokenSpec spec;
+        TokenSpec tokenSpec;
         Tokens want;
     };
     const Case cases[] = {
@@ -130,14 +130,14 @@ TEST(TextReader, TokenCuts)
         {"carriage return inside number", "4\r2", numbers(), {"42"}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(tokensOf(c.text, c.spec), c.want) << c.name;
+        EXPECT_EQ(tokensOf(c.text, c.tokenSpec), c.want) << c.name;
 }
 
 TEST(TextReader, PushedBackNewlineCountsOnce)
 {
     MemorySource source("a\nb\n");
     TextReader reader(&source);
-    reader.spec = TokenSpec("\n", 0, 0, 0, 0, 1, 0, 0);
+    reader.tokenSpec = TokenSpec("\n", 0, 0, 0, 0, 1, 0, 0);
     EXPECT_EQ(readAll(reader), (Tokens{"a", "\n", "b", "\n"}));
     EXPECT_EQ(source.sourceLine, 3u);
 }
@@ -201,11 +201,11 @@ TEST(String, SplitLinesKeepsEmptyLines)
 
 TEST(String, SplitWithCommandLineSpec)
 {
-    TokenSpec spec(" \t\r\n", 1, 1, 0, 1, 0, 0, 0);
-    EXPECT_EQ(toVector(String::splitWith("MORDAX -x \"my dir/a.tre\" out", spec)),
+    TokenSpec tokenSpec(" \t\r\n", 1, 1, 0, 1, 0, 0, 0);
+    EXPECT_EQ(toVector(String::splitWith("MORDAX -x \"my dir/a.tre\" out", tokenSpec)),
               (Tokens{"MORDAX", "-x", "my dir/a.tre", "out"}));
-    TokenSpec copy(spec);
-    EXPECT_NE(copy.delimiters, spec.delimiters);
+    TokenSpec copy(tokenSpec);
+    EXPECT_NE(copy.delimiters, tokenSpec.delimiters);
     EXPECT_STREQ(copy.delimiters, " \t\r\n");
     EXPECT_EQ(copy.quotes, 1);
 }
