@@ -100,8 +100,9 @@ TEST(IffTool, ExtractConvertsAndAnUneditedRepackGivesTheSameArchive)
                                                                  "GAME/DATA/SHIP.IFF.xml", "README.TXT"}));
     EXPECT_EQ(readFileBytes(dir + "/out/GAME/DATA/SHIP.IFF.xml"), shipXml);
     EXPECT_EQ(readFileBytes(dir + "/out/GAME/BROKEN.IFF"), asText(damaged));
-    if (std::system("command -v xmllint >/dev/null 2>&1") == 0)
+    if (std::system("command -v xmllint >/dev/null 2>&1") == 0) {
         EXPECT_EQ(std::system(("xmllint --noout '" + dir + "/out/GAME/DATA/SHIP.IFF.xml'").c_str()), 0);
+    }
 
     t = runTool({"-r", "-o", "again", archive, "out"}, dir);
     EXPECT_EQ(t.status, 0) << t.out;
@@ -169,8 +170,9 @@ TEST(IffTool, EditsThatCannotBeWrittenFailTheRepack)
         std::vector<std::string> errors = errorLines(t.out);
         ASSERT_GE(errors.size(), 1u) << c.what << "\n" << t.out;
         EXPECT_EQ(errors[0], c.line) << c.what;
-        if (strcmp(c.what, "unknown compression") != 0)
+        if (strcmp(c.what, "unknown compression") != 0) {
             EXPECT_EQ(errors.size(), 1u) << c.what << "\n" << t.out;
+        }
         EXPECT_EQ(listTree(dir), (std::vector<std::string>{"SHIPS.TRE", "out", "out/GAME", "out/GAME/BROKEN.IFF",
                                                            "out/GAME/DATA", "out/GAME/DATA/SHIP.IFF.xml",
                                                            "out/README.TXT"}))
