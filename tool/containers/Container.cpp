@@ -83,6 +83,31 @@ String directoryPart(const String& path)
     return slash > 0 ? path.left(u64(slash)) : String();
 }
 
+void listEntry(const char* name, u32 size, Container* nested, u32 indent)
+{
+    printIndent(indent);
+    printf("%s (%u byte%s)\n", name, size, plural(size));
+    if (nested && !toolOptions().noRecurse)
+        nested->list(indent + 1);
+}
+
+void printListTotal(u32 files, u64 bytes)
+{
+    printf("Done. %u file%s, %llu byte%s total.\n", files, plural(files), (unsigned long long)bytes, plural(bytes));
+}
+
+bool extractEntry(const String& path, Container* nested, const ByteArray* data, u32 indent, u32& written)
+{
+    if (nested && !toolOptions().noRecurse) {
+        written += nested->extract(path, indent + 1);
+        return true;
+    }
+    if (!extractEntryFile(path, data, indent))
+        return false;
+    written++;
+    return true;
+}
+
 bool extractEntryFile(const String& path, const ByteArray* data, u32 indent)
 {
     if (toolOptions().verbosity >= 2) {

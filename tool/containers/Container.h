@@ -64,6 +64,13 @@ void clearToolFailure();
 void printIndent(u32 indent);
 // " >>" or " <<" followed by one '>' or '<' per level.
 void printMarker(char c, u32 level);
+// One listing line, "name (N bytes)"; a nested container lists itself below it unless -s.
+void listEntry(const char* name, u32 size, Container* nested, u32 indent);
+// The closing line of a top-level listing.
+void printListTotal(u32 files, u64 bytes);
+// One entry of an extraction into path: a nested container extracts itself there unless -s,
+// anything else is written as a file. Counts what was written; false stops the extraction.
+bool extractEntry(const String& path, Container* nested, const ByteArray* data, u32 indent, u32& written);
 // The directory part of a path (cut at its last '/'); empty when it has none.
 String directoryPart(const String& path);
 // Writes one extracted entry at path, its directories made first, with the detail line at

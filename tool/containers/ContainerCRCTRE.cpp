@@ -210,14 +210,12 @@ void ContainerCRCTRE::list(u32 indent)
 {
     u64 total = 0;
     for (CrcTreEntry* e : entries) {
-        printIndent(indent);
-        u32 size = e->dataSize();
-        printf("%s (%u byte%s)\n", e->name.c_str(), size, plural(size));
+        const u32 size = e->dataSize();
+        listEntry(e->name.c_str(), size, nullptr, indent);
         total += size;
     }
     if (indent == 0)
-        printf("Done. %u file%s, %llu byte%s total.\n", entries.count, plural(entries.count),
-               (unsigned long long)total, plural(total));
+        printListTotal(entries.count, total);
 }
 
 u32 ContainerCRCTRE::extract(const String& directory, u32 indent)

@@ -314,36 +314,25 @@ PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u
 
 void ContainerPAK::list(u32 indent)
 {
-    const ToolOptions& opt = toolOptions();
     u64 total = 0;
     for (PakEntry* e : entries) {
-        printIndent(indent);
-        u32 size = e->contentSize();
-        printf("%s (%u byte%s)\n", e->name.c_str(), size, plural(size));
+        const u32 size = e->contentSize();
+        listEntry(e->name.c_str(), size, e->nested, indent);
         total += size;
-        if (e->nested && !opt.noRecurse)
-            e->nested->list(indent + 1);
     }
     if (indent == 0)
-        printf("Done. %u file%s, %llu byte%s total.\n", entries.count, plural(entries.count),
-               (unsigned long long)total, plural(total));
+        printListTotal(entries.count, total);
 }
 
 u32 ContainerPAK::extract(const String& directory, u32 indent)
 {
-    const ToolOptions& opt = toolOptions();
     createPath(directory);
     u32 written = 0;
     for (u32 i = 0; i < entries.count; i++) {
         PakEntry* e = entries[i];
         String path = joinPath(directory, safeEntryPath(e->name, i));
-        if (e->nested && !opt.noRecurse) {
-            written += e->nested->extract(path, indent + 1);
-            continue;
-        }
-        if (!extractEntryFile(path, e->content, indent))
+        if (!extractEntry(path, e->nested, e->content, indent, written))
             break;
-        written++;
     }
     if (indent == 0)
         printf("Done. Extracted %u/%u files.\n", written, fileCount());

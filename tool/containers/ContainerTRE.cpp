@@ -231,19 +231,14 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
 
 void ContainerTRE::list(u32 indent)
 {
-    const ToolOptions& opt = toolOptions();
     u64 total = 0;
     for (TreEntry* e : entries) {
-        printIndent(indent);
-        u32 size = e->dataSize();
-        printf("%s (%u byte%s)\n", mapTrePath(e->name).c_str(), size, plural(size));
+        const u32 size = e->dataSize();
+        listEntry(mapTrePath(e->name).c_str(), size, e->nested, indent);
         total += size;
-        if (e->nested && !opt.noRecurse)
-            e->nested->list(indent + 1);
     }
     if (indent == 0)
-        printf("Done. %u file%s, %llu byte%s total.\n", entries.count, plural(entries.count),
-               (unsigned long long)total, plural(total));
+        printListTotal(entries.count, total);
 }
 
 u32 ContainerTRE::extract(const String& directory, u32 indent)
@@ -253,13 +248,8 @@ u32 ContainerTRE::extract(const String& directory, u32 indent)
     u32 written = 0;
     for (TreEntry* e : entries) {
         String path = entryDiskPath(directory, *e);
-        if (e->nested && !opt.noRecurse) {
-            written += e->nested->extract(path, indent + 1);
-            continue;
-        }
-        if (!extractEntryFile(path, e->data, indent))
+        if (!extractEntry(path, e->nested, e->data, indent, written))
             break;
-        written++;
     }
     if (opt.dumpGap) {
         if (opt.verbosity >= 1)

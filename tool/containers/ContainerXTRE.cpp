@@ -360,35 +360,24 @@ bool ContainerXTRE::unpack(XtreEntry& e)
 
 void ContainerXTRE::list(u32 indent)
 {
-    const ToolOptions& opt = toolOptions();
     u64 total = 0;
     for (XtreEntry* e : entries) {
-        printIndent(indent);
         const u32 size = e->dataSize();
-        printf("%s (%u byte%s)\n", mapXtrePath(e->name).c_str(), size, plural(size));
+        listEntry(mapXtrePath(e->name).c_str(), size, e->nested, indent);
         total += size;
-        if (e->nested && !opt.noRecurse)
-            e->nested->list(indent + 1);
     }
     if (indent == 0)
-        printf("Done. %u file%s, %llu byte%s total.\n", entries.count, plural(entries.count),
-               (unsigned long long)total, plural(total));
+        printListTotal(entries.count, total);
 }
 
 u32 ContainerXTRE::extract(const String& directory, u32 indent)
 {
-    const ToolOptions& opt = toolOptions();
     createPath(directory);
     u32 written = 0;
     for (XtreEntry* e : entries) {
         const String path = joinPath(directory, entryRelativePath(*e));
-        if (e->nested && !opt.noRecurse) {
-            written += e->nested->extract(path, indent + 1);
-            continue;
-        }
-        if (!extractEntryFile(path, e->data, indent))
+        if (!extractEntry(path, e->nested, e->data, indent, written))
             break;
-        written++;
     }
     if (indent == 0)
         printf("Done. Extracted %u/%u files.\n", written, fileCount());
