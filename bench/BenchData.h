@@ -38,11 +38,11 @@ inline std::vector<u8> repeatedBytes(size_t n, u8 value = 0x20)
 // Words with spaces, punctuation, line breaks and numbers, skewed towards common words.
 inline std::vector<u8> textBytes(size_t n, u64 seed = 1)
 {
-    static const char* words[] = {"the", "pilot", "wing", "commander", "fighter", "missile", "launch",
+    static const char* words[] = {"the", "pilot", "wing", "navigator", "fighter", "missile", "launch",
                                   "target", "shield", "armour", "capital", "ship", "sector", "nav",
                                   "point", "engage", "enemy", "afterburner", "gun", "decoy", "turret",
                                   "of", "and", "to", "a", "is", "in", "we", "must", "return", "base",
-                                  "Confed", "Kilrathi", "torpedo", "lock", "range", "speed", "velocity"};
+                                  "Beacon", "Outposts", "torpedo", "lock", "range", "speed", "velocity"};
     const u32 wordCount = sizeof(words) / sizeof(words[0]);
     Random r(seed);
     std::vector<u8> b;

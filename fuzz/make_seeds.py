@@ -76,13 +76,13 @@ def pfc_seeds():
     def branch(speaker):
         return b"\7" + pfc_name(speaker) + pfc_name(b"BAR") + struct.pack("<HH", 2, 3)
 
-    put("pfc", "table", dialogue(b"BLAIR", b"Hello there.") + branch(b"ANGEL") + cutaway(b"SPACE", b"  Outside  ")
-        + b"\5" + dialogue(b"ANGEL", b'"Quoted" & > fine', 70) + b"\5\x08" + cutaway(b"HANGAR", b""))
+    put("pfc", "table", dialogue(b"PILOT", b"Hello there.") + branch(b"TOWER") + cutaway(b"SPACE", b"  Outside  ")
+        + b"\5" + dialogue(b"TOWER", b'"Quoted" & > fine', 70) + b"\5\x08" + cutaway(b"HANGAR", b""))
     put("pfc", "nested", branch(b"OUTER") + dialogue(b"A", b"first") + b"\5" + branch(b"INNER") + cutaway(b"I", b"x")
         + b"\5" + dialogue(b"B", b"y") + b"\x08\x08" + dialogue(b"TOP", b"again"))
     put("pfc", "raw", dialogue(b"A", b"x") + b"\3" + branch(b"OPEN") + cutaway(b"<", b"a <b>") + b"\x08\5\x08"
         + dialogue(b"CUT", b"short")[:-3])
-    put("pfc", "edited", b'<PFC Version="1">\n <Dialogue speaker="MANIAC" delay="3">\n  "Hey!"\n </Dialogue>\n'
+    put("pfc", "edited", b'<PFC Version="1">\n <Dialogue speaker="OPSTWO" delay="3">\n  "Hey!"\n </Dialogue>\n'
         b' <Branch speaker="S"><Option><Cutaway unk1="255">\'a\'</Cutaway></Option><Option/></Branch>\n</PFC>\n')
 
 

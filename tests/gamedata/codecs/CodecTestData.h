@@ -45,11 +45,11 @@ inline Bytes randomBytes(size_t n, u64 seed)
 // Words from a small vocabulary with spaces, punctuation and line breaks, like a game script.
 inline Bytes textBytes(size_t n, u64 seed)
 {
-    static const char* words[] = {"the", "pilot", "wing", "commander", "fighter", "missile", "launch",
+    static const char* words[] = {"the", "pilot", "wing", "navigator", "fighter", "missile", "launch",
                                   "target", "shield", "armour", "capital", "ship", "sector", "nav",
                                   "point", "engage", "enemy", "afterburner", "gun", "decoy", "turret",
                                   "of", "and", "to", "a", "is", "in", "we", "must", "return", "base",
-                                  "Confed", "Kilrathi", "torpedo", "lock", "range", "speed", "velocity"};
+                                  "Beacon", "Outposts", "torpedo", "lock", "range", "speed", "velocity"};
     const u32 wordCount = sizeof(words) / sizeof(words[0]);
     Random r(seed);
     Bytes b;

@@ -430,7 +430,7 @@ TEST(XtreArchive, NamesFromTheArchivesFileName)
     };
     std::vector<Case> cases = {
         {1, "GAMEFLOW.TRE", 0x82E8C2F3, "GAMEFLOW/KEYCODEG.DAT"},
-        {1, "/games/wc4/gameflow.tre", 0x82E8C2F3, "GAMEFLOW/KEYCODEG.DAT"},
+        {1, "/games/sample/gameflow.tre", 0x82E8C2F3, "GAMEFLOW/KEYCODEG.DAT"},
         {0, "GAMEFLOW.TRE", 0x82E8C2F3, "0x82e8c2f3"},
         {0, "GAMEFLOW.TRE", 0x56174006, "KEYCODEE.DAT"},
         {0, "INSTALL.TRE", 0x392724A5, "AUTOEXEC.WC3"},

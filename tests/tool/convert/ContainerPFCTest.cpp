@@ -77,16 +77,16 @@ std::string allByteValues()
 
 Bytes smallTable()
 {
-    return dialogue("BLAIR", "HAPPY", "BAR", 70, 0, "Hello there.", 1) + branch("BLAIR", "BAR", 2, 3) +
+    return dialogue("PILOT", "HAPPY", "BAR", 70, 0, "Hello there.", 1) + branch("PILOT", "BAR", 2, 3) +
            cutaway("SPACE", 5, 1, "Outside") + OPTION + END_BRANCH;
 }
 
 const char SMALL_TABLE_XML[] = "<PFC Version=\"1\">\n"
-                               " <Dialogue speaker=\"BLAIR\" expression=\"HAPPY\" background=\"BAR\" delay=\"70\" "
+                               " <Dialogue speaker=\"PILOT\" expression=\"HAPPY\" background=\"BAR\" delay=\"70\" "
                                "unk1=\"0\" unk2=\"1\">\n"
                                "  \"Hello there.\"\n"
                                " </Dialogue>\n"
-                               " <Branch speaker=\"BLAIR\" background=\"BAR\" unk1=\"2\" unk2=\"3\">\n"
+                               " <Branch speaker=\"PILOT\" background=\"BAR\" unk1=\"2\" unk2=\"3\">\n"
                                "  <Option>\n"
                                "   <Cutaway background=\"SPACE\" delay=\"5\" unk1=\"1\">\n"
                                "    \"Outside\"\n"
@@ -112,16 +112,16 @@ std::vector<TableCase> convertibleTables()
                                u8(i));
     return {
         {"empty table", {}},
-        {"one dialogue", dialogue("BLAIR", "HAPPY", "BAR", 70, 0, "Hello there.", 1)},
+        {"one dialogue", dialogue("PILOT", "HAPPY", "BAR", 70, 0, "Hello there.", 1)},
         {"one cutaway", cutaway("SPACE", 5, 1, "Outside")},
         {"all fields zero", Bytes(34, 0)},
         {"names of nine bytes, largest numbers",
          dialogue("ABCDEFGHI", "123456789", "BACKGROUN", 65535, 65535, "x", 255) +
              cutaway("NINE_BYTE", 65535, 255, "y") + branch("SPEAKER_9", "WALLPAPER", 65535, 65535) + END_BRANCH},
         {"branch of three options",
-         branch("ANGEL", "BRIDGE", 1, 2) + dialogue("ANGEL", "CALM", "BRIDGE", 10, 0, "first", 0) + OPTION +
-             cutaway("HANGAR", 3, 0, "second") + dialogue("BLAIR", "", "", 1, 0, "", 0) + OPTION + END_BRANCH +
-             dialogue("ANGEL", "", "", 1, 0, "after", 9)},
+         branch("TOWER", "BRIDGE", 1, 2) + dialogue("TOWER", "CALM", "BRIDGE", 10, 0, "first", 0) + OPTION +
+             cutaway("HANGAR", 3, 0, "second") + dialogue("PILOT", "", "", 1, 0, "", 0) + OPTION + END_BRANCH +
+             dialogue("TOWER", "", "", 1, 0, "after", 9)},
         {"empty options", branch("A", "B", 0, 0) + OPTION + OPTION + END_BRANCH},
         {"branches one after another",
          branch("A", "", 0, 0) + END_BRANCH + branch("B", "", 0, 0) + cutaway("X", 1, 0, "c") + END_BRANCH},
@@ -354,22 +354,22 @@ TEST_F(PfcContainer, EditedXmlIsRepackedIntoTheseBytes)
         std::string from, to;
         Bytes bytes;
     };
-    const Bytes tail = branch("BLAIR", "BAR", 2, 3) + cutaway("SPACE", 5, 1, "Outside") + OPTION + END_BRANCH;
+    const Bytes tail = branch("PILOT", "BAR", 2, 3) + cutaway("SPACE", 5, 1, "Outside") + OPTION + END_BRANCH;
     const std::vector<Edit> edits = {
         {"a line and a number", "delay=\"70\" unk1=\"0\" unk2=\"1\">\n  \"Hello there.\"",
          "delay=\"71\" unk1=\"0\" unk2=\"1\">\n  \" Goodbye. \"",
-         dialogue("BLAIR", "HAPPY", "BAR", 71, 0, " Goodbye. ", 1) + tail},
+         dialogue("PILOT", "HAPPY", "BAR", 71, 0, " Goodbye. ", 1) + tail},
         {"a record in the empty option", "<Option/>",
-         "<Option><Dialogue speaker=\"MANIAC\" delay=\"3\">\"Hey!\"</Dialogue></Option>",
-         dialogue("BLAIR", "HAPPY", "BAR", 70, 0, "Hello there.", 1) + branch("BLAIR", "BAR", 2, 3) +
-             cutaway("SPACE", 5, 1, "Outside") + OPTION + dialogue("MANIAC", "", "", 3, 0, "Hey!", 0) + END_BRANCH},
+         "<Option><Dialogue speaker=\"OPSTWO\" delay=\"3\">\"Hey!\"</Dialogue></Option>",
+         dialogue("PILOT", "HAPPY", "BAR", 70, 0, "Hello there.", 1) + branch("PILOT", "BAR", 2, 3) +
+             cutaway("SPACE", 5, 1, "Outside") + OPTION + dialogue("OPSTWO", "", "", 3, 0, "Hey!", 0) + END_BRANCH},
         {"a record removed",
          "   <Cutaway background=\"SPACE\" delay=\"5\" unk1=\"1\">\n    \"Outside\"\n   </Cutaway>\n", "",
-         dialogue("BLAIR", "HAPPY", "BAR", 70, 0, "Hello there.", 1) + branch("BLAIR", "BAR", 2, 3) + OPTION +
+         dialogue("PILOT", "HAPPY", "BAR", 70, 0, "Hello there.", 1) + branch("PILOT", "BAR", 2, 3) + OPTION +
              END_BRANCH},
         {"a nested branch at the end of the last option", "<Option/>",
          "<Option><Branch speaker=\"IN\"><Option/><Option><Cutaway>'x'</Cutaway></Option></Branch></Option>",
-         dialogue("BLAIR", "HAPPY", "BAR", 70, 0, "Hello there.", 1) + branch("BLAIR", "BAR", 2, 3) +
+         dialogue("PILOT", "HAPPY", "BAR", 70, 0, "Hello there.", 1) + branch("PILOT", "BAR", 2, 3) +
              cutaway("SPACE", 5, 1, "Outside") + OPTION + branch("IN", "", 0, 0) + OPTION + cutaway("", 1, 0, "x") +
              END_BRANCH + END_BRANCH},
     };

@@ -30,12 +30,12 @@ Bytes treOf(const std::vector<std::pair<std::string, Bytes>>& entries)
     return cat({le32(u32(entries.size())), le32(header), table, data});
 }
 
-const Bytes ship = form("SHIP", cat({chunk("NAME", "Rapier"), form("GUNS", cat({chunk("LASR", raw({2, 0, 0, 0})),
+const Bytes ship = form("SHIP", cat({chunk("NAME", "Glider"), form("GUNS", cat({chunk("LASR", raw({2, 0, 0, 0})),
                                                                                     chunk("MASS", "Driver")}))}));
 const std::string shipXml = "<IFF Version=\"1\">\n"
                             " <SHIP FormType=\"FORM\" OriginalSize=\"56\">\n"
                             "  <NAME OriginalSize=\"6\">\n"
-                            "   Rapier\n"
+                            "   Glider\n"
                             "  </NAME>\n"
                             "  <GUNS FormType=\"FORM\" OriginalSize=\"30\">\n"
                             "   <LASR OriginalSize=\"4\">\n"
@@ -120,7 +120,7 @@ TEST(IffTool, EditedDocumentsAreWrittenBack)
     const std::string archive = sampleArchive(dir);
     ASSERT_EQ(runTool({"-e", archive, "out"}, dir).status, 0);
     std::string xml = readFileBytes(dir + "/out/GAME/DATA/SHIP.IFF.xml");
-    xml.replace(xml.find("Rapier"), 6, "Hellcat V");
+    xml.replace(xml.find("Glider"), 6, "Glider V2");
     xml.replace(xml.find("0x02 0x00"), 9, "0x07 0x01");
     writeFileBytes(dir + "/out/GAME/DATA/SHIP.IFF.xml", xml);
     writeFileBytes(dir + "/out/GAME/BROKEN.IFF", "replaced raw bytes");
@@ -130,7 +130,7 @@ TEST(IffTool, EditedDocumentsAreWrittenBack)
     const std::string again = scratchDirectory("iff_tool_edit_again");
     writeFileBytes(again + "/" + archive, readFileBytes(dir + "/output.TRE"));
     ASSERT_EQ(runTool({"-e", "-n", archive, "out"}, again).status, 0);
-    const Bytes edited = form("SHIP", cat({chunk("NAME", "Hellcat V"), form("GUNS", cat({chunk("LASR", raw({7, 1, 0, 0})),
+    const Bytes edited = form("SHIP", cat({chunk("NAME", "Glider V2"), form("GUNS", cat({chunk("LASR", raw({7, 1, 0, 0})),
                                                                                            chunk("MASS", "Driver")}))}));
     EXPECT_EQ(readFileBytes(again + "/out/GAME/DATA/SHIP.IFF"), asText(edited));
     EXPECT_EQ(readFileBytes(again + "/out/GAME/BROKEN.IFF"), "replaced raw bytes");

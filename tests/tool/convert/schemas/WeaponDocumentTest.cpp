@@ -27,7 +27,7 @@ Bytes capitalWeapons(u32 damage)
 
 Bytes shipImage(u32 damage = 500)
 {
-    return form("SHIP", cat({chunk("NAME", "Dralthi"), form("WEAP", cat({fighterWeapons(), capitalWeapons(damage)})),
+    return form("SHIP", cat({chunk("NAME", "Dartfly"), form("WEAP", cat({fighterWeapons(), capitalWeapons(damage)})),
                              // Twelve bytes of decoy entry and four more the XML form cannot hold.
                              form("MORE", form("WEAP", form("FGTR", chunk("DECY", cat({le32(1), txt("FLARES", 8),
                                                                                         str("junk")})))))}));
@@ -37,7 +37,7 @@ const std::string shipXml =
     "<IFF Version=\"1\">\n"
     " <SHIP FormType=\"FORM\" OriginalSize=\"392\">\n"
     "  <NAME OriginalSize=\"7\">\n"
-    "   Dralthi\n"
+    "   Dartfly\n"
     "  </NAME>\n"
     "  <WEAP FormType=\"FORM\" OriginalSize=\"304\">\n"
     "   <FGTR FormType=\"FORM\" OriginalSize=\"182\">\n"
@@ -106,7 +106,7 @@ TEST(WeaponDocuments, ConvertAndWriteBackByteForByte)
 {
     OptionScope scope;
     const Bytes image = shipImage();
-    ContainerIFF* c = openIff(image, "DRALTHI.IFF");
+    ContainerIFF* c = openIff(image, "DARTFLY.IFF");
     ASSERT_NE(c, nullptr);
     EXPECT_TRUE(c->isConverted());
     EXPECT_EQ(documentText(*c), shipXml);

@@ -38,8 +38,8 @@ TEST(WeaponTool, ChunksExtractAsRecordsAndRepackUnchanged)
     const std::string dir = stage("weapon_tool");
     ToolResult t = runTool({"-e", archive, "out"}, dir);
     ASSERT_EQ(t.status, 0) << t.out;
-    const std::string fighter = readFileBytes(dir + "/out/SHIPS/DRALTHI.IFF.xml");
-    const std::string capital = readFileBytes(dir + "/out/SHIPS/RALARI.IFF.xml");
+    const std::string fighter = readFileBytes(dir + "/out/SHIPS/DARTFLY.IFF.xml");
+    const std::string capital = readFileBytes(dir + "/out/SHIPS/BARQUE.IFF.xml");
     const std::string odds = readFileBytes(dir + "/out/SHIPS/ODDS.IFF.xml");
     struct Case
     {
@@ -73,12 +73,12 @@ TEST(WeaponTool, EditedRecordsAreWrittenBack)
     ASSERT_EQ(runTool({"-e", archive, "out"}, dir).status, 0);
     ASSERT_EQ(runTool({"-e", "-n", archive, "raw"}, dir).status, 0);
 
-    std::string fighter = readFileBytes(dir + "/out/SHIPS/DRALTHI.IFF.xml");
+    std::string fighter = readFileBytes(dir + "/out/SHIPS/DARTFLY.IFF.xml");
     replaceOnce(fighter, "<Gun Name=\"LASER\" Unknown=\"3\"", "<Gun Name=\"LASERS\" Unknown=\"4\"");
-    writeFileBytes(dir + "/out/SHIPS/DRALTHI.IFF.xml", fighter);
-    std::string capital = readFileBytes(dir + "/out/SHIPS/RALARI.IFF.xml");
+    writeFileBytes(dir + "/out/SHIPS/DARTFLY.IFF.xml", fighter);
+    std::string capital = readFileBytes(dir + "/out/SHIPS/BARQUE.IFF.xml");
     replaceOnce(capital, "Damage=\"400\"", "Damage=\"513\"");
-    writeFileBytes(dir + "/out/SHIPS/RALARI.IFF.xml", capital);
+    writeFileBytes(dir + "/out/SHIPS/BARQUE.IFF.xml", capital);
     ToolResult t = runTool({"-r", archive, "out"}, dir);
     ASSERT_EQ(t.status, 0) << t.out;
     EXPECT_EQ(t.out.find("ERROR: "), std::string::npos) << t.out;
@@ -86,12 +86,12 @@ TEST(WeaponTool, EditedRecordsAreWrittenBack)
     const std::string again = scratchDirectory("weapon_tool_edit_again");
     writeFileBytes(again + "/" + archive, readFileBytes(dir + "/output.TRE"));
     ASSERT_EQ(runTool({"-e", "-n", archive, "out"}, again).status, 0);
-    std::string expected = readFileBytes(dir + "/raw/SHIPS/DRALTHI.IFF");
+    std::string expected = readFileBytes(dir + "/raw/SHIPS/DARTFLY.IFF");
     replaceOnce(expected, std::string("LASER\0\0\0\x03", 9), std::string("LASERS\0\0\x04", 9));
-    EXPECT_EQ(readFileBytes(again + "/out/SHIPS/DRALTHI.IFF"), expected);
-    expected = readFileBytes(dir + "/raw/SHIPS/RALARI.IFF");
+    EXPECT_EQ(readFileBytes(again + "/out/SHIPS/DARTFLY.IFF"), expected);
+    expected = readFileBytes(dir + "/raw/SHIPS/BARQUE.IFF");
     replaceOnce(expected, std::string("\x90\x01\0\0MARKER08", 12), std::string("\x01\x02\0\0MARKER08", 12));
-    EXPECT_EQ(readFileBytes(again + "/out/SHIPS/RALARI.IFF"), expected);
+    EXPECT_EQ(readFileBytes(again + "/out/SHIPS/BARQUE.IFF"), expected);
     EXPECT_EQ(readFileBytes(again + "/out/SHIPS/ODDS.IFF"), readFileBytes(dir + "/raw/SHIPS/ODDS.IFF"));
 }
 
@@ -100,9 +100,9 @@ TEST(WeaponTool, ARecordMissingAnAttributeFailsTheRepack)
 {
     const std::string dir = stage("weapon_tool_broken");
     ASSERT_EQ(runTool({"-e", archive, "out"}, dir).status, 0);
-    std::string capital = readFileBytes(dir + "/out/SHIPS/RALARI.IFF.xml");
+    std::string capital = readFileBytes(dir + "/out/SHIPS/BARQUE.IFF.xml");
     replaceOnce(capital, " Pitch=\"-90\"", "");
-    writeFileBytes(dir + "/out/SHIPS/RALARI.IFF.xml", capital);
+    writeFileBytes(dir + "/out/SHIPS/BARQUE.IFF.xml", capital);
     ToolResult t = runTool({"-r", archive, "out"}, dir);
     EXPECT_EQ(t.status, 1) << t.out;
     EXPECT_NE(t.out.find("ERROR: IFF chunk 'TURT' uses Handler='CapitalTurrets', but that handler cannot write XML "
