@@ -4,6 +4,7 @@
 #include "framework/log/Log.h"
 #include "framework/threads/JobSystem.h"
 #include "framework/vfs/VFS.h"
+#include "tool/FileStreamReader.h"
 #include "tool/containers/Driver.h"
 
 #include <cstdio>
@@ -19,12 +20,11 @@ void hookFree(void* p, bool)
 {
     memFree(p);
 }
-
-TD::Reader* openFileHook(void*, const char*)
-{
-    // Nothing in the tool opens files through the library.
-    return nullptr;
 }
+
+TD::Hooks toolLibraryHooks()
+{
+    return TD::Hooks{hookAlloc, hookFree, openFileHook, nullptr};
 }
 
 void BridgeLogger::log(const char* channel, const char* message, u8 level)
@@ -181,8 +181,7 @@ bool ArchiveToolApp::init(const String&)
 
     BridgeLogger* bridge = TD_NEW(BridgeLogger);
     libraryLogger = bridge;
-    TD::Hooks hooks = {hookAlloc, hookFree, openFileHook, nullptr};
-    TD::init(hooks, bridge);
+    TD::init(toolLibraryHooks(), bridge);
     return true;
 }
 

@@ -36,3 +36,5 @@ private:
 };
 
 Application* createToolApplication();
+// What the tool hands the game-data library: the tracked heap and files through framework streams.
+TD::Hooks toolLibraryHooks();
