@@ -2,6 +2,7 @@
 #include "framework/app/Frame.h"
 #include "framework/core/TextUtils.h"
 #include "framework/log/Log.h"
+#include "framework/platform/FileSystem.h"
 #include "framework/threads/JobSystem.h"
 #include "framework/vfs/VFS.h"
 #include "tool/FileStreamReader.h"
@@ -196,6 +197,13 @@ void ArchiveToolApp::onShutdown(bool)
 bool ArchiveToolApp::update()
 {
     clearToolFailure();
+    clearRunHalt();
+    // A repack lays a directory over the archive: without one it would only copy the archive.
+    if (mode == MODE_REPACK && getPathKind(directory.c_str()) != PathKind::Directory) {
+        printf("ERROR: Couldn't open directory '%s'!\n", directory.c_str());
+        setRunFailed();
+        return false;
+    }
     Container* container = openContainer(archivePath);
     bool ok = container != nullptr;
     if (container) {
@@ -203,14 +211,18 @@ bool ArchiveToolApp::update()
         case MODE_LIST:
             printf("Listing contents:\n");
             container->list(0);
+            ok = !outOfMemory("listing", archivePath.c_str());
             break;
         case MODE_EXTRACT:
             printf("Extracting contents...\n");
             container->extract(directory, 0);
+            ok = !outOfMemory("extracting", archivePath.c_str());
             break;
         case MODE_REPACK:
             printf("Repacking contents...\n");
-            ok = container->repack(directory, String(), 0) && writeContainer(*container, outputName, false);
+            ok = container->repack(directory, String(), 0) && !outOfMemory("repacking", directory.c_str()) &&
+                 writeContainer(*container, outputName, false);
+            outOfMemory("repacking", directory.c_str());
             break;
         case MODE_REWRITE:
             printf("Rewriting & verifying contents...\n");
@@ -218,10 +230,13 @@ bool ArchiveToolApp::update()
             break;
         }
     }
+    // Whatever code saw an empty result where an allocation had failed, the run does not pass.
+    if (outOfMemory("working on", archivePath.c_str()))
+        ok = false;
     printf("\n");
     fflush(stdout);
     deleteContainer(container);
-    if (!ok || toolFailureNoted())
+    if (!ok || toolFailureNoted() || runHalted())
         setRunFailed();
     return false;
 }

@@ -52,3 +52,13 @@ void deleteByteArray(ByteArray* a)
 {
     memDelete(a);
 }
+
+ByteArray* newByteArray(const u8* src, u32 n)
+{
+    ByteArray* a = memNew<ByteArray>(src, n);
+    if (a && n && !a->data) {
+        memDelete(a);
+        return nullptr;
+    }
+    return a;
+}

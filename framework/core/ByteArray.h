@@ -28,6 +28,20 @@ typedef TypedArray<u32> U32Array;
 typedef TypedArray<i16> I16Array;
 
 void deleteByteArray(ByteArray* a);
+// A new array of n bytes, a copy of src when given; null when memory ran out, never an empty
+// stand-in for the bytes.
+ByteArray* newByteArray(const u8* src, u32 n);
+
+// A non-owning array over bytes kept elsewhere, which must outlive it.
+inline ByteArray byteView(const u8* data, u32 count)
+{
+    ByteArray view;
+    view.data = const_cast<u8*>(data);
+    view.count = data ? count : 0;
+    view.byteSize = view.count;
+    view.owned = false;
+    return view;
+}
 
 // Owning pointer to a heap ByteArray.
 struct ByteArrayDeleter

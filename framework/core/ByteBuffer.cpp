@@ -85,5 +85,5 @@ void ByteBuffer::writeU32BE(u32 v)
 
 ByteArray* ByteBuffer::toArray() const
 {
-    return memNew<ByteArray>(array ? array->data : nullptr, length);
+    return newByteArray(array ? array->data : nullptr, length);
 }

@@ -22,7 +22,7 @@ public:
     void writeU32(u32 v);
     void writeU32BE(u32 v);
     void writeU16BE(u16 v);
-    // A new owned array of exactly `length` bytes.
+    // A new owned array of exactly `length` bytes; null when memory ran out.
     ByteArray* toArray() const;
     const u8* data() const { return array ? array->data : nullptr; }
     // False once a write could not be stored (out of memory or past 4 GiB).

@@ -1,4 +1,5 @@
 #include "framework/core/Heap.h"
+#include "framework/core/Faults.h"
 #include "framework/log/Log.h"
 
 #include <atomic>
@@ -12,16 +13,18 @@ namespace
 constinit std::atomic<u64> liveBytes{0};
 constinit u8 trackingFlag = 1;
 constinit u8 heapReady = 0;
+constinit std::atomic<bool> allocationFailed{false};
 }
 
 void* memAlloc(u64 size)
 {
-    void* block = (size > SIZE_MAX) ? nullptr : malloc(size_t(size));
+    void* block = (size > SIZE_MAX || faultInjected(FaultKind::Allocation)) ? nullptr : malloc(size_t(size));
     if (trackingFlag && !heapReady) {
         liveBytes.exchange(0);
         heapReady = 1;
     }
     if (!block) {
+        allocationFailed.store(true);
         logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)size,
                  (unsigned long long)liveBytes.load());
         return nullptr;
@@ -40,6 +43,16 @@ void memFree(void* p)
     free(p);
 }
 
+bool memAllocationFailed()
+{
+    return allocationFailed.load();
+}
+
+void memClearAllocationFailure()
+{
+    allocationFailed.store(false);
+}
+
 u64 memLiveBytes()
 {
     return liveBytes.load();
@@ -56,6 +69,7 @@ void memSetReady()
 char* allocTextBuffer(u64 n, u64* outCapacity)
 {
     if (n == UINT64_MAX) {
+        allocationFailed.store(true);
         logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)n,
                  (unsigned long long)liveBytes.load());
         if (outCapacity)

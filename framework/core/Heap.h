@@ -13,6 +13,10 @@ char* allocTextBuffer(u64 n, u64* outCapacity);
 void* allocZeroed(u64 n);
 
 u64 memLiveBytes();
+// Set by every allocation that failed since the last clear: code that could not tell a failed
+// allocation from an empty result is still never taken for a success.
+bool memAllocationFailed();
+void memClearAllocationFailure();
 // Marks the heap ready (start-up does this before anything else).
 void memSetReady();
 

@@ -37,8 +37,13 @@ public:
         owns = 0;
         items = static_cast<T**>(allocZeroed(sizeof(T*) * capacity));
         aux = static_cast<u64*>(allocZeroed(sizeof(u64) * capacity));
-        if (!items || !aux)
+        if (!items || !aux) {
+            memFree(items);
+            memFree(aux);
+            items = nullptr;
+            aux = nullptr;
             capacity = 0;
+        }
     }
 
     T* push(T* p)

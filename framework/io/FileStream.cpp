@@ -1,6 +1,8 @@
 #include "framework/io/FileStream.h"
+#include "framework/core/Faults.h"
 #include "framework/io/Md5.h"
 #include "framework/log/Log.h"
+#include "framework/platform/FileOps.h"
 #include "framework/platform/FileSystem.h"
 
 #include <climits>
@@ -87,12 +89,20 @@ bool FileStream::open()
     return isOpen;
 }
 
-void FileStream::close()
+bool FileStream::close()
 {
-    if (file)
-        fclose(file);
+    bool ok = !writeFailed;
+    if (file) {
+        const bool writing = mode != ModeRead;
+        if (writing && (fflush(file) != 0 || ferror(file) || faultInjected(FaultKind::Write)))
+            ok = false;
+        if (fclose(file) != 0)
+            ok = false;
+    }
     file = nullptr;
     isOpen = false;
+    writeFailed = false;
+    return ok;
 }
 
 u64 FileStream::bytesLeft()
@@ -183,9 +193,11 @@ bool FileStream::write(const void* src, u64 n)
     }
     if (n == 0)
         return true;
-    if (!src)
+    if (!src || faultInjected(FaultKind::Write) || fwrite(src, 1, size_t(n), file) != n) {
+        writeFailed = true;
         return false;
-    return fwrite(src, 1, size_t(n), file) == n;
+    }
+    return true;
 }
 
 bool FileStream::writeLine(const String& s)
@@ -334,11 +346,6 @@ bool createPath(const String& path)
 
 bool writeWholeFile(const String& path, const ByteArray* bytes)
 {
-    FileStream* f = FileStream::openWrite(path);
-    if (!f)
-        return false;
-    bool ok = !bytes || !bytes->count || f->write(bytes->data, bytes->count);
-    f->close();
-    memDelete(f);
-    return ok;
+    const bool any = bytes && bytes->count && bytes->data;
+    return writeFileWhole(path.c_str(), any ? bytes->data : nullptr, any ? bytes->count : 0) == 0;
 }

@@ -20,6 +20,7 @@ public:
     u8 mode = ModeRead;
     bool isOpen = false;
     bool lastWasWrite = false;
+    bool writeFailed = false;
     FILE* file = nullptr;
     bool sizeKnown = false;
     i64 cachedSize = 0;
@@ -36,7 +37,8 @@ public:
 
     Stream* clone() override;
     bool open() override;
-    void close() override;
+    // Flushes and closes; false when a write, the flush or the close failed.
+    bool close() override;
     u64 bytesLeft() override;
     // Measured on the first call; later writes do not change it.
     u64 size() override;
@@ -77,5 +79,6 @@ private:
 ByteArray* readWholeFile(const String& path);
 // Creates every directory of the path in turn, the last component included.
 bool createPath(const String& path);
-// Creates or truncates the file and writes the bytes (none for a null or empty array).
+// Creates or truncates the file and writes the bytes (none for a null or empty array); a file
+// that could not be written whole is removed.
 bool writeWholeFile(const String& path, const ByteArray* bytes);

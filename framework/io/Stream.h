@@ -35,7 +35,8 @@ public:
 
     virtual Stream* clone() = 0;
     virtual bool open() { return true; }
-    virtual void close() {}
+    // False when data written through the stream may not have reached its destination.
+    virtual bool close() { return true; }
     // Never underflows: 0 once the position is at or past the end.
     virtual u64 bytesLeft() = 0;
     virtual u64 size() = 0;

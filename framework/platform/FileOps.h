@@ -5,6 +5,18 @@
 // True when both paths name one existing file (same device and inode).
 bool pathsReferToSameFile(const char* a, const char* b);
 
-// Writes the bytes to a temporary file beside `path` and renames it into place once complete,
-// so a failed or interrupted write never leaves a half-written file nor destroys an older one.
-bool writeFileAtomically(const char* path, const u8* data, u64 size);
+// Creates or truncates the file and writes the bytes. 0 on success; otherwise the error number
+// of the step that failed (the open, a write, the flush to disk or the close), and the file is
+// removed, so a failed write never leaves a short file behind.
+int writeFileWhole(const char* path, const u8* data, u64 size);
+
+// Writes the bytes to a temporary file beside `path`, flushes it to disk and renames it into
+// place, so a failed or interrupted write never leaves a half-written file nor destroys an
+// older one. 0 on success, otherwise the error number of the step that failed.
+int writeFileAtomically(const char* path, const u8* data, u64 size);
+
+// Errors after which no later write can be expected to succeed either (the disk is full, the
+// file-size limit is reached, the device failed).
+bool isStorageExhausted(int error);
+
+bool removeFile(const char* path);

@@ -166,7 +166,8 @@ bool installQuitSignals(std::atomic<u8>* quitFlag, u32* errorCode)
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0 ||
-        sigaction(SIGHUP, &action, nullptr) != 0 || sigaction(SIGPIPE, &ignore, nullptr) != 0) {
+        sigaction(SIGHUP, &action, nullptr) != 0 || sigaction(SIGPIPE, &ignore, nullptr) != 0 ||
+        sigaction(SIGXFSZ, &ignore, nullptr) != 0) {
         if (errorCode)
             *errorCode = u32(errno);
         return false;

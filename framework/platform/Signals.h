@@ -6,8 +6,9 @@
 // Code passed to crashHandler for a pure virtual call (no signal has that number).
 constexpr int CRASH_PURE_CALL = 10101;
 
-// SIGINT, SIGTERM and SIGHUP set the flag (the main loop then ends in order); SIGPIPE is
-// ignored so that a piped run reports a failed write instead of dying half-way.
+// SIGINT, SIGTERM and SIGHUP set the flag (the main loop then ends in order); SIGPIPE and SIGXFSZ
+// are ignored so that a piped run, or a write past a file-size limit, reports a failed write
+// instead of dying half-way.
 // False when a handler could not be installed; errno-style code in *errorCode.
 bool installQuitSignals(std::atomic<u8>* quitFlag, u32* errorCode);
 // SIGILL, SIGFPE, SIGSEGV, SIGABRT and SIGBUS end in crashHandler, on an alternate stack so

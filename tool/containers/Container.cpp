@@ -1,5 +1,6 @@
 #include "tool/containers/Container.h"
 #include "framework/io/FileStream.h"
+#include "framework/platform/FileOps.h"
 #include "tool/ToolOptions.h"
 
 #include <cstdio>
@@ -9,6 +10,41 @@ namespace
 ToolOptions defaultOptions;
 ToolOptions* currentOptions = &defaultOptions;
 bool failureNoted = false;
+bool halted = false;
+bool memoryReported = false;
+}
+
+void haltRun()
+{
+    halted = true;
+    failureNoted = true;
+}
+
+bool runHalted()
+{
+    return halted;
+}
+
+void clearRunHalt()
+{
+    halted = false;
+    memoryReported = false;
+    memClearAllocationFailure();
+}
+
+bool outOfMemory(const char* doing, const char* name)
+{
+    if (!memAllocationFailed())
+        return false;
+    if (!memoryReported) {
+        memoryReported = true;
+        if (name)
+            printf("ERROR: Out of memory while %s '%s'!\n", doing, name);
+        else
+            printf("ERROR: Out of memory while %s!\n", doing);
+    }
+    haltRun();
+    return true;
 }
 
 void noteToolFailure()
@@ -98,9 +134,11 @@ void printListTotal(u32 files, u64 bytes)
 
 bool extractEntry(const String& path, Container* nested, const ByteArray* data, u32 indent, u32& written)
 {
+    if (runHalted())
+        return false;
     if (nested && !toolOptions().noRecurse) {
         written += nested->extract(path, indent + 1);
-        return true;
+        return !runHalted();
     }
     if (!extractEntryFile(path, data, indent))
         return false;
@@ -114,15 +152,25 @@ bool extractEntryFile(const String& path, const ByteArray* data, u32 indent)
         printMarker('>', indent);
         printf(" %s\n", path.c_str());
     }
+    return writeExtractedFile(path, data ? data->data : nullptr, data ? data->count : 0);
+}
+
+bool writeExtractedFile(const String& path, const u8* data, u64 size)
+{
+    // Bytes made while an allocation failed may be short or empty: they are never written.
+    if (outOfMemory("extracting", path.c_str()))
+        return false;
     String parent = directoryPart(path);
     if (!parent.isEmpty())
         createPath(parent);
-    if (!writeWholeFile(path, data)) {
-        printf("ERROR: Write failure for '%s'!\n", path.c_str());
-        noteToolFailure();
-        return false;
-    }
-    return true;
+    const int error = writeFileWhole(path.c_str(), size ? data : nullptr, size);
+    if (!error)
+        return true;
+    printf("ERROR: Write failure for '%s'!\n", path.c_str());
+    noteToolFailure();
+    if (isStorageExhausted(error))
+        haltRun();
+    return false;
 }
 
 void hashEntry(Md5& context, Container* nested, const ByteArray* data, const char* name, u32 indent)

@@ -60,6 +60,16 @@ void noteToolFailure();
 bool toolFailureNoted();
 void clearToolFailure();
 
+// A failure after which nothing more can be done (the disk is full, memory ran out): every loop
+// over entries stops at its next step, and the run fails.
+void haltRun();
+bool runHalted();
+void clearRunHalt();
+// True, after the one line that says so, when an allocation has failed: then no result of the
+// run can be trusted, whatever the code that saw an empty result made of it. `doing` says what
+// the run was doing, `name` on what.
+bool outOfMemory(const char* doing, const char* name);
+
 // Shared line helpers.
 void printIndent(u32 indent);
 // " >>" or " <<" followed by one '>' or '<' per level.
@@ -76,6 +86,10 @@ String directoryPart(const String& path);
 // Writes one extracted entry at path, its directories made first, with the detail line at
 // verbosity 2; a failure prints its error line, marks the run failed and gives false.
 bool extractEntryFile(const String& path, const ByteArray* data, u32 indent);
+// Writes the bytes of one extracted file (its directories made first). A failure prints
+// "Write failure" for the file, leaves no part of it behind, marks the run failed and gives
+// false; one that no later write could escape (a full disk) halts the run.
+bool writeExtractedFile(const String& path, const u8* data, u64 size);
 // One archive entry's part of hashContents: a nested container hashes itself one level deeper,
 // plain data is fed in; at verbosity 2 the entry's hash line follows.
 void hashEntry(Md5& context, Container* nested, const ByteArray* data, const char* name, u32 indent);

@@ -139,9 +139,16 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
     if (verbosity >= 1)
         printf("Reading Table of Contents...\n");
     ContainerCRCTRE* tre = memNew<ContainerCRCTRE>(name, flags);
+    if (!tre)
+        return nullptr;
     u32 lowest = 0xFFFFFFFFu;
     for (u32 i = 0; i < count; i++) {
         CrcTreEntry* e = memNew<CrcTreEntry>();
+        if (!e || !tre->entries.push(e)) {
+            memDelete(e);
+            deleteContainer(tre);
+            return nullptr;
+        }
         e->crc = s.readU32();
         e->size = s.readU32();
         e->offset = s.readU32();
@@ -155,11 +162,6 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
                    e->compressed ? e->packedSize : e->size, e->compressed ? " LZSS" : "");
         if (e->offset < lowest)
             lowest = e->offset;
-        if (!tre->entries.push(e)) {
-            memDelete(e);
-            deleteContainer(tre);
-            return nullptr;
-        }
     }
     if (verbosity >= 3) {
         printf(" -> End of TOC: %u\n", u32(s.tell()));
@@ -179,22 +181,18 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
         }
         const u8* at = span ? bytes.data + e->offset : nullptr;
         if (e->compressed) {
-            ByteArray stored;
-            stored.data = const_cast<u8*>(at);
-            stored.count = span;
-            stored.byteSize = span;
-            stored.owned = false;
             CodecLZSS lzss;
-            e->data = lzss.decompress(stored, size);
+            e->data = lzss.decompress(byteView(at, span), size);
             if (!e->data) {
-                printf("ERROR: Decompression of '%s' failed!\n", e->storedName);
+                if (!memAllocationFailed())
+                    printf("ERROR: Decompression of '%s' failed!\n", e->storedName);
                 deleteContainer(tre);
                 return nullptr;
             }
         } else {
             e->data = memNew<ByteArray>(at, span);
-            if (span && !e->data->data) {
-                printf("ERROR: Read failure! (%u bytes @ 0x%X)\n", span, e->offset);
+            // A copy out of memory fails only for want of memory, which the caller reports.
+            if (!e->data || (span && !e->data->data)) {
                 deleteContainer(tre);
                 return nullptr;
             }
@@ -224,9 +222,8 @@ u32 ContainerCRCTRE::extract(const String& directory, u32 indent)
     u32 written = 0;
     for (CrcTreEntry* e : entries) {
         String path = joinPath(directory, entryRelativePath(*e));
-        if (!extractEntryFile(path, e->data, indent))
+        if (!extractEntry(path, nullptr, e->data, indent, written))
             break;
-        written++;
     }
     if (indent == 0)
         printf("Done. Extracted %u/%u files.\n", written, fileCount());
@@ -409,10 +406,9 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
             if (bytes && bytes->count)
                 buffer.write(bytes->data, bytes->count);
         }
+        // The size was checked above: a failed buffer ran out of memory, which the caller reports.
         if (buffer.ok())
             result = buffer.toArray();
-        else
-            printf("ERROR: The archive would be larger than 4 GiB!\n");
     }
     for (ByteArray* b : blocks)
         deleteByteArray(b);

@@ -73,7 +73,7 @@ const char* methodLabel(u8 method)
 ByteArray* unpackEntry(const ByteArray& stored, u8 method)
 {
     u32 expected = wordAt(stored, 0);
-    ByteArray stream(stored.data + 4, stored.count - 4);
+    const ByteArray stream = byteView(stored.data + 4, stored.count - 4);
     if (method == PAK_LZW) {
         CodecLZW codec;
         return codec.decompress(stream, expected);
@@ -133,6 +133,20 @@ bool sameBytes(const ByteArray* a, const ByteArray* b)
     return na == nb && (na == 0 || memcmp(a->data, b->data, na) == 0);
 }
 
+i64 fileEntryIndex(const String& fileName)
+{
+    u64 digits = 0;
+    while (digits < fileName.length && fileName[digits] >= '0' && fileName[digits] <= '9')
+        digits++;
+    const char after = fileName[digits];
+    if (digits == 0 || digits > 9 || (after && after != '.' && after != '['))
+        return -1;
+    i64 value = 0;
+    for (u64 i = 0; i < digits; i++)
+        value = value * 10 + (fileName[i] - '0');
+    return value;
+}
+
 i64 pakEntryIndex(const String& name)
 {
     u64 digits = 0;
@@ -190,7 +204,12 @@ Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
     u8 variant = variantFromName(name);
     if (size <= PAK_TINY_SIZE) {
         ContainerPAK* pak = memNew<ContainerPAK>(name);
-        pak->keptBytes = memNew<ByteArray>(bytes);
+        if (pak)
+            pak->keptBytes = memNew<ByteArray>(bytes);
+        if (pak && (!pak->keptBytes || pak->keptBytes->count != bytes.count)) {
+            deleteContainer(pak);
+            return nullptr;
+        }
         return pak;
     }
     const u32 first = wordAt(bytes, 4) & 0xFFFFFF;
@@ -239,15 +258,21 @@ Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
         }
     }
     ContainerPAK* pak = memNew<ContainerPAK>(name);
+    if (!pak)
+        return nullptr;
     pak->variant = variant;
     MemoryStream stream(bytes);
     for (u32 i = 0; i < count; i++) {
         u64 end = i + 1 < count ? offsets[i + 1] : size;
         // Offsets that go backwards leave the entry empty rather than wrapping its size.
         u32 length = end > offsets[i] ? u32(end - offsets[i]) : 0;
+        // Null only when memory ran out, which the caller reports.
         PakEntry* e = readEntry(stream, offsets[i], i, length, flags[i], name, variant);
-        if (e)
-            pak->entries.push(e);
+        if (!e || !pak->entries.push(e)) {
+            memDelete(e);
+            deleteContainer(pak);
+            return nullptr;
+        }
     }
     return pak;
 }
@@ -259,13 +284,23 @@ PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u
     if (size > stream.bytesLeft())
         size = u32(stream.bytesLeft());
     PakEntry* e = memNew<PakEntry>();
+    if (!e)
+        return nullptr;
     e->flag = flag;
     e->offset = offset;
     e->archiveBytes = memNew<ByteArray>(stream.data + stream.position, size);
+    if (!e->archiveBytes || (size && !e->archiveBytes->data)) {
+        memDelete(e);
+        return nullptr;
+    }
     String name = String::format("%03u", index);
     if (size < 4) {
         e->content = memNew<ByteArray>(*e->archiveBytes);
         e->name = name;
+        if (!e->content) {
+            memDelete(e);
+            return nullptr;
+        }
     } else {
         const ByteArray& stored = *e->archiveBytes;
         const bool shaped = hasNestedPakShape(stored);
@@ -281,6 +316,10 @@ PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u
         if (!unpacked) {
             e->content = memNew<ByteArray>(stored);
             e->keptStored = method != PAK_STORED;
+            if (!e->content || (stored.count && !e->content->data)) {
+                memDelete(e);
+                return nullptr;
+            }
         }
         String extension;
         switch (variant) {
@@ -350,16 +389,24 @@ bool ContainerPAK::repack(const String& directory, const String&, u32 indent)
     tree.scan(directory, 0, &filter);
     // New entries are appended in numeric order, whatever order the names sort in ("15" before
     // "013").
-    PtrArray<StringPair> files;
-    for (StringPair* f : tree.files)
-        files.push(f);
-    std::stable_sort(files.begin(), files.end(), [](const StringPair* a, const StringPair* b) {
-        return pakEntryIndex(nameBeforeFirstDot(a->name)) < pakEntryIndex(nameBeforeFirstDot(b->name));
-    });
-    for (StringPair* f : files) {
-        if (!repackFile(nameBeforeFirstDot(f->name), f->path, String(), false, indent))
-            return false;
-    }
+    struct Keyed
+    {
+        i64 index;
+        StringPair* file;
+    };
+    const u32 n = tree.files.count;
+    Keyed* files = static_cast<Keyed*>(memAlloc(u64(n ? n : 1) * sizeof(Keyed)));
+    if (!files)
+        return false;
+    for (u32 i = 0; i < n; i++)
+        files[i] = {fileEntryIndex(tree.files[i]->name), tree.files[i]};
+    std::stable_sort(files, files + n, [](const Keyed& a, const Keyed& b) { return a.index < b.index; });
+    bool ok = true;
+    for (u32 i = 0; i < n && ok; i++)
+        ok = repackFile(nameBeforeFirstDot(files[i].file->name), files[i].file->path, String(), false, indent);
+    memFree(files);
+    if (!ok)
+        return false;
     for (DirectoryTree* d : tree.directories) {
         if (!repackFile(nameBeforeFirstDot(d->name), joinPath(directory, d->name), String(), true, indent))
             return false;
@@ -437,8 +484,10 @@ bool ContainerPAK::repackFile(const String& name, const String& path, const Stri
 ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
 {
     const u32 verbosity = toolOptions().verbosity;
-    if (keptBytes && entries.count == 0)
-        return memNew<ByteArray>(*keptBytes);
+    if (keptBytes && entries.count == 0) {
+        ByteArray* copy = memNew<ByteArray>(*keptBytes);
+        return copy && copy->count == keptBytes->count ? copy : nullptr;
+    }
     for (PakEntry* e : entries) {
         if (!e->nested)
             continue;
@@ -513,10 +562,9 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
             buffer.writeU32(u32(e->flag) << 24 | e->offset);
         for (u32 i = 0; i < entries.count; i++)
             buffer.write(stored[i]->data, stored[i]->count);
+        // The size was checked above: a failed buffer ran out of memory, which the caller reports.
         if (buffer.ok())
             result = buffer.toArray();
-        else
-            printf("ERROR: The archive would be larger than 4 GiB!\n");
     }
     memFree(stored);
     return result;

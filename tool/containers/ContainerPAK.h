@@ -75,3 +75,5 @@ bool sameBytes(const ByteArray* a, const ByteArray* b);
 // The entry index a repack file name, cut at its first '.', stands for: it must be 1 to 9
 // digits, optionally followed by a '[' part (as in "007[???]"). -1 otherwise.
 i64 pakEntryIndex(const String& name);
+// The same for a whole file name: pakEntryIndex of the name cut at its first '.'.
+i64 fileEntryIndex(const String& fileName);

@@ -140,6 +140,8 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
         return nullptr;
     }
     ContainerTRE* tre = memNew<ContainerTRE>(name);
+    if (!tre)
+        return nullptr;
     if (verbosity >= 1)
         printf("Reading Table of Contents...\n");
     u64 lowest = fileSize;
@@ -160,6 +162,11 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
             return nullptr;
         }
         TreEntry* e = memNew<TreEntry>();
+        if (!e || !tre->entries.push(e)) {
+            memDelete(e);
+            deleteContainer(tre);
+            return nullptr;
+        }
         memcpy(e->storedName, raw, 65);
         e->name = String(raw, 65);
         e->index = i;
@@ -167,7 +174,6 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
         e->size = size;
         if (verbosity >= 3)
             printf(" -> 0x%08X %s (%u bytes)\n", offset, e->name.c_str(), size);
-        tre->entries.push(e);
         if (offset < lowest) {
             lowest = offset;
             lowestIndex = i;
@@ -184,9 +190,11 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
     if (gapLength) {
         if (verbosity >= 3)
             printf(" -> Post-TOC \"gap\" data: %u bytes\n", u32(gapLength));
-        tre->gap = memNew<ByteArray>(u32(gapLength));
-        memset(tre->gap->data, 0, size_t(gapLength));
-        memcpy(tre->gap->data, bytes.data + tocEnd, size_t(gapLength));
+        tre->gap = memNew<ByteArray>(bytes.data + tocEnd, u32(gapLength));
+        if (!tre->gap || !tre->gap->data) {
+            deleteContainer(tre);
+            return nullptr;
+        }
     } else if (verbosity >= 4) {
         printf(" -> No gap!\n");
     }
@@ -205,6 +213,10 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
             return nullptr;
         }
         e->data = memNew<ByteArray>(bytes.data + e->offset, e->size);
+        if (!e->data || (e->size && !e->data->data)) {
+            deleteContainer(tre);
+            return nullptr;
+        }
         NestingScope scope;
         e->nested = detectContainer(e->name, *e->data);
     }
@@ -251,14 +263,11 @@ u32 ContainerTRE::extract(const String& directory, u32 indent)
         if (!extractEntry(path, e->nested, e->data, indent, written))
             break;
     }
-    if (opt.dumpGap) {
+    if (opt.dumpGap && !runHalted()) {
         if (opt.verbosity >= 1)
             printf("Writing gap data for analysis...\n");
         String gapPath = directory + ".GAP";
-        if (!writeWholeFile(gapPath, gap)) {
-            printf("ERROR: Write failure for '%s'!\n", gapPath.c_str());
-            noteToolFailure();
-        }
+        writeExtractedFile(gapPath, gap ? gap->data : nullptr, gap ? gap->count : 0);
     }
     if (indent == 0)
         printf("Done. Extracted %u/%u files.\n", written, fileCount());
@@ -399,6 +408,10 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
     bool failed = false;
     for (TreEntry* e : entries) {
         TreEntry* o = memNew<TreEntry>();
+        if (!o || !out.push(o)) {
+            memDelete(o);
+            return nullptr;
+        }
         o->index = e->index;
         memcpy(o->storedName, e->storedName, sizeof(o->storedName));
         o->name = e->name;
@@ -419,9 +432,10 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
                 printf(" %s\n", e->name.c_str());
             }
             o->data = e->data ? memNew<ByteArray>(*e->data) : memNew<ByteArray>(u32(0));
+            if (!o->data || (o->data->count == 0 && e->dataSize()))
+                return nullptr;
             progress(depth);
         }
-        out.push(o);
         offset += o->dataSize();
         if (failed)
             break;
@@ -448,9 +462,6 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
     for (TreEntry* o : out)
         if (o->data && o->data->count)
             buffer.write(o->data->data, o->data->count);
-    if (!buffer.ok()) {
-        printf("ERROR: The archive would be larger than 4 GiB!\n");
-        return nullptr;
-    }
-    return buffer.toArray();
+    // The size was checked above: a failed buffer ran out of memory, which the caller reports.
+    return buffer.ok() ? buffer.toArray() : nullptr;
 }

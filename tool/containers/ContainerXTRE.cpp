@@ -179,6 +179,8 @@ XtreEntry* ContainerXTRE::readDescriptor(u32 position, const String& name, u32 h
     }
     const u32 span = u32(next - dataOffset);
     XtreEntry* e = memNew<XtreEntry>();
+    if (!e)
+        return nullptr;
     e->name = name;
     e->hash = hash;
     e->fromClashTable = fromClashTable;
@@ -203,7 +205,8 @@ XtreEntry* ContainerXTRE::readDescriptor(u32 position, const String& name, u32 h
     if (verbosity >= 1)
         printf("Blank file found and ignored! Expected for the Japanese game III.\n");
     e->blank = 1;
-    blanks.push(e);
+    if (!blanks.push(e))
+        memDelete(e);
     return nullptr;
 }
 
@@ -287,8 +290,11 @@ bool ContainerXTRE::readTables()
             continue;
         if (b == c || offset >= c) {
             XtreEntry* e = readDescriptor(offset, String::format("0x%08x", hash), hash, 0, entries.count);
-            if (e)
-                entries.push(e);
+            if (e && !entries.push(e)) {
+                memDelete(e);
+                memFree(tables);
+                return false;
+            }
             continue;
         }
         if (offset < b) {
@@ -317,8 +323,11 @@ bool ContainerXTRE::readTables()
             if (verbosity >= 3)
                 printf("Clashing file: '%s'\n", clashName.c_str());
             XtreEntry* e = readDescriptor(descriptor, clashName, 0, 1, entries.count);
-            if (e)
-                entries.push(e);
+            if (e && !entries.push(e)) {
+                memDelete(e);
+                memFree(tables);
+                return false;
+            }
             records++;
             pos += 1 + nameLength + 4;
         }

@@ -161,13 +161,20 @@ Container* openContainer(const String& path)
 {
     ByteArray* bytes = readWholeFile(path);
     if (!bytes) {
-        printf("ERROR: Couldn't open '%s'!\n", path.c_str());
+        if (!outOfMemory("reading", path.c_str()))
+            printf("ERROR: Couldn't open '%s'!\n", path.c_str());
         return nullptr;
     }
     Container* c = detectContainer(path, *bytes);
+    deleteByteArray(bytes);
+    // A nested entry that could not be unpacked for want of memory would stay a plain file, and
+    // an entry whose copy failed would look empty: neither may pass for the archive.
+    if (outOfMemory("opening", path.c_str())) {
+        deleteContainer(c);
+        return nullptr;
+    }
     if (!c)
         printf("ERROR: The file '%s' wasn't of a recognised/supported type!\n", path.c_str());
-    deleteByteArray(bytes);
     return c;
 }
 
@@ -188,6 +195,42 @@ String outputFileName(const Container& container, const String& outPath)
     return outPath + "." + container.getExtension();
 }
 
+namespace
+{
+// The content check of a verification: both sides hashed entry by entry, the copy read back
+// from the written bytes under the original's name.
+bool contentsMatch(Container& container, const ByteArray& written, const String& outName)
+{
+    printf("ERROR: File checksums DO NOT match - reloading & checking content...\n");
+    Md5 first, second;
+    printDashes();
+    container.hashContents(first, 0);
+    printDashes();
+    Container* copy = detectContainer(container.path, written);
+    if (outOfMemory("verifying", outName.c_str())) {
+        deleteContainer(copy);
+        return false;
+    }
+    if (!copy) {
+        printf("ERROR: The file '%s' wasn't of a recognised/supported type!\n", outName.c_str());
+        return false;
+    }
+    copy->hashContents(second, 0);
+    u8 d1[16], d2[16];
+    first.final(d1);
+    second.final(d2);
+    deleteContainer(copy);
+    if (outOfMemory("verifying", outName.c_str()))
+        return false;
+    if (memcmp(d1, d2, 16) != 0) {
+        printf("ERROR: Content checksums DO NOT match!\n");
+        return false;
+    }
+    printf("Done. Content checksums match.\n");
+    return true;
+}
+}
+
 bool writeContainer(Container& container, const String& outPath, bool verify)
 {
     const ToolOptions& opt = toolOptions();
@@ -204,13 +247,16 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         filesTotal = container.fileCount();
     }
     ByteArray* bytes = container.serialise(printProgress, 0);
-    if (!bytes)
-        return false;
-    if (opt.verbosity == 0)
+    if (opt.verbosity == 0 && bytes)
         printf("\r%43s\r", "");
-    bool ok = writeFileAtomically(outName.c_str(), bytes->data, bytes->count);
-    if (!ok) {
-        printf("ERROR: Couldn't write to output file!\n");
+    // Bytes built while an allocation failed may miss entries: they are never written.
+    if (outOfMemory("writing", outName.c_str()) || !bytes) {
+        deleteByteArray(bytes);
+        return false;
+    }
+    const int error = writeFileAtomically(outName.c_str(), bytes->data, bytes->count);
+    if (error) {
+        printf("ERROR: Couldn't write to output file '%s' (%s)!\n", outName.c_str(), strerror(error));
         deleteByteArray(bytes);
         return false;
     }
@@ -219,50 +265,29 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         deleteByteArray(bytes);
         return true;
     }
+    // The written file holds exactly these bytes (every write was checked and synced), so they
+    // are hashed here rather than read back.
     u8 original[16], written[16];
-    ByteArray* source = readWholeFile(container.path);
+    FileStream* source = FileStream::openRead(container.path);
     if (!source) {
         printf("ERROR: Couldn't re-open original file for checksumming!\n");
         deleteByteArray(bytes);
         return false;
     }
-    digestOf(*source, original);
-    deleteByteArray(source);
-    ByteArray* reread = readWholeFile(outName);
-    if (!reread) {
-        printf("ERROR: Couldn't re-open output file for checksumming!\n");
+    source->md5(original);
+    memDelete(source);
+    digestOf(*bytes, written);
+    if (outOfMemory("verifying", outName.c_str())) {
         deleteByteArray(bytes);
         return false;
     }
-    digestOf(*reread, written);
+    bool ok;
     if (memcmp(original, written, 16) == 0) {
         printf("Done. All OK; file checksums match.\n");
-        deleteByteArray(reread);
-        deleteByteArray(bytes);
-        return true;
+        ok = true;
+    } else {
+        ok = contentsMatch(container, *bytes, outName);
     }
-    printf("ERROR: File checksums DO NOT match - reloading & checking content...\n");
-    Md5 first, second;
-    printDashes();
-    container.hashContents(first, 0);
-    printDashes();
-    // The copy is judged under the original's name, so name-driven choices match on both sides.
-    Container* copy = detectContainer(container.path, *reread);
-    deleteByteArray(reread);
     deleteByteArray(bytes);
-    if (!copy) {
-        printf("ERROR: The file '%s' wasn't of a recognised/supported type!\n", outName.c_str());
-        return false;
-    }
-    copy->hashContents(second, 0);
-    u8 d1[16], d2[16];
-    first.final(d1);
-    second.final(d2);
-    deleteContainer(copy);
-    if (memcmp(d1, d2, 16) != 0) {
-        printf("ERROR: Content checksums DO NOT match!\n");
-        return false;
-    }
-    printf("Done. Content checksums match.\n");
-    return true;
+    return ok;
 }

@@ -148,16 +148,6 @@ PtrArray<XmlElement>* buildDocument(TD::IFF& iff, const String& path, bool missi
     return document;
 }
 
-bool writeText(const String& path, const String& text)
-{
-    FileStream* file = FileStream::openWrite(path);
-    if (!file)
-        return false;
-    bool ok = text.isEmpty() || file->write(text.c_str(), text.length);
-    file->close();
-    memDelete(file);
-    return ok;
-}
 }
 
 bool isMissingFinalPad(const ByteArray& bytes)
@@ -327,33 +317,26 @@ u32 ContainerIFF::extract(const String& directory, u32 indent)
     if (directory.isEmpty() || directory.endsWith("/")) {
         // The directory given on the command line: the file goes inside it.
         const String& source = isConverted() ? secondPath : path;
-        if (!directory.isEmpty())
-            createPath(directory.left(directory.length - 1));
         file = joinPath(directory, getFileName(source));
     } else {
         // Nested in an archive: the entry's own path, with ".xml" when converted.
-        const String parent = directoryPart(directory);
-        if (!parent.isEmpty())
-            createPath(parent);
         file = isConverted() ? directory + ".xml" : directory;
     }
     if (opt.verbosity >= 2) {
         printMarker('>', indent);
         printf(" %s\n", file.c_str());
     }
-    bool ok;
-    if (isConverted()) {
-        String text = xmlText();
-        ok = !text.isEmpty() && writeText(file, text + "\n");
-    } else {
-        ok = writeWholeFile(file, bytes);
-    }
-    if (!ok) {
+    if (!isConverted())
+        return writeExtractedFile(file, bytes->data, bytes->count) ? 1 : 0;
+    String text = xmlText();
+    if (!text.isEmpty())
+        text += "\n";
+    if (text.isEmpty() && !outOfMemory("extracting", file.c_str())) {
         printf("ERROR: Write failure for '%s'!\n", file.c_str());
         noteToolFailure();
         return 0;
     }
-    return 1;
+    return writeExtractedFile(file, reinterpret_cast<const u8*>(text.c_str()), text.length) ? 1 : 0;
 }
 
 bool ContainerIFF::repack(const String& source, const String&, u32 indent)

@@ -347,22 +347,6 @@ bool checkElement(const XmlElement& e, const String& path, u32 depth)
     return true;
 }
 
-bool writeTextFile(const String& file, const String& text)
-{
-    FileStream* f = FileStream::openWrite(file);
-    if (!f)
-        return false;
-    const bool ok = f->writeLine(text);
-    f->close();
-    memDelete(f);
-    return ok;
-}
-
-String directoryOf(const String& path)
-{
-    const i64 slash = path.lastIndexOf('/');
-    return slash > 0 ? path.left(u64(slash)) : String();
-}
 }
 
 PtrArray<XmlElement>* pfcToXml(const ByteArray& bytes)
@@ -466,7 +450,8 @@ bool checkPfcDocument(const XmlElement& root, const String& path)
     // as the same records.
     ByteArray* written = encodeRoot(root, 0);
     PtrArray<XmlElement>* reread = written ? pfcToXml(*written) : nullptr;
-    ByteArray* again = reread ? encodeRoot(*findPfcRoot(*reread), written->count) : nullptr;
+    const XmlElement* rereadRoot = reread ? findPfcRoot(*reread) : nullptr;
+    ByteArray* again = rereadRoot ? encodeRoot(*rereadRoot, written->count) : nullptr;
     const bool same = written && sameBytes(again, *written);
     if (written && !reread)
         printf("ERROR: Branches in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
@@ -557,30 +542,24 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
         // Nested in an archive: the entry's own path on disk.
         file = xml ? where + ".xml" : where;
     }
-    const String parent = directoryOf(file);
-    if (!parent.isEmpty())
-        createPath(parent);
     if (opt.verbosity >= 2) {
         printMarker('>', indent);
         printf(" %s\n", file.c_str());
     }
-    bool ok;
-    if (xml) {
-        PtrArray<XmlElement>* built = document ? nullptr : pfcToXml(*raw);
-        const PtrArray<XmlElement>* source = document ? document : built;
-        bool written = false;
-        const String text = source ? writeXml(*source, &written) : String();
-        memDelete(built);
-        ok = written && writeTextFile(file, text);
-    } else {
-        ok = writeWholeFile(file, raw);
-    }
-    if (!ok) {
+    if (!xml)
+        return writeExtractedFile(file, raw->data, raw->count) ? 1 : 0;
+    PtrArray<XmlElement>* built = document ? nullptr : pfcToXml(*raw);
+    const PtrArray<XmlElement>* source = document ? document : built;
+    bool written = false;
+    String text = source ? writeXml(*source, &written) : String();
+    memDelete(built);
+    text += "\n";
+    if (!written && !outOfMemory("extracting", file.c_str())) {
         printf("ERROR: Write failure for '%s'!\n", file.c_str());
         noteToolFailure();
         return 0;
     }
-    return 1;
+    return writeExtractedFile(file, reinterpret_cast<const u8*>(text.c_str()), text.length) ? 1 : 0;
 }
 
 bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)

@@ -34,6 +34,7 @@ struct VocParse
     PtrArray<VocBlock> blocks{true};
     ByteArray* samples = nullptr;
     u32 rate = 0;
+    bool failed = false; // memory ran out
 
     VocParse() = default;
     ~VocParse() { deleteByteArray(samples); }
@@ -62,15 +63,21 @@ void parseVoc(const ByteArray& bytes, VocParse& out)
         // A block running past the end keeps only the bytes that are there.
         const u32 present = length < s.bytesLeft() ? length : u32(s.bytesLeft());
         VocBlock* block = memNew<VocBlock>();
+        if (!block || !out.blocks.push(block)) {
+            memDelete(block);
+            out.failed = true;
+            return;
+        }
         block->type = type;
         block->payload = memNew<ByteArray>(type == VOC_TEXT ? present + 1 : present);
+        if (!block->payload || (block->payload->count && !block->payload->data)) {
+            out.failed = true;
+            return;
+        }
         if (block->payload->data) {
             memset(block->payload->data, 0, size_t(block->payload->count));
             s.read(block->payload->data, present);
-        } else {
-            s.skip(present);
         }
-        out.blocks.push(block);
         const ByteArray& p = *block->payload;
         if (type == VOC_END)
             break;
@@ -80,7 +87,8 @@ void parseVoc(const ByteArray& bytes, VocParse& out)
             out.rate = vocRateFromDivisor(divisor);
             if (codec == 0) {
                 deleteByteArray(out.samples);
-                out.samples = memNew<ByteArray>(p.count > 2 ? p.data + 2 : nullptr, p.count > 2 ? p.count - 2 : 0);
+                out.samples = newByteArray(p.count > 2 ? p.data + 2 : nullptr, p.count > 2 ? p.count - 2 : 0);
+                out.failed = out.failed || !out.samples;
             } else {
                 printf("ERROR: Unhandled VOC codec %u!\n", codec);
             }
@@ -173,11 +181,18 @@ Container* ContainerVOC::open(const String& name, const ByteArray& bytes)
 {
     VocParse parsed;
     parseVoc(bytes, parsed);
-    if (!parsed.samples)
+    if (!parsed.samples || parsed.failed)
         return nullptr;
     ContainerVOC* voc = memNew<ContainerVOC>(name, bytes, *parsed.samples, parsed.rate);
-    for (VocBlock* b : parsed.blocks)
-        voc->blocks.push(b);
+    if (!voc)
+        return nullptr;
+    for (u32 i = 0; i < parsed.blocks.count; i++) {
+        if (!voc->blocks.push(parsed.blocks[i])) {
+            deleteContainer(voc);
+            return nullptr;
+        }
+        parsed.blocks.items[i] = nullptr;
+    }
     parsed.blocks.reset();
     // Only a file that rebuilds to its own bytes is converted; any other stays a plain entry
     // (several sound blocks, other codecs, a cut or overlong chain, other header values).
@@ -253,14 +268,9 @@ u32 ContainerVOC::extract(const String& directory, u32 indent)
     String target;
     if (isDirectoryArgument(directory)) {
         target = joinPath(directory, getFileName(matchName()));
-        if (!directory.isEmpty())
-            createPath(directory);
     } else {
         // The entry's own path is already safe; only its extension changes.
         target = opt.noConvert ? directory : withWavExtension(directory);
-        String parent = directoryPart(target);
-        if (!parent.isEmpty())
-            createPath(parent);
     }
     if (opt.verbosity >= 2) {
         printMarker('>', indent);
@@ -273,14 +283,17 @@ u32 ContainerVOC::extract(const String& directory, u32 indent)
         format.channels = 1;
         wav = writeWav(format, *samples);
     }
-    const bool ok = (opt.noConvert || wav) && writeWholeFile(target, opt.noConvert ? &raw : wav);
-    deleteByteArray(wav);
-    if (!ok) {
-        printf("ERROR: Write failure for '%s'!\n", target.c_str());
-        noteToolFailure();
+    if (!opt.noConvert && !wav) {
+        if (!outOfMemory("extracting", target.c_str())) {
+            printf("ERROR: Write failure for '%s'!\n", target.c_str());
+            noteToolFailure();
+        }
         return 0;
     }
-    return 1;
+    const ByteArray& out = opt.noConvert ? raw : *wav;
+    const bool ok = writeExtractedFile(target, out.data, out.count);
+    deleteByteArray(wav);
+    return ok ? 1 : 0;
 }
 
 bool ContainerVOC::repack(const String& directory, const String&, u32 indent)

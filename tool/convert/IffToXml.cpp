@@ -49,7 +49,7 @@ u32 wordOf(const u8* p)
 
 bool sameBytes(const u8* a, u64 aLength, const u8* b, u64 bLength)
 {
-    return aLength == bLength && (aLength == 0 || memcmp(a, b, aLength) == 0);
+    return aLength == bLength && (aLength == 0 || (a && b && memcmp(a, b, aLength) == 0));
 }
 
 String formTypeOf(TD::IFF& iff)

@@ -135,13 +135,23 @@ WavData* readWav(const ByteArray& bytes)
     }
     const u8* data = bytes.data + s.tell();
     WavData* wav = memNew<WavData>();
+    if (!wav)
+        return nullptr;
     wav->sampleRate = sampleRate;
     wav->channels = channels;
     if (bits == 8) {
-        wav->samples8 = memNew<ByteArray>(data, size);
+        wav->samples8 = newByteArray(data, size);
+        if (!wav->samples8) {
+            memDelete(wav);
+            return nullptr;
+        }
     } else {
         const u32 n = size / 2;
         wav->samples16 = memNew<I16Array>(n);
+        if (!wav->samples16 || (n && !wav->samples16->data)) {
+            memDelete(wav);
+            return nullptr;
+        }
         for (u32 i = 0; i < n; i++)
             wav->samples16->data[i] = i16(u16(data[2 * i] | data[2 * i + 1] << 8));
     }

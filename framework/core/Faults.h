@@ -1,0 +1,15 @@
+#pragma once
+#include "framework/core/Types.h"
+
+// Tests make a chosen allocation or file write fail, to see that every failure is reported.
+// Nothing in the tool sets a hook, so there every operation runs as asked.
+enum class FaultKind : u8
+{
+    Allocation,
+    Write, // a write, flush, sync or close of a file being written
+};
+
+// Answers true for an operation that is to fail.
+typedef bool (*FaultHook)(FaultKind kind);
+void setFaultHook(FaultHook hook);
+bool faultInjected(FaultKind kind);

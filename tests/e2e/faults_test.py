@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Makes each allocation and each file write of a run fail in turn (the fault tool) and checks
+that every such run ends with status 1 and an "ERROR: " line, never crashes, and leaves no
+partial output: no temporary archive, and every file it did leave is the whole file a good run
+writes there.
+
+Usage: faults_test.py FAULT_TOOL FIXTURES_DIR SCRATCH_DIR ARCHIVE...
+"""
+import concurrent.futures
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+
+TOOL, FIXTURES, SCRATCH = sys.argv[1:4]
+ARCHIVES = sys.argv[4:]
+# Runs per walk at most; a longer walk takes evenly spaced points, its last ones included.
+MAX_POINTS = 200
+
+
+def run(args, cwd, fault=None):
+    env = dict(os.environ)
+    env.pop("MORDAX_FAULT", None)
+    if fault:
+        env["MORDAX_FAULT"] = fault
+    p = subprocess.run([TOOL] + args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    counts = re.search(rb"fault points: alloc (\d+) write (\d+)", p.stderr)
+    return p.returncode, p.stdout.decode("latin-1"), tuple(int(c) for c in counts.groups()) if counts else (0, 0)
+
+
+def strip(out):
+    """The tool's own lines, without the framework's log lines."""
+    return [l for l in out.split("\n") if not l.startswith("[")]
+
+
+def snapshot(root):
+    files = {}
+    for base, _, names in os.walk(root):
+        for n in names:
+            path = os.path.join(base, n)
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, root)] = f.read()
+    return files
+
+
+def points(total):
+    if total <= MAX_POINTS:
+        return list(range(1, total + 1))
+    step = total / (MAX_POINTS - 20)
+    picked = {int(i * step) + 1 for i in range(MAX_POINTS - 20)} | set(range(total - 19, total + 1))
+    return sorted(picked)
+
+
+class FaultWalk(unittest.TestCase):
+    def walk(self, archive, mode):
+        name = archive.replace("/", "_")
+        base = os.path.join(SCRATCH, name + mode)
+        shutil.rmtree(base, ignore_errors=True)
+        os.makedirs(base)
+        source = os.path.join(FIXTURES, archive)
+        tree = os.path.join(base, "tree")
+        if mode == "-r":
+            # The repack reads an unedited extraction, made once by a good run.
+            status, out, _ = run(["-e", source, tree], base)
+            self.assertEqual(status, 0, out)
+        args = {"": [source], "-e": ["-e", source, "out"], "-r": ["-r", source, tree], "-w": ["-w", source]}[mode]
+        good = os.path.join(base, "good")
+        os.makedirs(good)
+        status, good_out, counts = run(args, good)
+        self.assertEqual(status, 0, good_out)
+        expected = snapshot(good)
+        plan = [("alloc:%d" % n) for n in points(counts[0])] + [("write:%d" % n) for n in points(counts[1])]
+
+        def one(fault):
+            cwd = os.path.join(base, fault.replace(":", "_"))
+            os.makedirs(cwd)
+            status, out, _ = run(args, cwd, fault)
+            problems = []
+            # A failure that cost nothing (in a clean-up after the work was done) may pass, but
+            # only with the good run's very output.
+            passed = status == 0 and snapshot(cwd) == expected and strip(out) == strip(good_out)
+            if status != 1 and not passed:
+                problems.append("status %d" % status)
+            if "ERROR: " not in out and not passed:
+                problems.append("no ERROR line")
+            if "PROGRAM TERMINATED" in out or os.path.exists(os.path.join(cwd, "crash.mdmp")):
+                problems.append("crashed")
+            for path, data in snapshot(cwd).items():
+                if expected.get(path) != data:
+                    problems.append("partial or stray file %s" % path)
+            shutil.rmtree(cwd, ignore_errors=True)
+            return fault, problems, out
+
+        with concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 2) as pool:
+            for fault, problems, out in pool.map(one, plan):
+                with self.subTest(archive=archive, mode=mode, fault=fault):
+                    self.assertEqual(problems, [], out[-600:])
+        shutil.rmtree(base, ignore_errors=True)
+
+    def test_list(self):
+        for a in ARCHIVES:
+            self.walk(a, "")
+
+    def test_extract(self):
+        for a in ARCHIVES:
+            self.walk(a, "-e")
+
+    def test_repack(self):
+        for a in ARCHIVES:
+            self.walk(a, "-r")
+
+    def test_rewrite(self):
+        for a in ARCHIVES:
+            self.walk(a, "-w")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Failures the outside world causes are reported, never passed off as success: a full disk, a
+file-size limit, a missing repack directory; and a long output name that can be created is
+written. Each failed run ends with status 1, an "ERROR: " line and no partial file.
+
+Usage: truth_test.py TOOL SCRATCH_DIR
+"""
+import os
+import resource
+import shutil
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
+import make_fixtures  # noqa: E402
+
+TOOL, SCRATCH = sys.argv[1:3]
+
+
+def run(args, cwd, limit_file_size=None, wrap=None):
+    def limits():
+        if limit_file_size is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit_file_size, limit_file_size))
+    cmd = (wrap or []) + [TOOL] + args
+    p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, preexec_fn=limits,
+                       timeout=300)
+    return p.returncode, p.stdout.decode("latin-1")
+
+
+def files_under(root):
+    found = {}
+    for base, _, names in os.walk(root):
+        for n in names:
+            path = os.path.join(base, n)
+            found[os.path.relpath(path, root)] = os.path.getsize(path)
+    return found
+
+
+class Truth(unittest.TestCase):
+    def setUp(self):
+        self.work = os.path.join(SCRATCH, self.id().rsplit(".", 1)[1])
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.entries = [("DIR%02u\\FILE%04u.BIN" % (i % 7, i), make_fixtures.binary(i, 1000)) for i in range(2000)]
+        self.archive = os.path.join(self.work, "MANY.TRE")
+        with open(self.archive, "wb") as f:
+            f.write(make_fixtures.tre(self.entries))
+
+    def failed(self, status, out):
+        tail = out[-600:]
+        self.assertEqual(status, 1, tail)
+        self.assertRegex(out, r"(^|[\r\n])ERROR: ", tail)
+        self.assertNotIn("PROGRAM TERMINATED", out)
+
+    def on_small_disk(self, args, then):
+        """Runs the tool on a 512 KiB file system of its own (a tmpfs mounted in a user
+        namespace, its working directory), then the shell command `then` there; gives the
+        status of the tool and everything printed."""
+        probe = subprocess.run(["unshare", "-Urm", "true"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if probe.returncode != 0:
+            self.skipTest("no user namespaces here: the full-disk case needs its own tmpfs")
+        mount = os.path.join(self.work, "small")
+        os.makedirs(mount)
+        script = 'mount -t tmpfs -o size=512k none "$0" && cd "$0" || exit 99; "$@"; s=$?; %s; exit $s' % then
+        return run(args, self.work, wrap=["unshare", "-Urm", "sh", "-c", script, mount])
+
+    def test_full_disk_extraction_stops_and_leaves_only_whole_files(self):
+        status, out = self.on_small_disk(["-e", "-n", self.archive, "out"],
+                                         "echo SHORT: $(find out -type f -size -1000c)")
+        self.failed(status, out)
+        self.assertIn("ERROR: Write failure for '", out)
+        self.assertNotIn("Done. Extracted 2000/2000 files.", out)
+        self.assertRegex(out, r"\nSHORT:\s*\n")
+
+    def test_full_disk_rewrite_leaves_no_archive(self):
+        status, out = self.on_small_disk(["-w", self.archive, "-o", "copy"], "echo LEFT: $(ls -A)")
+        self.failed(status, out)
+        self.assertRegex(out, r"\nLEFT:\s*\n")
+
+    def test_file_size_limit_fails_the_write_instead_of_killing_the_run(self):
+        status, out = run(["-w", self.archive], self.work, limit_file_size=256 * 1024)
+        self.failed(status, out)
+        self.assertEqual(sorted(os.listdir(self.work)), ["MANY.TRE"])
+
+    def test_repack_from_a_missing_directory_is_an_error(self):
+        status, out = run(["-r", self.archive, os.path.join(self.work, "no", "such", "dir")], self.work)
+        self.failed(status, out)
+        self.assertEqual(sorted(os.listdir(self.work)), ["MANY.TRE"])
+
+    def test_a_long_output_name_that_can_be_created_is_written(self):
+        name = "N" * 246  # with ".TRE", 250 bytes: within the 255-byte limit of a name
+        status, out = run(["-w", self.archive, "-o", name], self.work)
+        self.assertEqual(status, 0, out[-800:])
+        with open(os.path.join(self.work, name + ".TRE"), "rb") as f, open(self.archive, "rb") as g:
+            self.assertEqual(f.read(), g.read())
+        self.assertEqual(sorted(os.listdir(self.work)), sorted(["MANY.TRE", name + ".TRE"]))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
