@@ -186,6 +186,12 @@ bool ArchiveToolApp::init(const String&)
     return true;
 }
 
+void ArchiveToolApp::onInterrupted()
+{
+    interrupted();
+    setRunFailed();
+}
+
 void ArchiveToolApp::onShutdown(bool)
 {
     if (libraryLogger) {
@@ -198,6 +204,12 @@ bool ArchiveToolApp::update()
 {
     clearToolFailure();
     clearRunHalt();
+    // A quit signal before the work starts still ends the run as interrupted.
+    if (interrupted()) {
+        printf("\n");
+        setRunFailed();
+        return false;
+    }
     // A repack lays a directory over the archive: without one it would only copy the archive.
     if (mode == MODE_REPACK && getPathKind(directory.c_str()) != PathKind::Directory) {
         printf("ERROR: Couldn't open directory '%s'!\n", directory.c_str());

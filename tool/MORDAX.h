@@ -27,6 +27,7 @@ public:
     bool init(const String& commandLine) override;
     void onShutdown(bool failed) override;
     bool update() override;
+    void onInterrupted() override;
     void printUsage();
 
 private:

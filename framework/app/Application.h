@@ -29,6 +29,10 @@ public:
     // The configuration, written back at an orderly shutdown.
     virtual void storeConfigText(const String& text);
     virtual ~Application();
+    // The main loop ended on a quit signal before update had finished its work (it never
+    // returned false). Nothing by default; a tool whose run is one piece of work says it was
+    // cut short.
+    virtual void onInterrupted() {}
 
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;

@@ -193,12 +193,17 @@ int runFramework(int argc, char** argv, const FrameSetup& setup)
         shutdownFramework(true);
         return 1;
     }
+    bool finished = false;
     while (!quitRequested.load()) {
         if (!WindowSDL::pumpEvents())
             break;
-        if (!applicationInstance->update())
+        if (!applicationInstance->update()) {
+            finished = true;
             break;
+        }
     }
+    if (!finished && quitSignalCount() > 0)
+        applicationInstance->onInterrupted();
     requestQuit();
     bool runFailed = applicationInstance->hasRunFailed();
     shutdownFramework(false);

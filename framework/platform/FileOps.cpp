@@ -1,5 +1,6 @@
 #include "framework/platform/FileOps.h"
 #include "framework/core/Faults.h"
+#include "framework/platform/Signals.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,14 +12,19 @@
 
 namespace
 {
-// Every byte, or the error number of the write that failed.
+// Written between looks at the quit signal, so that a large file stops within a moment.
+constexpr u64 WRITE_CHUNK = 4u << 20;
+
+// Every byte, or the error number of the write that failed (ECANCELED after a quit signal).
 int writeAllTo(int fd, const u8* data, u64 size)
 {
     u64 done = 0;
     while (done < size) {
+        if (quitSignalCount())
+            return ECANCELED;
         if (faultInjected(FaultKind::Write))
             return EIO;
-        size_t chunk = size - done > (1u << 30) ? (1u << 30) : size_t(size - done);
+        size_t chunk = size - done > WRITE_CHUNK ? size_t(WRITE_CHUNK) : size_t(size - done);
         ssize_t n = write(fd, data + done, chunk);
         if (n < 0 && errno == EINTR)
             continue;
@@ -65,9 +71,12 @@ bool isStorageExhausted(int error)
 
 int writeFileWhole(const char* path, const u8* data, u64 size)
 {
+    if (quitSignalCount())
+        return ECANCELED;
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno;
+    recordRemovableFile(REMOVABLE_EXTRACTING, path);
     int error = writeAllTo(fd, data, size);
     if (error) {
         close(fd);
@@ -81,6 +90,7 @@ int writeFileWhole(const char* path, const u8* data, u64 size)
     }
     if (error)
         unlink(path);
+    clearRemovableFile(REMOVABLE_EXTRACTING);
     return error;
 }
 
@@ -101,6 +111,7 @@ int writeFileAtomically(const char* path, const u8* data, u64 size)
         free(temp);
         return error;
     }
+    recordRemovableFile(REMOVABLE_TEMPORARY, temp);
     int error = writeAllTo(fd, data, size);
     // mkstemp creates 0600; give the archive the usual permissions.
     mode_t mask = umask(0);
@@ -112,11 +123,15 @@ int writeFileAtomically(const char* path, const u8* data, u64 size)
     } else {
         error = syncAndClose(fd);
     }
+    // The last moment a quit signal can still keep the archive from taking its name.
+    if (!error && quitSignalCount())
+        error = ECANCELED;
     if (!error && rename(temp, path) != 0)
         error = errno;
-    if (error) {
+    if (error)
         unlink(temp);
-    } else {
+    clearRemovableFile(REMOVABLE_TEMPORARY);
+    if (!error) {
         // The rename itself reaches the disk with its directory.
         char* dir = static_cast<char*>(malloc(dirLength + 2));
         if (dir) {

@@ -14,6 +14,13 @@
 namespace
 {
 std::atomic<u8>* quitFlagTarget = nullptr;
+std::atomic<u32> quitSignals{0};
+std::atomic<u8> interruptReported{0};
+
+// Paths the hard exit removes: written before their flag is raised, read only while it is.
+constexpr size_t REMOVABLE_PATH_SIZE = 4096;
+char removablePaths[2][REMOVABLE_PATH_SIZE];
+std::atomic<u8> removableSet[2];
 std::atomic<u8> crashGuard{0};
 std::atomic<u8> pureCallRouted{0};
 void* faultAddress = nullptr;
@@ -111,8 +118,21 @@ void onCrashSignal(int signal, siginfo_t* info, void*)
     crashHandler(signal);
 }
 
+// Async-signal-safe: unlink, write and _exit only.
+[[noreturn]] void hardExit()
+{
+    for (int i = 0; i < 2; i++)
+        if (removableSet[i].load())
+            unlink(removablePaths[i]);
+    if (!interruptReported.exchange(1))
+        writeText(STDOUT_FILENO, "\nERROR: Interrupted!\n");
+    _exit(1);
+}
+
 void onQuitSignal(int signal)
 {
+    if (quitSignals.fetch_add(1) > 0)
+        hardExit();
     onConsoleCtrl(signal);
 }
 }
@@ -130,6 +150,54 @@ void onConsoleCtrl(int signal)
 {
     if ((signal == SIGINT || signal == SIGTERM || signal == SIGHUP) && quitFlagTarget)
         quitFlagTarget->exchange(1);
+}
+
+u32 quitSignalCount()
+{
+    return quitSignals.load();
+}
+
+void recordRemovableFile(RemovableFile slot, const char* path)
+{
+    removableSet[slot].store(0);
+    size_t n = strlen(path);
+    if (n >= REMOVABLE_PATH_SIZE)
+        return;
+    memcpy(removablePaths[slot], path, n + 1);
+    removableSet[slot].store(1);
+}
+
+void clearRemovableFile(RemovableFile slot)
+{
+    removableSet[slot].store(0);
+}
+
+void noteInterruptReported()
+{
+    interruptReported.store(1);
+}
+
+bool installThreadCrashStack()
+{
+    stack_t stack = {};
+    stack.ss_sp = malloc(CRASH_STACK_SIZE);
+    if (!stack.ss_sp)
+        return false;
+    stack.ss_size = CRASH_STACK_SIZE;
+    if (sigaltstack(&stack, nullptr) != 0) {
+        free(stack.ss_sp);
+        return false;
+    }
+    return true;
+}
+
+void removeThreadCrashStack()
+{
+    stack_t disable = {};
+    disable.ss_flags = SS_DISABLE;
+    stack_t old = {};
+    if (sigaltstack(&disable, &old) == 0 && old.ss_sp && old.ss_sp != crashStack)
+        free(old.ss_sp);
 }
 
 void onPureCall()

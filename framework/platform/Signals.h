@@ -21,5 +21,26 @@ void installPureCallHandler();
 // A crash inside it exits at once.
 [[noreturn]] void crashHandler(int code);
 [[noreturn]] void onPureCall();
-// The quit-signal handler: sets the flag given to installQuitSignals.
+// The quit-signal handler: sets the flag given to installQuitSignals. A second quit signal ends
+// the process at once: the files recorded below are removed, the interruption is reported
+// unless it already was, and the process exits with status 1.
 void onConsoleCtrl(int signal);
+// Quit signals received so far.
+u32 quitSignalCount();
+
+// Files that must not outlive a process ended by a second quit signal: the temporary archive
+// (slot 0) and a file being extracted (slot 1). Recorded while they are being written.
+enum RemovableFile : u32
+{
+    REMOVABLE_TEMPORARY = 0,
+    REMOVABLE_EXTRACTING = 1,
+};
+void recordRemovableFile(RemovableFile slot, const char* path);
+void clearRemovableFile(RemovableFile slot);
+// The application has said that the run was interrupted; the hard exit does not say it again.
+void noteInterruptReported();
+
+// Every thread's own stack for the crash handler, so that a stack overflow on any thread is
+// still reported. False when the stack could not be set up.
+bool installThreadCrashStack();
+void removeThreadCrashStack();

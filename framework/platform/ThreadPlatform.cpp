@@ -1,5 +1,6 @@
 #include "framework/platform/ThreadPlatform.h"
 #include "framework/core/Heap.h"
+#include "framework/platform/Signals.h"
 #include "framework/platform/ThreadControl.h"
 
 #include <errno.h>
@@ -22,7 +23,11 @@ void* trampoline(void* p)
     PlatformThread* t = static_cast<PlatformThread*>(p);
     // A new thread inherits its creator's pin; the main thread's pin is its own.
     platformResetThreadAffinity();
+    // A stack overflow here must reach the crash handler like one on the main thread.
+    const bool crashStack = installThreadCrashStack();
     t->entry(t->argument);
+    if (crashStack)
+        removeThreadCrashStack();
     return nullptr;
 }
 }

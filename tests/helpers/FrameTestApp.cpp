@@ -4,6 +4,8 @@
 #include "framework/app/Frame.h"
 #include "framework/app/ProcessUtils.h"
 #include "framework/log/Log.h"
+#include "framework/platform/Signals.h"
+#include "framework/threads/Thread.h"
 #include "framework/threads/JobSystem.h"
 #include "framework/vfs/VFS.h"
 
@@ -50,6 +52,20 @@ __attribute__((noinline)) int recurse(int depth)
         return 0;
     return recurse(depth + 1) + frame[0];
 }
+
+// Overflows its own 128 KiB stack.
+class OverflowingThread : public Thread
+{
+public:
+    OverflowingThread() : Thread("Overflowing") {}
+    bool onStart() override { return true; }
+    bool step() override
+    {
+        printf("%d\n", recurse(0));
+        return false;
+    }
+    void onStop() override {}
+};
 
 // Crashes while the crash handler reports the first crash.
 void crashOnFatal(u8 level, const char*, const char*)
@@ -133,6 +149,18 @@ public:
             PureDerived d;
         } else if (!strcmp(mode, "overflow")) {
             printf("%d\n", recurse(0));
+        } else if (!strcmp(mode, "threadoverflow")) {
+            OverflowingThread* thread = memNew<OverflowingThread>();
+            thread->start();
+            std::this_thread::sleep_for(std::chrono::seconds(10));
+        } else if (!strcmp(mode, "stubborn")) {
+            // Writes a file it records as removable, then ignores the first quit signal.
+            FILE* f = fopen("half-written", "wb");
+            fputs("partial", f);
+            fclose(f);
+            recordRemovableFile(REMOVABLE_TEMPORARY, "half-written");
+            say("update started");
+            std::this_thread::sleep_for(std::chrono::seconds(10));
         } else if (!strcmp(mode, "loop")) {
             if (updates == 1)
                 say("running");

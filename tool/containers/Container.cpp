@@ -1,6 +1,7 @@
 #include "tool/containers/Container.h"
 #include "framework/io/FileStream.h"
 #include "framework/platform/FileOps.h"
+#include "framework/platform/Signals.h"
 #include "tool/ToolOptions.h"
 
 #include <cstdio>
@@ -30,6 +31,19 @@ void clearRunHalt()
     halted = false;
     memoryReported = false;
     memClearAllocationFailure();
+}
+
+bool interrupted()
+{
+    if (!quitSignalCount())
+        return false;
+    if (!halted) {
+        printf("ERROR: Interrupted!\n");
+        fflush(stdout);
+        noteInterruptReported();
+    }
+    haltRun();
+    return true;
 }
 
 bool outOfMemory(const char* doing, const char* name)
@@ -134,7 +148,7 @@ void printListTotal(u32 files, u64 bytes)
 
 bool extractEntry(const String& path, Container* nested, const ByteArray* data, u32 indent, u32& written)
 {
-    if (runHalted())
+    if (runHalted() || interrupted())
         return false;
     if (nested && !toolOptions().noRecurse) {
         written += nested->extract(path, indent + 1);
@@ -166,6 +180,8 @@ bool writeExtractedFile(const String& path, const u8* data, u64 size)
     const int error = writeFileWhole(path.c_str(), size ? data : nullptr, size);
     if (!error)
         return true;
+    if (interrupted())
+        return false;
     printf("ERROR: Write failure for '%s'!\n", path.c_str());
     noteToolFailure();
     if (isStorageExhausted(error))
@@ -175,6 +191,8 @@ bool writeExtractedFile(const String& path, const u8* data, u64 size)
 
 void hashEntry(Md5& context, Container* nested, const ByteArray* data, const char* name, u32 indent)
 {
+    if (interrupted())
+        return;
     if (nested)
         nested->hashContents(context, indent + 1);
     else if (data && data->count)

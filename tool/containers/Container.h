@@ -69,6 +69,9 @@ void clearRunHalt();
 // run can be trusted, whatever the code that saw an empty result made of it. `doing` says what
 // the run was doing, `name` on what.
 bool outOfMemory(const char* doing, const char* name);
+// True, after the one "Interrupted" line, once a quit signal has come in: every loop over
+// entries asks between entries and stops.
+bool interrupted();
 
 // Shared line helpers.
 void printIndent(u32 indent);

@@ -171,6 +171,10 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
     for (u32 i = 0; i < tre->entries.count; i++) {
         CrcTreEntry* e = tre->entries[i];
         const u32 size = e->size;
+        if (interrupted()) {
+            deleteContainer(tre);
+            return nullptr;
+        }
         if (verbosity >= 1)
             printf(" >> %s\n", e->storedName);
         const u32 span = e->compressed ? e->packedSize : size;
@@ -253,6 +257,8 @@ bool ContainerCRCTRE::repackDirectory(const DirectoryTree& tree, const String& f
 {
     const ToolOptions& opt = toolOptions();
     for (StringPair* f : tree.files) {
+        if (interrupted())
+            return false;
         String relativePath = joinPath(relativeDirectory, f->name);
         // Names may differ only in case; each extracted file goes back to its own entry before
         // case-insensitive matching is tried.
@@ -358,6 +364,10 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
     u64 position = dataStart;
     bool failed = false;
     for (CrcTreEntry* e : dataOrder) {
+        if (interrupted()) {
+            failed = true;
+            break;
+        }
         ByteArray* block = nullptr;
         if (e->compressed) {
             static const ByteArray empty;

@@ -263,6 +263,10 @@ Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
     pak->variant = variant;
     MemoryStream stream(bytes);
     for (u32 i = 0; i < count; i++) {
+        if (interrupted()) {
+            deleteContainer(pak);
+            return nullptr;
+        }
         u64 end = i + 1 < count ? offsets[i + 1] : size;
         // Offsets that go backwards leave the entry empty rather than wrapping its size.
         u32 length = end > offsets[i] ? u32(end - offsets[i]) : 0;
@@ -418,6 +422,8 @@ bool ContainerPAK::repackFile(const String& name, const String& path, const Stri
                               u32 indent)
 {
     const ToolOptions& opt = toolOptions();
+    if (interrupted())
+        return false;
     i64 index = pakEntryIndex(name);
     if (index < 0) {
         if (opt.verbosity >= 2)
@@ -506,6 +512,10 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
     bool failed = false;
     for (u32 i = 0; i < entries.count && !failed; i++) {
         PakEntry* e = entries[i];
+        if (interrupted()) {
+            failed = true;
+            break;
+        }
         const ByteArray* source = e->nested ? e->nestedImage : e->content;
         if (verbosity >= 1) {
             printMarker('<', depth);

@@ -205,6 +205,10 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
     printf("Reading files...\n");
     for (u32 i = 0; i < tre->entries.count; i++) {
         TreEntry* e = tre->entries[i];
+        if (interrupted()) {
+            deleteContainer(tre);
+            return nullptr;
+        }
         if (verbosity >= 1)
             printf(" >> %s\n", e->name.c_str());
         if (u64(e->offset) + e->size > fileSize) {
@@ -297,6 +301,8 @@ bool ContainerTRE::repackDirectory(const DirectoryTree& tree, const String& full
 {
     const ToolOptions& opt = toolOptions();
     for (StringPair* f : tree.files) {
+        if (interrupted())
+            return false;
         String fullPath = joinPath(fullDirectory, f->name);
         String relativePath = joinPath(relativeDirectory, f->name);
         TreEntry* match = nullptr;
@@ -407,6 +413,8 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
     PtrArray<TreEntry> out(true);
     bool failed = false;
     for (TreEntry* e : entries) {
+        if (interrupted())
+            return nullptr;
         TreEntry* o = memNew<TreEntry>();
         if (!o || !out.push(o)) {
             memDelete(o);

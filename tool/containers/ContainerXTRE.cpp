@@ -261,7 +261,7 @@ Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
     x->resolveNames();
     printf("Reading files...\n");
     for (XtreEntry* e : x->entries) {
-        if (!x->unpack(*e)) {
+        if (interrupted() || !x->unpack(*e)) {
             deleteContainer(x);
             return nullptr;
         }
@@ -416,6 +416,8 @@ bool ContainerXTRE::repackDirectory(const DirectoryTree& tree, const String& ful
 {
     const ToolOptions& opt = toolOptions();
     for (StringPair* f : tree.files) {
+        if (interrupted())
+            return false;
         const String relativePath = joinPath(relativeDirectory, f->name);
         XtreEntry* match = nullptr;
         for (XtreEntry* e : entries) {
@@ -515,6 +517,10 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
     u64 position = d;
     for (u32 i = 0; i < total && !failed; i++) {
         XtreEntry* e = ordered[i];
+        if (interrupted()) {
+            failed = true;
+            break;
+        }
         ByteArray* rebuilt = nullptr;
         bool asLoaded = !e->modified;
         if (e->modified && e->nested) {

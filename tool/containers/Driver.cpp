@@ -167,6 +167,10 @@ Container* openContainer(const String& path)
     }
     Container* c = detectContainer(path, *bytes);
     deleteByteArray(bytes);
+    if (interrupted()) {
+        deleteContainer(c);
+        return nullptr;
+    }
     // A nested entry that could not be unpacked for want of memory would stay a plain file, and
     // an entry whose copy failed would look empty: neither may pass for the archive.
     if (outOfMemory("opening", path.c_str())) {
@@ -249,12 +253,20 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
     ByteArray* bytes = container.serialise(printProgress, 0);
     if (opt.verbosity == 0 && bytes)
         printf("\r%43s\r", "");
+    if (interrupted()) {
+        deleteByteArray(bytes);
+        return false;
+    }
     // Bytes built while an allocation failed may miss entries: they are never written.
     if (outOfMemory("writing", outName.c_str()) || !bytes) {
         deleteByteArray(bytes);
         return false;
     }
     const int error = writeFileAtomically(outName.c_str(), bytes->data, bytes->count);
+    if (error && interrupted()) {
+        deleteByteArray(bytes);
+        return false;
+    }
     if (error) {
         printf("ERROR: Couldn't write to output file '%s' (%s)!\n", outName.c_str(), strerror(error));
         deleteByteArray(bytes);

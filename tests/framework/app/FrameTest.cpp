@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct Interrupt
 {
     std::string after; // once this text has appeared on the child's standard output
     int signal = SIGINT;  // send this signal, or with 0 close the reading end of the pipe
+    int again = 0;        // and this one a moment later
 };
 
 // Runs the frame test application in dir with the given arguments, optionally allowed only the
@@ -83,6 +85,10 @@ ChildRun runApp(const fs::path& dir, const std::vector<std::string>& args, const
             if (!interrupt.signal)
                 break;
             kill(pid, interrupt.signal);
+            if (interrupt.again) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                kill(pid, interrupt.again);
+            }
         }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
@@ -139,6 +145,7 @@ TEST_F(FrameProcessTest, CrashesEndWithFatalLineDumpAndStatusOne)
         {"abort", "Program aborted!", "signal: 6 (SIGABRT)"},
         {"pure", "Pure virtual function call!", "signal: 10101 (pure virtual call)"},
         {"overflow", "An access violation has occurred!", "signal: 11 (SIGSEGV)"},
+        {"threadoverflow", "An access violation has occurred!", "signal: 11 (SIGSEGV)"},
     };
     for (const CrashCase& c : cases) {
         SCOPED_TRACE(c.mode);
@@ -178,6 +185,21 @@ TEST_F(FrameProcessTest, InterruptDuringLongUpdateShutsDownInOrder)
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, startLines("longupdate") + "update started\nupdate finished\n" + ORDERLY_SHUTDOWN);
+}
+
+// A second quit signal does not wait for the work: the recorded file goes, status 1.
+TEST_F(FrameProcessTest, SecondQuitSignalEndsTheProcessAtOnce)
+{
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        const auto start = std::chrono::steady_clock::now();
+        ChildRun run = runApp(dir, {"stubborn"}, {"update started\n", signal, signal});
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(run.signal, 0);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.out.find("\nERROR: Interrupted!\n"), std::string::npos) << run.out;
+        EXPECT_FALSE(fs::exists(dir / "half-written"));
+    }
 }
 
 TEST_F(FrameProcessTest, QuitSignalsEndRunningLoop)

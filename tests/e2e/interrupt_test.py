@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""SIGINT, SIGTERM and SIGHUP stop a long run promptly: status 1, "ERROR: Interrupted!", and
+nothing half-written left behind (no output archive, no temporary file, no short extracted
+file). A signal before the work starts ends the run the same way.
+
+Usage: interrupt_test.py TOOL SCRATCH_DIR
+"""
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
+import make_fixtures  # noqa: E402
+
+TOOL, SCRATCH = sys.argv[1:3]
+# The real bound is a second; a sanitizer build on a busy machine gets room.
+BOUND = 5.0
+ENTRIES = [("PART%02u\\BLOCK%04u.BIN" % (i % 16, i), random.Random(i).randbytes(24 * 1024)) for i in range(4096)]
+MODES = {"extract": ["-e", "BIG.TRE", "out"], "repack": ["-r", "BIG.TRE", "tree"], "rewrite": ["-w", "BIG.TRE"]}
+# Standard output is a pipe here: only detail lines printed while the work goes on bring a
+# marker out in time. These reach each mode's own work, past the reading of the archive.
+MIDWAY = {"extract": (["-vv"], b"Extracting contents...\n"), "repack": (["-v"], b"Repacking contents...\n"),
+          "rewrite": (["-v"], b"Rewriting & verifying contents...\n")}
+
+
+def start(args, cwd):
+    return subprocess.Popen([TOOL] + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+
+def read_until(proc, marker):
+    """Output up to and including marker (or all of it, when the run ends first)."""
+    seen = b""
+    while marker not in seen:
+        byte = proc.stdout.read(1)
+        if not byte:
+            break
+        seen += byte
+    return seen
+
+
+class Interrupts(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.base = os.path.join(SCRATCH, "interrupt")
+        shutil.rmtree(cls.base, ignore_errors=True)
+        os.makedirs(cls.base)
+        cls.archive = os.path.join(cls.base, "BIG.TRE")
+        with open(cls.archive, "wb") as f:
+            f.write(make_fixtures.tre(ENTRIES))
+        cls.files = {name.replace("\\", "/"): data for name, data in ENTRIES}
+        tree = os.path.join(cls.base, "tree")
+        done = subprocess.run([TOOL, "-e", cls.archive, tree], stdout=subprocess.DEVNULL)
+        assert done.returncode == 0
+
+    def workdir(self, tag):
+        work = os.path.join(self.base, tag)
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        os.link(self.archive, os.path.join(work, "BIG.TRE"))
+        os.symlink(os.path.join(self.base, "tree"), os.path.join(work, "tree"))
+        return work
+
+    def check_nothing_partial(self, work):
+        for base, _, names in os.walk(work):
+            for n in names:
+                path = os.path.join(base, n)
+                rel = os.path.relpath(path, work)
+                if rel in ("BIG.TRE", "tree"):
+                    continue
+                self.assertTrue(rel.startswith("out/"), "left behind: " + rel)
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), self.files[rel[4:]], "short file " + rel)
+
+    def interrupt(self, tag, args, marker, signals):
+        work = self.workdir(tag)
+        proc = start(args, work)
+        seen = read_until(proc, marker)
+        sent = time.monotonic()
+        for s in signals:
+            proc.send_signal(s)
+        rest, _ = proc.communicate(timeout=60)
+        elapsed = time.monotonic() - sent
+        out = (seen + rest).decode("latin-1")
+        self.assertEqual(proc.returncode, 1, out[-500:])
+        self.assertIn("ERROR: Interrupted!\n", out.replace("\r", "\n"))
+        self.assertLess(elapsed, BOUND, out[-500:])
+        self.check_nothing_partial(work)
+
+    def test_each_signal_stops_each_kind_of_run(self):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            for mode, args in MODES.items():
+                with self.subTest(signal=sig.name, mode=mode):
+                    detail, marker = MIDWAY[mode]
+                    self.interrupt("%s-%s" % (mode, sig.name), detail + args, marker, [sig])
+            with self.subTest(signal=sig.name, mode="reading"):
+                self.interrupt("reading-" + sig.name, ["-v"] + MODES["rewrite"], b" >> PART", [sig])
+
+    def test_a_signal_before_the_work_ends_the_run_as_interrupted(self):
+        for mode, args in MODES.items():
+            with self.subTest(mode=mode):
+                # The banner is the process's first line, printed before the work starts.
+                self.interrupt("early-" + mode, args, b"developers\n", [signal.SIGINT])
+
+    def test_a_second_signal_ends_the_run_at_once(self):
+        for mode, args in MODES.items():
+            with self.subTest(mode=mode):
+                self.interrupt("twice-" + mode, ["-v"] + args, b" >> PART", [signal.SIGTERM, signal.SIGTERM])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
