@@ -227,7 +227,9 @@ bool ArchiveToolApp::update()
             break;
         case MODE_EXTRACT:
             printf("Extracting contents...\n");
+            setExtractionRoot(directory);
             container->extract(directory, 0);
+            setExtractionRoot(String());
             ok = !outOfMemory("extracting", archivePath.c_str());
             break;
         case MODE_REPACK:

@@ -62,3 +62,13 @@ ByteArray* newByteArray(const u8* src, u32 n)
     }
     return a;
 }
+
+bool sameBytes(const u8* a, u64 aLength, const u8* b, u64 bLength)
+{
+    return aLength == bLength && (aLength == 0 || (a && b && memcmp(a, b, size_t(aLength)) == 0));
+}
+
+bool sameBytes(const ByteArray* a, const ByteArray* b)
+{
+    return sameBytes(a ? a->data : nullptr, a ? a->count : 0, b ? b->data : nullptr, b ? b->count : 0);
+}

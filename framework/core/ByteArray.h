@@ -32,6 +32,10 @@ void deleteByteArray(ByteArray* a);
 // stand-in for the bytes.
 ByteArray* newByteArray(const u8* src, u32 n);
 
+// Equal lengths and equal bytes; a null array counts as empty.
+bool sameBytes(const u8* a, u64 aLength, const u8* b, u64 bLength);
+bool sameBytes(const ByteArray* a, const ByteArray* b);
+
 // A non-owning array over bytes kept elsewhere, which must outlive it.
 inline ByteArray byteView(const u8* data, u32 count)
 {

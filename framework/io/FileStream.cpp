@@ -271,30 +271,22 @@ void FileStream::md5(u8* digest)
 
 ByteArray* readWholeFile(const String& path)
 {
-    // A FIFO would block in the open; a directory opens but has no bytes to give.
-    if (getPathKind(path.c_str()) != PathKind::Regular) {
+    ReadFailure failure = ReadFailure::None;
+    ByteArray* bytes = readFileWhole(path.c_str(), failure);
+    switch (failure) {
+    case ReadFailure::NotRegular:
         logDebug("File", "'%s' is not a regular file.", path.c_str());
-        return nullptr;
-    }
-    FileStream* stream = FileStream::openRead(path);
-    if (!stream)
-        return nullptr;
-    ByteArray* result = nullptr;
-    i64 size = stream->fileSize();
-    if (!isRegularFile(stream->file)) {
-        logDebug("File", "'%s' is not a regular file.", path.c_str());
-    } else if (size < 0 || u64(size) > MAX_WHOLE_FILE) {
+        break;
+    case ReadFailure::TooLarge:
         logDebug("File", "'%s' is too large to read whole.", path.c_str());
-    } else {
-        result = memNew<ByteArray>(u32(size));
-        if (result && size > 0 && (!result->data || stream->read(result->data, u64(size), u64(size)) != u64(size))) {
-            logDebug("File", "'%s' could not be read whole.", path.c_str());
-            memDelete(result);
-            result = nullptr;
-        }
+        break;
+    case ReadFailure::Short:
+        logDebug("File", "'%s' could not be read whole.", path.c_str());
+        break;
+    default:
+        break;
     }
-    memDelete(stream);
-    return result;
+    return bytes;
 }
 
 bool createPath(const String& path)

@@ -51,6 +51,44 @@ int syncAndClose(int fd)
 }
 }
 
+ByteArray* readFileWhole(const char* path, ReadFailure& failure)
+{
+    // Not blocking: opening a FIFO for reading would otherwise wait for a writer.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        failure = ReadFailure::Missing;
+        return nullptr;
+    }
+    struct stat st;
+    ByteArray* bytes = nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        failure = ReadFailure::NotRegular;
+    } else if (u64(st.st_size) > 0xFFFFFFFFull) {
+        failure = ReadFailure::TooLarge;
+    } else if (!(bytes = newByteArray(nullptr, u32(st.st_size)))) {
+        failure = ReadFailure::Memory;
+    } else {
+        u64 done = 0;
+        while (done < bytes->count) {
+            const ssize_t n = read(fd, bytes->data + done, size_t(bytes->count - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += u64(n);
+        }
+        if (done != bytes->count) {
+            failure = ReadFailure::Short;
+            deleteByteArray(bytes);
+            bytes = nullptr;
+        }
+    }
+    close(fd);
+    if (bytes)
+        failure = ReadFailure::None;
+    return bytes;
+}
+
 bool pathsReferToSameFile(const char* a, const char* b)
 {
     struct stat sa, sb;
@@ -90,6 +128,141 @@ int writeFileWhole(const char* path, const u8* data, u64 size)
     }
     if (error)
         unlink(path);
+    clearRemovableFile(REMOVABLE_EXTRACTING);
+    return error;
+}
+
+namespace
+{
+// The directory entered last below a root, kept open: consecutive entries mostly share one.
+struct OpenDirectory
+{
+    char* root = nullptr;
+    char* relative = nullptr;
+    int fd = -1;
+} lastDirectory;
+
+char* copyText(const char* text, size_t n)
+{
+    char* copy = static_cast<char*>(malloc(n + 1));
+    if (copy) {
+        memcpy(copy, text, n);
+        copy[n] = 0;
+    }
+    return copy;
+}
+
+// Why openat of one component failed: ELOOP when a link is in the way, else the error itself.
+int componentError(int dirFd, const char* name, int error)
+{
+    struct stat st;
+    if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        return ELOOP;
+    return error;
+}
+
+// The directory of the first n bytes of `relative` below root, made as needed; a descriptor
+// owned by the cache, or minus the error number.
+int enterBeneath(const char* root, const char* relative, size_t n)
+{
+    if (lastDirectory.fd >= 0 && strcmp(lastDirectory.root, root) == 0 && strlen(lastDirectory.relative) == n &&
+        memcmp(lastDirectory.relative, relative, n) == 0)
+        return lastDirectory.fd;
+    char* parts = copyText(relative, n);
+    char* rootCopy = copyText(root, strlen(root));
+    int fd = parts && rootCopy ? open(root[0] ? root : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    int error = fd < 0 ? (parts && rootCopy ? errno : ENOMEM) : 0;
+    for (char* part = parts; !error && part && *part;) {
+        char* end = strchr(part, '/');
+        if (end)
+            *end = 0;
+        if (strcmp(part, "..") == 0 || strcmp(part, ".") == 0) {
+            error = EINVAL;
+            break;
+        }
+        if (*part) {
+            int next = openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (next < 0 && errno == ENOENT) {
+                if (mkdirat(fd, part, 0777) != 0 && errno != EEXIST)
+                    error = errno;
+                else
+                    next = openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            }
+            if (!error && next < 0)
+                error = componentError(fd, part, errno);
+            if (!error) {
+                close(fd);
+                fd = next;
+            }
+        }
+        if (end)
+            *end = '/';
+        part = end ? end + 1 : nullptr;
+    }
+    if (error) {
+        if (fd >= 0)
+            close(fd);
+        free(parts);
+        free(rootCopy);
+        return -error;
+    }
+    forgetDirectoryBeneath();
+    lastDirectory.root = rootCopy;
+    lastDirectory.relative = parts;
+    lastDirectory.fd = fd;
+    return fd;
+}
+}
+
+void forgetDirectoryBeneath()
+{
+    if (lastDirectory.fd >= 0)
+        close(lastDirectory.fd);
+    free(lastDirectory.root);
+    free(lastDirectory.relative);
+    lastDirectory = OpenDirectory();
+}
+
+int makeDirectoryBeneath(const char* root, const char* relative)
+{
+    const int fd = enterBeneath(root, relative, strlen(relative));
+    return fd < 0 ? -fd : 0;
+}
+
+int writeFileBeneath(const char* root, const char* relative, const u8* data, u64 size)
+{
+    if (quitSignalCount())
+        return ECANCELED;
+    const char* slash = strrchr(relative, '/');
+    const char* leaf = slash ? slash + 1 : relative;
+    if (!*leaf || strcmp(leaf, ".") == 0 || strcmp(leaf, "..") == 0)
+        return EINVAL;
+    const int dirFd = enterBeneath(root, relative, slash ? size_t(slash - relative) : 0);
+    if (dirFd < 0)
+        return -dirFd;
+    struct stat st;
+    if (fstatat(dirFd, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        return ELOOP;
+    const int fd = openat(dirFd, leaf, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return componentError(dirFd, leaf, errno);
+    // The hard exit of a second quit signal removes the file by its whole path.
+    const size_t rootLength = strlen(root);
+    char* whole = static_cast<char*>(malloc(rootLength + strlen(relative) + 2));
+    if (whole) {
+        memcpy(whole, root, rootLength);
+        whole[rootLength] = '/';
+        strcpy(whole + rootLength + 1, relative);
+        recordRemovableFile(REMOVABLE_EXTRACTING, whole);
+        free(whole);
+    }
+    int error = writeAllTo(fd, data, size);
+    if (!error && faultInjected(FaultKind::Write))
+        error = EIO;
+    if (close(fd) != 0 && !error)
+        error = errno ? errno : EIO;
+    if (error)
+        unlinkat(dirFd, leaf, 0);
     clearRemovableFile(REMOVABLE_EXTRACTING);
     return error;
 }

@@ -14,8 +14,8 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
-import make_fixtures  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from tooltest import fixtures as make_fixtures  # noqa: E402
 
 TOOL, SCRATCH = sys.argv[1:3]
 # The real bound is a second; a sanitizer build on a busy machine gets room.

@@ -12,8 +12,9 @@ import subprocess
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
-import make_fixtures  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from tooltest import fixtures as make_fixtures  # noqa: E402
+import tooltest  # noqa: E402
 
 TOOL, SCRATCH = sys.argv[1:3]
 
@@ -22,19 +23,9 @@ def run(args, cwd, limit_file_size=None, wrap=None):
     def limits():
         if limit_file_size is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit_file_size, limit_file_size))
-    cmd = (wrap or []) + [TOOL] + args
-    p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, preexec_fn=limits,
-                       timeout=300)
-    return p.returncode, p.stdout.decode("latin-1")
-
-
-def files_under(root):
-    found = {}
-    for base, _, names in os.walk(root):
-        for n in names:
-            path = os.path.join(base, n)
-            found[os.path.relpath(path, root)] = os.path.getsize(path)
-    return found
+    if wrap:
+        return tooltest.run(wrap[0], wrap[1:] + [TOOL] + args, cwd, preexec_fn=limits)
+    return tooltest.run(TOOL, args, cwd, preexec_fn=limits)
 
 
 class Truth(unittest.TestCase):

@@ -4,7 +4,9 @@
 #include "framework/platform/Signals.h"
 #include "tool/ToolOptions.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -12,6 +14,7 @@ ToolOptions defaultOptions;
 ToolOptions* currentOptions = &defaultOptions;
 bool failureNoted = false;
 bool halted = false;
+String extractionRoot;
 bool memoryReported = false;
 }
 
@@ -100,6 +103,11 @@ String Container::getExtension() const
 
 Container::~Container() = default;
 
+String Container::extractedName(const String& entryPath) const
+{
+    return entryPath;
+}
+
 const String& Container::matchName() const
 {
     if (toolOptions().noConvert)
@@ -154,34 +162,86 @@ bool extractEntry(const String& path, Container* nested, const ByteArray* data, 
         written += nested->extract(path, indent + 1);
         return !runHalted();
     }
-    if (!extractEntryFile(path, data, indent))
-        return false;
-    written++;
-    return true;
-}
-
-bool extractEntryFile(const String& path, const ByteArray* data, u32 indent)
-{
     if (toolOptions().verbosity >= 2) {
         printMarker('>', indent);
         printf(" %s\n", path.c_str());
     }
-    return writeExtractedFile(path, data ? data->data : nullptr, data ? data->count : 0);
+    bool goOn = false;
+    if (!writeExtractedFile(path, data ? data->data : nullptr, data ? data->count : 0, &goOn))
+        return goOn;
+    written++;
+    return true;
 }
 
-bool writeExtractedFile(const String& path, const u8* data, u64 size)
+void setExtractionRoot(const String& directory)
 {
-    // Bytes made while an allocation failed may be short or empty: they are never written.
+    forgetDirectoryBeneath();
+    extractionRoot = directory;
+}
+
+namespace
+{
+// The part of a path below the extraction root (with the root to use): paths of an extraction
+// all start with it. Any other path is taken below the working directory, or below "/".
+// Allocates nothing, so that a failed allocation cannot turn the path into another one.
+const char* splitBelowRoot(const String& path, const char*& root)
+{
+    const char* p = path.c_str();
+    const u64 n = extractionRoot.length;
+    if (n && path.length >= n && memcmp(p, extractionRoot.c_str(), n) == 0 &&
+        (extractionRoot.endsWith("/") || p[n] == '/' || p[n] == 0)) {
+        root = extractionRoot.c_str();
+        p += n;
+    } else {
+        root = p[0] == '/' ? "/" : ".";
+    }
+    while (*p == '/')
+        p++;
+    return p;
+}
+
+void reportLink(const String& path)
+{
+    printf("ERROR: A symbolic link is in the way of '%s'; nothing was written through it!\n", path.c_str());
+    noteToolFailure();
+}
+}
+
+bool makeExtractionDirectory(const String& directory)
+{
+    const char* root;
+    const char* below = splitBelowRoot(directory, root);
+    if (outOfMemory("extracting", directory.c_str()))
+        return false;
+    // The chosen directory is made as the user named it; what lies below it never through a link.
+    const int error = *below ? makeDirectoryBeneath(root, below) : (createPath(directory) ? 0 : -1);
+    if (error != ELOOP)
+        return true;
+    reportLink(directory);
+    return false;
+}
+
+bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn)
+{
+    if (goOn)
+        *goOn = false;
+    const char* root;
+    const char* below = splitBelowRoot(path, root);
+    // Bytes or a path made while an allocation failed may be short or empty: never written.
     if (outOfMemory("extracting", path.c_str()))
         return false;
-    String parent = directoryPart(path);
-    if (!parent.isEmpty())
-        createPath(parent);
-    const int error = writeFileWhole(path.c_str(), size ? data : nullptr, size);
+    const int error = writeFileBeneath(root, below, size ? data : nullptr, size);
     if (!error)
         return true;
     if (interrupted())
         return false;
+    if (error == ELOOP) {
+        // Only this entry is refused; the others are still written.
+        reportLink(path);
+        if (goOn)
+            *goOn = true;
+        return false;
+    }
     printf("ERROR: Write failure for '%s'!\n", path.c_str());
     noteToolFailure();
     if (isStorageExhausted(error))

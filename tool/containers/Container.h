@@ -36,6 +36,9 @@ public:
     virtual bool repack(const String& directory, const String& subPath, u32 indent) = 0;
     virtual u32 fileCount() = 0;
     virtual void hashContents(Md5& context, u32 indent) = 0;
+    // The name on disk of this container extracted as an archive's entry at entryPath: a
+    // document written in its converted form adds its suffix; anything else keeps the path.
+    virtual String extractedName(const String& entryPath) const;
 
     Container(const Container&) = delete;
     Container& operator=(const Container&) = delete;
@@ -86,13 +89,18 @@ void printListTotal(u32 files, u64 bytes);
 bool extractEntry(const String& path, Container* nested, const ByteArray* data, u32 indent, u32& written);
 // The directory part of a path (cut at its last '/'); empty when it has none.
 String directoryPart(const String& path);
-// Writes one extracted entry at path, its directories made first, with the detail line at
-// verbosity 2; a failure prints its error line, marks the run failed and gives false.
-bool extractEntryFile(const String& path, const ByteArray* data, u32 indent);
+// The directory the user chose for an extraction: every path below it is made and written
+// without following a symbolic link.
+void setExtractionRoot(const String& directory);
+// Makes a directory of an extraction (the root as named, anything below it without links).
+// False, after its error line, only for a symbolic link in the way: nothing may go below it.
+// Any other failure shows when the files are written.
+bool makeExtractionDirectory(const String& directory);
 // Writes the bytes of one extracted file (its directories made first). A failure prints
 // "Write failure" for the file, leaves no part of it behind, marks the run failed and gives
-// false; one that no later write could escape (a full disk) halts the run.
-bool writeExtractedFile(const String& path, const u8* data, u64 size);
+// false; one that no later write could escape (a full disk) halts the run. A symbolic link in
+// the way refuses this file alone: *goOn then says the other entries may still be written.
+bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn = nullptr);
 // One archive entry's part of hashContents: a nested container hashes itself one level deeper,
 // plain data is fed in; at verbosity 2 the entry's hash line follows.
 void hashEntry(Md5& context, Container* nested, const ByteArray* data, const char* name, u32 indent);

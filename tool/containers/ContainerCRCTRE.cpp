@@ -1,12 +1,11 @@
 #include "tool/containers/ContainerCRCTRE.h"
 #include "framework/core/ByteBuffer.h"
-#include "framework/io/DirectoryTree.h"
 #include "framework/io/FileStream.h"
 #include "framework/io/MemoryStream.h"
 #include "gamedata/codecs/CodecLZSS.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
-#include "tool/containers/EntryPath.h"
+#include "tool/containers/EntryIndex.h"
 #include "tool/containers/RadixSorter.h"
 
 #include <cstdio>
@@ -75,11 +74,6 @@ String displayName(const char* nameField)
     return s;
 }
 
-// Path of an entry relative to the extraction directory; never leaves it.
-String entryRelativePath(const CrcTreEntry& e)
-{
-    return safeEntryPath(e.name, e.index);
-}
 
 }
 
@@ -222,11 +216,13 @@ void ContainerCRCTRE::list(u32 indent)
 
 u32 ContainerCRCTRE::extract(const String& directory, u32 indent)
 {
-    createPath(directory);
+    if (!makeExtractionDirectory(directory))
+        return 0;
     u32 written = 0;
-    for (CrcTreEntry* e : entries) {
-        String path = joinPath(directory, entryRelativePath(*e));
-        if (!extractEntry(path, nullptr, e->data, indent, written))
+    if (!indexEntries())
+        return 0;
+    for (u32 i = 0; i < entries.count; i++) {
+        if (!extractEntry(joinPath(directory, index.path(i)), nullptr, entries[i]->data, indent, written))
             break;
     }
     if (indent == 0)
@@ -245,104 +241,98 @@ void ContainerCRCTRE::hashContents(Md5& context, u32 indent)
         hashEntry(context, nullptr, e->data, e->name.c_str(), indent);
 }
 
-bool ContainerCRCTRE::repack(const String& directory, const String&, u32 indent)
+namespace
 {
-    DirectoryTree tree;
-    tree.scan(directory, 0, nullptr);
-    return repackDirectory(tree, directory, String(), indent);
-}
+// The files of a repack laid over the archive's entries; entries here are never nested.
+class CrcTreRepack : public EntryIndex::Visitor
+{
+public:
+    explicit CrcTreRepack(ContainerCRCTRE& tre) : tre(tre) {}
 
-bool ContainerCRCTRE::repackDirectory(const DirectoryTree& tree, const String& fullDirectory,
-                                      const String& relativeDirectory, u32 indent)
-{
-    const ToolOptions& opt = toolOptions();
-    for (StringPair* f : tree.files) {
-        if (interrupted())
-            return false;
-        String relativePath = joinPath(relativeDirectory, f->name);
-        // Names may differ only in case; each extracted file goes back to its own entry before
-        // case-insensitive matching is tried.
-        CrcTreEntry* match = nullptr;
-        for (CrcTreEntry* e : entries) {
-            if (entryRelativePath(*e).equals(relativePath)) {
-                match = e;
-                break;
-            }
-        }
-        if (!match) {
-            for (CrcTreEntry* e : entries) {
-                if (entryRelativePath(*e).equalsNoCase(relativePath)) {
-                    match = e;
-                    break;
-                }
-            }
-        }
+    bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match* match,
+              u32 indent) override
+    {
+        const ToolOptions& opt = toolOptions();
         if (match) {
             if (opt.verbosity >= 1) {
                 printMarker('<', indent);
-                printf(" %s\n", f->name.c_str());
+                printf(" %s\n", name.c_str());
             }
-            ByteArray* bytes = readWholeFile(f->path);
+            ByteArray* bytes = readWholeFile(fullPath);
             if (!bytes) {
-                printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
+                printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
                 return false;
             }
             // Unchanged bytes keep their place, so an extracted tree repacked without edits gives
             // back the same archive; changed ones move to the front of the data.
-            bool same = match->data ? bytes->count == match->data->count &&
-                                          (!bytes->count || memcmp(bytes->data, match->data->data, bytes->count) == 0)
-                                    : bytes->count == 0;
-            deleteByteArray(match->data);
-            match->data = bytes;
+            CrcTreEntry* e = tre.entries[match->position];
+            const bool same = sameBytes(bytes, e->data);
+            deleteByteArray(e->data);
+            e->data = bytes;
             if (!same)
-                match->offset = 0;
-            continue;
+                e->offset = 0;
+            return true;
         }
         if (!opt.addNewFiles) {
             printf("ERROR: File '%s' not found in container!\n", relativePath.c_str());
-            continue;
+            return true;
         }
         if (opt.verbosity >= 1) {
             printMarker('<', indent);
-            printf(" %s (NEW FILE)\n", f->name.c_str());
+            printf(" %s (NEW FILE)\n", name.c_str());
         }
-        CrcTreEntry* e = memNew<CrcTreEntry>();
-        // Stored under its path in the tree, so that extracting puts it back where it was found.
-        copyStringBounded(e->storedName, sizeof(e->storedName), relativePath.c_str());
-        for (char* c = e->storedName; *c; c++)
-            if (*c == '/')
-                *c = '\\';
-        e->crc = crcTreNameCrc(e->storedName);
-        e->name = displayName(e->storedName);
-        String suffix = String(".") + ::getExtension(f->name);
-        for (CrcTreEntry* other : entries) {
-            if (other->name.endsWithNoCase(suffix.c_str())) {
-                e->compressed = other->compressed;
-                break;
-            }
-        }
-        if (e->compressed && opt.verbosity >= 2)
-            printf(" --> Will compress file.\n");
-        e->data = readWholeFile(f->path);
-        if (!e->data) {
-            printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
-            memDelete(e);
-            return false;
-        }
-        e->index = entries.count;
-        e->offset = 0xFFFFFFFFu;
-        if (!entries.push(e)) {
-            memDelete(e);
-            return false;
+        return tre.addFile(relativePath, fullPath, name);
+    }
+
+    bool child(const String&, const String&, const String&, const EntryIndex::Match&, u32) override { return false; }
+
+private:
+    ContainerCRCTRE& tre;
+};
+}
+
+bool ContainerCRCTRE::indexEntries()
+{
+    return index.buildOnce(entries, [](const CrcTreEntry& e) { return EntryIndexRow{e.index, e.name, nullptr}; },
+                           nullptr);
+}
+
+bool ContainerCRCTRE::repack(const String& directory, const String&, u32 indent)
+{
+    CrcTreRepack visitor(*this);
+    return indexEntries() && index.repack(directory, visitor, indent);
+}
+
+bool ContainerCRCTRE::addFile(const String& relativePath, const String& fullPath, const String& name)
+{
+    CrcTreEntry* e = memNew<CrcTreEntry>();
+    if (!e || !entries.push(e)) {
+        memDelete(e);
+        return false;
+    }
+    // Stored under its path in the tree, so that extracting puts it back where it was found.
+    copyStringBounded(e->storedName, sizeof(e->storedName), relativePath.c_str());
+    for (char* c = e->storedName; *c; c++)
+        if (*c == '/')
+            *c = '\\';
+    e->crc = crcTreNameCrc(e->storedName);
+    e->name = displayName(e->storedName);
+    // Packed like the first entry of the same extension.
+    const String suffix = String(".") + ::getExtension(name);
+    for (u32 i = 0; i + 1 < entries.count; i++) {
+        if (entries[i]->name.endsWithNoCase(suffix.c_str())) {
+            e->compressed = entries[i]->compressed;
+            break;
         }
     }
-    for (DirectoryTree* d : tree.directories) {
-        if (opt.verbosity >= 1) {
-            printMarker('<', indent);
-            printf(" [%s]\n", d->name.c_str());
-        }
-        if (!repackDirectory(*d, joinPath(fullDirectory, d->name), joinPath(relativeDirectory, d->name), indent + 1))
-            return false;
+    if (e->compressed && toolOptions().verbosity >= 2)
+        printf(" --> Will compress file.\n");
+    e->index = entries.count - 1;
+    e->offset = 0xFFFFFFFFu;
+    e->data = readWholeFile(fullPath);
+    if (!e->data) {
+        printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+        return false;
     }
     return true;
 }
@@ -397,8 +387,11 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
         failed = true;
     }
     ByteArray* result = nullptr;
+    // Equal CRCs (names that differ only in case, or only after their NUL) keep their order in
+    // the table: an edit moves an entry's data to the front, but must not put it before the
+    // entry that the game finds first.
     PtrArray<CrcTreEntry> tableOrder(false);
-    if (!failed && sortEntries(dataOrder.items, n, SORT_BY_CRC, tableOrder)) {
+    if (!failed && sortEntries(entries.items, n, SORT_BY_CRC, tableOrder)) {
         ByteBuffer buffer(u32(position), 256);
         buffer.writeU32(n);
         buffer.writeU8(flags);

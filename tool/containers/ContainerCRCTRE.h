@@ -1,8 +1,7 @@
 #pragma once
 #include "framework/core/PtrArray.h"
 #include "tool/containers/Container.h"
-
-class DirectoryTree;
+#include "tool/containers/EntryIndex.h"
 
 constexpr u32 CRCTRE_NAME_SIZE = 256;
 
@@ -49,8 +48,13 @@ public:
     u32 fileCount() override;
     void hashContents(Md5& context, u32 indent) override;
 
-    bool repackDirectory(const DirectoryTree& tree, const String& fullDirectory, const String& relativeDirectory,
-                         u32 indent);
+    // The entries' places on disk, worked out on first use; false when memory ran out.
+    bool indexEntries();
+    // Appends the file as a new entry stored under its relative path; false when it can't be read.
+    bool addFile(const String& relativePath, const String& fullPath, const String& name);
+
+private:
+    EntryIndex index;
 };
 
 // The CRC of a name field up to its NUL (or its 256th byte): reflected CRC-32 (0xEDB88320),

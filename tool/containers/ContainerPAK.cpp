@@ -126,13 +126,6 @@ bool isArchiveKind(const Container* c)
 }
 }
 
-bool sameBytes(const ByteArray* a, const ByteArray* b)
-{
-    u32 na = a ? a->count : 0;
-    u32 nb = b ? b->count : 0;
-    return na == nb && (na == 0 || memcmp(a->data, b->data, na) == 0);
-}
-
 i64 fileEntryIndex(const String& fileName)
 {
     u64 digits = 0;
@@ -369,7 +362,8 @@ void ContainerPAK::list(u32 indent)
 
 u32 ContainerPAK::extract(const String& directory, u32 indent)
 {
-    createPath(directory);
+    if (!makeExtractionDirectory(directory))
+        return 0;
     u32 written = 0;
     for (u32 i = 0; i < entries.count; i++) {
         PakEntry* e = entries[i];

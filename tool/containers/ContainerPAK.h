@@ -71,7 +71,6 @@ public:
     bool repackFile(const String& name, const String& path, const String& subPath, bool isDirectory, u32 indent);
 };
 
-bool sameBytes(const ByteArray* a, const ByteArray* b);
 // The entry index a repack file name, cut at its first '.', stands for: it must be 1 to 9
 // digits, optionally followed by a '[' part (as in "007[???]"). -1 otherwise.
 i64 pakEntryIndex(const String& name);

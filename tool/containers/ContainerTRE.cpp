@@ -1,11 +1,10 @@
 #include "tool/containers/ContainerTRE.h"
 #include "framework/core/ByteBuffer.h"
-#include "framework/io/DirectoryTree.h"
 #include "framework/io/FileStream.h"
 #include "framework/io/MemoryStream.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
-#include "tool/containers/EntryPath.h"
+#include "tool/containers/EntryIndex.h"
 #include "tool/containers/RadixSorter.h"
 
 #include <cstdio>
@@ -44,23 +43,6 @@ void sortEntries(PtrArray<TreEntry>& entries, u8 sortFlag)
         memcpy(entries.items, sorted, sizeof(TreEntry*) * entries.count);
 }
 
-// Path on disk of an entry below the directory; never leaves it.
-String entryDiskPath(const String& directory, const TreEntry& e)
-{
-    return joinPath(directory, safeEntryPath(mapTrePath(e.name), e.index));
-}
-
-String entryRelativePath(const TreEntry& e)
-{
-    return safeEntryPath(mapTrePath(e.name), e.index);
-}
-
-String nestedRelativePath(const TreEntry& e)
-{
-    return safeEntryPath(mapTrePath(e.nested->matchName()), e.index);
-}
-
-// The directory part of a path (cut at its last '/'); empty when it has none.
 }
 
 TreEntry::~TreEntry()
@@ -260,11 +242,14 @@ void ContainerTRE::list(u32 indent)
 u32 ContainerTRE::extract(const String& directory, u32 indent)
 {
     const ToolOptions& opt = toolOptions();
-    createPath(directory);
+    if (!makeExtractionDirectory(directory))
+        return 0;
     u32 written = 0;
-    for (TreEntry* e : entries) {
-        String path = entryDiskPath(directory, *e);
-        if (!extractEntry(path, e->nested, e->data, indent, written))
+    if (!indexEntries())
+        return 0;
+    for (u32 i = 0; i < entries.count; i++) {
+        const TreEntry* e = entries[i];
+        if (!extractEntry(joinPath(directory, index.path(i)), e->nested, e->data, indent, written))
             break;
     }
     if (opt.dumpGap && !runHalted()) {
@@ -289,119 +274,108 @@ void ContainerTRE::hashContents(Md5& context, u32 indent)
         hashEntry(context, e->nested, e->data, e->storedName, indent);
 }
 
-bool ContainerTRE::repack(const String& directory, const String&, u32 indent)
+namespace
 {
-    DirectoryTree tree;
-    tree.scan(directory, 0, nullptr);
-    return repackDirectory(tree, directory, String(), indent);
-}
+// The files and folders of a repack laid over the archive's entries.
+class TreRepack : public EntryIndex::Visitor
+{
+public:
+    explicit TreRepack(ContainerTRE& tre) : tre(tre) {}
 
-bool ContainerTRE::repackDirectory(const DirectoryTree& tree, const String& fullDirectory,
-                                   const String& relativeDirectory, u32 indent)
-{
-    const ToolOptions& opt = toolOptions();
-    for (StringPair* f : tree.files) {
-        if (interrupted())
-            return false;
-        String fullPath = joinPath(fullDirectory, f->name);
-        String relativePath = joinPath(relativeDirectory, f->name);
-        TreEntry* match = nullptr;
-        bool raw = false;
-        for (TreEntry* e : entries) {
-            if (!e->nested || opt.noRecurse) {
-                raw = entryRelativePath(*e).equalsNoCase(relativePath);
-            } else if (nestedRelativePath(*e).equalsNoCase(relativePath)) {
-                // A nested archive handed back as one file (extracted with -s) replaces its bytes;
-                // a document is converted back by its own container.
-                raw = isArchiveType(e->nested->typeCode);
-                match = e;
-            } else {
-                raw = entryRelativePath(*e).equalsNoCase(relativePath);
-            }
-            if (raw || match) {
-                match = e;
-                break;
-            }
-        }
-        if (match && raw) {
+    bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match* match,
+              u32 indent) override
+    {
+        const ToolOptions& opt = toolOptions();
+        if (match && match->as == FORM_DOCUMENT) {
+            // A document is converted back by its own container.
             if (opt.verbosity) {
                 printMarker('<', indent);
-                printf(" %s\n", f->name.c_str());
+                printf(" [%s] (Container File)\n", name.c_str());
             }
-            ByteArray* bytes = readWholeFile(f->path);
-            if (!bytes) {
-                printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
-                return false;
-            }
-            deleteByteArray(match->data);
-            match->data = bytes;
-            // The raw bytes now stand for the entry; its parsed copy must not be written back.
-            deleteContainer(match->nested);
-            match->nested = nullptr;
-            continue;
+            return tre.entries[match->position]->nested->repack(fullPath, relativePath, indent + 1);
         }
         if (match) {
             if (opt.verbosity) {
                 printMarker('<', indent);
-                printf(" [%s] (Container File)\n", f->name.c_str());
+                printf(" %s\n", name.c_str());
             }
-            if (!match->nested->repack(fullPath, relativePath, indent + 1))
+            ByteArray* bytes = readWholeFile(fullPath);
+            if (!bytes) {
+                printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
                 return false;
-            continue;
+            }
+            TreEntry* e = tre.entries[match->position];
+            deleteByteArray(e->data);
+            e->data = bytes;
+            // The raw bytes now stand for the entry; its parsed copy must not be written back.
+            deleteContainer(e->nested);
+            e->nested = nullptr;
+            return true;
         }
         if (!opt.addNewFiles) {
             printf("ERROR: File '%s' not found in container!\n", relativePath.c_str());
-            continue;
+            return true;
         }
         if (opt.verbosity) {
             printMarker('<', indent);
-            printf(" %s (NEW FILE)\n", f->name.c_str());
+            printf(" %s (NEW FILE)\n", name.c_str());
         }
-        ByteArray* bytes = readWholeFile(f->path);
+        ByteArray* bytes = readWholeFile(fullPath);
         if (!bytes) {
-            printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
+            printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
             return false;
         }
         TreEntry* e = memNew<TreEntry>();
-        copyStringBounded(e->storedName, 66, f->name.c_str());
-        e->name = String("../../") + f->name.c_str();
-        e->index = entries.count;
-        e->offset = 0xFFFFFFFFu;
-        e->data = bytes;
-        entries.push(e);
-    }
-    for (DirectoryTree* d : tree.directories) {
-        String fullD = joinPath(fullDirectory, d->name);
-        String relativeD = joinPath(relativeDirectory, d->name);
-        TreEntry* match = nullptr;
-        if (!opt.noRecurse) {
-            for (TreEntry* e : entries) {
-                if (e->nested && entryRelativePath(*e).equalsNoCase(relativeD)) {
-                    match = e;
-                    break;
-                }
-            }
-        }
-        bool ok;
-        if (match) {
-            if (opt.verbosity) {
-                printMarker('<', indent);
-                printf(" [%s] (Container)\n", d->name.c_str());
-            }
-            ok = match->nested->repack(fullD, relativeD, indent + 1);
-        } else {
-            if (opt.verbosity) {
-                printMarker('<', indent);
-                printf(" [%s]\n", d->name.c_str());
-            }
-            ok = repackDirectory(*d, fullD, relativeD, indent + 1);
-        }
-        if (!ok) {
-            printf("ERROR: Container '%s' repacking failed!\n", d->name.c_str());
+        if (!e || !tre.entries.push(e)) {
+            memDelete(e);
+            deleteByteArray(bytes);
             return false;
         }
+        copyStringBounded(e->storedName, 66, name.c_str());
+        e->name = String("../../") + name.c_str();
+        e->index = tre.entries.count - 1;
+        e->offset = 0xFFFFFFFFu;
+        e->data = bytes;
+        return true;
     }
-    return true;
+
+    bool child(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
+               u32 indent) override
+    {
+        if (toolOptions().verbosity) {
+            printMarker('<', indent);
+            printf(" [%s] (Container)\n", name.c_str());
+        }
+        if (tre.entries[match.position]->nested->repack(fullPath, relativePath, indent + 1))
+            return true;
+        printf("ERROR: Container '%s' repacking failed!\n", name.c_str());
+        return false;
+    }
+
+    bool leave(const String& name, bool ok) override
+    {
+        if (!ok)
+            printf("ERROR: Container '%s' repacking failed!\n", name.c_str());
+        return ok;
+    }
+
+private:
+    ContainerTRE& tre;
+};
+}
+
+bool ContainerTRE::indexEntries()
+{
+    // The gap file is written at the archive's own level (".GAP" inside the chosen directory).
+    return index.buildOnce(
+        entries, [](const TreEntry& e) { return EntryIndexRow{e.index, mapTrePath(e.name), e.nested}; },
+        toolOptions().dumpGap ? ".GAP" : nullptr);
+}
+
+bool ContainerTRE::repack(const String& directory, const String&, u32 indent)
+{
+    TreRepack visitor(*this);
+    return indexEntries() && index.repack(directory, visitor, indent);
 }
 
 ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)

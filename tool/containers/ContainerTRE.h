@@ -1,8 +1,7 @@
 #pragma once
 #include "framework/core/PtrArray.h"
 #include "tool/containers/Container.h"
-
-class DirectoryTree;
+#include "tool/containers/EntryIndex.h"
 
 // One table entry of a classic TRE archive.
 struct TreEntry
@@ -44,8 +43,11 @@ public:
     u32 fileCount() override;
     void hashContents(Md5& context, u32 indent) override;
 
-    bool repackDirectory(const DirectoryTree& tree, const String& fullDirectory, const String& relativeDirectory,
-                         u32 indent);
+    // The entries' places on disk, worked out on first use; false when memory ran out.
+    bool indexEntries();
+
+private:
+    EntryIndex index;
 };
 
 void reportUnsupportedTre(const ByteArray& bytes);

@@ -1,13 +1,12 @@
 #include "tool/containers/ContainerXTRE.h"
 #include "framework/core/ByteBuffer.h"
 #include "framework/core/TextUtils.h"
-#include "framework/io/DirectoryTree.h"
 #include "framework/io/FileStream.h"
 #include "gamedata/codecs/CodecLZWX.h"
 #include "gamedata/codecs/CodecRefPack.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
-#include "tool/containers/EntryPath.h"
+#include "tool/containers/EntryIndex.h"
 #include "tool/containers/RadixSorter.h"
 #include "tool/containers/XtreNames.h"
 
@@ -39,24 +38,6 @@ void putWord(u8* p, u32 v)
     p[3] = u8(v >> 24);
 }
 
-bool sameBytes(const ByteArray* x, const ByteArray* y)
-{
-    u32 n = x ? x->count : 0;
-    if (n != (y ? y->count : 0))
-        return false;
-    return n == 0 || memcmp(x->data, y->data, n) == 0;
-}
-
-String entryRelativePath(const XtreEntry& e)
-{
-    return safeEntryPath(mapXtrePath(e.name), e.index);
-}
-
-// The name a nested container is matched by (its converted name unless noConvert).
-String nestedRelativePath(const XtreEntry& e)
-{
-    return safeEntryPath(mapXtrePath(e.nested->matchName()), e.index);
-}
 
 // The writer lays blocks out in descriptor order: each descriptor's span runs to the next
 // descriptor's data offset, so only that order gives every span back its own block.
@@ -381,11 +362,14 @@ void ContainerXTRE::list(u32 indent)
 
 u32 ContainerXTRE::extract(const String& directory, u32 indent)
 {
-    createPath(directory);
+    if (!makeExtractionDirectory(directory))
+        return 0;
     u32 written = 0;
-    for (XtreEntry* e : entries) {
-        const String path = joinPath(directory, entryRelativePath(*e));
-        if (!extractEntry(path, e->nested, e->data, indent, written))
+    if (!indexEntries())
+        return 0;
+    for (u32 i = 0; i < entries.count; i++) {
+        const XtreEntry* e = entries[i];
+        if (!extractEntry(joinPath(directory, index.path(i)), e->nested, e->data, indent, written))
             break;
     }
     if (indent == 0)
@@ -404,29 +388,19 @@ void ContainerXTRE::hashContents(Md5& context, u32 indent)
         hashEntry(context, e->nested, e->data, e->name.c_str(), indent);
 }
 
-bool ContainerXTRE::repack(const String& directory, const String&, u32 indent)
+namespace
 {
-    DirectoryTree tree;
-    tree.scan(directory, 0, nullptr);
-    return repackDirectory(tree, directory, String(), indent);
-}
+// The files and folders of a repack laid over the archive's entries. An XTRE archive takes no
+// new entries: a file without one ends the repack.
+class XtreRepack : public EntryIndex::Visitor
+{
+public:
+    explicit XtreRepack(ContainerXTRE& x) : x(x) {}
 
-bool ContainerXTRE::repackDirectory(const DirectoryTree& tree, const String& fullDirectory,
-                                    const String& relativeDirectory, u32 indent)
-{
-    const ToolOptions& opt = toolOptions();
-    for (StringPair* f : tree.files) {
-        if (interrupted())
-            return false;
-        const String relativePath = joinPath(relativeDirectory, f->name);
-        XtreEntry* match = nullptr;
-        for (XtreEntry* e : entries) {
-            const bool asChild = e->nested && !opt.noRecurse;
-            if ((asChild ? nestedRelativePath(*e) : entryRelativePath(*e)).equalsNoCase(relativePath)) {
-                match = e;
-                break;
-            }
-        }
+    bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match* match,
+              u32 indent) override
+    {
+        const ToolOptions& opt = toolOptions();
         if (!match) {
             if (opt.addNewFiles)
                 printf("ERROR: Adding new files to XTRE containers is not supported.\n");
@@ -434,67 +408,65 @@ bool ContainerXTRE::repackDirectory(const DirectoryTree& tree, const String& ful
                 printf("ERROR: File '%s' not found in container!\n", relativePath.c_str());
             return false;
         }
-        // A nested archive extracted raw comes back as one file: its bytes replace the entry's.
-        // A document is converted back by its own container.
-        if (match->nested && !opt.noRecurse && !isArchiveType(match->nested->typeCode)) {
+        XtreEntry* e = x.entries[match->position];
+        if (match->as == FORM_DOCUMENT) {
+            // A document is converted back by its own container.
             if (opt.verbosity >= 1) {
                 printMarker('<', indent);
-                printf(" [%s] (Container File)\n", f->name.c_str());
+                printf(" [%s] (Container File)\n", name.c_str());
             }
-            if (!match->nested->repack(f->path, relativePath, indent + 1))
+            if (!e->nested->repack(fullPath, relativePath, indent + 1))
                 return false;
-            match->modified = 1;
-            continue;
+            e->modified = 1;
+            return true;
         }
         if (opt.verbosity >= 1) {
             printMarker('<', indent);
-            printf(" %s\n", f->name.c_str());
+            printf(" %s\n", name.c_str());
         }
-        ByteArray* bytes = readWholeFile(f->path);
+        ByteArray* bytes = readWholeFile(fullPath);
         if (!bytes) {
-            printf("ERROR: Couldn't read '%s'!\n", f->path.c_str());
+            printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
             return false;
         }
-        match->replaceData(bytes);
-        if (match->modified && match->nested) {
+        e->replaceData(bytes);
+        if (e->modified && e->nested) {
             // The parsed child no longer stands for the entry's bytes.
-            deleteContainer(match->nested);
-            match->nested = nullptr;
+            deleteContainer(e->nested);
+            e->nested = nullptr;
         }
+        return true;
     }
-    for (DirectoryTree* sub : tree.directories) {
-        const String fullPath = joinPath(fullDirectory, sub->name);
-        const String relativePath = joinPath(relativeDirectory, sub->name);
-        XtreEntry* match = nullptr;
-        if (!opt.noRecurse) {
-            for (XtreEntry* e : entries) {
-                if (e->nested && nestedRelativePath(*e).equalsNoCase(relativePath)) {
-                    match = e;
-                    break;
-                }
-            }
+
+    bool child(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
+               u32 indent) override
+    {
+        if (toolOptions().verbosity >= 1) {
+            printMarker('<', indent);
+            printf(" [%s] (Container)\n", name.c_str());
         }
-        bool ok;
-        if (match) {
-            if (opt.verbosity >= 1) {
-                printMarker('<', indent);
-                printf(" [%s] (Container)\n", sub->name.c_str());
-            }
-            ok = match->nested->repack(fullPath, relativePath, indent + 1);
-            // The writer compares the rebuilt bytes with the old ones, so an unchanged child
-            // still keeps its stored bytes.
-            match->modified = 1;
-        } else {
-            if (opt.verbosity >= 1) {
-                printMarker('<', indent);
-                printf(" [%s]\n", sub->name.c_str());
-            }
-            ok = repackDirectory(*sub, fullPath, relativePath, indent + 1);
-        }
-        if (!ok)
-            return false;
+        XtreEntry* e = x.entries[match.position];
+        // The writer compares the rebuilt bytes with the old ones, so an unchanged child still
+        // keeps its stored bytes.
+        e->modified = 1;
+        return e->nested->repack(fullPath, relativePath, indent + 1);
     }
-    return true;
+
+private:
+    ContainerXTRE& x;
+};
+}
+
+bool ContainerXTRE::indexEntries()
+{
+    return index.buildOnce(
+        entries, [](const XtreEntry& e) { return EntryIndexRow{e.index, mapXtrePath(e.name), e.nested}; }, nullptr);
+}
+
+bool ContainerXTRE::repack(const String& directory, const String&, u32 indent)
+{
+    XtreRepack visitor(*this);
+    return indexEntries() && index.repack(directory, visitor, indent);
 }
 
 ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)

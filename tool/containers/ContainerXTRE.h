@@ -1,8 +1,8 @@
 #pragma once
 #include "framework/core/PtrArray.h"
 #include "tool/containers/Container.h"
+#include "tool/containers/EntryIndex.h"
 
-class DirectoryTree;
 struct XtreBlock;
 
 // One file of an XTRE archive, found through a hash slot or a clash-table record.
@@ -71,10 +71,11 @@ public:
     u32 fileCount() override;
     void hashContents(Md5& context, u32 indent) override;
 
-    bool repackDirectory(const DirectoryTree& tree, const String& fullDirectory, const String& relativeDirectory,
-                         u32 indent);
+    // The entries' places on disk, worked out on first use; false when memory ran out.
+    bool indexEntries();
 
 private:
+    EntryIndex index;
     // The hash slots and clash tables, each naming a descriptor; false when a slot names a
     // clash table before its region.
     bool readTables();

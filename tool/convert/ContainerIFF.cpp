@@ -310,6 +310,12 @@ void ContainerIFF::list(u32 indent)
     }
 }
 
+// Nested in an archive: the entry's own path, with ".xml" when converted.
+String ContainerIFF::extractedName(const String& entryPath) const
+{
+    return isConverted() ? entryPath + ".xml" : entryPath;
+}
+
 u32 ContainerIFF::extract(const String& directory, u32 indent)
 {
     const ToolOptions& opt = toolOptions();
@@ -317,10 +323,11 @@ u32 ContainerIFF::extract(const String& directory, u32 indent)
     if (directory.isEmpty() || directory.endsWith("/")) {
         // The directory given on the command line: the file goes inside it.
         const String& source = isConverted() ? secondPath : path;
+        if (!directory.isEmpty() && !makeExtractionDirectory(directory))
+            return 0;
         file = joinPath(directory, getFileName(source));
     } else {
-        // Nested in an archive: the entry's own path, with ".xml" when converted.
-        file = isConverted() ? directory + ".xml" : directory;
+        file = extractedName(directory);
     }
     if (opt.verbosity >= 2) {
         printMarker('>', indent);

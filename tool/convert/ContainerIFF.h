@@ -39,6 +39,7 @@ public:
     ByteArray* serialise(ProgressFunction progress, u32 depth) override;
     void list(u32 indent) override;
     u32 extract(const String& directory, u32 indent) override;
+    String extractedName(const String& entryPath) const override;
     bool repack(const String& directory, const String& subPath, u32 indent) override;
     u32 fileCount() override { return 1; }
     void hashContents(Md5& context, u32 indent) override;

@@ -178,11 +178,6 @@ ByteArray* encodeRoot(const XmlElement& root, u32 sizeHint)
     return buffer.toArray();
 }
 
-bool sameBytes(const ByteArray* a, const ByteArray& b)
-{
-    return a && a->count == b.count && (b.count == 0 || memcmp(a->data, b.data, b.count) == 0);
-}
-
 // ---- checks
 
 // Texts the writer can put in the XML file and the reader gives back unchanged: an attribute
@@ -220,7 +215,7 @@ bool rebuildsExactly(const PtrArray<XmlElement>& document, const ByteArray& byte
         return false;
     const XmlElement* again = findPfcRoot(*parsed);
     ByteArray* rebuilt = again ? encodeRoot(*again, bytes.count) : nullptr;
-    const bool same = sameBytes(rebuilt, bytes);
+    const bool same = rebuilt && sameBytes(rebuilt, &bytes);
     deleteByteArray(rebuilt);
     memDelete(parsed);
     return same;
@@ -452,7 +447,7 @@ bool checkPfcDocument(const XmlElement& root, const String& path)
     PtrArray<XmlElement>* reread = written ? pfcToXml(*written) : nullptr;
     const XmlElement* rereadRoot = reread ? findPfcRoot(*reread) : nullptr;
     ByteArray* again = rereadRoot ? encodeRoot(*rereadRoot, written->count) : nullptr;
-    const bool same = written && sameBytes(again, *written);
+    const bool same = written && again && sameBytes(again, written);
     if (written && !reread)
         printf("ERROR: Branches in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
     else if (!same)
@@ -530,6 +525,12 @@ void ContainerPFC::list(u32 indent)
     printf("PFC Dialogue Table\n");
 }
 
+// Nested in an archive: the entry's own path on disk, with ".xml" when written as XML.
+String ContainerPFC::extractedName(const String& entryPath) const
+{
+    return asXml() ? entryPath + ".xml" : entryPath;
+}
+
 u32 ContainerPFC::extract(const String& where, u32 indent)
 {
     const ToolOptions& opt = toolOptions();
@@ -537,10 +538,11 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
     String file;
     if (where.isEmpty() || where.endsWith("/")) {
         // The directory of the command line: the file goes inside it under the table's name.
+        if (!where.isEmpty() && !makeExtractionDirectory(where))
+            return 0;
         file = joinPath(where, getFileName(xml ? secondPath : path));
     } else {
-        // Nested in an archive: the entry's own path on disk.
-        file = xml ? where + ".xml" : where;
+        file = extractedName(where);
     }
     if (opt.verbosity >= 2) {
         printMarker('>', indent);

@@ -109,11 +109,6 @@ void noProgress(u32)
 {
 }
 
-bool sameBytes(const ByteArray& a, const ByteArray& b)
-{
-    return a.count == b.count && (a.count == 0 || memcmp(a.data, b.data, a.count) == 0);
-}
-
 void swapArrays(ByteArray& a, ByteArray& b)
 {
     std::swap(a.data, b.data);
@@ -197,7 +192,7 @@ Container* ContainerVOC::open(const String& name, const ByteArray& bytes)
     // Only a file that rebuilds to its own bytes is converted; any other stays a plain entry
     // (several sound blocks, other codecs, a cut or overlong chain, other header values).
     ByteArray* rebuilt = voc->serialise(noProgress, 0);
-    const bool same = rebuilt && sameBytes(*rebuilt, bytes);
+    const bool same = rebuilt && sameBytes(rebuilt, &bytes);
     deleteByteArray(rebuilt);
     if (!same) {
         if (toolOptions().verbosity >= 1)
@@ -262,15 +257,22 @@ void ContainerVOC::list(u32 indent)
     printf(" - Sample rate: %u Hz\n", sampleRate);
 }
 
+// The entry's own path is already safe; only its extension changes.
+String ContainerVOC::extractedName(const String& entryPath) const
+{
+    return toolOptions().noConvert ? entryPath : withWavExtension(entryPath);
+}
+
 u32 ContainerVOC::extract(const String& directory, u32 indent)
 {
     const ToolOptions& opt = toolOptions();
     String target;
     if (isDirectoryArgument(directory)) {
+        if (!directory.isEmpty() && !makeExtractionDirectory(directory))
+            return 0;
         target = joinPath(directory, getFileName(matchName()));
     } else {
-        // The entry's own path is already safe; only its extension changes.
-        target = opt.noConvert ? directory : withWavExtension(directory);
+        target = extractedName(directory);
     }
     if (opt.verbosity >= 2) {
         printMarker('>', indent);

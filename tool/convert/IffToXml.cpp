@@ -47,11 +47,6 @@ u32 wordOf(const u8* p)
     return (u32(p[0]) << 24) | (u32(p[1]) << 16) | (u32(p[2]) << 8) | u32(p[3]);
 }
 
-bool sameBytes(const u8* a, u64 aLength, const u8* b, u64 bLength)
-{
-    return aLength == bLength && (aLength == 0 || (a && b && memcmp(a, b, aLength) == 0));
-}
-
 String formTypeOf(TD::IFF& iff)
 {
     return chunkIdToText(iff.currentForm().chunkId);

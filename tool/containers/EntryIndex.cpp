@@ -1,0 +1,460 @@
+#include "tool/containers/EntryIndex.h"
+#include "framework/core/Hash.h"
+#include "framework/core/TextUtils.h"
+#include "framework/io/DirectoryTree.h"
+#include "framework/io/FileStream.h"
+#include "tool/ToolOptions.h"
+#include "tool/containers/EntryPath.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+u32 hashKey(const String& key, bool fold)
+{
+    // FNV-1a over the bytes (ASCII letters folded when asked).
+    u32 h = 2166136261u;
+    for (u64 i = 0; i < key.length; i++) {
+        const u8 c = u8(key.data[i]);
+        h = (h ^ (fold ? asciiLower(c) : c)) * 16777619u;
+    }
+    return h;
+}
+
+bool keysEqual(const String& a, const String& b, bool fold)
+{
+    return fold ? a.equalsNoCase(b) : a.equals(b);
+}
+
+// A set of names with hashed lookup, for the names taken while the index is built.
+class NameSet
+{
+public:
+    explicit NameSet(u32 expected)
+    {
+        size = 64;
+        while (size < expected * 2 + 64)
+            size *= 2;
+        keys = static_cast<String**>(allocZeroed(u64(size) * sizeof(String*)));
+    }
+    ~NameSet()
+    {
+        for (u32 i = 0; keys && i < size; i++)
+            memDelete(keys[i]);
+        memFree(keys);
+    }
+    NameSet(const NameSet&) = delete;
+    NameSet& operator=(const NameSet&) = delete;
+
+    bool ok() const { return keys != nullptr && !failed; }
+    bool contains(const String& name) const
+    {
+        if (!keys)
+            return false;
+        for (u32 i = hashKey(name, false) & (size - 1);; i = (i + 1) & (size - 1)) {
+            if (!keys[i])
+                return false;
+            if (keys[i]->equals(name))
+                return true;
+        }
+    }
+    void add(const String& name)
+    {
+        if (!ok() || contains(name))
+            return;
+        if ((used + 1) * 2 > size && !grow())
+            return;
+        place(memNew<String>(name));
+    }
+
+private:
+    String** keys = nullptr;
+    u32 size = 0;
+    u32 used = 0;
+    bool failed = false;
+
+    void place(String* key)
+    {
+        if (!key) {
+            failed = true;
+            return;
+        }
+        u32 i = hashKey(*key, false) & (size - 1);
+        while (keys[i])
+            i = (i + 1) & (size - 1);
+        keys[i] = key;
+        used++;
+    }
+    bool grow()
+    {
+        String** old = keys;
+        const u32 oldSize = size;
+        keys = static_cast<String**>(allocZeroed(u64(size) * 2 * sizeof(String*)));
+        if (!keys) {
+            keys = old;
+            failed = true;
+            return false;
+        }
+        size *= 2;
+        used = 0;
+        for (u32 i = 0; i < oldSize; i++)
+            if (old[i])
+                place(old[i]);
+        memFree(old);
+        return true;
+    }
+};
+
+// Every folder above a path ("A", "A/B" for "A/B/C.BIN").
+void addParents(NameSet& set, const String& path)
+{
+    for (u64 i = 0; i < path.length; i++)
+        if (path.data[i] == '/')
+            set.add(path.left(i));
+}
+
+// One file or folder of a repack's tree, in scan order.
+struct WalkItem
+{
+    enum Kind : u8
+    {
+        FILE,
+        OPEN,  // a folder; its contents follow up to its CLOSE
+        CLOSE,
+    };
+    Kind kind;
+    u8 matched = 0; // 1 exact, 2 without regard to case
+    u8 delegated = 0;
+    u32 indent;
+    u32 close = 0; // OPEN: the position of its CLOSE
+    EntryIndex::Match match = {};
+    const String* name;
+    String relative;
+    String full;
+};
+
+bool collect(const DirectoryTree& tree, const String& full, const String& relative, u32 indent,
+             PtrArray<WalkItem>& items)
+{
+    for (StringPair* f : tree.files) {
+        WalkItem* item = memNew<WalkItem>();
+        if (!item || !items.push(item)) {
+            memDelete(item);
+            return false;
+        }
+        item->kind = WalkItem::FILE;
+        item->indent = indent;
+        item->name = &f->name;
+        item->relative = joinPath(relative, f->name);
+        item->full = f->path;
+    }
+    for (DirectoryTree* d : tree.directories) {
+        WalkItem* open = memNew<WalkItem>();
+        if (!open || !items.push(open)) {
+            memDelete(open);
+            return false;
+        }
+        const u32 at = items.count - 1;
+        open->kind = WalkItem::OPEN;
+        open->indent = indent;
+        open->name = &d->name;
+        open->relative = joinPath(relative, d->name);
+        open->full = joinPath(full, d->name);
+        if (!collect(*d, open->full, open->relative, indent + 1, items))
+            return false;
+        WalkItem* close = memNew<WalkItem>();
+        if (!close || !items.push(close)) {
+            memDelete(close);
+            return false;
+        }
+        close->kind = WalkItem::CLOSE;
+        close->indent = indent;
+        close->name = &d->name;
+        items[at]->close = items.count - 1;
+    }
+    return true;
+}
+
+constexpr u32 FORM_BITS = 2;
+}
+
+String withCollisionSuffix(const String& path, u32 n)
+{
+    const i64 slash = path.lastIndexOf('/');
+    const i64 dot = path.lastIndexOf('.');
+    const String suffix = String::format("~%u", n);
+    if (dot > slash + 1)
+        return path.left(u64(dot)) + suffix + path.from(u64(dot));
+    return path + suffix;
+}
+
+EntryIndex::~EntryIndex()
+{
+    clear();
+}
+
+void EntryIndex::clear()
+{
+    for (u32 i = 0; entries && i < count; i++)
+        entries[i].~Entry();
+    memFree(entries);
+    memFree(exact);
+    memFree(folded);
+    entries = nullptr;
+    exact = folded = nullptr;
+    count = tableSize = 0;
+}
+
+const String& EntryIndex::path(u32 position) const
+{
+    return entries[position].path;
+}
+
+EntryForm EntryIndex::form(u32 position) const
+{
+    return entries[position].form;
+}
+
+const String& EntryIndex::keyOf(u32 value) const
+{
+    const Entry& e = entries[(value - 1) >> FORM_BITS];
+    return ((value - 1) & 3) == FORM_DOCUMENT ? e.claimed : e.path;
+}
+
+bool EntryIndex::insert(u32* table, const String& key, bool fold, u32 value)
+{
+    u32 i = hashKey(key, fold) & (tableSize - 1);
+    for (u32 probes = 0; table[i]; probes++) {
+        if (probes >= tableSize)
+            return false;
+        i = (i + 1) & (tableSize - 1);
+    }
+    table[i] = value;
+    return true;
+}
+
+u32 EntryIndex::lookup(const u32* table, const String& key, bool fold, u32* out, u32 max) const
+{
+    u32 found = 0;
+    for (u32 i = hashKey(key, fold) & (tableSize - 1); table[i]; i = (i + 1) & (tableSize - 1))
+        if (keysEqual(keyOf(table[i]), key, fold) && found < max)
+            out[found++] = table[i];
+    return found;
+}
+
+bool EntryIndex::build(const EntryIndexRow* rows, u32 n, const char* reserved)
+{
+    clear();
+    const ToolOptions& opt = toolOptions();
+    entries = static_cast<Entry*>(allocZeroed(u64(n ? n : 1) * sizeof(Entry)));
+    u32* order = static_cast<u32*>(memAlloc(u64(n ? n : 1) * sizeof(u32)));
+    tableSize = 64;
+    while (tableSize < n * 4 + 64)
+        tableSize *= 2;
+    exact = static_cast<u32*>(allocZeroed(u64(tableSize) * sizeof(u32)));
+    folded = static_cast<u32*>(allocZeroed(u64(tableSize) * sizeof(u32)));
+    if (!entries || !order || !exact || !folded) {
+        memFree(order);
+        clear();
+        return false;
+    }
+    count = n;
+    for (u32 i = 0; i < n; i++)
+        new (&entries[i]) Entry();
+
+    // Names made safe; the folders they need.
+    NameSet folders(n);
+    for (u32 i = 0; i < n; i++) {
+        entries[i].path = safeEntryPath(rows[i].name, rows[i].tableIndex);
+        addParents(folders, entries[i].path);
+        const Container* nested = opt.noRecurse ? nullptr : rows[i].nested;
+        if (!nested)
+            entries[i].form = FORM_FILE;
+        else
+            entries[i].form = isArchiveType(nested->typeCode) ? FORM_DIRECTORY : FORM_DOCUMENT;
+        order[i] = i;
+    }
+    // Table order decides who keeps a name: positions sorted by table index (stable).
+    for (u32 i = 1; i < n; i++) {
+        const u32 v = order[i];
+        u32 j = i;
+        for (; j > 0 && rows[order[j - 1]].tableIndex > rows[v].tableIndex; j--)
+            order[j] = order[j - 1];
+        order[j] = v;
+    }
+
+    NameSet taken(n * 2);
+    if (reserved)
+        taken.add(String(reserved));
+    for (u32 k = 0; k < n; k++) {
+        const u32 i = order[k];
+        Entry& e = entries[i];
+        const String base = e.path;
+        const Container* nested = opt.noRecurse ? nullptr : rows[i].nested;
+        for (u32 tilde = 0;; tilde++) {
+            const String candidate = tilde ? withCollisionSuffix(base, tilde) : base;
+            const String claimed = e.form == FORM_DOCUMENT ? nested->extractedName(candidate) : candidate;
+            // A folder other entries need is theirs: no entry of its own may take its name.
+            const bool free = !taken.contains(candidate) && !taken.contains(claimed) && !folders.contains(candidate) &&
+                              !folders.contains(claimed);
+            if (free || !taken.ok() || !folders.ok()) {
+                e.path = candidate;
+                e.claimed = claimed;
+                break;
+            }
+        }
+        taken.add(e.path);
+        taken.add(e.claimed);
+        const u32 value = (i << FORM_BITS) + 1;
+        bool stored = insert(exact, e.claimed, false, value + e.form) && insert(folded, e.claimed, true, value + e.form);
+        // An archive handed back as one file, or a document as its raw bytes, goes by the
+        // entry's own path.
+        if (e.form == FORM_DIRECTORY || !e.claimed.equals(e.path))
+            stored = stored && insert(exact, e.path, false, value + FORM_FILE) &&
+                     insert(folded, e.path, true, value + FORM_FILE);
+        if (!stored) {
+            memFree(order);
+            clear();
+            return false;
+        }
+    }
+    memFree(order);
+    if (!taken.ok() || !folders.ok() || memAllocationFailed()) {
+        clear();
+        return false;
+    }
+    return true;
+}
+
+bool EntryIndex::Visitor::enter(const String& name, u32 indent)
+{
+    if (toolOptions().verbosity >= 1) {
+        printMarker('<', indent);
+        printf(" [%s]\n", name.c_str());
+    }
+    return true;
+}
+
+bool EntryIndex::Visitor::leave(const String&, bool ok)
+{
+    return ok;
+}
+
+bool EntryIndex::repack(const String& directory, Visitor& visitor, u32 indent) const
+{
+    DirectoryTree tree;
+    tree.scan(directory, 0, nullptr);
+    return walk(tree, directory, visitor, indent);
+}
+
+bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visitor& visitor, u32 indent) const
+{
+    PtrArray<WalkItem> items(true);
+    u8* taken = static_cast<u8*>(allocZeroed(count ? count : 1));
+    if (!taken || !collect(tree, directory, String(), indent, items) || memAllocationFailed()) {
+        memFree(taken);
+        return false;
+    }
+    // Exact matches first, all of them: no match without regard to case may take their entries.
+    u32 found[8];
+    for (WalkItem* item : items) {
+        if (item->kind == WalkItem::CLOSE)
+            continue;
+        const u32 n = lookup(exact, item->relative, false, found, 8);
+        for (u32 i = 0; i < n; i++) {
+            const EntryForm as = EntryForm((found[i] - 1) & 3);
+            if ((item->kind == WalkItem::OPEN) != (as == FORM_DIRECTORY))
+                continue;
+            item->matched = 1;
+            item->match = {(found[i] - 1) >> FORM_BITS, as};
+            taken[item->match.position] = 1;
+            break;
+        }
+    }
+    // Folders: one that stands for a nested archive hides what lies below it. Without an exact
+    // match a folder stands for one only when nothing below it matched this archive exactly.
+    for (u32 k = 0; k < items.count; k++) {
+        WalkItem* item = items[k];
+        if (item->kind != WalkItem::OPEN)
+            continue;
+        if (!item->matched) {
+            bool below = false;
+            for (u32 j = k + 1; j < item->close && !below; j++)
+                below = items[j]->matched == 1;
+            const u32 n = below ? 0 : lookup(folded, item->relative, true, found, 8);
+            for (u32 i = 0; i < n; i++) {
+                const u32 position = (found[i] - 1) >> FORM_BITS;
+                if (EntryForm((found[i] - 1) & 3) == FORM_DIRECTORY && !taken[position]) {
+                    item->matched = 2;
+                    item->match = {position, FORM_DIRECTORY};
+                    taken[position] = 1;
+                    break;
+                }
+            }
+        }
+        if (item->matched) {
+            item->delegated = 1;
+            for (u32 j = k + 1; j < item->close; j++) {
+                if (items[j]->matched == 1)
+                    taken[items[j]->match.position] = 0;
+                items[j]->matched = 0;
+            }
+            k = item->close;
+        }
+    }
+    // Then the files left, in scan order, onto entries nothing has taken.
+    for (u32 k = 0; k < items.count; k++) {
+        WalkItem* item = items[k];
+        if (item->delegated) {
+            k = item->close;
+            continue;
+        }
+        if (item->kind != WalkItem::FILE || item->matched)
+            continue;
+        const u32 n = lookup(folded, item->relative, true, found, 8);
+        for (u32 i = 0; i < n; i++) {
+            const u32 position = (found[i] - 1) >> FORM_BITS;
+            const EntryForm as = EntryForm((found[i] - 1) & 3);
+            if (as != FORM_DIRECTORY && !taken[position]) {
+                item->matched = 2;
+                item->match = {position, as};
+                taken[position] = 1;
+                break;
+            }
+        }
+    }
+    memFree(taken);
+
+    // The visits, in scan order; a failure closes the folders it is in, innermost first.
+    u32 open[256];
+    u32 depth = 0;
+    bool ok = true;
+    for (u32 k = 0; k < items.count && ok; k++) {
+        WalkItem* item = items[k];
+        switch (item->kind) {
+        case WalkItem::FILE:
+            ok = visitor.file(item->relative, item->full, *item->name, item->matched ? &item->match : nullptr,
+                              item->indent);
+            break;
+        case WalkItem::OPEN:
+            if (item->delegated) {
+                ok = visitor.child(item->relative, item->full, *item->name, item->match, item->indent);
+                k = item->close;
+            } else {
+                ok = visitor.enter(*item->name, item->indent);
+                if (ok && depth < 256)
+                    open[depth++] = k;
+            }
+            break;
+        case WalkItem::CLOSE:
+            if (depth)
+                depth--;
+            ok = visitor.leave(*item->name, true);
+            break;
+        }
+    }
+    while (!ok && depth)
+        visitor.leave(*items[open[--depth]]->name, false);
+    return ok;
+}

@@ -1,0 +1,122 @@
+#pragma once
+#include "framework/core/String.h"
+#include "tool/containers/Container.h"
+
+class DirectoryTree;
+
+// What an entry becomes on disk when extracted.
+enum EntryForm : u8
+{
+    FORM_FILE,      // its bytes, at its path
+    FORM_DOCUMENT,  // a document that writes itself (converted, its name may gain a suffix)
+    FORM_DIRECTORY, // a nested archive extracting itself into a folder at its path
+};
+
+// What the index is built from: one row per entry, in the container's order.
+struct EntryIndexRow
+{
+    u32 tableIndex;   // place in the archive's own table: the first in table order keeps a name
+    String name;      // the entry's name as a path: '/' separators, before it is made safe
+    Container* nested; // its nested container, or none
+};
+
+// The place on disk of every entry of one archive, worked out once per run:
+// - each name is made safe (safeEntryPath: nothing outside the directory; "_%03u" for none);
+// - within one directory level no two entries share a name: the first in table order keeps it,
+//   each later one gets "~N" before its extension, the smallest N not taken; a file in the way
+//   of a folder that another entry needs gets "~N" too;
+// - repack finds an entry by a file's or folder's relative path: the exact bytes first, then
+//   without regard to ASCII case, and never onto an entry that another file matched exactly.
+// Lookups are hashed, so extraction and repack cost the same per entry however many there are.
+class EntryIndex
+{
+public:
+    EntryIndex() = default;
+    ~EntryIndex();
+    EntryIndex(const EntryIndex&) = delete;
+    EntryIndex& operator=(const EntryIndex&) = delete;
+
+    // False when memory ran out. `reserved` names a file that the archive writes at its own
+    // level besides its entries (the gap file), or is null.
+    bool build(const EntryIndexRow* rows, u32 count, const char* reserved);
+    // The same from a container's entries, rowOf(entry) giving each one's row; nothing is done
+    // when the index is built already.
+    template <typename Entries, typename RowOf>
+    bool buildOnce(const Entries& list, RowOf rowOf, const char* reserved)
+    {
+        if (built())
+            return true;
+        EntryIndexRow* rows = static_cast<EntryIndexRow*>(allocZeroed(u64(list.count + 1) * sizeof(EntryIndexRow)));
+        if (!rows)
+            return false;
+        for (u32 i = 0; i < list.count; i++)
+            new (&rows[i]) EntryIndexRow(rowOf(*list[i]));
+        const bool ok = build(rows, list.count, reserved);
+        for (u32 i = 0; i < list.count; i++)
+            rows[i].~EntryIndexRow();
+        memFree(rows);
+        return ok;
+    }
+    bool built() const { return entries != nullptr; }
+    void clear();
+
+    // The entry's path below the archive's directory (what extract is handed), by container
+    // position.
+    const String& path(u32 position) const;
+    EntryForm form(u32 position) const;
+
+    // A repack's pairing of the files and folders of a directory tree with the entries.
+    struct Match
+    {
+        u32 position; // the entry
+        EntryForm as; // the form the file or folder stands for (FORM_FILE: raw bytes)
+    };
+    // Pairs every file and folder of the tree (relative paths from its root) with an entry:
+    // exact matches first, then the others without regard to case onto entries no exact match
+    // took. A folder that stands for a nested archive hides what lies below it. `visit` is
+    // called in scan order (files of a level, then its folders) with the match, or with none.
+    class Visitor
+    {
+    public:
+        virtual ~Visitor() = default;
+        // A file, matched (match non-null) or not. False stops the walk.
+        virtual bool file(const String& relativePath, const String& fullPath, const String& name, const Match* match,
+                          u32 indent) = 0;
+        // A folder standing for a nested archive. False stops the walk.
+        virtual bool child(const String& relativePath, const String& fullPath, const String& name, const Match& match,
+                           u32 indent) = 0;
+        // Any other folder, before and after what lies below it; false (from either) stops it.
+        // By default its detail line " [name]" from verbosity 1.
+        virtual bool enter(const String& name, u32 indent);
+        virtual bool leave(const String& name, bool ok);
+    };
+    // False when a visit said stop or memory ran out.
+    bool walk(const DirectoryTree& tree, const String& directory, Visitor& visitor, u32 indent) const;
+    // Scans the directory and walks it.
+    bool repack(const String& directory, Visitor& visitor, u32 indent) const;
+
+private:
+    struct Slot;
+    struct Entry
+    {
+        String path;    // what extract is handed
+        String claimed; // the name on disk (the path with a document's suffix)
+        EntryForm form;
+    };
+    Entry* entries = nullptr;
+    u32 count = 0;
+    // Hashed lookups of claimed names (and of the raw names of converted and folder entries),
+    // exact and case-folded: slot values are (position << 2 | form) + 1, 0 for empty.
+    u32* exact = nullptr;
+    u32* folded = nullptr;
+    u32 tableSize = 0;
+
+    bool insert(u32* table, const String& key, bool fold, u32 value);
+    // Every value stored under the key, in insertion order, into out (at most max); the count.
+    u32 lookup(const u32* table, const String& key, bool fold, u32* out, u32 max) const;
+    const String& keyOf(u32 value) const;
+};
+
+// The name with "~N" before its extension (the text after the last '.' of its last component,
+// when that '.' is not the component's first byte).
+String withCollisionSuffix(const String& path, u32 n);
