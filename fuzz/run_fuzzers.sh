@@ -29,7 +29,9 @@ if [ "${FUZZ_KEEP:-0}" != 1 ]; then
   # Found inputs outlive the scratch directory: they are copied next to the build.
   trap 'rm -rf "$scratch"' EXIT
 fi
-export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:handle_abort=1
+# The quarantine of freed blocks counts against the RSS limit below: ASan's default (256 MB) would
+# leave the inputs half of it.
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:handle_abort=1:quarantine_size_mb=64
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 run_one() {

@@ -203,7 +203,6 @@ void ArchiveToolApp::onShutdown(bool)
 bool ArchiveToolApp::update()
 {
     clearToolFailure();
-    clearRunHalt();
     // A quit signal before the work starts still ends the run as interrupted.
     if (interrupted()) {
         printf("\n");

@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Whole-archive work timed side by side with the tools that do the same to a plain tree:
 MORDAX and its anchor run alternately in one run, each case a few times, and the script prints
-the medians, their ratio and the peak memory of each (GNU time).
+the medians, their ratio and the peak memory of each (GNU time), with the archive's size for
+the memory goals.
 
 Usage: archive_side_by_side.py MORDAX WORK_DIR [RUNS] [CASE...]
+  CASE picks cases by a word of their name (repack, extract, rewrite, list, memory, iff).
 
-The archives are written by the test-archive generator (tests/fixtures/make_fixtures.py).
+The archives are written with the test-archive generator's writers
+(tests/fixtures/make_fixtures.py).
 """
 import os
 import random
 import shutil
 import statistics
+import struct
 import subprocess
 import sys
 import time
@@ -22,6 +26,11 @@ import make_fixtures as fx  # noqa: E402
 TOOL, WORK = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 RUNS = int(sys.argv[3]) if len(sys.argv) > 3 else 5
 ONLY = set(sys.argv[4:])
+MIB = 1 << 20
+
+
+def wanted(name):
+    return not ONLY or any(word in name for word in ONLY)
 
 
 def mixed_sizes(count, total, seed):
@@ -32,73 +41,126 @@ def mixed_sizes(count, total, seed):
     return [max(1, int(w * scale)) for w in weights]
 
 
+def write(path, build):
+    if not os.path.exists(path):
+        with open(path, "wb") as f:
+            f.write(build())
+    return path
+
+
 def build_archives():
     os.makedirs(WORK, exist_ok=True)
-    crc = os.path.join(WORK, "MANY.TRE")
-    if not os.path.exists(crc):
-        entries = [dict(name="PART%03u\\BLOCK%05u.DAT" % (i % 256, i), data=random.Random(i).randbytes(1024))
-                   for i in range(65535)]
-        with open(crc, "wb") as f:
-            f.write(fx.crctre(entries))
-    tre = os.path.join(WORK, "BIG.TRE")
-    if not os.path.exists(tre):
-        sizes = mixed_sizes(4096, 256 << 20, 7)
-        entries = [("PART%02u\\ITEM%04u.BIN" % (i % 64, i), random.Random(i).randbytes(n)) for i, n in enumerate(sizes)]
-        with open(tre, "wb") as f:
-            f.write(fx.tre(entries))
-    for archive in (crc, tre):
-        tree = archive + ".tree"
+    a = {}
+    a["crc"] = write(os.path.join(WORK, "MANY.TRE"), lambda: fx.crctre(
+        [dict(name="PART%03u\\BLOCK%05u.DAT" % (i % 256, i), data=random.Random(i).randbytes(1024))
+         for i in range(65535)]))
+    a["tre"] = write(os.path.join(WORK, "BIG.TRE"), lambda: fx.tre(
+        [("PART%02u\\ITEM%04u.BIN" % (i % 64, i), random.Random(i).randbytes(n))
+         for i, n in enumerate(mixed_sizes(4096, 256 * MIB, 7))]))
+
+    def shared():
+        # 4,096 entries that all point at one 1 MiB blob.
+        blob = random.Random(3).randbytes(MIB)
+        header = 8 + 74 * 4096
+        return fx.tre_raw(header, [("SAME%04u.BIN" % i, header, len(blob)) for i in range(4096)], blob)
+    a["shared"] = write(os.path.join(WORK, "SHARED.TRE"), shared)
+
+    def hostile_lzwx():
+        # An XTRE whose one LZWX entry claims the largest size its word can hold but holds only
+        # a short stream of one repeated byte.
+        stream = fx.lzwx_encode(b"\0" * 450000)
+        return fx.xtre(1, [fx.XFile(b"", raw=stream, size=0x3FFFFFFF)], [(0x1234ABCD, 0)])
+    a["lzwx"] = write(os.path.join(WORK, "HOSTILE.TRE"), hostile_lzwx)
+
+    def documents():
+        docs = []
+        for i in range(200):
+            body = fx.text(900 + i, 46 * 1024)
+            chunk = b"\x10\xFB" + struct.pack(">I", len(body))[1:] + fx.refpack_literals(body)
+            docs.append(("DOCS\\TEXT%03u.IFF" % i, fx.iff_form(b"NOTE", fx.iff_chunk(b"BODY", chunk))))
+        return fx.tre(docs)
+    a["iff"] = write(os.path.join(WORK, "DOCS.TRE"), documents)
+
+    for key in ("crc", "tre"):
+        tree = a[key] + ".tree"
         if not os.path.isdir(tree):
-            subprocess.run([TOOL, "-e", archive, tree], stdout=subprocess.DEVNULL, check=True)
-        tar = archive + ".tar"
+            subprocess.run([TOOL, "-e", a[key], tree], stdout=subprocess.DEVNULL, check=True)
+        tar = a[key] + ".tar"
         if not os.path.exists(tar):
             subprocess.run(["tar", "-cf", tar, "-C", tree, "."], check=True)
-    return crc, tre
+    return a
 
 
-def timed(cmd, cwd, before=None):
+def timed(cmd, before=None, shell=False):
     if before:
         before()
     start = time.monotonic()
-    p = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, cwd=cwd, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.PIPE)
+    full = ["/usr/bin/time", "-f", "%M"] + (["sh", "-c", cmd] if shell else cmd)
+    p = subprocess.run(full, cwd=WORK, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     elapsed = time.monotonic() - start
-    if p.returncode != 0:
-        raise SystemExit("failed: %s\n%s" % (" ".join(cmd), p.stderr.decode("latin-1")))
-    return elapsed, int(p.stderr.split()[-1]) * 1024
+    return elapsed, int(p.stderr.split()[-1]) * 1024, p.returncode
 
 
-def side_by_side(name, ours, theirs, before=None):
-    if ONLY and name not in ONLY:
+def clear_out():
+    for d in ("out", "x"):
+        shutil.rmtree(os.path.join(WORK, d), ignore_errors=True)
+    for f in ("output.TRE", "copy.TRE", "t.tar"):
+        if os.path.exists(os.path.join(WORK, f)):
+            os.remove(os.path.join(WORK, f))
+    os.makedirs(os.path.join(WORK, "x"))
+
+
+def side_by_side(name, ours, theirs, archive, theirs_shell=False):
+    if not wanted(name):
         return
     a, b, ma, mb = [], [], 0, 0
     for _ in range(RUNS):
-        t, m = timed(ours, WORK, before)
+        t, m, _ = timed(ours, clear_out)
         a.append(t)
         ma = max(ma, m)
-        t, m = timed(theirs, WORK, before)
+        t, m, _ = timed(theirs, clear_out, theirs_shell)
         b.append(t)
         mb = max(mb, m)
     ra, rb = statistics.median(a), statistics.median(b)
-    print("%-34s %8.3f %8.3f %7.2fx %9.1f %9.1f" % (name, ra, rb, ra / rb, ma / 2**20, mb / 2**20), flush=True)
+    size = os.path.getsize(archive) / MIB
+    print("%-40s %7.3f %7.3f %6.2fx %8.1f %8.1f %8.1f" % (name, ra, rb, ra / rb, ma / MIB, mb / MIB, size),
+          flush=True)
+
+
+def alone(name, cmd, archive):
+    """Peak memory and time of a run with no anchor (memory goals)."""
+    if not wanted(name):
+        return
+    runs = [timed(cmd, clear_out) for _ in range(RUNS)]
+    t = statistics.median(r[0] for r in runs)
+    m = max(r[1] for r in runs)
+    print("%-40s %7.3f %7s %7s %8.1f %8s %8.1f  status %d" % (name, t, "-", "-", m / MIB, "-",
+                                                                os.path.getsize(archive) / MIB, runs[0][2]),
+          flush=True)
 
 
 def main():
-    crc, tre = build_archives()
-    out = os.path.join(WORK, "out")
-
-    def clear_out():
-        shutil.rmtree(out, ignore_errors=True)
-        for f in ("output.TRE", "copy.TRE", "t.tar"):
-            if os.path.exists(os.path.join(WORK, f)):
-                os.remove(os.path.join(WORK, f))
-
-    print("%d runs each, medians; peak memory of the slowest run of each side" % RUNS)
-    print("%-34s %8s %8s %8s %9s %9s" % ("case", "ours s", "anchor s", "ratio", "ours MiB", "anchor MiB"))
-    for archive, label in ((crc, "CRC-TRE 65,535 x 1 KiB"), (tre, "TRE 4,096 entries, 256 MiB")):
+    a = build_archives()
+    print("%d runs each, medians; peak memory of the largest run of each side" % RUNS)
+    print("%-40s %7s %7s %7s %8s %8s %8s" % ("case", "ours s", "anchor", "ratio", "ours MiB", "anch MiB",
+                                             "arch MiB"))
+    for key, label in (("crc", "CRC-TRE 65,535 x 1 KiB"), ("tre", "TRE 4,096 entries 256 MiB")):
+        archive = a[key]
         tree = archive + ".tree"
+        side_by_side("extract " + label, [TOOL, "-e", archive, "out"], ["tar", "-xf", archive + ".tar", "-C", "x"],
+                     archive)
+        side_by_side("rewrite " + label, [TOOL, "-w", archive, "-o", "copy"],
+                     "cp %s copy.TRE && md5sum %s copy.TRE" % (archive, archive), archive, theirs_shell=True)
         side_by_side("repack " + label, [TOOL, "-r", archive, tree], ["tar", "-cf", "t.tar", "-C", tree, "."],
-                     clear_out)
+                     archive)
+        alone("list (memory) " + label, [TOOL, archive], archive)
+    alone("list (memory) shared-data TRE", [TOOL, a["shared"]], a["shared"])
+    alone("list (memory) hostile LZWX claim", [TOOL, a["lzwx"]], a["lzwx"])
+    docs = a["iff"]
+    for mode, args in (("list", []), ("extract", ["-e"]), ("rewrite", ["-w"])):
+        extra = ["out"] if mode == "extract" else []
+        side_by_side("iff %s 200 documents vs -n" % mode, [TOOL] + args + [docs] + extra,
+                     [TOOL, "-n"] + args + [docs] + extra, docs)
 
 
 if __name__ == "__main__":

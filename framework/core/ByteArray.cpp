@@ -72,3 +72,15 @@ bool sameBytes(const ByteArray* a, const ByteArray* b)
 {
     return sameBytes(a ? a->data : nullptr, a ? a->count : 0, b ? b->data : nullptr, b ? b->count : 0);
 }
+
+ByteArray* newByteView(const u8* data, u32 count)
+{
+    ByteArray* view = memNew<ByteArray>();
+    if (view) {
+        view->data = const_cast<u8*>(data);
+        view->count = data ? count : 0;
+        view->byteSize = view->count;
+        view->owned = false;
+    }
+    return view;
+}

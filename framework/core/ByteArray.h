@@ -36,6 +36,10 @@ ByteArray* newByteArray(const u8* src, u32 n);
 bool sameBytes(const u8* a, u64 aLength, const u8* b, u64 bLength);
 bool sameBytes(const ByteArray* a, const ByteArray* b);
 
+// A new non-owning array over bytes kept elsewhere, which must outlive it: deleting it frees
+// only the array record. Null when memory ran out.
+ByteArray* newByteView(const u8* data, u32 count);
+
 // A non-owning array over bytes kept elsewhere, which must outlive it.
 inline ByteArray byteView(const u8* data, u32 count)
 {

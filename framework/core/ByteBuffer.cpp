@@ -83,6 +83,16 @@ void ByteBuffer::writeU32BE(u32 v)
     write(b, 4);
 }
 
+ByteArray* ByteBuffer::release()
+{
+    if (failed || !array || !owned || array->count != length)
+        return failed ? nullptr : toArray();
+    ByteArray* whole = array;
+    array = nullptr;
+    length = 0;
+    return whole;
+}
+
 ByteArray* ByteBuffer::toArray() const
 {
     return newByteArray(array ? array->data : nullptr, length);

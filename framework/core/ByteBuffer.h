@@ -24,6 +24,10 @@ public:
     void writeU16BE(u16 v);
     // A new owned array of exactly `length` bytes; null when memory ran out.
     ByteArray* toArray() const;
+    // The same, handing over the buffer's own array when it holds exactly `length` bytes (a
+    // buffer made with the right capacity), so the bytes are not copied; the buffer is then
+    // empty.
+    ByteArray* release();
     const u8* data() const { return array ? array->data : nullptr; }
     // False once a write could not be stored (out of memory or past 4 GiB).
     bool ok() const { return !failed; }

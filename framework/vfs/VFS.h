@@ -46,8 +46,10 @@ public:
 class VFSLoader : public Thread
 {
 public:
-    // Entries (files and directories) the loose-file scan keeps at most.
-    static constexpr u32 SCAN_BUDGET = 1u << 17;
+    // Entries (files and directories) the loose-file scan keeps at most. Nothing reads them in
+    // this program, so a working directory full of extracted files must not cost a run much
+    // memory or time.
+    static constexpr u32 SCAN_BUDGET = 1u << 13;
     static constexpr u32 IDLE_SLEEP_MS = 100;
     static constexpr u32 IDLE_SLICE_MS = 1;
 

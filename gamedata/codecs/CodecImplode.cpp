@@ -106,6 +106,36 @@ void fillBits(ExplodeWork* w, ImplodeReadFn read, void* context)
     }
 }
 
+// Copies a repetition forward, so a distance below its length repeats the bytes it has just
+// written. Writes whole words: up to 7 bytes past the end, which the window has room for.
+inline void copyMatch(u8* to, u32 distance, u32 length)
+{
+    const u8* from = to - distance;
+    if (distance >= 8) {
+        for (u32 i = 0; i < length; i += 8)
+            memcpy(to + i, from + i, 8);
+        return;
+    }
+    if (distance == 1) {
+        memset(to, from[0], length);
+        return;
+    }
+    // The run is the last `distance` bytes over and over. A word of it at one offset, shifted
+    // by 8 mod distance bytes and refilled from its own low bytes, is the word 8 bytes on.
+    u8 first[8];
+    memcpy(first, from, 8);
+    for (u32 i = distance; i < 8; i++)
+        first[i] = first[i - distance];
+    u64 word;
+    memcpy(&word, first, 8);
+    const u32 shift = 8 * (8 % distance);
+    const u32 refill = 8 * distance - shift;
+    for (u32 i = 0; i < length; i += 8) {
+        memcpy(to + i, &word, 8);
+        word = (word >> shift) | (word << refill);
+    }
+}
+
 // ---- encoding -------------------------------------------------------------------------
 
 // Candidates are checked byte for byte, so any spread over the buckets chooses the same
@@ -354,15 +384,7 @@ i32 explode(ImplodeReadFn read, ImplodeWriteFn write, ExplodeWork* w, void* cont
                 break;
             take(dn);
             u32 distance = (((dEntry & 0xFF) << lowBits) | take(lowBits)) + 1;
-            const u8* from = window + out - distance;
-            u8* to = window + out;
-            if (distance >= 8) {
-                for (u32 i = 0; i < length; i += 8)
-                    memcpy(to + i, from + i, 8);
-            } else {
-                for (u32 i = 0; i < length; i++)
-                    to[i] = from[i];
-            }
+            copyMatch(window + out, distance, length);
             out += length;
         }
         if (out >= 2 * WINDOW) {

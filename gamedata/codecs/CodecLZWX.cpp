@@ -6,6 +6,8 @@ namespace
 {
 constexpr u32 MAX_WIDTH = 12;
 constexpr u32 TABLE_SLOTS = 8192;
+// The decoder's output starts at four times its input, at least this, at most the claim.
+constexpr u64 FIRST_OUTPUT = 64 << 10;
 
 // Codes written least significant bit first into a zero-filled buffer sized by the caller.
 struct BitWriter
@@ -58,6 +60,19 @@ struct Slot
     u8 byte;
     u8 used;
 };
+
+// The decoder's output moved to a bigger buffer; null (the old one kept) when memory ran out.
+// Out of line, and the pointer passed by value, so the hot loop keeps it in a register.
+[[gnu::noinline]] u8* moveOutput(u8* out, u64 used, u64 capacity)
+{
+    u8* bigger = static_cast<u8*>(memAlloc(capacity));
+    if (!bigger)
+        return nullptr;
+    if (used)
+        memcpy(bigger, out, size_t(used));
+    memFree(out);
+    return bigger;
+}
 
 ByteArray* takeBits(u8* buffer, const BitWriter& w)
 {
@@ -116,21 +131,20 @@ void CodecLZWX::addEntry(u32 outputSize)
 
 ByteArray* CodecLZWX::decompress(const ByteArray& in, u32 expectedSize)
 {
-    // A size claimed by a header is not trusted beyond what the stream could spell.
-    if (!dictionary || expectedSize > lzwxMaxDecodedSize(in.data ? in.count : 0))
-        return nullptr;
-    ByteArray* result = memNew<ByteArray>(expectedSize);
-    if (!result || (expectedSize && !result->data)) {
-        deleteByteArray(result);
-        return nullptr;
-    }
-    u8* out = result->data;
-    if (expectedSize)
-        memset(out, 0, expectedSize);
-    reset();
-    outputPosition = 0;
     const u8* src = in.data;
     const u64 size = in.data ? in.count : 0;
+    // A size claimed by a header is not trusted beyond what the stream could spell, and even
+    // then only as a ceiling: the output grows as codes fill it.
+    if (!dictionary || expectedSize > lzwxMaxDecodedSize(size))
+        return nullptr;
+    u64 capacity = size * 4 > FIRST_OUTPUT ? size * 4 : FIRST_OUTPUT;
+    if (capacity > expectedSize)
+        capacity = expectedSize;
+    u8* out = capacity ? static_cast<u8*>(memAlloc(capacity)) : nullptr;
+    if (capacity && !out)
+        return nullptr;
+    reset();
+    outputPosition = 0;
     u64 bit = 0;
     while ((bit >> 3) + 2 < size) {
         const u8* p = src + (bit >> 3);
@@ -153,8 +167,21 @@ ByteArray* CodecLZWX::decompress(const ByteArray& in, u32 expectedSize)
             from = dictionary[code].position;
             length = dictionary[code].length;
         }
-        if (length > expectedSize - outputPosition)
-            break;
+        // The capacity never passes the claim: a string that fits the buffer fits the claim.
+        if (length > capacity - outputPosition) {
+            if (length > expectedSize - outputPosition)
+                break;
+            // Doubled (or to the end of a long string), never past the claim.
+            const u64 needed = u64(outputPosition) + length;
+            u64 want = capacity * 2 > needed ? capacity * 2 : needed;
+            if (want > expectedSize)
+                want = expectedSize;
+            u8* bigger = moveOutput(out, outputPosition, want);
+            if (!bigger)
+                break;
+            out = bigger;
+            capacity = want;
+        }
         if (code < 256) {
             out[outputPosition] = u8(code);
         } else if (length && from + length <= outputPosition) {
@@ -170,10 +197,15 @@ ByteArray* CodecLZWX::decompress(const ByteArray& in, u32 expectedSize)
         previousLength = length;
         outputPosition += length;
     }
-    if (outputPosition != expectedSize) {
-        deleteByteArray(result);
+    // A complete output fills the buffer exactly.
+    ByteArray* result = outputPosition == expectedSize ? memNew<ByteArray>() : nullptr;
+    if (!result) {
+        memFree(out);
         return nullptr;
     }
+    result->data = out;
+    result->count = expectedSize;
+    result->byteSize = expectedSize;
     return result;
 }
 

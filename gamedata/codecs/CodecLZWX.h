@@ -28,7 +28,8 @@ public:
     CodecLZWX& operator=(const CodecLZWX&) = delete;
 
     ByteArray* compress(const ByteArray& in) override;
-    // Null unless the stream decodes to exactly expectedSize bytes.
+    // Null unless the stream decodes to exactly expectedSize bytes. The output grows as codes
+    // fill it, so a claim the stream falls short of costs no more than what it does spell.
     ByteArray* decompress(const ByteArray& in, u32 expectedSize) override;
 
     // Every byte as its own code; always decodable.

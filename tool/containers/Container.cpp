@@ -29,13 +29,6 @@ bool runHalted()
     return halted;
 }
 
-void clearRunHalt()
-{
-    halted = false;
-    memoryReported = false;
-    memClearAllocationFailure();
-}
-
 bool interrupted()
 {
     if (!quitSignalCount())
@@ -77,6 +70,9 @@ bool toolFailureNoted()
 void clearToolFailure()
 {
     failureNoted = false;
+    halted = false;
+    memoryReported = false;
+    memClearAllocationFailure();
 }
 
 ToolOptions& toolOptions()
@@ -101,7 +97,10 @@ String Container::getExtension() const
     return extension;
 }
 
-Container::~Container() = default;
+Container::~Container()
+{
+    deleteByteArray(image);
+}
 
 String Container::extractedName(const String& entryPath) const
 {
@@ -113,6 +112,15 @@ const String& Container::matchName() const
     if (toolOptions().noConvert)
         return path;
     return secondPath.isEmpty() ? path : secondPath;
+}
+
+Container* keepingImage(Container* c, ByteArray* bytes)
+{
+    if (c && !c->image)
+        c->image = bytes;
+    else
+        deleteByteArray(bytes);
+    return c;
 }
 
 void deleteContainer(Container* c)

@@ -25,6 +25,9 @@ public:
     String secondPath; // companion name of documents (".xml", ".wav"); empty for archives
     String extension;  // text after the last '.' of path
     u8 typeCode;
+    // The bytes a container was opened from, when it holds them itself (the top-level archive):
+    // its entries are views into them, so they go last.
+    ByteArray* image = nullptr;
 
     Container(const String& path, const String& secondPath, u8 typeCode);
 
@@ -49,6 +52,9 @@ public:
 };
 
 void deleteContainer(Container* c);
+// Gives the container the bytes it was opened from to keep (its entries look into them); with
+// no container the bytes are freed. Returns the container.
+Container* keepingImage(Container* c, ByteArray* bytes);
 
 // Archives hold entries; the other kinds are documents converted as a whole.
 inline bool isArchiveType(u8 typeCode)
@@ -61,13 +67,13 @@ inline bool isArchiveType(u8 typeCode)
 // process can say so with its exit status.
 void noteToolFailure();
 bool toolFailureNoted();
+// Forgets every failure noted (a new run): also a halt and a failed allocation.
 void clearToolFailure();
 
 // A failure after which nothing more can be done (the disk is full, memory ran out): every loop
 // over entries stops at its next step, and the run fails.
 void haltRun();
 bool runHalted();
-void clearRunHalt();
 // True, after the one line that says so, when an allocation has failed: then no result of the
 // run can be trusted, whatever the code that saw an empty result made of it. `doing` says what
 // the run was doing, `name` on what.

@@ -87,7 +87,9 @@ u32 crcTreNameCrc(const char* nameField)
 
 CrcTreEntry::~CrcTreEntry()
 {
+    memFree(ownedName);
     deleteByteArray(data);
+    deleteByteArray(stored);
 }
 
 ContainerCRCTRE::ContainerCRCTRE(const String& name, u8 f) : Container(name, String(), CONTAINER_CRCTRE), flags(f)
@@ -147,12 +149,14 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
         e->size = s.readU32();
         e->offset = s.readU32();
         e->packedSize = s.readU32();
-        s.read(e->storedName, CRCTRE_NAME_SIZE);
+        // The whole table is present (checked above): the field is read where it lies.
+        e->storedName = reinterpret_cast<const char*>(bytes.data + s.tell());
+        s.skip(CRCTRE_NAME_SIZE);
         e->name = displayName(e->storedName);
         e->index = i;
         e->compressed = e->packedSize != 0;
         if (verbosity >= 3)
-            printf(" -> 0x%08X [0x%08X] %s (%u bytes%s)\n", e->offset, e->crc, e->storedName,
+            printf(" -> 0x%08X [0x%08X] %.256s (%u bytes%s)\n", e->offset, e->crc, e->storedName,
                    e->compressed ? e->packedSize : e->size, e->compressed ? " LZSS" : "");
         if (e->offset < lowest)
             lowest = e->offset;
@@ -162,6 +166,19 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
         printf(" -> First file: offset %u\n", lowest);
     }
     printf("Reading files...\n");
+    // Packed entries that share their stream (same offset, sizes) share one unpacked copy.
+    PtrArray<CrcTreEntry> byOffset(false);
+    if (!sortEntries(tre->entries.items, tre->entries.count, SORT_BY_OFFSET, byOffset)) {
+        deleteContainer(tre);
+        return nullptr;
+    }
+    for (u32 k = 1; k < byOffset.count; k++) {
+        CrcTreEntry* e = byOffset[k];
+        const CrcTreEntry* before = byOffset[k - 1];
+        if (e->compressed && before->compressed && e->offset == before->offset &&
+            e->packedSize == before->packedSize && e->size == before->size)
+            e->sharesWith = before->sharesWith ? before->sharesWith : before;
+    }
     for (u32 i = 0; i < tre->entries.count; i++) {
         CrcTreEntry* e = tre->entries[i];
         const u32 size = e->size;
@@ -170,7 +187,7 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
             return nullptr;
         }
         if (verbosity >= 1)
-            printf(" >> %s\n", e->storedName);
+            printf(" >> %.256s\n", e->storedName);
         const u32 span = e->compressed ? e->packedSize : size;
         if (span && u64(e->offset) + span > fileSize) {
             printf("ERROR: Read failure! (%u bytes @ 0x%X)\n", span, e->offset);
@@ -178,22 +195,30 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
             return nullptr;
         }
         const u8* at = span ? bytes.data + e->offset : nullptr;
-        if (e->compressed) {
+        // Views: the archive's bytes, and the unpacked copies the container holds, outlive the
+        // entries. A packed entry keeps its stream, written again as it was while unedited.
+        const ByteArray* unpacked = e->sharesWith ? e->sharesWith->data : nullptr;
+        if (e->compressed && !unpacked) {
             CodecLZSS lzss;
-            e->data = lzss.decompress(byteView(at, span), size);
-            if (!e->data) {
-                if (!memAllocationFailed())
-                    printf("ERROR: Decompression of '%s' failed!\n", e->storedName);
+            ByteArray* decoded = lzss.decompress(byteView(at, span), size);
+            if (!decoded || !tre->unpacked.push(decoded)) {
+                if (!decoded && !memAllocationFailed())
+                    printf("ERROR: Decompression of '%.256s' failed!\n", e->storedName);
+                deleteByteArray(decoded);
                 deleteContainer(tre);
                 return nullptr;
             }
-        } else {
-            e->data = memNew<ByteArray>(at, span);
-            // A copy out of memory fails only for want of memory, which the caller reports.
-            if (!e->data || (span && !e->data->data)) {
+            unpacked = decoded;
+            if (!chargeUnpacked(decoded->count, e->name)) {
                 deleteContainer(tre);
                 return nullptr;
             }
+        }
+        e->data = unpacked ? newByteView(unpacked->data, unpacked->count) : newByteView(at, span);
+        e->stored = e->compressed ? newByteView(at, span) : nullptr;
+        if (!e->data || (e->compressed && !e->stored)) {
+            deleteContainer(tre);
+            return nullptr;
         }
         u32 computed = crcTreNameCrc(e->storedName);
         if (computed != e->crc && verbosity >= 2)
@@ -266,11 +291,16 @@ public:
             // Unchanged bytes keep their place, so an extracted tree repacked without edits gives
             // back the same archive; changed ones move to the front of the data.
             CrcTreEntry* e = tre.entries[match->position];
-            const bool same = sameBytes(bytes, e->data);
+            if (sameBytes(bytes, e->data)) {
+                deleteByteArray(bytes);
+                return true;
+            }
             deleteByteArray(e->data);
             e->data = bytes;
-            if (!same)
-                e->offset = 0;
+            e->offset = 0;
+            // Edited: packed again when written.
+            deleteByteArray(e->stored);
+            e->stored = nullptr;
             return true;
         }
         if (!opt.addNewFiles) {
@@ -311,10 +341,14 @@ bool ContainerCRCTRE::addFile(const String& relativePath, const String& fullPath
         return false;
     }
     // Stored under its path in the tree, so that extracting puts it back where it was found.
-    copyStringBounded(e->storedName, sizeof(e->storedName), relativePath.c_str());
-    for (char* c = e->storedName; *c; c++)
+    e->ownedName = static_cast<char*>(allocZeroed(CRCTRE_NAME_SIZE));
+    if (!e->ownedName)
+        return false;
+    copyStringBounded(e->ownedName, CRCTRE_NAME_SIZE + 1, relativePath.c_str());
+    for (char* c = e->ownedName; *c; c++)
         if (*c == '/')
             *c = '\\';
+    e->storedName = e->ownedName;
     e->crc = crcTreNameCrc(e->storedName);
     e->name = displayName(e->storedName);
     // Packed like the first entry of the same extension.
@@ -349,71 +383,82 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
     if (!sortEntries(entries.items, n, SORT_BY_SPACE, bySpace) ||
         !sortEntries(bySpace.items, n, SORT_BY_OFFSET, dataOrder))
         return nullptr;
-    // Packed streams are made first: their lengths decide every later offset.
-    PtrArray<ByteArray> blocks(false);
+    // Each entry's bytes in the new archive, in data order: an unchanged packed entry's stream as
+    // it was stored (nothing is packed again that was not edited), a changed one's new stream
+    // (owned here), a stored entry's own bytes. Every byte is then copied once.
+    const ByteArray** sources = static_cast<const ByteArray**>(allocZeroed(u64(n + 1) * sizeof(ByteArray*)));
+    PtrArray<ByteArray> built(true);
     u64 position = dataStart;
-    bool failed = false;
-    for (CrcTreEntry* e : dataOrder) {
+    bool failed = !sources;
+    for (u32 i = 0; i < n && !failed; i++) {
+        CrcTreEntry* e = dataOrder[i];
         if (interrupted()) {
             failed = true;
             break;
         }
-        ByteArray* block = nullptr;
-        if (e->compressed) {
+        const ByteArray* source = e->data;
+        if (e->compressed && e->stored) {
+            source = e->stored;
+        } else if (e->compressed) {
             static const ByteArray empty;
             CodecLZSS lzss;
-            block = lzss.compress(e->data ? *e->data : empty);
-            if (!block) {
-                printf("ERROR: Failed to compress '%s'!\n", e->name.c_str());
+            ByteArray* block = lzss.compress(e->data ? *e->data : empty);
+            if (!block || !built.push(block)) {
+                if (!block && !memAllocationFailed())
+                    printf("ERROR: Failed to compress '%s'!\n", e->name.c_str());
+                deleteByteArray(block);
                 failed = true;
                 break;
             }
-            e->packedSize = block->count;
+            source = block;
         }
-        if (position > 0xFFFFFFFFu) {
-            deleteByteArray(block);
-            failed = true;
-            printf("ERROR: The archive would be larger than 4 GiB!\n");
-            break;
-        }
+        if (e->compressed)
+            e->packedSize = source ? source->count : 0;
+        sources[i] = source;
         e->offset = u32(position);
-        blocks.push(block);
-        position += block ? block->count : e->dataSize();
+        position += source ? source->count : 0;
+        if (position > 0xFFFFFFFFu) {
+            printf("ERROR: The archive would be larger than 4 GiB!\n");
+            failed = true;
+        }
         if (progress)
             progress(depth);
     }
-    if (!failed && position > 0xFFFFFFFFu) {
-        printf("ERROR: The archive would be larger than 4 GiB!\n");
-        failed = true;
-    }
-    ByteArray* result = nullptr;
     // Equal CRCs (names that differ only in case, or only after their NUL) keep their order in
     // the table: an edit moves an entry's data to the front, but must not put it before the
     // entry that the game finds first.
     PtrArray<CrcTreEntry> tableOrder(false);
-    if (!failed && sortEntries(entries.items, n, SORT_BY_CRC, tableOrder)) {
-        ByteBuffer buffer(u32(position), 256);
-        buffer.writeU32(n);
-        buffer.writeU8(flags);
-        for (int i = 0; i < 11; i++)
-            buffer.writeU8(0);
+    ByteArray* result = nullptr;
+    if (!failed && sortEntries(entries.items, n, SORT_BY_CRC, tableOrder))
+        result = newByteArray(nullptr, u32(position));
+    if (result) {
+        u8* at = result->data;
+        auto put32 = [&at](u32 v) {
+            at[0] = u8(v);
+            at[1] = u8(v >> 8);
+            at[2] = u8(v >> 16);
+            at[3] = u8(v >> 24);
+            at += 4;
+        };
+        put32(n);
+        *at++ = flags;
+        memset(at, 0, 11);
+        at += 11;
         for (CrcTreEntry* e : tableOrder) {
-            buffer.writeU32(e->crc);
-            buffer.writeU32(e->dataSize());
-            buffer.writeU32(e->offset);
-            buffer.writeU32(e->compressed ? e->packedSize : 0);
-            buffer.write(reinterpret_cast<const u8*>(e->storedName), CRCTRE_NAME_SIZE);
+            put32(e->crc);
+            put32(e->dataSize());
+            put32(e->offset);
+            put32(e->compressed ? e->packedSize : 0);
+            memcpy(at, e->storedName, CRCTRE_NAME_SIZE);
+            at += CRCTRE_NAME_SIZE;
         }
-        for (u32 i = 0; i < dataOrder.count; i++) {
-            const ByteArray* bytes = blocks[i] ? blocks[i] : dataOrder[i]->data;
-            if (bytes && bytes->count)
-                buffer.write(bytes->data, bytes->count);
+        for (u32 i = 0; i < n; i++) {
+            if (sources[i] && sources[i]->count) {
+                memcpy(at, sources[i]->data, sources[i]->count);
+                at += sources[i]->count;
+            }
         }
-        // The size was checked above: a failed buffer ran out of memory, which the caller reports.
-        if (buffer.ok())
-            result = buffer.toArray();
     }
-    for (ByteArray* b : blocks)
-        deleteByteArray(b);
+    memFree(sources);
     return result;
 }

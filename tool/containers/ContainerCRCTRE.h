@@ -8,7 +8,10 @@ constexpr u32 CRCTRE_NAME_SIZE = 256;
 // One file of a CRC-TRE archive.
 struct CrcTreEntry
 {
-    char storedName[CRCTRE_NAME_SIZE + 1] = {}; // the name field as read (all of it is written back)
+    // The 256-byte name field (all of it is written back): in the archive's table, or in
+    // ownedName for an added file. Not always ended by a NUL: print it with "%.256s".
+    const char* storedName = nullptr;
+    char* ownedName = nullptr;
     String name;                                // the stored name with '/' separators
     u32 crc = 0;
     u32 index = 0;
@@ -16,8 +19,10 @@ struct CrcTreEntry
     // Data position as read; 0 once replaced and 0xFFFFFFFF when added, so that the writer puts
     // replaced files first and added ones last. The writer sets the new position.
     u32 offset = 0;
-    u32 size = 0;              // unpacked size as read
-    ByteArray* data = nullptr; // unpacked
+    u32 size = 0;                // unpacked size as read
+    ByteArray* data = nullptr;   // unpacked: a view into the archive or the container's copy
+    ByteArray* stored = nullptr; // a packed entry's stream as read, until an edit replaces it
+    const CrcTreEntry* sharesWith = nullptr; // the entry whose unpacked copy this one shares
     u32 packedSize = 0;        // LZSS stream size of the last write
     u8 sortFlag = 0;           // sort key: 0 crc, 1 offset, 2 whether it takes bytes
 
@@ -35,6 +40,7 @@ class ContainerCRCTRE : public Container
 public:
     u8 flags = 0;
     PtrArray<CrcTreEntry> entries{true}; // in table order as read, added files last
+    PtrArray<ByteArray> unpacked{true};  // the packed entries' unpacked bytes, each held once
 
     ContainerCRCTRE(const String& name, u8 flags);
 

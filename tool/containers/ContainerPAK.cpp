@@ -198,8 +198,8 @@ Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
     if (size <= PAK_TINY_SIZE) {
         ContainerPAK* pak = memNew<ContainerPAK>(name);
         if (pak)
-            pak->keptBytes = memNew<ByteArray>(bytes);
-        if (pak && (!pak->keptBytes || pak->keptBytes->count != bytes.count)) {
+            pak->keptBytes = newByteView(bytes.data, bytes.count);
+        if (pak && !pak->keptBytes) {
             deleteContainer(pak);
             return nullptr;
         }
@@ -264,7 +264,7 @@ Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
         // Offsets that go backwards leave the entry empty rather than wrapping its size.
         u32 length = end > offsets[i] ? u32(end - offsets[i]) : 0;
         // Null only when memory ran out, which the caller reports.
-        PakEntry* e = readEntry(stream, offsets[i], i, length, flags[i], name, variant);
+        PakEntry* e = pak->readEntry(stream, offsets[i], i, length, flags[i]);
         if (!e || !pak->entries.push(e)) {
             memDelete(e);
             deleteContainer(pak);
@@ -274,9 +274,9 @@ Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
     return pak;
 }
 
-PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u32 size, u8 flag,
-                                  const String& archiveName, u8 variant)
+PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u32 size, u8 flag)
 {
+    const String& archiveName = path;
     stream.seek(offset);
     if (size > stream.bytesLeft())
         size = u32(stream.bytesLeft());
@@ -285,14 +285,16 @@ PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u
         return nullptr;
     e->flag = flag;
     e->offset = offset;
-    e->archiveBytes = memNew<ByteArray>(stream.data + stream.position, size);
-    if (!e->archiveBytes || (size && !e->archiveBytes->data)) {
+    // Views: the archive's bytes, and the unpacked copies the container holds, outlive the
+    // entries.
+    e->archiveBytes = newByteView(stream.data + stream.position, size);
+    if (!e->archiveBytes) {
         memDelete(e);
         return nullptr;
     }
     String name = String::format("%03u", index);
     if (size < 4) {
-        e->content = memNew<ByteArray>(*e->archiveBytes);
+        e->content = newByteView(e->archiveBytes->data, size);
         e->name = name;
         if (!e->content) {
             memDelete(e);
@@ -307,13 +309,41 @@ PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u
         else if (flag == PAK_FLAG_IMPLODE && variant != 1 && variant != 2)
             method = PAK_IMPLODE;
         e->method = method;
-        if (method != PAK_STORED)
-            e->content = unpackEntry(stored, method);
+        // Entries that share their stored bytes share one unpacked copy.
+        for (const PakEntry* other : entries) {
+            if (method != PAK_STORED && other->method == method && !other->keptStored && other->offset == offset &&
+                other->archiveBytes && other->archiveBytes->count == size && other->content) {
+                e->content = newByteView(other->content->data, other->content->count);
+                if (!e->content) {
+                    memDelete(e);
+                    return nullptr;
+                }
+                break;
+            }
+        }
+        if (method != PAK_STORED && !e->content) {
+            ByteArray* decoded = unpackEntry(stored, method);
+            if (decoded && !unpacked.push(decoded)) {
+                deleteByteArray(decoded);
+                memDelete(e);
+                return nullptr;
+            }
+            if (decoded && !chargeUnpacked(decoded->count, name)) {
+                memDelete(e);
+                return nullptr;
+            }
+            if (decoded)
+                e->content = newByteView(decoded->data, decoded->count);
+            if (decoded && !e->content) {
+                memDelete(e);
+                return nullptr;
+            }
+        }
         const bool unpacked = e->content != nullptr;
         if (!unpacked) {
-            e->content = memNew<ByteArray>(stored);
+            e->content = newByteView(stored.data, stored.count);
             e->keptStored = method != PAK_STORED;
-            if (!e->content || (stored.count && !e->content->data)) {
+            if (!e->content) {
                 memDelete(e);
                 return nullptr;
             }
@@ -568,9 +598,14 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
             buffer.write(stored[i]->data, stored[i]->count);
         // The size was checked above: a failed buffer ran out of memory, which the caller reports.
         if (buffer.ok())
-            result = buffer.toArray();
+            result = buffer.release();
     }
     memFree(stored);
+    // The children's images were needed only to compare and to copy.
+    for (PakEntry* e : entries) {
+        deleteByteArray(e->nestedImage);
+        e->nestedImage = nullptr;
+    }
     return result;
 }
 

@@ -26,8 +26,9 @@ struct PakEntry
     u8 flag = 0;
     u8 method = PAK_STORED;
     u32 offset = 0;
-    ByteArray* content = nullptr;      // as the user sees it (unpacked when unpacking worked)
-    ByteArray* archiveBytes = nullptr; // exactly as stored; null for added entries
+    ByteArray* content = nullptr;      // as the user sees it (unpacked when unpacking worked); a view
+                                       // into the archive or the container's copy until replaced
+    ByteArray* archiveBytes = nullptr; // exactly as stored (a view); null for added entries
     u8 changed = 0;
     Container* nested = nullptr;
     ByteArray* nestedImage = nullptr; // the child's bytes from the last serialise
@@ -49,14 +50,16 @@ public:
     PtrArray<PakEntry> entries{true};
     // Data too short to hold a table: written back as it was unless entries are added.
     ByteArray* keptBytes = nullptr;
+    PtrArray<ByteArray> unpacked{true}; // the packed entries' unpacked bytes, each held once
 
     explicit ContainerPAK(const String& name);
     ~ContainerPAK() override;
 
     static bool detect(const String& name, const ByteArray& bytes);
     static Container* open(const String& name, const ByteArray& bytes);
-    static PakEntry* readEntry(MemoryStream& stream, u32 offset, u32 index, u32 size, u8 flag,
-                               const String& archiveName, u8 variant);
+    // The entry of the table's slot at index; null only when memory ran out or the budget of
+    // unpacked bytes did.
+    PakEntry* readEntry(MemoryStream& stream, u32 offset, u32 index, u32 size, u8 flag);
     // The extension (with its dot) guessed from the n bytes at the stream's position and the
     // archive's name; empty when nothing matches.
     static String guessEntryName(Stream& stream, u32 n, const String& archiveName);

@@ -47,8 +47,9 @@ void sortEntries(PtrArray<TreEntry>& entries, u8 sortFlag)
 
 TreEntry::~TreEntry()
 {
-    deleteByteArray(data);
+    // The nested container may look into the data: it goes first.
     deleteContainer(nested);
+    deleteByteArray(data);
 }
 
 ContainerTRE::ContainerTRE(const String& name) : Container(name, String(), CONTAINER_TRE)
@@ -172,8 +173,8 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
     if (gapLength) {
         if (verbosity >= 3)
             printf(" -> Post-TOC \"gap\" data: %u bytes\n", u32(gapLength));
-        tre->gap = memNew<ByteArray>(bytes.data + tocEnd, u32(gapLength));
-        if (!tre->gap || !tre->gap->data) {
+        tre->gap = newByteView(bytes.data + tocEnd, u32(gapLength));
+        if (!tre->gap) {
             deleteContainer(tre);
             return nullptr;
         }
@@ -198,8 +199,9 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
             deleteContainer(tre);
             return nullptr;
         }
-        e->data = memNew<ByteArray>(bytes.data + e->offset, e->size);
-        if (!e->data || (e->size && !e->data->data)) {
+        // A view: the archive's bytes outlive their entries.
+        e->data = newByteView(bytes.data + e->offset, e->size);
+        if (!e->data) {
             deleteContainer(tre);
             return nullptr;
         }
@@ -305,8 +307,13 @@ public:
                 return false;
             }
             TreEntry* e = tre.entries[match->position];
-            deleteByteArray(e->data);
-            e->data = bytes;
+            // Bytes that did not change stay where they are (in the archive's image).
+            if (sameBytes(bytes, e->data)) {
+                deleteByteArray(bytes);
+            } else {
+                deleteByteArray(e->data);
+                e->data = bytes;
+            }
             // The raw bytes now stand for the entry; its parsed copy must not be written back.
             deleteContainer(e->nested);
             e->nested = nullptr;
@@ -381,69 +388,81 @@ bool ContainerTRE::repack(const String& directory, const String&, u32 indent)
 ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
 {
     const u32 verbosity = toolOptions().verbosity;
+    const u32 n = entries.count;
     const u64 gapLength = gap ? gap->count : 0;
-    const u64 headerSize = u64(TRE_ENTRY_SIZE) * entries.count + 8 + gapLength;
+    const u64 headerSize = u64(TRE_ENTRY_SIZE) * n + 8 + gapLength;
+    // Each entry's bytes in the new archive, in data order: its own (shared with the entry), or
+    // what its nested container built (owned here). Every byte is then copied once.
+    const ByteArray** sources = static_cast<const ByteArray**>(allocZeroed(u64(n + 1) * sizeof(ByteArray*)));
+    PtrArray<ByteArray> built(true);
     u64 offset = headerSize;
-    PtrArray<TreEntry> out(true);
-    bool failed = false;
-    for (TreEntry* e : entries) {
-        if (interrupted())
-            return nullptr;
-        TreEntry* o = memNew<TreEntry>();
-        if (!o || !out.push(o)) {
-            memDelete(o);
-            return nullptr;
-        }
-        o->index = e->index;
-        memcpy(o->storedName, e->storedName, sizeof(o->storedName));
-        o->name = e->name;
-        o->offset = u32(offset);
-        if (offset > 0xFFFFFFFFu)
+    bool failed = !sources;
+    for (u32 i = 0; i < n && !failed; i++) {
+        TreEntry* e = entries[i];
+        if (interrupted()) {
             failed = true;
+            break;
+        }
+        if (verbosity) {
+            printMarker('<', depth);
+            printf(e->nested ? " [%s]\n" : " %s\n", e->name.c_str());
+        }
         if (e->nested) {
-            if (verbosity) {
-                printMarker('<', depth);
-                printf(" [%s]\n", e->name.c_str());
-            }
-            o->data = e->nested->serialise(progress, depth + 1);
-            if (!o->data)
+            ByteArray* child = e->nested->serialise(progress, depth + 1);
+            if (!child || !built.push(child)) {
+                deleteByteArray(child);
                 failed = true;
-        } else {
-            if (verbosity) {
-                printMarker('<', depth);
-                printf(" %s\n", e->name.c_str());
+                break;
             }
-            o->data = e->data ? memNew<ByteArray>(*e->data) : memNew<ByteArray>(u32(0));
-            if (!o->data || (o->data->count == 0 && e->dataSize()))
-                return nullptr;
+            sources[i] = child;
+        } else {
+            sources[i] = e->data;
             progress(depth);
         }
-        offset += o->dataSize();
-        if (failed)
-            break;
+        e->writtenOffset = u32(offset);
+        e->writtenSize = sources[i] ? sources[i]->count : 0;
+        offset += e->writtenSize;
+        if (offset > 0xFFFFFFFFu) {
+            printf("ERROR: The archive would be larger than 4 GiB!\n");
+            failed = true;
+        }
     }
-    if (!failed && offset > 0xFFFFFFFFu) {
-        printf("ERROR: The archive would be larger than 4 GiB!\n");
-        failed = true;
+    // The table keeps the order read from the archive (added entries last).
+    PtrArray<TreEntry> table(false);
+    for (u32 i = 0; i < n && !failed; i++)
+        failed = !table.push(entries[i]);
+    if (!failed)
+        sortEntries(table, 1);
+    ByteArray* result = failed ? nullptr : newByteArray(nullptr, u32(offset));
+    if (result) {
+        u8* at = result->data;
+        auto put32 = [&at](u32 v) {
+            at[0] = u8(v);
+            at[1] = u8(v >> 8);
+            at[2] = u8(v >> 16);
+            at[3] = u8(v >> 24);
+            at += 4;
+        };
+        put32(n);
+        put32(u32(headerSize));
+        for (TreEntry* e : table) {
+            *at++ = 1;
+            memcpy(at, e->storedName, 65);
+            at += 65;
+            put32(e->writtenOffset);
+            put32(e->writtenSize);
+        }
+        if (gapLength) {
+            memcpy(at, gap->data, size_t(gapLength));
+            at += gapLength;
+        }
+        for (u32 i = 0; i < n; i++) {
+            if (sources[i] && sources[i]->count) {
+                memcpy(at, sources[i]->data, sources[i]->count);
+                at += sources[i]->count;
+            }
+        }
     }
-    if (failed)
-        return nullptr;
-    ByteBuffer buffer(u32(headerSize + 256), u32(offset - headerSize));
-    buffer.writeU32(out.count);
-    buffer.writeU32(u32(headerSize));
-    sortEntries(out, 1);
-    for (TreEntry* o : out) {
-        buffer.writeU8(1);
-        buffer.write(reinterpret_cast<const u8*>(o->storedName), 65);
-        buffer.writeU32(o->offset);
-        buffer.writeU32(o->dataSize());
-    }
-    if (gap)
-        buffer.write(gap->data, gap->count);
-    sortEntries(out, 0);
-    for (TreEntry* o : out)
-        if (o->data && o->data->count)
-            buffer.write(o->data->data, o->data->count);
-    // The size was checked above: a failed buffer ran out of memory, which the caller reports.
-    return buffer.ok() ? buffer.toArray() : nullptr;
+    memFree(sources);
+    return result;
 }

@@ -10,10 +10,12 @@ struct TreEntry
     String name;
     u32 index = 0;
     u32 offset = 0;
-    ByteArray* data = nullptr;
+    ByteArray* data = nullptr; // a view into the archive's bytes until repack replaces it
     Container* nested = nullptr;
     u32 size = 0;
     u8 sortFlag = 0;
+    u32 writtenOffset = 0; // where the last serialise put the entry's bytes, and how many
+    u32 writtenSize = 0;
 
     TreEntry() = default;
     ~TreEntry();

@@ -125,12 +125,13 @@ String mapXtrePath(const String& name)
 
 ContainerXTRE::ContainerXTRE(const String& name, const ByteArray& bytes) : Container(name, String(), CONTAINER_XTRE)
 {
-    image = memNew<ByteArray>(bytes);
+    // The entries' bytes stay where they are: the archive's bytes outlive the container.
+    archive = newByteView(bytes.data, bytes.count);
 }
 
 ContainerXTRE::~ContainerXTRE()
 {
-    deleteByteArray(image);
+    deleteByteArray(archive);
 }
 
 bool ContainerXTRE::probe(const String&, const ByteArray& bytes)
@@ -142,18 +143,18 @@ XtreEntry* ContainerXTRE::readDescriptor(u32 position, const String& name, u32 h
 {
     const u32 verbosity = toolOptions().verbosity;
     const u64 p = position;
-    const u64 fileSize = image->count;
+    const u64 fileSize = archive->count;
     // Descriptors sit on their 8-byte grid inside their own region; the writer rewrites them
     // in place, so one elsewhere would overwrite the header or the tables.
     if (p + DESCRIPTOR_SIZE > d || p < c || (p - c) % DESCRIPTOR_SIZE) {
         printf("ERROR: Bad XTRE file descriptor offset!\n");
         return nullptr;
     }
-    const u32 dataOffset = wordAt(*image, p);
-    const u32 sizeWord = wordAt(*image, p + 4);
+    const u32 dataOffset = wordAt(*archive, p);
+    const u32 sizeWord = wordAt(*archive, p + 4);
     const u32 unpacked = sizeWord & SIZE_MASK;
     const bool hasNext = p + DESCRIPTOR_SIZE + 4 <= d;
-    const u64 next = hasNext ? wordAt(*image, p + DESCRIPTOR_SIZE) : fileSize;
+    const u64 next = hasNext ? wordAt(*archive, p + DESCRIPTOR_SIZE) : fileSize;
     if (dataOffset < d || dataOffset >= fileSize || next <= dataOffset || next > fileSize) {
         printf("ERROR: Bad XTRE file data offset!\n");
         return nullptr;
@@ -177,7 +178,7 @@ XtreEntry* ContainerXTRE::readDescriptor(u32 position, const String& name, u32 h
         if (span == unpacked)
             e->type = 0;
         else
-            e->type = (image->data[dataOffset] & 0xE0) == 0xE0 ? 1 : 2;
+            e->type = (archive->data[dataOffset] & 0xE0) == 0xE0 ? 1 : 2;
         return e;
     }
     e->storedSize = unpacked;
@@ -225,7 +226,7 @@ Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
         return nullptr;
     }
     ContainerXTRE* x = memNew<ContainerXTRE>(name, bytes);
-    if (!x || !x->image || x->image->count != fileSize) {
+    if (!x || !x->archive || x->archive->count != fileSize) {
         deleteContainer(x);
         return nullptr;
     }
@@ -240,6 +241,21 @@ Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
         return nullptr;
     }
     x->resolveNames();
+    // Slots that name one descriptor share its unpacked copy.
+    if (x->entries.count) {
+        for (XtreEntry* e : x->entries)
+            e->sortFlag = 0;
+        RadixSorter sorter(x->entries.count);
+        XtreEntry** byDescriptor = sorter.sortAs<XtreEntry>(x->entries.items, x->entries.count, writeOrderKey);
+        if (!byDescriptor) {
+            deleteContainer(x);
+            return nullptr;
+        }
+        for (u32 k = 1; k < x->entries.count; k++)
+            if (byDescriptor[k]->descriptorPosition == byDescriptor[k - 1]->descriptorPosition)
+                byDescriptor[k]->sharesWith = byDescriptor[k - 1]->sharesWith ? byDescriptor[k - 1]->sharesWith
+                                                                                : byDescriptor[k - 1];
+    }
     printf("Reading files...\n");
     for (XtreEntry* e : x->entries) {
         if (interrupted() || !x->unpack(*e)) {
@@ -257,7 +273,7 @@ Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
 bool ContainerXTRE::readTables()
 {
     const u32 verbosity = toolOptions().verbosity;
-    const ByteArray& bytes = *image;
+    const ByteArray& bytes = *archive;
     // Clash tables are read after every slot, in ascending order.
     u32* tables = static_cast<u32*>(memAlloc(u64(hashSlotCount) * sizeof(u32)));
     if (!tables)
@@ -321,31 +337,45 @@ bool ContainerXTRE::readTables()
 
 bool ContainerXTRE::unpack(XtreEntry& e)
 {
-    const u8* stored = image->data + e.dataOffset;
+    // Views: the archive's bytes, and the unpacked copies the container holds, outlive the
+    // entries.
+    const u8* stored = archive->data + e.dataOffset;
     if (e.type == 0) {
-        e.data = memNew<ByteArray>(stored, e.storedSize);
-        return e.data && (e.data->data || !e.storedSize);
+        e.data = newByteView(stored, e.storedSize);
+        return e.data != nullptr;
     }
-    e.raw = memNew<ByteArray>(stored, e.storedSize);
-    if (!e.raw || !e.raw->data)
+    e.raw = newByteView(stored, e.storedSize);
+    if (!e.raw)
         return false;
+    if (e.sharesWith && e.sharesWith->data) {
+        e.data = newByteView(e.sharesWith->data->data, e.sharesWith->data->count);
+        return e.data != nullptr;
+    }
+    ByteArray* decoded;
     if (e.type == 1) {
         CodecRefPack codec;
-        e.data = codec.decompress(*e.raw, e.unpackedSize);
+        decoded = codec.decompress(*e.raw, e.unpackedSize);
     } else {
-        e.data = decompressLZWX(*e.raw, e.unpackedSize);
+        decoded = decompressLZWX(*e.raw, e.unpackedSize);
     }
-    if (!e.data) {
-        printf("ERROR: Decompression of '%s' failed! (%u bytes @ 0x%08X -> %u bytes)\n", e.name.c_str(), e.storedSize,
-               e.dataOffset, e.unpackedSize);
+    if (!decoded) {
+        if (!memAllocationFailed())
+            printf("ERROR: Decompression of '%s' failed! (%u bytes @ 0x%08X -> %u bytes)\n", e.name.c_str(),
+                   e.storedSize, e.dataOffset, e.unpackedSize);
         return false;
     }
-    if (e.data->count != e.unpackedSize) {
+    if (decoded->count != e.unpackedSize) {
         printf("ERROR: Decompression of '%s' produced %u bytes; expected %u. (%u bytes @ 0x%08X)\n", e.name.c_str(),
-               e.data->count, e.unpackedSize, e.storedSize, e.dataOffset);
+               decoded->count, e.unpackedSize, e.storedSize, e.dataOffset);
+        deleteByteArray(decoded);
         return false;
     }
-    return true;
+    if (!unpacked.push(decoded)) {
+        deleteByteArray(decoded);
+        return false;
+    }
+    e.data = newByteView(decoded->data, decoded->count);
+    return e.data != nullptr && chargeUnpacked(decoded->count, e.name);
 }
 
 void ContainerXTRE::list(u32 indent)
@@ -522,7 +552,7 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
         XtreBlock& blk = blocks[blockCount];
         blk.entry = e;
         if (asLoaded) {
-            blk.bytes = image->data + e->dataOffset;
+            blk.bytes = archive->data + e->dataOffset;
             blk.length = e->storedSpan;
             blk.sizeWord = e->sizeWord;
         } else {
@@ -545,11 +575,11 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
     ByteArray* result = nullptr;
     if (!failed) {
         ByteBuffer out{u32(position)};
-        out.write(image->data, d);
+        out.write(archive->data, d);
         for (u32 i = 0; i < blockCount; i++)
             out.write(blocks[i].bytes, blocks[i].length);
         if (out.ok())
-            result = out.toArray();
+            result = out.release();
     }
     for (u32 i = 0; result && i < blockCount; i++) {
         const XtreBlock& blk = blocks[i];

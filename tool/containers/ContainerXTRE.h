@@ -14,8 +14,9 @@ struct XtreEntry
     u32 index = 0; // order of reading
     u32 dataOffset = 0;
     u32 storedSpan = 0; // bytes from the data offset to the next descriptor's
-    ByteArray* data = nullptr;
-    ByteArray* raw = nullptr; // stored bytes of a packed entry
+    ByteArray* data = nullptr; // a view: into the archive, or the container's unpacked copy
+    ByteArray* raw = nullptr;  // a view of a packed entry's stored bytes
+    const XtreEntry* sharesWith = nullptr; // an entry of the same descriptor, unpacked before it
     Container* nested = nullptr;
     u32 storedSize = 0;
     u32 unpackedSize = 0;
@@ -49,7 +50,8 @@ public:
     u32 hashSlotCount = 0;
     PtrArray<XtreEntry> entries{true};
     PtrArray<XtreEntry> blanks{true};
-    ByteArray* image = nullptr;
+    PtrArray<ByteArray> unpacked{true}; // the packed entries' unpacked bytes, each held once
+    ByteArray* archive = nullptr;       // the archive's bytes (a view)
 
     ContainerXTRE(const String& name, const ByteArray& bytes);
     ~ContainerXTRE() override;

@@ -24,15 +24,14 @@ CriticalSection& progressLock()
 u32 filesDone = 0;
 u32 filesTotal = 0;
 u32 currentDepth = 0;
-// What the nested containers below one top-level detection may still hold, in bytes of the
-// tracked heap. Entries may share data and packed entries unpack, so without it a small archive
-// could open the same nested one 2^32 times, or unpack copies of copies of a packed one.
-// A container's open called directly (not through a detection) sets no budget.
-u64 nestedBytesLeft = 0;
-constexpr u64 NESTED_BYTES_PER_BYTE = 64;
-constexpr u64 NESTED_BYTES_FLOOR = 16 << 20;
-bool nestedBudgetActive = false;
-bool nestedBytesRanOut = false;
+// The budgets of one top-level detection: nested files and unpacked bytes. A container's open
+// called directly (not through a detection) sets none.
+bool budgetActive = false;
+u64 nestedFilesLeft = 0;
+u64 unpackedLeft = 0;
+bool budgetRanOut = false;
+// Fixed for the run once the archive is opened (0: taken from the bytes detected).
+u64 runArchiveBytes = 0;
 
 bool nameEndsWithTre(const String& name, const ByteArray&)
 {
@@ -111,7 +110,27 @@ u32 nestingDepth()
 
 bool nestingBudgetRanOut()
 {
-    return nestedBytesRanOut;
+    return budgetRanOut;
+}
+
+void setArchiveBudgets(u64 archiveBytes)
+{
+    runArchiveBytes = archiveBytes;
+}
+
+bool chargeUnpacked(u64 bytes, const String& entryName)
+{
+    if (!budgetActive)
+        return true;
+    if (bytes <= unpackedLeft) {
+        unpackedLeft -= bytes;
+        return true;
+    }
+    budgetRanOut = true;
+    if (!runHalted())
+        printf("ERROR: Unpacking '%s' passes the archive's budget of unpacked bytes!\n", entryName.c_str());
+    haltRun();
+    return false;
 }
 
 Container* detectContainerWith(const ContainerKind* kinds, u32 count, const String& name, const ByteArray& bytes)
@@ -119,34 +138,33 @@ Container* detectContainerWith(const ContainerKind* kinds, u32 count, const Stri
     // Hostile nesting: past the bound an entry stays a plain file.
     if (currentDepth > MAX_NESTING_DEPTH)
         return nullptr;
-    if (currentDepth == 0)
-        nestedBytesRanOut = false;
     for (u32 i = 0; i < count; i++) {
         if (!kinds[i].probe(name, bytes))
             continue;
         if (currentDepth == 0) {
-            u64 budget = u64(bytes.count) * NESTED_BYTES_PER_BYTE;
-            nestedBytesLeft = budget > NESTED_BYTES_FLOOR ? budget : NESTED_BYTES_FLOOR;
-            nestedBudgetActive = true;
+            const u64 size = runArchiveBytes ? runArchiveBytes : bytes.count;
+            budgetRanOut = false;
+            nestedFilesLeft = size / 64 > NESTED_FILES_FLOOR ? size / 64 : NESTED_FILES_FLOOR;
+            unpackedLeft = size * UNPACKED_PER_BYTE > UNPACKED_FLOOR ? size * UNPACKED_PER_BYTE : UNPACKED_FLOOR;
+            budgetActive = true;
             Container* c = kinds[i].open(name, bytes);
-            nestedBudgetActive = false;
+            budgetActive = false;
             return c;
         }
-        if (!nestedBudgetActive)
+        if (!budgetActive)
             return kinds[i].open(name, bytes);
-        if (bytes.count > nestedBytesLeft) {
-            nestedBytesRanOut = true;
+        if (nestedFilesLeft == 0) {
+            budgetRanOut = true;
             return nullptr;
         }
-        // Charged after the fact: what the container holds, its own nested ones included, and
-        // never less than its bytes.
-        const u64 before = memLiveBytes();
+        // Charged after the open: the files of this container that its own nested ones (charged
+        // as they opened) do not hold.
+        const u64 before = nestedFilesLeft;
         Container* c = kinds[i].open(name, bytes);
-        const u64 after = memLiveBytes();
-        u64 charge = after > before ? after - before : 0;
-        if (charge < bytes.count)
-            charge = bytes.count;
-        nestedBytesLeft -= charge < nestedBytesLeft ? charge : nestedBytesLeft;
+        const u64 inner = before - nestedFilesLeft;
+        const u64 files = c ? c->fileCount() : 0;
+        const u64 charge = files > inner ? files - inner : 0;
+        nestedFilesLeft -= charge < nestedFilesLeft ? charge : nestedFilesLeft;
         return c;
     }
     return nullptr;
@@ -165,9 +183,10 @@ Container* openContainer(const String& path)
             printf("ERROR: Couldn't open '%s'!\n", path.c_str());
         return nullptr;
     }
-    Container* c = detectContainer(path, *bytes);
-    deleteByteArray(bytes);
-    if (interrupted()) {
+    setArchiveBudgets(bytes->count);
+    // The entries are views into the file's bytes: the container keeps them.
+    Container* c = keepingImage(detectContainer(path, *bytes), bytes);
+    if (interrupted() || runHalted()) {
         deleteContainer(c);
         return nullptr;
     }
@@ -278,16 +297,26 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         return true;
     }
     // The written file holds exactly these bytes (every write was checked and synced), so they
-    // are hashed here rather than read back.
-    u8 original[16], written[16];
-    FileStream* source = FileStream::openRead(container.path);
-    if (!source) {
-        printf("ERROR: Couldn't re-open original file for checksumming!\n");
+    // are judged here rather than read back; so are the original's, still in memory. Equal bytes
+    // have equal checksums.
+    if (container.image && sameBytes(container.image, bytes)) {
+        printf("Done. All OK; file checksums match.\n");
         deleteByteArray(bytes);
-        return false;
+        return true;
     }
-    source->md5(original);
-    memDelete(source);
+    u8 original[16], written[16];
+    if (container.image) {
+        digestOf(*container.image, original);
+    } else {
+        FileStream* source = FileStream::openRead(container.path);
+        if (!source) {
+            printf("ERROR: Couldn't re-open original file for checksumming!\n");
+            deleteByteArray(bytes);
+            return false;
+        }
+        source->md5(original);
+        memDelete(source);
+    }
     digestOf(*bytes, written);
     if (outOfMemory("verifying", outName.c_str())) {
         deleteByteArray(bytes);

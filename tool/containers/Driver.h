@@ -2,9 +2,17 @@
 #include "tool/containers/Container.h"
 
 // Nested containers are opened to this depth; deeper entries stay plain files. So do entries
-// past a budget: below one top-level detection, the nested containers together may hold 64
-// times its bytes (at least 16 MiB), however often entries share or unpack the same data.
+// past a budget of nested files: below one top-level detection, nested containers may hold one
+// file per 64 bytes of it (at least NESTED_FILES_FLOOR), counted once per entry that holds one
+// however often entries share the same data, so a small archive cannot open the same nested
+// one 2^32 times. The budget counts what the archive holds, not memory, so the same archive
+// always opens the same way.
 constexpr u32 MAX_NESTING_DEPTH = 32;
+constexpr u64 NESTED_FILES_FLOOR = 1 << 10;
+// Bytes unpacked from packed entries below one top-level archive may reach this many times its
+// size (at least UNPACKED_FLOOR); an entry past that is refused and the run fails.
+constexpr u64 UNPACKED_PER_BYTE = 256;
+constexpr u64 UNPACKED_FLOOR = u64(256) << 20;
 
 // One kind of file the tool understands: a test on the data (and name) and the function that
 // opens it. A kind that recognises data but fails to open it ends the search.
@@ -31,8 +39,16 @@ public:
     NestingScope& operator=(const NestingScope&) = delete;
 };
 u32 nestingDepth();
-// True when the last top-level detection left a nested container unopened for want of budget.
+// True when the last top-level detection left a nested container unopened for want of budget,
+// or refused an entry past the unpacked-bytes budget.
 bool nestingBudgetRanOut();
+// Counts bytes just unpacked for an entry against the budget of the archive being opened;
+// false, after an error line that halts the run, once they pass it. Outside a detection
+// nothing is counted.
+bool chargeUnpacked(u64 bytes, const String& entryName);
+// The budgets of the archive at path (of the given size) for the rest of the run: a
+// verification reopens the written copy under them, so budgets never decide it.
+void setArchiveBudgets(u64 archiveBytes);
 
 void printProgress(u32 depth);
 // The output name: outPath, '.', the container's extension.

@@ -27,7 +27,8 @@ bool keysEqual(const String& a, const String& b, bool fold)
     return fold ? a.equalsNoCase(b) : a.equals(b);
 }
 
-// A set of names with hashed lookup, for the names taken while the index is built.
+// A set of names with hashed lookup, for the names taken while the index is built. It holds
+// pointers to names that live elsewhere (the entries' own) or that it was given to keep.
 class NameSet
 {
 public:
@@ -36,12 +37,12 @@ public:
         size = 64;
         while (size < expected * 2 + 64)
             size *= 2;
-        keys = static_cast<String**>(allocZeroed(u64(size) * sizeof(String*)));
+        keys = static_cast<const String**>(allocZeroed(u64(size) * sizeof(String*)));
     }
     ~NameSet()
     {
-        for (u32 i = 0; keys && i < size; i++)
-            memDelete(keys[i]);
+        for (String* k : kept)
+            memDelete(k);
         memFree(keys);
     }
     NameSet(const NameSet&) = delete;
@@ -59,27 +60,38 @@ public:
                 return true;
         }
     }
+    // The name must outlive the set.
     void add(const String& name)
     {
         if (!ok() || contains(name))
             return;
         if ((used + 1) * 2 > size && !grow())
             return;
-        place(memNew<String>(name));
+        place(&name);
+    }
+    // A copy is kept.
+    void addCopy(const String& name)
+    {
+        if (!ok() || contains(name))
+            return;
+        String* copy = memNew<String>(name);
+        if (!copy || !kept.push(copy)) {
+            memDelete(copy);
+            failed = true;
+            return;
+        }
+        add(*copy);
     }
 
 private:
-    String** keys = nullptr;
+    const String** keys = nullptr;
+    PtrArray<String> kept{false};
     u32 size = 0;
     u32 used = 0;
     bool failed = false;
 
-    void place(String* key)
+    void place(const String* key)
     {
-        if (!key) {
-            failed = true;
-            return;
-        }
         u32 i = hashKey(*key, false) & (size - 1);
         while (keys[i])
             i = (i + 1) & (size - 1);
@@ -88,9 +100,9 @@ private:
     }
     bool grow()
     {
-        String** old = keys;
+        const String** old = keys;
         const u32 oldSize = size;
-        keys = static_cast<String**>(allocZeroed(u64(size) * 2 * sizeof(String*)));
+        keys = static_cast<const String**>(allocZeroed(u64(size) * 2 * sizeof(String*)));
         if (!keys) {
             keys = old;
             failed = true;
@@ -111,7 +123,7 @@ void addParents(NameSet& set, const String& path)
 {
     for (u64 i = 0; i < path.length; i++)
         if (path.data[i] == '/')
-            set.add(path.left(i));
+            set.addCopy(path.left(i));
 }
 
 // One file or folder of a repack's tree, in scan order.
@@ -219,7 +231,7 @@ EntryForm EntryIndex::form(u32 position) const
 const String& EntryIndex::keyOf(u32 value) const
 {
     const Entry& e = entries[(value - 1) >> FORM_BITS];
-    return ((value - 1) & 3) == FORM_DOCUMENT ? e.claimed : e.path;
+    return ((value - 1) & 3) == FORM_DOCUMENT ? e.diskName() : e.path;
 }
 
 bool EntryIndex::insert(u32* table, const String& key, bool fold, u32 value)
@@ -243,18 +255,13 @@ u32 EntryIndex::lookup(const u32* table, const String& key, bool fold, u32* out,
     return found;
 }
 
-bool EntryIndex::build(const EntryIndexRow* rows, u32 n, const char* reserved)
+bool EntryIndex::build(const Rows& rows, u32 n, const char* reserved)
 {
     clear();
     const ToolOptions& opt = toolOptions();
     entries = static_cast<Entry*>(allocZeroed(u64(n ? n : 1) * sizeof(Entry)));
     u32* order = static_cast<u32*>(memAlloc(u64(n ? n : 1) * sizeof(u32)));
-    tableSize = 64;
-    while (tableSize < n * 4 + 64)
-        tableSize *= 2;
-    exact = static_cast<u32*>(allocZeroed(u64(tableSize) * sizeof(u32)));
-    folded = static_cast<u32*>(allocZeroed(u64(tableSize) * sizeof(u32)));
-    if (!entries || !order || !exact || !folded) {
+    if (!entries || !order) {
         memFree(order);
         clear();
         return false;
@@ -266,32 +273,49 @@ bool EntryIndex::build(const EntryIndexRow* rows, u32 n, const char* reserved)
     // Names made safe; the folders they need.
     NameSet folders(n);
     for (u32 i = 0; i < n; i++) {
-        entries[i].path = safeEntryPath(rows[i].name, rows[i].tableIndex);
+        const EntryIndexRow row = rows.row(i);
+        entries[i].tableIndex = row.tableIndex;
+        entries[i].nested = row.nested;
+        entries[i].path = safeEntryPath(row.name, row.tableIndex);
         addParents(folders, entries[i].path);
-        const Container* nested = opt.noRecurse ? nullptr : rows[i].nested;
+        const Container* nested = opt.noRecurse ? nullptr : row.nested;
         if (!nested)
             entries[i].form = FORM_FILE;
         else
             entries[i].form = isArchiveType(nested->typeCode) ? FORM_DIRECTORY : FORM_DOCUMENT;
         order[i] = i;
     }
+    // The lookups hold one name an entry, two for a document or a folder; at most half full.
+    u64 names = n;
+    for (u32 i = 0; i < n; i++)
+        names += entries[i].form == FORM_FILE ? 0 : 1;
+    tableSize = 64;
+    while (tableSize < names * 2 + 64)
+        tableSize *= 2;
+    exact = static_cast<u32*>(allocZeroed(u64(tableSize) * sizeof(u32)));
+    folded = static_cast<u32*>(allocZeroed(u64(tableSize) * sizeof(u32)));
+    if (!exact || !folded) {
+        memFree(order);
+        clear();
+        return false;
+    }
     // Table order decides who keeps a name: positions sorted by table index (stable).
     for (u32 i = 1; i < n; i++) {
         const u32 v = order[i];
         u32 j = i;
-        for (; j > 0 && rows[order[j - 1]].tableIndex > rows[v].tableIndex; j--)
+        for (; j > 0 && entries[order[j - 1]].tableIndex > entries[v].tableIndex; j--)
             order[j] = order[j - 1];
         order[j] = v;
     }
 
     NameSet taken(n * 2);
     if (reserved)
-        taken.add(String(reserved));
+        taken.addCopy(String(reserved));
     for (u32 k = 0; k < n; k++) {
         const u32 i = order[k];
         Entry& e = entries[i];
         const String base = e.path;
-        const Container* nested = opt.noRecurse ? nullptr : rows[i].nested;
+        const Container* nested = opt.noRecurse ? nullptr : e.nested;
         for (u32 tilde = 0;; tilde++) {
             const String candidate = tilde ? withCollisionSuffix(base, tilde) : base;
             const String claimed = e.form == FORM_DOCUMENT ? nested->extractedName(candidate) : candidate;
@@ -300,17 +324,20 @@ bool EntryIndex::build(const EntryIndexRow* rows, u32 n, const char* reserved)
                               !folders.contains(claimed);
             if (free || !taken.ok() || !folders.ok()) {
                 e.path = candidate;
-                e.claimed = claimed;
+                // A document's name on disk; empty when it is the path itself.
+                if (!claimed.equals(candidate))
+                    e.claimed = claimed;
                 break;
             }
         }
         taken.add(e.path);
-        taken.add(e.claimed);
+        taken.add(e.diskName());
         const u32 value = (i << FORM_BITS) + 1;
-        bool stored = insert(exact, e.claimed, false, value + e.form) && insert(folded, e.claimed, true, value + e.form);
+        bool stored = insert(exact, e.diskName(), false, value + e.form) &&
+                      insert(folded, e.diskName(), true, value + e.form);
         // An archive handed back as one file, or a document as its raw bytes, goes by the
         // entry's own path.
-        if (e.form == FORM_DIRECTORY || !e.claimed.equals(e.path))
+        if (e.form == FORM_DIRECTORY || !e.claimed.isEmpty())
             stored = stored && insert(exact, e.path, false, value + FORM_FILE) &&
                      insert(folded, e.path, true, value + FORM_FILE);
         if (!stored) {

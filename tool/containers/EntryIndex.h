@@ -36,26 +36,29 @@ public:
     EntryIndex(const EntryIndex&) = delete;
     EntryIndex& operator=(const EntryIndex&) = delete;
 
+    // The rows of the entries, asked for one at a time (each once).
+    class Rows
+    {
+    public:
+        virtual ~Rows() = default;
+        virtual EntryIndexRow row(u32 position) const = 0;
+    };
     // False when memory ran out. `reserved` names a file that the archive writes at its own
     // level besides its entries (the gap file), or is null.
-    bool build(const EntryIndexRow* rows, u32 count, const char* reserved);
+    bool build(const Rows& rows, u32 count, const char* reserved);
     // The same from a container's entries, rowOf(entry) giving each one's row; nothing is done
     // when the index is built already.
     template <typename Entries, typename RowOf>
     bool buildOnce(const Entries& list, RowOf rowOf, const char* reserved)
     {
-        if (built())
-            return true;
-        EntryIndexRow* rows = static_cast<EntryIndexRow*>(allocZeroed(u64(list.count + 1) * sizeof(EntryIndexRow)));
-        if (!rows)
-            return false;
-        for (u32 i = 0; i < list.count; i++)
-            new (&rows[i]) EntryIndexRow(rowOf(*list[i]));
-        const bool ok = build(rows, list.count, reserved);
-        for (u32 i = 0; i < list.count; i++)
-            rows[i].~EntryIndexRow();
-        memFree(rows);
-        return ok;
+        struct ListRows : Rows
+        {
+            const Entries& list;
+            RowOf& rowOf;
+            ListRows(const Entries& l, RowOf& r) : list(l), rowOf(r) {}
+            EntryIndexRow row(u32 position) const override { return rowOf(*list[position]); }
+        };
+        return built() || build(ListRows(list, rowOf), list.count, reserved);
     }
     bool built() const { return entries != nullptr; }
     void clear();
@@ -100,8 +103,11 @@ private:
     struct Entry
     {
         String path;    // what extract is handed
-        String claimed; // the name on disk (the path with a document's suffix)
+        String claimed; // a document's name on disk (the path with its suffix); empty when the same
         EntryForm form;
+        u32 tableIndex;
+        Container* nested;
+        const String& diskName() const { return claimed.isEmpty() ? path : claimed; }
     };
     Entry* entries = nullptr;
     u32 count = 0;

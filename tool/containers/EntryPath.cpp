@@ -7,7 +7,8 @@ String safeEntryPath(const String& name, u32 index)
     u64 start = 0;
     if (n >= 2 && s[1] == ':' && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z')))
         start = 2;
-    String out;
+    // Room for the whole name up front: one allocation of about its size (every path is kept).
+    String out(n);
     u64 i = start;
     while (i < n) {
         u64 j = i;

@@ -1,7 +1,9 @@
 #include "tool/convert/ChunkCompression.h"
 #include "gamedata/codecs/CodecLZWX.h"
 #include "gamedata/codecs/CodecRefPack.h"
+#include "framework/io/Md5.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -53,6 +55,14 @@ bool sizeIsReachable(u8 code, u64 streamLength, u64 size)
     if (code == COMPRESSION_LZWX)
         return size <= lzwxMaxDecodedSize(streamLength);
     return size <= (streamLength / 4 + 1) * 1031 + 3;
+}
+
+void digestOf(const ByteArray& bytes, u8 digest[16])
+{
+    Md5 md5;
+    if (bytes.count)
+        md5.update(bytes.data, bytes.count);
+    md5.final(digest);
 }
 
 ByteArray* withHeader(const u8* header, u32 headerLength, const ByteArray* stream)
@@ -189,4 +199,140 @@ ByteArray* compressChunkBody(const ByteArray& body, const String& name)
     else if (failure == COMPRESSION_TOO_LARGE)
         printf("ERROR: IFF RefPack chunk is too large for 24-bit size header.\n");
     return out;
+}
+
+StoredStreams::~StoredStreams()
+{
+    memFree(entries);
+    memFree(order);
+}
+
+bool StoredStreams::add(u8 code, u32 decodedLength, u64 offset, u32 length)
+{
+    if (count == capacity) {
+        const u32 grown = capacity ? capacity * 2 : 8;
+        Entry* more = grown > capacity ? static_cast<Entry*>(memAlloc(u64(grown) * sizeof(Entry))) : nullptr;
+        if (!more)
+            return false;
+        if (count)
+            memcpy(more, entries, u64(count) * sizeof(Entry));
+        memFree(entries);
+        entries = more;
+        capacity = grown;
+    }
+    Entry& e = entries[count++];
+    memset(e.digest, 0, sizeof(e.digest));
+    e.decodedLength = decodedLength;
+    e.code = code;
+    e.taken = 0;
+    e.offset = offset;
+    e.length = length;
+    memFree(order);
+    order = nullptr;
+    return true;
+}
+
+void StoredStreams::rewind()
+{
+    next = 0;
+    for (u32 i = 0; i < count; i++)
+        entries[i].taken = 0;
+}
+
+bool StoredStreams::decodesTo(const Entry& e, u8 code, const ByteArray& plain, const ByteArray& file) const
+{
+    if (e.code != code || e.decodedLength != plain.count || e.offset > file.count ||
+        e.length > file.count - e.offset)
+        return false;
+    const ByteArray view = byteView(file.data + e.offset, e.length);
+    ByteArray* decoded = decompressChunkBody(view, code);
+    const bool same = decoded && sameBytes(decoded, &plain);
+    deleteByteArray(decoded);
+    return same;
+}
+
+namespace
+{
+template <typename E>
+int compareKeys(const E& a, const E& b)
+{
+    if (a.code != b.code)
+        return a.code < b.code ? -1 : 1;
+    if (a.decodedLength != b.decodedLength)
+        return a.decodedLength < b.decodedLength ? -1 : 1;
+    return memcmp(a.digest, b.digest, 16);
+}
+}
+
+// The digests need every stored body decoded once: that is left until a lookup by content
+// needs them, which an unedited document never does.
+bool StoredStreams::makeOrder(const ByteArray& file)
+{
+    order = static_cast<u32*>(memAlloc(u64(count) * sizeof(u32)));
+    if (!order)
+        return false;
+    for (u32 i = 0; i < count; i++) {
+        Entry& e = entries[i];
+        order[i] = i;
+        if (e.offset > file.count || e.length > file.count - e.offset)
+            continue;
+        const ByteArray view = byteView(file.data + e.offset, e.length);
+        ByteArray* decoded = decompressChunkBody(view, e.code);
+        if (decoded)
+            digestOf(*decoded, e.digest);
+        deleteByteArray(decoded);
+    }
+    // Equal keys stay in the order recorded: that is the order a pass hands them out in.
+    std::sort(order, order + count, [this](u32 a, u32 b) {
+        const int keys = compareKeys(entries[a], entries[b]);
+        return keys != 0 ? keys < 0 : a < b;
+    });
+    return true;
+}
+
+bool StoredStreams::find(u8 code, const ByteArray& plain, const ByteArray& file, const u8*& stored, u32& length)
+{
+    if (count == 0 || code == COMPRESSION_NONE)
+        return false;
+    // A pass over an unedited document meets the chunks in the order they were recorded.
+    u32 found = count;
+    if (next < count && decodesTo(entries[next], code, plain, file)) {
+        found = next;
+    } else {
+        if (!order && !makeOrder(file))
+            return false;
+        Entry key{};
+        key.code = code;
+        key.decodedLength = plain.count;
+        digestOf(plain, key.digest);
+        // In the search the index `count` stands for the key.
+        const auto less = [this, &key](u32 a, u32 b) {
+            const Entry& x = a == count ? key : entries[a];
+            const Entry& y = b == count ? key : entries[b];
+            return compareKeys(x, y) < 0;
+        };
+        u32* first = std::lower_bound(order, order + count, count, less);
+        u32* last = std::upper_bound(first, order + count, count, less);
+        if (first == last)
+            return false;
+        // The next unused one of the run, then the others: a body is given only when it
+        // decodes to the plain bytes, so not even a digest collision can write the wrong
+        // content.
+        Entry& head = entries[*first];
+        const u64 runLength = u64(last - first);
+        const u64 start = head.taken < runLength ? head.taken : runLength - 1;
+        for (u64 k = 0; k < runLength && found == count; k++) {
+            const u32 candidate = first[(start + k) % runLength];
+            if (decodesTo(entries[candidate], code, plain, file))
+                found = candidate;
+        }
+        if (found == count)
+            return false;
+        if (head.taken < runLength)
+            head.taken++;
+    }
+    next = found + 1;
+    stored = file.data + entries[found].offset;
+    length = entries[found].length;
+    return true;
 }

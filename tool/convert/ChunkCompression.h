@@ -34,3 +34,47 @@ enum CompressionFailure : u8
 ByteArray* encodeChunkBody(const ByteArray& body, u8 code, CompressionFailure& failure);
 // As encodeChunkBody by name, printing why a body cannot be compressed; null then.
 ByteArray* compressChunkBody(const ByteArray& body, const String& name);
+
+// The compressed chunks of one file as they are stored: for each, its code, the length of its
+// decoded bytes and where its stored body (header and stream) lies in the file. A chunk written
+// back with the same decoded bytes and compression takes its stored body again, so an unedited
+// chunk round-trips exactly whichever encoder made it, and only an edited one is encoded. The
+// stored bodies are not copied: each lookup is given the file they lie in.
+class StoredStreams
+{
+public:
+    StoredStreams() = default;
+    ~StoredStreams();
+    StoredStreams(const StoredStreams&) = delete;
+    StoredStreams& operator=(const StoredStreams&) = delete;
+
+    // Records the chunk stored at [offset, offset + length) of the file, decoding to
+    // decodedLength bytes with `code`, in the order the chunks are met. False when memory ran
+    // out.
+    bool add(u8 code, u32 decodedLength, u64 offset, u32 length);
+    // Starts a pass over a document's chunks in order.
+    void rewind();
+    // The stored body (in `file`) of a chunk that decodes to `plain` with `code`. Only a body
+    // that lies inside the file and decodes to exactly `plain` is given.
+    bool find(u8 code, const ByteArray& plain, const ByteArray& file, const u8*& stored, u32& length);
+    u32 size() const { return count; }
+
+private:
+    struct Entry
+    {
+        u8 digest[16]; // MD5 of the decoded bytes, made by the first lookup by content
+        u32 decodedLength;
+        u8 code;
+        u32 taken; // of the first entry of a run of equal keys: how many this pass has used
+        u64 offset;
+        u32 length;
+    };
+    Entry* entries = nullptr; // in the order recorded
+    u32 count = 0;
+    u32 capacity = 0;
+    u32 next = 0;          // the entry a pass over an unedited document meets next
+    u32* order = nullptr;  // entries by code, length and digest; made when first needed
+
+    bool decodesTo(const Entry& e, u8 code, const ByteArray& plain, const ByteArray& file) const;
+    bool makeOrder(const ByteArray& file);
+};

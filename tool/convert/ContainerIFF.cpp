@@ -5,6 +5,7 @@
 #include "gamedata/formats/IFF.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
+#include "tool/convert/ConvertedText.h"
 #include "tool/convert/IffSchemas.h"
 #include "tool/convert/IffToXml.h"
 #include "tool/convert/XmlToIff.h"
@@ -25,6 +26,11 @@ bool isBadNameByte(u8 c)
            c == '!';
 }
 
+bool holds(const String& text, char c)
+{
+    return text.length && memchr(text.data, c, text.length) != nullptr;
+}
+
 // Whether the XML writer's text of the element can be read back at all: the writer escapes
 // nothing, so a name, attribute value or text holding what ends it cannot be. (Whether what is
 // read back gives the same bytes is tested on the result.)
@@ -36,13 +42,13 @@ bool readsBackAsWritten(const XmlElement& element, u32 depth)
         if (isBadNameByte(u8(element.name.data[i])))
             return false;
     for (const XmlAttribute* a : element.attributes) {
-        if (a->name.isEmpty() || a->value.contains("\""))
+        if (a->name.isEmpty() || holds(a->value, '"'))
             return false;
         for (u64 i = 0; i < a->name.length; i++)
             if (isBadNameByte(u8(a->name.data[i])))
                 return false;
     }
-    if (element.value.contains("<"))
+    if (holds(element.value, '<'))
         return false;
     for (const XmlElement* child : element.children)
         if (!readsBackAsWritten(*child, depth + 1))
@@ -87,31 +93,35 @@ void destroyDocument(PtrArray<XmlElement>* document)
 }
 
 // The document as the extracted file holds it, parsed again and written back: a file is only
-// converted when that gives exactly its own bytes back.
-bool rebuildsExactly(const PtrArray<XmlElement>& document, const ByteArray& bytes)
+// converted when that gives exactly its own bytes back. Takes the document (freed as soon as its
+// text is made); `text` receives that text when the file converts.
+bool rebuildsExactly(PtrArray<XmlElement>* document, const ByteArray& bytes, StoredStreams* streams, String& text)
 {
-    for (const XmlElement* element : document)
-        if (!readsBackAsWritten(*element, 0))
-            return false;
+    bool readable = true;
+    for (const XmlElement* element : *document)
+        readable = readable && readsBackAsWritten(*element, 0);
     bool written = false;
-    String text = writeXml(document, &written);
-    if (!written)
-        return false;
-    ByteArray textBytes(reinterpret_cast<const u8*>(text.c_str()), u32(text.length));
-    PtrArray<XmlElement>* parsed = parseXml(textBytes);
-    if (!parsed)
-        return false;
+    if (readable)
+        text = writeXml(*document, &written);
+    destroyDocument(document);
+    PtrArray<XmlElement>* parsed = nullptr;
+    if (written && text.length <= 0xFFFFFFFFu) {
+        const ByteArray textBytes = byteView(reinterpret_cast<const u8*>(text.c_str()), u32(text.length));
+        parsed = parseXml(textBytes);
+    }
     ByteArray* rebuilt = nullptr;
-    if (parsed->count == 1 && (*parsed)[0]->name.equals("IFF"))
-        rebuilt = documentToIff(*parsed, true);
-    const bool same = rebuilt && rebuilt->count == bytes.count &&
-                      (bytes.count == 0 || memcmp(rebuilt->data, bytes.data, bytes.count) == 0);
+    if (parsed && parsed->count == 1 && (*parsed)[0]->name.equals("IFF"))
+        rebuilt = documentToIff(*parsed, true, streams, &bytes);
+    const bool same = rebuilt && sameBytes(rebuilt, &bytes);
     deleteByteArray(rebuilt);
     destroyDocument(parsed);
+    if (!same)
+        text.free();
     return same;
 }
 
-PtrArray<XmlElement>* buildDocument(TD::IFF& iff, const String& path, bool missingPad, bool tables, u8& mode)
+PtrArray<XmlElement>* buildDocument(TD::IFF& iff, const String& path, bool missingPad, bool tables, u8& mode,
+                                    StoredStreams* streams)
 {
     PtrArray<XmlElement>* document = memNew<PtrArray<XmlElement>>(true);
     XmlElement* root = document ? addXmlElement(*document, String("IFF")) : nullptr;
@@ -133,7 +143,7 @@ PtrArray<XmlElement>* buildDocument(TD::IFF& iff, const String& path, bool missi
             ok = false;
             break;
         }
-        ok = containerToXml(iff, String(), *root, schemas, 1, true);
+        ok = containerToXml(iff, String(), *root, schemas, 1, true, streams);
     }
     if (!ok) {
         destroyDocument(document);
@@ -188,7 +198,8 @@ bool endsWithOddChunk(const u8* data, u64 start, u64 end)
     }
 }
 
-ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet)
+ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet, StoredStreams* streams,
+                         const ByteArray* file)
 {
     if (document.count == 0)
         return nullptr;
@@ -196,6 +207,7 @@ ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet)
     SchemaList schemas(true);
     registerIffSchemas(schemas);
     IffWriter writer(schemas, quiet);
+    writer.reuse(streams, file);
     ByteBuffer out(0x10000);
     for (const XmlElement* child : root.children)
         xmlToIff(out, *child, writer, 0, 1);
@@ -207,7 +219,7 @@ ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet)
         missingPad.trim();
         if (missingPad.trueWordIndex() >= 0 && result->count >= 8 &&
             endsWithOddChunk(result->data, 0, result->count)) {
-            ByteArray* shorter = memNew<ByteArray>(result->data, result->count - 1);
+            ByteArray* shorter = newByteArray(result->data, result->count - 1);
             deleteByteArray(result);
             result = shorter;
         }
@@ -215,7 +227,8 @@ ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet)
     return result;
 }
 
-PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u8& mode, bool quiet)
+PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u8& mode, bool quiet,
+                                    StoredStreams* streams)
 {
     mode = ContainerIFF::MODE_PLAIN;
     const bool missingPad = isMissingFinalPad(data);
@@ -233,7 +246,8 @@ PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u
         if (!quiet)
             printf("ERROR: Big Endian IFFs not supported!\n");
     } else if (!(flavour & TD::IFF::FLAVOUR_SAVE_INFO) && !toolOptions().noConvert) {
-        document = buildDocument(*iff, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode);
+        document =
+            buildDocument(*iff, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode, streams);
     }
     TD::deleteObject(iff);
     return document;
@@ -242,19 +256,23 @@ PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u
 ContainerIFF::ContainerIFF(const String& p, const ByteArray& data, bool convertible, u8 m)
     : Container(p, p + ".xml", CONTAINER_IFF), mode(m), converts(convertible)
 {
-    bytes = memNew<ByteArray>(data);
+    // A view: whoever opened the document keeps its bytes (the archive holding it).
+    bytes = newByteView(data.data, data.count);
 }
 
 ContainerIFF::~ContainerIFF()
 {
     deleteByteArray(bytes);
     dropDocument();
+    memDelete(streams);
 }
 
 void ContainerIFF::dropDocument()
 {
     destroyDocument(document);
     document = nullptr;
+    deleteByteArray(built);
+    built = nullptr;
 }
 
 bool ContainerIFF::probe(const String&, const ByteArray& data)
@@ -265,12 +283,31 @@ bool ContainerIFF::probe(const String&, const ByteArray& data)
 Container* ContainerIFF::open(const String& path, const ByteArray& data)
 {
     u8 mode = MODE_PLAIN;
-    PtrArray<XmlElement>* document = iffToDocument(path, data, mode, false);
-    const bool converts = document && rebuildsExactly(*document, data);
-    if (document && !converts && toolOptions().verbosity >= 2)
+    StoredStreams* streams = memNew<StoredStreams>();
+    if (!streams)
+        return nullptr;
+    PtrArray<XmlElement>* document = iffToDocument(path, data, mode, false, streams);
+    const bool walked = document != nullptr;
+    String text;
+    const bool converts = walked && rebuildsExactly(document, data, streams, text);
+    if (walked && !converts && toolOptions().verbosity >= 2)
         printf(" -> '%s' stays raw: its XML would not rebuild it exactly.\n", path.c_str());
-    destroyDocument(document);
-    return memNew<ContainerIFF>(path, data, converts, converts ? mode : u8(MODE_PLAIN));
+    ContainerIFF* c = memNew<ContainerIFF>(path, data, converts, converts ? mode : u8(MODE_PLAIN));
+    if (c && !c->bytes) {
+        deleteContainer(c);
+        c = nullptr;
+    }
+    if (!c) {
+        memDelete(streams);
+        return nullptr;
+    }
+    if (converts && streams->size() != 0)
+        c->streams = streams;
+    else
+        memDelete(streams);
+    if (converts)
+        keepConvertedText(c->xmlFile, text, data.count);
+    return c;
 }
 
 String ContainerIFF::xmlText()
@@ -279,6 +316,8 @@ String ContainerIFF::xmlText()
         return writeXml(*document);
     if (!converts)
         return String();
+    if (!xmlFile.isEmpty())
+        return String(xmlFile.c_str(), xmlFile.length - 1);
     u8 ignored = 0;
     PtrArray<XmlElement>* made = iffToDocument(path, *bytes, ignored, true);
     String text = made ? writeXml(*made) : String();
@@ -286,9 +325,18 @@ String ContainerIFF::xmlText()
     return text;
 }
 
+ByteArray* ContainerIFF::currentBytes(bool quiet)
+{
+    if (!document)
+        return newByteArray(bytes->data, bytes->count);
+    if (built)
+        return newByteArray(built->data, built->count);
+    return documentToIff(*document, quiet, streams, bytes);
+}
+
 ByteArray* ContainerIFF::serialise(ProgressFunction progress, u32 depth)
 {
-    ByteArray* out = document ? documentToIff(*document, false) : memNew<ByteArray>(*bytes);
+    ByteArray* out = currentBytes(false);
     if (progress)
         progress(depth);
     return out;
@@ -335,6 +383,8 @@ u32 ContainerIFF::extract(const String& directory, u32 indent)
     }
     if (!isConverted())
         return writeExtractedFile(file, bytes->data, bytes->count) ? 1 : 0;
+    if (!document && !xmlFile.isEmpty())
+        return writeExtractedFile(file, reinterpret_cast<const u8*>(xmlFile.c_str()), xmlFile.length) ? 1 : 0;
     String text = xmlText();
     if (!text.isEmpty())
         text += "\n";
@@ -375,32 +425,42 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
         return false;
     }
     dropDocument();
+    const bool wasConverted = converts;
     converts = false;
     if (!file.endsWithNoCase(".xml")) {
         deleteByteArray(bytes);
         bytes = data;
         mode = MODE_PLAIN;
+        // What was kept belongs to the bytes just replaced.
+        memDelete(streams);
+        streams = nullptr;
+        xmlFile.free();
         return true;
     }
     document = parseXml(*data);
     deleteByteArray(data);
     if (!isUsableDocument(document, file))
         return false;
-    // An edit that cannot be written fails here, before anything is written.
-    ByteArray* trial = documentToIff(*document, false);
-    if (!trial)
+    // An edit that cannot be written fails here, before anything is written; what is written is
+    // kept for serialise.
+    built = documentToIff(*document, false, streams, bytes);
+    if (!built)
         return false;
-    deleteByteArray(trial);
+    if (sameBytes(built, bytes)) {
+        // Unedited: the container is again the file it was opened from.
+        dropDocument();
+        converts = wasConverted;
+    }
     return true;
 }
 
 void ContainerIFF::hashContents(Md5& context, u32 indent)
 {
-    ByteArray* built = document ? documentToIff(*document, true) : nullptr;
-    const ByteArray* source = built ? built : bytes;
+    ByteArray* made = document && !built ? documentToIff(*document, true, streams, bytes) : nullptr;
+    const ByteArray* source = document && built ? built : (made ? made : bytes);
     if (source && source->count)
         context.update(source->data, source->count);
-    deleteByteArray(built);
+    deleteByteArray(made);
     if (toolOptions().verbosity >= 2) {
         printIndent(indent);
         printf("IFF -> %llu\n", (unsigned long long)peekDigest(context));

@@ -2,12 +2,15 @@
 #include "framework/core/PtrArray.h"
 #include "framework/xml/XmlElement.h"
 #include "tool/containers/Container.h"
+#include "tool/convert/ChunkCompression.h"
 
 // One IFF file, alone or inside an archive. It is extracted as an XML document when that
 // document rebuilds the file byte for byte; otherwise (or with noConvert) it is kept raw and its
 // bytes pass through unchanged. Repack reads an edited document (or raw replacement bytes) back,
-// and serialise rebuilds the IFF bytes from it. Until then the container holds only the bytes: the
-// document is made again when it is written out, so an archive of many documents stays small.
+// and serialise rebuilds the IFF bytes from it. An unedited file is written as its own bytes.
+// The file is converted once, at open: a run that extracts keeps the XML text made there, and
+// the stored streams of its compressed chunks are kept so that writing a document back encodes
+// only the chunks that were edited.
 class ContainerIFF : public Container
 {
 public:
@@ -22,13 +25,17 @@ public:
     bool converts = false; // open found that the XML form gives the bytes back exactly
     ByteArray* bytes = nullptr;
     PtrArray<XmlElement>* document = nullptr; // an edited document read by repack; null otherwise
+    ByteArray* built = nullptr;               // that document's bytes, made once by repack
+    StoredStreams* streams = nullptr;         // the compressed chunks of `bytes`; null when none
+    String xmlFile;                           // the extracted file's text when kept from open
 
     // Copies the bytes.
     ContainerIFF(const String& path, const ByteArray& bytes, bool converts, u8 mode);
     ~ContainerIFF() override;
 
     static bool probe(const String& name, const ByteArray& bytes);
-    // Never null for data that begins "FORM": what cannot be converted is kept raw.
+    // Never null for data that begins "FORM" (unless memory ran out): what cannot be converted
+    // is kept raw.
     static Container* open(const String& path, const ByteArray& bytes);
 
     // Whether the container is written out as XML.
@@ -46,16 +53,23 @@ public:
 
 private:
     void dropDocument();
+    // The bytes the container stands for now: a copy of the raw or built bytes, or the held
+    // document written.
+    ByteArray* currentBytes(bool quiet);
 };
 
 // The XML document of IFF bytes (one top-level element "IFF"), or null when they are not
 // converted: refused kinds (their line is printed unless quiet), noConvert, or a part that cannot
-// be walked. `mode` receives what the walk found.
-PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& bytes, u8& mode, bool quiet);
+// be walked. `mode` receives what the walk found; the compressed chunks shown decoded are
+// recorded in `streams` when given.
+PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& bytes, u8& mode, bool quiet,
+                                    StoredStreams* streams = nullptr);
 // The document's bytes: each child of its root "IFF" written in turn, then the final pad byte
 // dropped when the root says "MissingFinalPad". Null when an element cannot be written (the
-// reasons are printed unless quiet).
-ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet);
+// reasons are printed unless quiet). A compressed chunk whose content `streams` holds is
+// written as stored in `file`.
+ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet, StoredStreams* streams = nullptr,
+                         const ByteArray* file = nullptr);
 // Whether [start, end) ends in an odd-sized chunk, following the last chunk into nested "FORM"
 // and "LIST" containers.
 bool endsWithOddChunk(const u8* data, u64 start, u64 end);

@@ -3,6 +3,7 @@
 #include "framework/io/MemoryStream.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
+#include "tool/convert/ConvertedText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -198,26 +199,28 @@ bool writableAsXml(const XmlElement& e)
 }
 
 // The document as the extracted file holds it, read again and encoded: conversion is used only
-// when that gives back exactly the bytes it came from.
-bool rebuildsExactly(const PtrArray<XmlElement>& document, const ByteArray& bytes)
+// when that gives back exactly the bytes it came from. Takes the document (freed as soon as its
+// text is made); `text` receives that text when the table converts.
+bool rebuildsExactly(PtrArray<XmlElement>* document, const ByteArray& bytes, String& text)
 {
-    const XmlElement* root = findPfcRoot(document);
-    if (!root || !writableAsXml(*root))
-        return false;
+    const XmlElement* root = findPfcRoot(*document);
     bool written = false;
-    String text = writeXml(document, &written);
-    if (!written || text.length > 0xFFFFFFFFu)
+    if (root && writableAsXml(*root))
+        text = writeXml(*document, &written);
+    memDelete(document);
+    if (!written || text.length > 0xFFFFFFFFu) {
+        text.free();
         return false;
-    ByteArray textBytes(reinterpret_cast<const u8*>(text.c_str()), u32(text.length));
-    text.free();
+    }
+    const ByteArray textBytes = byteView(reinterpret_cast<const u8*>(text.c_str()), u32(text.length));
     PtrArray<XmlElement>* parsed = parseXml(textBytes);
-    if (!parsed)
-        return false;
-    const XmlElement* again = findPfcRoot(*parsed);
+    const XmlElement* again = parsed ? findPfcRoot(*parsed) : nullptr;
     ByteArray* rebuilt = again ? encodeRoot(*again, bytes.count) : nullptr;
     const bool same = rebuilt && sameBytes(rebuilt, &bytes);
     deleteByteArray(rebuilt);
     memDelete(parsed);
+    if (!same)
+        text.free();
     return same;
 }
 
@@ -462,7 +465,8 @@ bool checkPfcDocument(const XmlElement& root, const String& path)
 ContainerPFC::ContainerPFC(const String& name, const ByteArray& bytes, bool exact)
     : Container(name, name + ".xml", CONTAINER_PFC), converts(exact)
 {
-    raw = memNew<ByteArray>(bytes);
+    // A view: whoever opened the table keeps its bytes (the archive holding it).
+    raw = newByteView(bytes.data, bytes.count);
 }
 
 ContainerPFC::~ContainerPFC()
@@ -486,14 +490,21 @@ Container* ContainerPFC::open(const String& name, const ByteArray& bytes)
 {
     PtrArray<XmlElement>* document = pfcToXml(bytes);
     const char* reason = nullptr;
+    String text;
     if (!document)
         reason = "its branches nest too deeply";
-    else if (!rebuildsExactly(*document, bytes))
+    else if (!rebuildsExactly(document, bytes, text))
         reason = "its XML would not rebuild it exactly";
-    memDelete(document);
     if (reason && toolOptions().verbosity >= 2)
         printf(" -> '%s' stays raw: %s.\n", name.c_str(), reason);
-    return memNew<ContainerPFC>(name, bytes, reason == nullptr);
+    ContainerPFC* pfc = memNew<ContainerPFC>(name, bytes, reason == nullptr);
+    if (pfc && !pfc->raw) {
+        deleteContainer(pfc);
+        return nullptr;
+    }
+    if (pfc && !reason)
+        keepConvertedText(pfc->xmlFile, text, bytes.count);
+    return pfc;
 }
 
 bool ContainerPFC::asXml() const
@@ -550,6 +561,8 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
     }
     if (!xml)
         return writeExtractedFile(file, raw->data, raw->count) ? 1 : 0;
+    if (!document && !xmlFile.isEmpty())
+        return writeExtractedFile(file, reinterpret_cast<const u8*>(xmlFile.c_str()), xmlFile.length) ? 1 : 0;
     PtrArray<XmlElement>* built = document ? nullptr : pfcToXml(*raw);
     const PtrArray<XmlElement>* source = document ? document : built;
     bool written = false;
@@ -603,6 +616,7 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
         raw = bytes;
         bytes = nullptr;
         converts = false;
+        xmlFile.free();
     }
     deleteByteArray(bytes);
     return ok;

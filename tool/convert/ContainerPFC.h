@@ -36,14 +36,15 @@ const XmlElement* findPfcRoot(const PtrArray<XmlElement>& document);
 // `path` for the first fault.
 bool checkPfcDocument(const XmlElement& root, const String& path);
 
-// The XML form of an opened table is built again from its bytes whenever it is written out, so
-// a container holds little more than its bytes however many records they hold.
+// An opened table holds its bytes, not its XML form: a run that extracts keeps the XML text
+// made at open to check the conversion, and any other use builds the form again from the bytes.
 class ContainerPFC : public Container
 {
 public:
     ByteArray* raw = nullptr;                  // the bytes as opened or as last repacked raw
     bool converts = false;                     // the raw bytes have an exact XML form
     PtrArray<XmlElement>* document = nullptr; // an edited document repacked from XML
+    String xmlFile;                            // the extracted file's text when kept from open
 
     // Copies the bytes.
     ContainerPFC(const String& name, const ByteArray& bytes, bool converts);

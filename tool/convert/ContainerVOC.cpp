@@ -151,7 +151,9 @@ String withWavExtension(const String& path)
 }
 
 ContainerVOC::ContainerVOC(const String& p, const ByteArray& fileBytes, const ByteArray& s, u32 rate)
-    : Container(p, withWavExtension(p), CONTAINER_VOC), raw(fileBytes), samples(memNew<ByteArray>(s)),
+    // The file's bytes are a view: whoever opened the sound keeps them.
+    : Container(p, withWavExtension(p), CONTAINER_VOC), raw(byteView(fileBytes.data, fileBytes.count)),
+      samples(memNew<ByteArray>(s)),
       sampleRate(rate)
 {
 }
@@ -348,7 +350,13 @@ bool ContainerVOC::replaceFromVoc(const String& file, const ByteArray& bytes)
         return false;
     }
     ContainerVOC* other = static_cast<ContainerVOC*>(opened);
-    swapArrays(raw, other->raw);
+    // The other sound looks into the caller's bytes: this one keeps a copy of them.
+    ByteArray copy(bytes.data, bytes.count);
+    if (bytes.count && !copy.data) {
+        deleteContainer(other);
+        return false;
+    }
+    swapArrays(raw, copy);
     std::swap(samples, other->samples);
     std::swap(sampleRate, other->sampleRate);
     std::swap(blocks.items, other->blocks.items);

@@ -25,20 +25,74 @@ bool isLiteralAble(u8 c)
 
 const char HEX_DIGITS[] = "0123456789ABCDEF";
 
-void appendToken(String& out, u8 b)
+// Text gathered in blocks, written to the String by flush: a body's text is made a byte or a
+// token at a time, and each append to the String costs a call and a scan of what it appends.
+class TextBuilder
 {
-    const char token[4] = {'0', 'x', HEX_DIGITS[b >> 4], HEX_DIGITS[b & 15]};
-    out.append(token, 4);
+public:
+    explicit TextBuilder(String& text) : out(text) {}
+    TextBuilder(const TextBuilder&) = delete;
+    TextBuilder& operator=(const TextBuilder&) = delete;
+
+    void put(char c)
+    {
+        if (used == sizeof(block))
+            flush();
+        block[used++] = c;
+    }
+    void put(const u8* p, u32 n)
+    {
+        if (n > sizeof(block) - used) {
+            flush();
+            if (n > sizeof(block)) {
+                out.append(reinterpret_cast<const char*>(p), n);
+                return;
+            }
+        }
+        memcpy(block + used, p, n);
+        used += n;
+    }
+    void token(u8 b)
+    {
+        const u8 text[4] = {'0', 'x', u8(HEX_DIGITS[b >> 4]), u8(HEX_DIGITS[b & 15])};
+        put(text, 4);
+    }
+    void flush()
+    {
+        if (used)
+            out.append(block, used);
+        used = 0;
+    }
+
+private:
+    String& out;
+    char block[4096];
+    u32 used = 0;
+};
+
+bool hasHexPrefix(const u8* data, u32 n)
+{
+    const u8* end = data + n;
+    for (const u8* p = data; p < end; p++) {
+        p = static_cast<const u8*>(memchr(p, '0', size_t(end - p)));
+        if (!p)
+            return false;
+        if (p + 1 < end && (p[1] == 'x' || p[1] == 'X'))
+            return true;
+    }
+    return false;
 }
 
 String allTokens(const u8* data, u32 n)
 {
     String out(u64(n) * 5 + 1);
+    TextBuilder text(out);
     for (u32 i = 0; i < n; i++) {
         if (i)
-            out.append(' ');
-        appendToken(out, data[i]);
+            text.put(' ');
+        text.token(data[i]);
     }
+    text.flush();
     return out;
 }
 
@@ -178,17 +232,17 @@ bool isWellFormedList(TD::IFF& iff)
 
 String chunkBodyToText(const u8* data, u32 n)
 {
-    u32 longest = 0, run = 0;
-    for (u32 i = 0; i < n; i++) {
+    u32 run = 0;
+    for (u32 i = 0; i < n && run < 4; i++)
         run = isAlnum(data[i]) ? run + 1 : 0;
-        if (run > longest)
-            longest = run;
-    }
-    if (longest < 4)
+    if (run < 4)
         return allTokens(data, n);
 
-    String out(u64(n) * 5 + 1);
+    // Mostly literal: the text grows past this only where bytes become tokens.
+    String out(u64(n) + n / 4 + 16);
+    TextBuilder text(out);
     bool inRun = false;
+    u32 runStart = 0; // the literal bytes [runStart, i) are not yet in the text
     for (u32 i = 0; i < n; i++) {
         const u8 c = data[i];
         const u8 peek = i + 1 < n ? data[i + 1] : 0;
@@ -200,18 +254,29 @@ String chunkBodyToText(const u8* data, u32 n)
         else
             literal = isLiteralAble(c);
         if (literal) {
-            if (!inRun && i > 0)
-                out.append(' ');
-            out.append(char(c));
+            if (!inRun) {
+                if (i > 0)
+                    text.put(' ');
+                runStart = i;
+            }
             inRun = true;
         } else {
+            if (inRun)
+                text.put(data + runStart, i - runStart);
             if (i > 0)
-                out.append(' ');
-            appendToken(out, c);
+                text.put(' ');
+            text.token(c);
             inRun = false;
         }
     }
+    if (inRun)
+        text.put(data + runStart, n - runStart);
+    text.flush();
     // A literal such as the four characters 0x41 after a blank would come back as one byte.
+    // Without a "0x" or "0X" in the body no literal can read as a token, and the text reads
+    // back as the body.
+    if (!hasHexPrefix(data, n))
+        return out;
     ByteBuffer check(n + 16);
     parseChunkText(check, out);
     if (!sameBytes(check.data(), check.length, data, n))
@@ -246,7 +311,7 @@ void chunkBodyToXml(const String& chunkPath, Stream& body, XmlElement& element, 
 }
 
 XmlElement* chunkToXml(const String& name, const String& path, XmlElement& parent, const ByteArray& body,
-                       const SchemaList& schemas)
+                       const SchemaList& schemas, StoredStreams* streams, u64 offset)
 {
     XmlElement* element = parent.addChild(xmlNameOfId(name));
     if (!element)
@@ -257,16 +322,16 @@ XmlElement* chunkToXml(const String& name, const String& path, XmlElement& paren
     ByteArray* decoded = nullptr;
     const u8 code = detectChunkCompression(body);
     if (code != COMPRESSION_NONE) {
+        // Any stream that decodes to its size is shown decoded: written back unedited, it
+        // takes its stored stream again, so it need not be one our encoder would write.
         decoded = decompressChunkBody(body, code);
         if (decoded) {
-            // Shown decoded only when the codec writes the stored stream again.
-            CompressionFailure failure;
-            ByteArray* again = encodeChunkBody(*decoded, code, failure);
-            if (again && sameBytes(again->data, again->count, body.data, body.count)) {
-                element->addAttribute(String("Compression"), String(compressionName(code)));
-                content = decoded;
+            if (streams && !streams->add(code, decoded->count, offset, body.count)) {
+                deleteByteArray(decoded);
+                return nullptr;
             }
-            deleteByteArray(again);
+            element->addAttribute(String("Compression"), String(compressionName(code)));
+            content = decoded;
         }
     }
     MemoryStream stream(*content);
@@ -275,7 +340,8 @@ XmlElement* chunkToXml(const String& name, const String& path, XmlElement& paren
     return element;
 }
 
-bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas)
+bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas,
+                    StoredStreams* streams)
 {
     const u32 id = iff.currentForm().chunkId;
     const String text = chunkIdToText(id);
@@ -285,7 +351,7 @@ bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const 
         return levelFailure("ERROR: Failed to read IFF chunk '%s'.\n", joinFormPath(path, text));
     ByteArray bytes(body->data, body->count);
     TD::deleteObject(body);
-    XmlElement* element = chunkToXml(text, path, parent, bytes, schemas);
+    XmlElement* element = chunkToXml(text, path, parent, bytes, schemas, streams, iff.currentForm().chunkDataStart);
     if (!element)
         return false;
     addRawIdAttribute(*element, "RawName", id, element->name);
@@ -294,7 +360,7 @@ bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const 
 }
 
 bool containerToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, u32 depth,
-                    bool atRoot)
+                    bool atRoot, StoredStreams* streams)
 {
     const TD::IFF::Form& f = iff.currentForm();
     if (depth > IFF_MAX_DEPTH)
@@ -310,7 +376,7 @@ bool containerToXml(TD::IFF& iff, const String& path, XmlElement& parent, const 
         if (!iff.enterForm())
             return levelFailure("ERROR: Failed to enter IFF table '%s'.\n", tablePath);
         table->addAttribute(String("TableSize"), uintToString(iff.table()->count));
-        const bool ok = formToXml(iff, tablePath, *table, schemas, true, depth + 1);
+        const bool ok = formToXml(iff, tablePath, *table, schemas, true, depth + 1, streams);
         iff.leaveForm();
         return ok;
     }
@@ -328,7 +394,8 @@ bool containerToXml(TD::IFF& iff, const String& path, XmlElement& parent, const 
         ByteArray body(size);
         if (body.count != size || iff.readAt(body.data, f.chunkDataStart - 4, size) != size)
             return levelFailure("ERROR: Failed to read IFF LIST chunk in form '%s'.\n", path);
-        XmlElement* element = chunkToXml(String("LIST"), path, parent, body, schemas);
+        XmlElement* element =
+            chunkToXml(String("LIST"), path, parent, body, schemas, streams, u64(f.chunkDataStart) - 4);
         if (!element)
             return false;
         addRawIdAttribute(*element, "RawName", ID_LIST, element->name);
@@ -354,13 +421,13 @@ bool containerToXml(TD::IFF& iff, const String& path, XmlElement& parent, const 
             return levelFailure("ERROR: Couldn't enter root IFF form for '%s'.\n", path);
         return levelFailure("ERROR: Failed to enter IFF form '%s'.\n", formPath);
     }
-    const bool ok = formToXml(iff, formPath, *form, schemas, false, depth + 1);
+    const bool ok = formToXml(iff, formPath, *form, schemas, false, depth + 1, streams);
     iff.leaveForm();
     return ok;
 }
 
 bool formToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, bool inTable,
-               u32 depth)
+               u32 depth, StoredStreams* streams)
 {
     // A part that cannot be converted ends the walk: the document is incomplete either way.
     while (!iff.atEnd()) {
@@ -373,19 +440,19 @@ bool formToXml(TD::IFF& iff, const String& path, XmlElement& parent, const Schem
             const String recordPath = joinFormPath(path, chunkIdToText(iff.currentForm().chunkId));
             if (!iff.enterForm())
                 return levelFailure("ERROR: Failed to enter IFF table '%s'.\n", recordPath);
-            const bool ok = formToXml(iff, recordPath, *entry, schemas, false, depth + 1);
+            const bool ok = formToXml(iff, recordPath, *entry, schemas, false, depth + 1, streams);
             iff.leaveForm();
             if (!ok)
                 return false;
             continue;
         }
         if (!iff.isContainer()) {
-            if (!readChunkToXml(iff, path, parent, schemas))
+            if (!readChunkToXml(iff, path, parent, schemas, streams))
                 return false;
             iff.nextChunk();
             continue;
         }
-        if (!containerToXml(iff, path, parent, schemas, depth, false))
+        if (!containerToXml(iff, path, parent, schemas, depth, false, streams))
             return false;
     }
     return true;

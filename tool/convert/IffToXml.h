@@ -2,6 +2,7 @@
 #include "framework/io/Stream.h"
 #include "framework/xml/XmlElement.h"
 #include "gamedata/formats/IFF.h"
+#include "tool/convert/ChunkCompression.h"
 #include "tool/convert/ChunkSchema.h"
 
 // IFF levels deeper than this are not converted (the XML form could not hold them either).
@@ -33,15 +34,18 @@ String chunkBodyToText(const u8* data, u32 n);
 
 // Converts the rest of the current level of `iff` into children of `parent`. False when a part
 // of it could not be converted (the message is printed; the rest of that level is skipped).
+// Each compressed chunk shown decoded is recorded in `streams` when given.
 bool formToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, bool inTable,
-               u32 depth = 1);
+               u32 depth = 1, StoredStreams* streams = nullptr);
 // One container chunk of the current level (form, table or list) and its content.
 bool containerToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, u32 depth,
-                    bool atRoot);
-bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas);
-// The chunk element for a stored body: compression, then the body's content.
+                    bool atRoot, StoredStreams* streams = nullptr);
+bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas,
+                    StoredStreams* streams = nullptr);
+// The chunk element for a stored body (found at `offset` of the file): compression, then the
+// body's content.
 XmlElement* chunkToXml(const String& name, const String& path, XmlElement& parent, const ByteArray& body,
-                       const SchemaList& schemas);
+                       const SchemaList& schemas, StoredStreams* streams = nullptr, u64 offset = 0);
 // Schema dispatch or text dump. A schema claims a body only when its XML gives the same bytes
 // back.
 void chunkBodyToXml(const String& chunkPath, Stream& body, XmlElement& element, const SchemaList& schemas);

@@ -194,29 +194,49 @@ void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& w
         writer.error("ERROR: Out of memory for IFF chunk '%s'.\n", element.name.c_str());
         return;
     }
-    const ByteArray* stored = plain;
+    const u8* stored = plain->data;
+    u32 storedLength = plain->count;
     ByteArray* packed = nullptr;
     String compression;
     if (element.getAttribute(String("Compression"), compression)) {
-        CompressionFailure failure;
-        packed = encodeChunkBody(*plain, compressionCode(compression), failure);
-        if (failure == COMPRESSION_UNKNOWN)
-            writer.error("ERROR: IFF chunk compression '%s' cannot be written yet.\n", compression.c_str());
-        else if (failure == COMPRESSION_TOO_LARGE)
-            writer.error("ERROR: IFF RefPack chunk is too large for 24-bit size header.\n");
-        if (packed)
-            stored = packed;
-        else
-            writer.error("ERROR: Failed to compress IFF chunk '%s' with '%s'.\n", element.name.c_str(),
-                         compression.c_str());
+        const u8 code = compressionCode(compression);
+        // Only a body that is not the stored one's content goes through the encoder.
+        if (!writer.findStored(code, *plain, stored, storedLength)) {
+            CompressionFailure failure;
+            packed = encodeChunkBody(*plain, code, failure);
+            if (failure == COMPRESSION_UNKNOWN)
+                writer.error("ERROR: IFF chunk compression '%s' cannot be written yet.\n", compression.c_str());
+            else if (failure == COMPRESSION_TOO_LARGE)
+                writer.error("ERROR: IFF RefPack chunk is too large for 24-bit size header.\n");
+            if (packed) {
+                stored = packed->data;
+                storedLength = packed->count;
+            } else {
+                writer.error("ERROR: Failed to compress IFF chunk '%s' with '%s'.\n", element.name.c_str(),
+                             compression.c_str());
+            }
+        }
     }
     writeId(out, id);
-    out.writeU32BE(stored->count);
-    out.write(stored->data, stored->count);
-    appendPadByte(out, stored->count, padByteOf(element, writer));
+    out.writeU32BE(storedLength);
+    out.write(stored, storedLength);
+    appendPadByte(out, storedLength, padByteOf(element, writer));
     deleteByteArray(packed);
     deleteByteArray(plain);
 }
+}
+
+void IffWriter::reuse(StoredStreams* source, const ByteArray* bytes)
+{
+    streams = source && bytes ? source : nullptr;
+    file = streams ? bytes : nullptr;
+    if (streams)
+        streams->rewind();
+}
+
+bool IffWriter::findStored(u8 code, const ByteArray& plain, const u8*& stored, u32& length)
+{
+    return streams && streams->find(code, plain, *file, stored, length);
 }
 
 void IffWriter::error(const char* format, ...)
@@ -251,32 +271,46 @@ void parseChunkText(ByteBuffer& out, const String& source)
     const u64 n = text.length;
     bool afterToken = false;
     u64 i = 0;
+    // Literal bytes are written a run at a time: [literalStart, i) are not yet in `out`.
+    u64 literalStart = 0;
+    const auto writeLiterals = [&] {
+        if (i > literalStart)
+            out.write(reinterpret_cast<const u8*>(t + literalStart), i - literalStart);
+    };
     while (i < n) {
         const u8 c = u8(t[i]);
         u8 value = 0;
+        if (c > ' ' && c != '0') {
+            // Neither whitespace nor the start of a token: a literal.
+            afterToken = false;
+            i++;
+            continue;
+        }
         if (isWhitespace(c)) {
             u64 j = i;
             while (j < n && isWhitespace(u8(t[j])))
                 j++;
             if (afterToken || (j < n && parseHexByteToken(t, j, value))) {
-                i = j;
+                writeLiterals();
+                i = literalStart = j;
                 continue;
             }
-            out.writeU8(c);
             afterToken = false;
             i++;
             continue;
         }
         if ((i == 0 || isWhitespace(u8(t[i - 1]))) && parseHexByteToken(t, i, value)) {
+            writeLiterals();
             out.writeU8(value);
             i += 4;
+            literalStart = i;
             afterToken = true;
             continue;
         }
-        out.writeU8(c);
         afterToken = false;
         i++;
     }
+    writeLiterals();
 }
 
 u32 readIdAttribute(const XmlElement& element, const char* attributeName, const String& text, IffWriter& writer)

@@ -1,19 +1,27 @@
 #pragma once
 #include "framework/core/ByteBuffer.h"
 #include "framework/xml/XmlElement.h"
+#include "tool/convert/ChunkCompression.h"
 #include "tool/convert/ChunkSchema.h"
 
 // What one conversion of XML back to IFF needs: the schemas, and whether its error lines are
 // printed. Every error is counted; a conversion with errors must not be written (the bytes are
-// still built as far as they can be).
+// still built as far as they can be). With the stored streams of the file the document came
+// from, a compressed chunk whose content is unchanged is written as it was stored.
 struct IffWriter
 {
     const SchemaList& schemas;
     bool quiet = false;
     u32 errors = 0;
+    StoredStreams* streams = nullptr;
+    const ByteArray* file = nullptr; // the bytes the stored streams lie in
 
     explicit IffWriter(const SchemaList& list, bool silent = false) : schemas(list), quiet(silent) {}
     void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Starts a pass that takes stored streams from `source`, lying in `bytes` (none when null).
+    void reuse(StoredStreams* source, const ByteArray* bytes);
+    // The stored body for a chunk of this content and compression, when the file has one.
+    bool findStored(u8 code, const ByteArray& plain, const u8*& stored, u32& length);
 };
 
 // Appends the bytes of one element of an IFF document (form, chunk, "Table" or "TableEntry").

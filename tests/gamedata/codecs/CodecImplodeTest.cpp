@@ -35,19 +35,20 @@ std::ostream& operator<<(std::ostream& os, const Token& t)
     return os << "rep(" << t.length << "," << t.value << ")";
 }
 
+const u8 lenBits[16] = {3, 2, 3, 3, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 7, 7};
+const u8 lenCode[16] = {5, 3, 1, 6, 10, 2, 12, 20, 4, 24, 8, 48, 16, 32, 64, 0};
+const u16 lenBase[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 14, 22, 38, 70, 134, 262};
+const u8 distBits[64] = {2, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
+                         7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+                         7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8};
+const u8 distCode[64] = {3,  13, 5,  25, 9,   17, 1,  62,  30, 46,  14, 54,  22, 38,  6,  58,
+                         26, 42, 10, 50, 18,  34, 66, 2,   124, 60, 92, 28,  108, 44, 76, 12,
+                         116, 52, 84, 20, 100, 36, 68, 4,  120, 56, 88, 24, 104, 40, 72, 8,
+                         240, 112, 176, 48, 208, 80, 144, 16, 224, 96, 160, 32, 192, 64, 128, 0};
+
 // Reads the tokens of a binary-mode stream, up to the end mark.
 std::vector<Token> tokens(const Bytes& s)
 {
-    static const u8 lenBits[16] = {3, 2, 3, 3, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 7, 7};
-    static const u8 lenCode[16] = {5, 3, 1, 6, 10, 2, 12, 20, 4, 24, 8, 48, 16, 32, 64, 0};
-    static const u16 lenBase[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 14, 22, 38, 70, 134, 262};
-    static const u8 distBits[64] = {2, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
-                                    7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
-                                    7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8};
-    static const u8 distCode[64] = {3,  13, 5,  25, 9,   17, 1,  62,  30, 46,  14, 54,  22, 38,  6,  58,
-                                    26, 42, 10, 50, 18,  34, 66, 2,   124, 60, 92, 28,  108, 44, 76, 12,
-                                    116, 52, 84, 20, 100, 36, 68, 4,  120, 56, 88, 24, 104, 40, 72, 8,
-                                    240, 112, 176, 48, 208, 80, 144, 16, 224, 96, 160, 32, 192, 64, 128, 0};
     std::vector<Token> out;
     u64 bit = 16;
     auto get = [&](u32 n) {
@@ -82,6 +83,55 @@ std::vector<Token> tokens(const Bytes& s)
         u32 low = length == 2 ? 2 : s[1];
         out.push_back(rep(length, ((dcls << low) | get(low)) + 1));
     }
+}
+
+// Writes tokens as a binary-mode stream with a 4096-byte dictionary, then the end mark.
+Bytes packTokens(const std::vector<Token>& list)
+{
+    Bytes out = {0x00, 0x06};
+    u64 bits = 0;
+    u32 count = 0;
+    auto put = [&](u32 value, u32 n) {
+        bits |= u64(value) << count;
+        count += n;
+        for (; count >= 8; count -= 8, bits >>= 8)
+            out.push_back(u8(bits));
+    };
+    auto putLength = [&](u32 length) {
+        u32 cls = 15;
+        while (lenBase[cls] > length - 2)
+            cls--;
+        put(1u | u32(lenCode[cls]) << 1, 1 + lenBits[cls]);
+        put(length - 2 - lenBase[cls], cls < 8 ? 0 : cls - 7);
+    };
+    for (const Token& t : list) {
+        if (!t.length) {
+            put(t.value << 1, 9);
+            continue;
+        }
+        putLength(t.length);
+        u32 low = t.length == 2 ? 2 : 6;
+        u32 v = t.value - 1;
+        put(distCode[v >> low], distBits[v >> low]);
+        put(v & ((1u << low) - 1), low);
+    }
+    putLength(519);
+    if (count)
+        out.push_back(u8(bits));
+    return out;
+}
+
+// What the tokens spell, a byte at a time; bytes before the start are zeros.
+Bytes spell(const std::vector<Token>& list)
+{
+    Bytes out;
+    for (const Token& t : list) {
+        if (!t.length)
+            out.push_back(u8(t.value));
+        for (u32 i = 0; i < t.length; i++)
+            out.push_back(out.size() >= t.value ? out[out.size() - t.value] : 0);
+    }
+    return out;
 }
 
 Bytes str(const char* s)
@@ -182,6 +232,41 @@ TEST(CodecImplode, HeaderChecks)
     EXPECT_EQ(runImplode(str("x"), 0, 512, out), IMPLODE_BAD_DICTIONARY);
     EXPECT_EQ(runImplode(str("x"), 2, 4096, out), IMPLODE_BAD_TYPE);
     EXPECT_EQ(runImplode(str("x"), 2, 8192, out), IMPLODE_BAD_DICTIONARY);
+}
+
+// Repetitions shorter or longer than their distance, near ones copying their own output, over
+// the 4096-byte steps of the decoder's window and reaching before the first byte.
+TEST(CodecImplode, RepetitionsRepeatTheirSource)
+{
+    const u32 lengths[] = {2, 3, 5, 7, 8, 9, 15, 16, 17, 31, 100, 255, 516, 517, 518};
+    for (u32 distance : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 12u, 15u, 16u, 17u, 64u, 255u, 256u, 4096u}) {
+        SCOPED_TRACE(distance);
+        std::vector<Token> list;
+        if (distance > 256)
+            list.push_back(rep(3, distance));
+        for (u32 i = 0; i < 3 * distance && i < 40; i++)
+            list.push_back(lit(u8(0x41 + i * 7)));
+        for (u32 round = 0; round < 4; round++) {
+            for (u32 length : lengths) {
+                if (length == 2 && distance > 256)
+                    continue;
+                list.push_back(rep(length, distance));
+                list.push_back(lit(u8(length + round)));
+            }
+        }
+        list.push_back(rep(518, distance));
+        Bytes stream = packTokens(list);
+        ASSERT_EQ(tokens(stream), list);
+        Bytes want = spell(list);
+        ASSERT_GT(want.size(), 2u * 4096);
+        ArrayPtr got = decompressBytes(stream, u32(want.size()));
+        ASSERT_NE(got, nullptr);
+        EXPECT_TRUE(toBytes(got.get()) == want);
+    }
+    // Nothing written yet: every copy is of the zero history.
+    ArrayPtr got = decompressBytes(packTokens({rep(9, 3), lit('k'), rep(10, 2)}), 0);
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(toBytes(got.get()), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 'k', 0, 'k', 0, 'k', 0, 'k', 0, 'k', 0, 'k'}));
 }
 
 TEST(CodecImplode, ExpectedSizeIsIgnored)

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+
 using namespace codectest;
 
 namespace
@@ -81,6 +84,26 @@ ArrayPtr decompressBytes(const Bytes& in, u32 expected)
     return ArrayPtr(decompressLZWX(*src, expected));
 }
 
+// The process's peak resident set in KiB since the last reset (Linux: /proc/self/status).
+u64 peakResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoull(line.substr(6));
+    return 0;
+}
+
+// Sets the peak to the present resident set; false where the system does not offer it.
+bool resetPeakResident()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return clear.good() && peakResidentKiB() > 0;
+}
+
 Bytes bytesOf(const char* s)
 {
     return Bytes(s, s + strlen(s));
@@ -93,8 +116,13 @@ std::vector<Bytes> roundTripInputs()
         cases.push_back(textBytes(n, n));
     for (size_t n : {1, 2, 300, 5000, 70000})
         cases.push_back(randomBytes(n, n + 7));
-    for (size_t n : {1, 2, 3, 4, 5, 6, 100, 8191, 300000})
+    // Dense streams whose output outgrows the decoder's first buffer, some at its edges.
+    for (size_t n : {1, 2, 3, 4, 5, 6, 100, 8191, 65535, 65536, 65537, 131073, 300000})
         cases.push_back(Bytes(n, 0x5A));
+    Bytes period(200001);
+    for (size_t i = 0; i < period.size(); i++)
+        period[i] = u8("lkjhgfd"[i % 7]);
+    cases.push_back(period);
     for (size_t n : {254, 255, 256, 257, 766, 767, 768, 1790, 1791, 1792, 3837, 3838, 3839, 3840, 3841, 8445})
         cases.push_back(distinctPairBytes(n));
     return cases;
@@ -308,4 +336,23 @@ TEST(CodecLZWX, HostileInputStaysBounded)
             EXPECT_EQ(small->count, u32(seed * 13 % 5000));
         }
     }
+}
+
+// A claim within what the stream's length allows sizes nothing up front: the stream below
+// spells under 2 MiB before it runs out, and the decoder holds little more than that.
+TEST(CodecLZWX, ClaimIsACeilingNotAnAllocation)
+{
+    Bytes stream = compressBytes(textBytes(2 << 20, 12));
+    ASSERT_GT(stream.size(), 450000u);
+    stream.resize(450000);
+    const u32 claim = 1500000000;
+    ASSERT_GE(lzwxMaxDecodedSize(stream.size()), claim);
+    ArrayPtr src = toArray(stream);
+    if (!resetPeakResident())
+        GTEST_SKIP() << "no peak resident set to read";
+    const u64 base = peakResidentKiB();
+    u64 live = memLiveBytes();
+    EXPECT_EQ(ArrayPtr(decompressLZWX(*src, claim)), nullptr);
+    EXPECT_LT(peakResidentKiB() - base, 64u << 10);
+    EXPECT_EQ(memLiveBytes(), live);
 }

@@ -168,8 +168,8 @@ Bytes fromArray(const ByteArray* a)
 
 ContainerCRCTRE* openImage(const Bytes& image, const char* name = "TEST.TRE")
 {
-    ByteArray bytes = toArray(image);
-    return static_cast<ContainerCRCTRE*>(ContainerCRCTRE::open(name, bytes));
+    ByteArray* bytes = newByteArray(image.data(), u32(image.size()));
+    return static_cast<ContainerCRCTRE*>(keepingImage(ContainerCRCTRE::open(name, *bytes), bytes));
 }
 
 struct ContainerHolder

@@ -80,8 +80,9 @@ inline Bytes toBytes(const ByteArray* a)
 
 inline ContainerPAK* openPak(const char* name, const Bytes& bytes)
 {
-    ByteArray array = toArray(bytes);
-    return static_cast<ContainerPAK*>(ContainerPAK::open(String(name), array));
+    // The container's entries look into the bytes: it keeps its own copy of them.
+    ByteArray* array = newByteArray(bytes.data(), u32(bytes.size()));
+    return static_cast<ContainerPAK*>(keepingImage(ContainerPAK::open(String(name), *array), array));
 }
 
 // Output printed while the function runs.

@@ -199,8 +199,10 @@ struct Opened
     std::string printed;
     Opened(const char* name, const Bytes& image)
     {
-        ByteArray bytes(image.data(), u32(image.size()));
-        printed = captured([&] { x = static_cast<ContainerXTRE*>(ContainerXTRE::open(String(name), bytes)); });
+        ByteArray* bytes = newByteArray(image.data(), u32(image.size()));
+        printed = captured([&] {
+            x = static_cast<ContainerXTRE*>(keepingImage(ContainerXTRE::open(String(name), *bytes), bytes));
+        });
     }
     ~Opened() { deleteContainer(x); }
     Opened(const Opened&) = delete;

@@ -287,7 +287,7 @@ TEST(PfcEncoding, ElementsAndAttributesGiveTheseBytes)
 }
 
 // Archives open their nested containers within a budget of held bytes; a table's XML form takes
-// many times its bytes, so it is not kept.
+// many times its bytes, so it is not kept by a run that does not extract.
 TEST(PfcMemory, AnOpenedTableHoldsLittleMoreThanItsBytes)
 {
     OptionScope scope;
@@ -327,6 +327,12 @@ TEST_F(PfcContainer, ExtractsTheXmlAndRepacksItUnchanged)
     EXPECT_EQ(out, " <<< " + dir.file("sub/CONV.PFC.xml") + "\n");
     EXPECT_NE(pfc->document, nullptr);
     EXPECT_EQ(serialised(*pfc), smallTable());
+    // A run that extracts keeps the text made at open: the same file.
+    deleteContainer(pfc);
+    scope.options.mode = MODE_EXTRACT;
+    open("CONV.PFC", smallTable());
+    extract("kept/CONV.PFC");
+    EXPECT_EQ(textOf(readFile(dir.file("kept/CONV.PFC.xml"))), SMALL_TABLE_XML);
 }
 
 TEST_F(PfcContainer, XmllintAcceptsThePlainAsciiXml)

@@ -2,12 +2,14 @@
 // Helpers shared by the IFF conversion tests: opening images, the XML text of a document and
 // the bytes written back from one.
 #include "tests/gamedata/formats/IffBytes.h"
+#include "tests/framework/io/IoTestUtil.h"
 #include "framework/xml/XmlElement.h"
 #include "tool/ToolOptions.h"
 #include "tool/convert/ContainerIFF.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace ifftest
@@ -43,8 +45,9 @@ inline Bytes toBytes(const ByteArray* a)
 
 inline ContainerIFF* openIff(const Bytes& image, const char* name = "TEST.IFF")
 {
-    ByteArray array = toArray(image);
-    return static_cast<ContainerIFF*>(ContainerIFF::open(String(name), array));
+    // The container looks into the bytes: it keeps its own copy of them.
+    ByteArray* array = newByteArray(image.data(), u32(image.size()));
+    return static_cast<ContainerIFF*>(keepingImage(ContainerIFF::open(String(name), *array), array));
 }
 
 inline std::string documentText(ContainerIFF& c)
@@ -86,6 +89,41 @@ inline Bytes iffOf(const std::string& xml, bool* ok = nullptr, bool quiet = true
     deleteByteArray(out);
     memDelete(document);
     return b;
+}
+
+inline Bytes readBack(const std::string& path)
+{
+    Bytes b;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f)
+        return b;
+    int c;
+    while ((c = fgetc(f)) != EOF)
+        b.push_back(u8(c));
+    fclose(f);
+    return b;
+}
+
+// The container extracted into a scratch directory, its file changed by `edit` and repacked
+// from there, as a user edits an extracted tree: the bytes it then serialises to (empty when
+// the repack refused the file). `extracted` receives the file as extracted.
+inline Bytes editedAndRepacked(ContainerIFF& c, const std::function<void(std::string&)>& edit,
+                               std::string* extracted = nullptr)
+{
+    iotest::ScratchDir dir;
+    const String where((dir.path + "/").c_str());
+    if (c.extract(where, 0) != 1)
+        return {};
+    const std::string file = dir.file(c.isConverted() ? c.secondPath.c_str() : c.path.c_str());
+    const Bytes before = readBack(file);
+    std::string text(before.begin(), before.end());
+    if (extracted)
+        *extracted = text;
+    edit(text);
+    iotest::writeFile(file, Bytes(text.begin(), text.end()));
+    bool ok = false;
+    captured([&] { ok = c.repack(where, String(), 0); });
+    return ok ? serialised(c) : Bytes();
 }
 
 inline std::string hexOf(const Bytes& b)

@@ -103,8 +103,9 @@ inline void noProgress(u32)
 
 inline ContainerPFC* openPfc(const char* name, const Bytes& bytes)
 {
-    ByteArray array = toArray(bytes);
-    return static_cast<ContainerPFC*>(ContainerPFC::open(String(name), array));
+    // The container looks into the bytes: it keeps its own copy of them.
+    ByteArray* array = newByteArray(bytes.data(), u32(bytes.size()));
+    return static_cast<ContainerPFC*>(keepingImage(ContainerPFC::open(String(name), *array), array));
 }
 
 inline Bytes serialised(Container& c)

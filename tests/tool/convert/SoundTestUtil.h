@@ -110,8 +110,9 @@ inline Bytes serialised(Container& c)
 
 inline ContainerVOC* openVoc(const Bytes& bytes, const char* name = "003.VOC")
 {
-    ByteArray a = toArray(bytes);
-    return static_cast<ContainerVOC*>(ContainerVOC::open(String(name), a));
+    // The container looks into the bytes: it keeps its own copy of them.
+    ByteArray* a = newByteArray(bytes.data(), u32(bytes.size()));
+    return static_cast<ContainerVOC*>(keepingImage(ContainerVOC::open(String(name), *a), a));
 }
 
 inline Bytes readFile(const std::string& path)
