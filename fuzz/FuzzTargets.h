@@ -39,3 +39,10 @@ void fuzzPfc(const u8* data, size_t size);
 void fuzzWav(const u8* data, size_t size);
 void fuzzPackage(const u8* data, size_t size);
 void fuzzIff(const u8* data, size_t size);
+// A repack from edited XML, and the extract-and-repack round trip on disk of each archive kind.
+void fuzzIffEdit(const u8* data, size_t size);
+void fuzzPfcEdit(const u8* data, size_t size);
+void fuzzTreTree(const u8* data, size_t size);
+void fuzzCrcTreTree(const u8* data, size_t size);
+void fuzzXtreTree(const u8* data, size_t size);
+void fuzzPakTree(const u8* data, size_t size);

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Writes the small seed corpora under fuzz/corpus/<target>/ (committed; run again only to change them).
+  fuzz/make_seeds.py [TARGET...]    (no target: all of them)
 
 Archives are built here from the formats themselves or taken from the test-archive generator
 (tests/fixtures/make_fixtures.py), never written with the tool's own writers.
 LZW streams come from Pillow's GIF encoder, implode streams from node-pkware and RefPack streams
 from qfs-compression, the outside programs the codec tests use as judges; LZSS streams from the
-test-archive generator's encoder. A target whose generator is missing keeps its old seeds.
+test-archive generator's encoder. The XML seeds of the edit targets are the tool's own extraction of
+documents built here or by the generator ($MORDAX, else the newest build/*/MORDAX). A target whose generator is
+missing keeps its old seeds.
 """
 import os
 import struct
@@ -18,7 +21,17 @@ TOP = os.path.dirname(HERE)
 CORPUS = os.path.join(HERE, "corpus")
 
 
+# Targets named on the command line, or every one.
+WANTED = set()
+
+
+def wanted(target):
+    return not WANTED or target in WANTED
+
+
 def put(target, name, data):
+    if not wanted(target):
+        return
     d = os.path.join(CORPUS, target)
     os.makedirs(d, exist_ok=True)
     with open(os.path.join(d, name), "wb") as f:
@@ -42,6 +55,18 @@ def tre_seeds():
     inner = tre([(b"INNER\\ONE.TXT", b"one"), (b"INNER\\TWO.TXT", b"two two")])
     put("tre", "nested", tre([(b"..\\SUB.TRE", inner), (b"TOP.TXT", b"top level")]))
     put("tre", "empty_last", tre([(b"A.TXT", b"abc"), (b"EMPTY.TXT", b"")]))
+
+
+def tree_seeds():
+    """Names that meet on disk once made safe, and names the round trip's scratch directory holds as links."""
+    put("tretree", "collisions", tre([(b"A\\B.BIN", b"one"), (b"A/./B.BIN", b"two"), (b"A//B.BIN", b"three"),
+                                      (b"ABC\0after", b"bytes after the NUL"), (b"ABC", b"plain"),
+                                      (b"", b"no name"), (b"_000", b"a real _000"), (b"DIR", b"a file"),
+                                      (b"DIR\\IN.BIN", b"needs the folder"), (b"case.bin", b"lower"),
+                                      (b"CASE.BIN", b"upper"), (b"NOEXT", b"x"), (b"NOEXT", b"y")]))
+    inner = tre([(b"IN.TXT", b"inside a nested archive")])
+    put("tretree", "links", tre([(b"LINK.BIN", b"in the place of a link"), (b"LINK\\X.BIN", b"below a link"),
+                                 (b"LINK.TRE", inner), (b"OK.TXT", b"written")]))
 
 
 def voc(blocks, header=(26, 0x010A, 0x1129)):
@@ -173,6 +198,91 @@ def iff_seeds():
         + struct.pack("<I", 4) + b"abcd")
 
 
+# The documents the edit targets lay the input over, as fuzz/targets/RepackTargets.cpp builds them: a cargo
+# crate (IFF) and a dock dialogue (PFC), each alone in a classic TRE.
+def crate_document():
+    info = iff_chunk(b"NAME", b"Crate of spare parts\0") + iff_chunk(b"MASS", b"\x10\x27\x00\x00")
+    packed = b"\x10\xfb\x00\x00\x08\xe1abcdefgh\xfc"
+    return iff_form(b"CRAT", iff_form(b"INFO", info) + iff_chunk(b"TEXT", packed) + iff_chunk(b"DATA", b"\1\2\3"))
+
+
+def dock_table():
+    def dialogue(speaker, expression, line, delay):
+        return (b"\0" + pfc_name(speaker) + pfc_name(expression) + pfc_name(b"DOCK") + struct.pack("<HH", delay, 0)
+                + line + b"\0\1")
+    branch = b"\7" + pfc_name(b"DOCKHAND") + pfc_name(b"DOCK") + struct.pack("<HH", 1, 2)
+    cutaway = b"\4" + pfc_name(b"DOCK") + struct.pack("<HB", 5, 1) + b"The bay doors close.\0"
+    return (dialogue(b"DOCKHAND", b"GRIN", b"Cargo is aboard.", 30) + branch + cutaway
+            + b"\5" + dialogue(b"PILOT", b"", b"Thanks.", 1) + b"\x08")
+
+
+def find_tool():
+    """The tool that extracts the XML seeds: $MORDAX, else the newest build/*/MORDAX."""
+    if os.environ.get("MORDAX"):
+        return os.environ["MORDAX"]
+    builds = os.path.join(TOP, "build")
+    found = [os.path.join(builds, d, "MORDAX") for d in os.listdir(builds)] if os.path.isdir(builds) else []
+    found = [f for f in found if os.access(f, os.X_OK)]
+    return max(found, key=os.path.getmtime) if found else None
+
+
+def extracted_xml(tool, archive, tmp):
+    """The XML files the tool extracts from the archive: (path below the tree, text)."""
+    out = os.path.join(tmp, "x_" + os.path.basename(archive))
+    subprocess.run([tool, "-e", archive, out], check=True, stdout=subprocess.DEVNULL)
+    files = []
+    for folder, _, names in os.walk(out):
+        for name in sorted(names):
+            if name.lower().endswith(".xml"):
+                path = os.path.join(folder, name)
+                with open(path, "rb") as f:
+                    files.append((os.path.relpath(path, out), f.read()))
+    return sorted(files)
+
+
+def edit_seeds():
+    """XML a user hands back: the tool's own extraction of the edit targets' documents, unedited and edited, and
+    of the generator's IFF and PFC fixtures, each of which then stands in for the target's document whole."""
+    if not (wanted("iffedit") or wanted("pfcedit")):
+        return
+    tool = find_tool()
+    if not tool:
+        print("edit seeds skipped: no built tool (build/*/MORDAX or $MORDAX)")
+        return
+    with tempfile.TemporaryDirectory() as tmp:
+        archive = os.path.join(tmp, "EDIT.TRE")
+        with open(archive, "wb") as f:
+            f.write(tre([(b"CARGO\\CRATE.IFF", crate_document()), (b"TALK\\DOCK.PFC", dock_table())]))
+        own = dict(extracted_xml(tool, archive, tmp))
+        crate, dock = own[os.path.join("CARGO", "CRATE.IFF.xml")], own[os.path.join("TALK", "DOCK.PFC.xml")]
+        put("iffedit", "unedited", crate)
+        put("iffedit", "edited", crate.replace(b"spare", b"loose").replace(b"0x10 0x27", b"0x20 0x4E"))
+        put("pfcedit", "unedited", dock)
+        put("pfcedit", "edited", dock.replace(b"Thanks.", b"Thank you, chief.").replace(b'delay="30"', b'delay="45"'))
+        script = os.path.join(TOP, "tests", "fixtures", "make_fixtures.py")
+        if not os.path.exists(script):
+            print("fixture XML seeds skipped: no generator")
+            return
+        fixtures = ["tre_iff", "tre_iff_schemas", "tre_weapons", "tre_pfc"]
+        made = os.path.join(tmp, "fixtures")
+        args = [sys.executable, "-B", script]
+        for name in fixtures:
+            args += ["--only", name]
+        subprocess.run(args + [made], check=True, stdout=subprocess.DEVNULL)
+        for fixture in fixtures:
+            folder = os.path.join(made, fixture)
+            for file in sorted(os.listdir(folder)):
+                if not file.upper().endswith(".TRE"):
+                    continue
+                for path, text in extracted_xml(tool, os.path.join(folder, file), tmp):
+                    # The archive's own documents; those of its nested archives add nothing new.
+                    if ".TRE" + os.sep in path.upper():
+                        continue
+                    target = "pfcedit" if text.lstrip().startswith(b"<PFC") else "iffedit"
+                    seed = fixture + "_" + path.replace(os.sep, "_")[:-len(".xml")]
+                    put(target, seed, text)
+
+
 def text_seeds():
     put("xml", "document", b'<?xml version="1.0"?>\n<IFF Version="1">\n <FORM Name="TEST">\n'
         b'  <CHUNK Name="DATA" Size="4">00 01 02 03</CHUNK>\n </FORM>\n</IFF>\n')
@@ -245,6 +355,18 @@ FIXTURE_SEEDS = [
     ("mpk", "pak_mpk"), ("mpk", "pak_adl"), ("mpk", "pak_gen"), ("mpk", "pak_mid"),
     ("xtre", "xtre_gameflow"), ("xtre", "xtre_cd1miss"), ("xtre", "xtre_sets"), ("xtre", "xtre_hostile"),
     ("xtre", "xtre_pak"),
+    # The extract-and-repack round trips: converted documents (IFF, PFC, VOC), nested archives, names that
+    # collide or climb out, packed entries and name sets.
+    ("tretree", "tre_plain"), ("tretree", "tre_nested"), ("tretree", "tre_shared"), ("tretree", "tre_hostile"),
+    ("tretree", "tre_drive"), ("tretree", "tre_longname"), ("tretree", "tre_gap"), ("tretree", "tre_iff"),
+    ("tretree", "tre_iff_schemas"), ("tretree", "tre_weapons"), ("tretree", "tre_pfc"), ("tretree", "tre_voc"),
+    ("tretree", "tre_pak_pak"),
+    ("crctretree", "crctre_stored"), ("crctretree", "crctre_paths"), ("crctretree", "crctre_hostile"),
+    ("crctretree", "crctre_crcmismatch"), ("crctretree", "crctre_packed"),
+    ("xtretree", "xtre_gameflow"), ("xtretree", "xtre_cd1miss"), ("xtretree", "xtre_sets"),
+    ("xtretree", "xtre_hostile"), ("xtretree", "xtre_pak"),
+    ("paktree", "pak_plain"), ("paktree", "pak_mixed"), ("paktree", "pak_nested"), ("paktree", "pak_naming"),
+    ("paktree", "pak_tre_pak"), ("paktree", "pak_implode"), ("paktree", "pak_shapes"), ("paktree", "pak_tiny"),
 ]
 
 
@@ -253,13 +375,16 @@ def fixture_seeds():
     if not os.path.exists(script):
         print("archive fixture seeds skipped: no generator")
         return
+    seeds = [(target, name) for target, name in FIXTURE_SEEDS if wanted(target)]
+    if not seeds:
+        return
     with tempfile.TemporaryDirectory() as tmp:
-        names = sorted({name for _, name in FIXTURE_SEEDS})
+        names = sorted({name for _, name in seeds})
         args = [sys.executable, "-B", script]
         for name in names:
             args += ["--only", name]
         subprocess.run(args + [tmp], check=True)
-        for target, name in FIXTURE_SEEDS:
+        for target, name in seeds:
             folder = os.path.join(tmp, name)
             for file in os.listdir(folder):
                 with open(os.path.join(folder, file), "rb") as f:
@@ -308,7 +433,10 @@ def lzwx_seeds():
 
 
 if __name__ == "__main__":
+    WANTED.update(sys.argv[1:])
     fixture_seeds()
+    tree_seeds()
+    edit_seeds()
     tre_seeds()
     voc_seeds()
     pfc_seeds()

@@ -175,28 +175,18 @@ void ConfigSection::load(const String& text)
 
 void ConfigSection::save(String& out, const String& prefix) const
 {
-    for (u32 b = 0; b < values.count; b++) {
-        const PtrArray<ConfigValue>& bucket = values.buckets[b];
-        for (u32 i = 0; i < bucket.count; i++) {
-            const ConfigValue* v = bucket.items[i];
-            out += prefix;
-            out += v->key;
-            out += " = ";
-            if (needsQuotes(v->value)) {
-                out += '"';
-                out += v->value;
-                out += '"';
-            } else {
-                out += v->value;
-            }
-            out += "\n";
+    values.forEach([&](const ConfigValue* v) {
+        out += prefix;
+        out += v->key;
+        out += " = ";
+        if (needsQuotes(v->value)) {
+            out += '"';
+            out += v->value;
+            out += '"';
+        } else {
+            out += v->value;
         }
-    }
-    for (u32 b = 0; b < sections.count; b++) {
-        const PtrArray<ConfigSection>& bucket = sections.buckets[b];
-        for (u32 i = 0; i < bucket.count; i++) {
-            const ConfigSection* s = bucket.items[i];
-            s->save(out, prefix + s->name + ".");
-        }
-    }
+        out += "\n";
+    });
+    sections.forEach([&](const ConfigSection* s) { s->save(out, prefix + s->name + "."); });
 }

@@ -29,7 +29,7 @@ public:
 
     // Lines of key '=' value; lines without '=' are skipped, and so are lines whose key would
     // create sections past the MAX_LOAD_SECTIONS of one call (the text is outside data, and
-    // every section holds two tables of 1024 buckets).
+    // every section that holds anything holds a table of 1024 buckets).
     void load(const String& text);
     // Appends every value as prefix + key + " = " + value, then every sub-section with
     // prefix + its name + ".".

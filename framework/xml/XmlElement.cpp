@@ -353,6 +353,28 @@ XmlElement* addXmlElement(PtrArray<XmlElement>& list, const String& name)
     return element;
 }
 
+bool isPlainXmlValue(const String& value)
+{
+    for (u64 i = 0; i < value.length; i++) {
+        const u8 c = u8(value.data[i]);
+        if (c < 0x20 || c >= 0x80 || c == '<' || c == '&' || c == '"')
+            return false;
+    }
+    return true;
+}
+
+bool isPlainXmlText(const String& text)
+{
+    for (u64 i = 0; i < text.length; i++) {
+        const u8 c = u8(text.data[i]);
+        if ((c < 0x20 && c != '\t' && c != '\n') || c >= 0x80 || c == '<' || c == '&')
+            return false;
+        if (c == '>' && i >= 2 && text.data[i - 1] == ']' && text.data[i - 2] == ']')
+            return false;
+    }
+    return true;
+}
+
 void deleteXmlElements(PtrArray<XmlElement>& list)
 {
     for (XmlElement* element : list)

@@ -54,6 +54,14 @@ bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer);
 // *ok (when given) set to false.
 String writeXml(const PtrArray<XmlElement>& list, bool* ok = nullptr);
 XmlElement* addXmlElement(PtrArray<XmlElement>& list, const String& name);
+
+// The writer escapes nothing, so callers hand it only text that any XML reader takes as
+// written: ASCII from the blank up, without '<' and '&'. An attribute value (between double
+// quotes) also holds no '"' and no control byte, which readers would turn into blanks; element
+// text may hold tabs and line feeds, never a carriage return (read as a line feed) nor "]]>".
+bool isPlainXmlValue(const String& value);
+bool isPlainXmlText(const String& text);
+
 // Deletes every element of the list and empties it.
 void deleteXmlElements(PtrArray<XmlElement>& list);
 // deleteXmlElements, then frees the list's arrays.

@@ -14,6 +14,8 @@ const FuzzTarget targets[] = {
     {"refpack", fuzzRefPack}, {"lzss", fuzzLzss},   {"xml", fuzzXml},         {"config", fuzzConfig},
     {"reader", fuzzReader},   {"wav", fuzzWav},         {"package", fuzzPackage},
     {"iff", fuzzIff},         {"pfc", fuzzPfc},         {"xtre", fuzzXtre},       {"lzwx", fuzzLzwx},
+    {"iffedit", fuzzIffEdit}, {"pfcedit", fuzzPfcEdit}, {"tretree", fuzzTreTree}, {"crctretree", fuzzCrcTreTree},
+    {"xtretree", fuzzXtreTree}, {"paktree", fuzzPakTree},
 };
 
 ToolOptions quietOptions;

@@ -1,6 +1,6 @@
 // The tool starts the virtual file system and the job system on every run: neither may slow a
 // run down, change what it prints, or keep it from ending.
-#include "tests/tool/ToolRunner.h"
+#include "tests/helpers/ToolRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -70,6 +70,38 @@ ByteArray* packRefPack(const ByteArray& data)
 
 }
 
+namespace
+{
+void quietProgress(u32)
+{
+}
+
+bool digestOf(const ByteArray& bytes, u8 digest[16])
+{
+    Md5 md5;
+    for (u64 at = 0; at < bytes.count;) {
+        const u32 chunk = bytes.count - at > (1u << 20) ? (1u << 20) : u32(bytes.count - at);
+        md5.update(bytes.data + at, chunk);
+        at += chunk;
+    }
+    md5.final(digest);
+    return true;
+}
+
+// The digest of what the container writes now, without its detail lines; false when it cannot.
+bool childDigest(Container& child, u8 digest[16])
+{
+    ToolOptions& options = toolOptions();
+    const u32 verbosity = options.verbosity;
+    options.verbosity = 0;
+    ByteArray* bytes = child.serialise(quietProgress, 0);
+    options.verbosity = verbosity;
+    const bool ok = bytes && digestOf(*bytes, digest);
+    deleteByteArray(bytes);
+    return ok;
+}
+}
+
 // One entry's bytes in a written archive.
 struct XtreBlock
 {
@@ -476,8 +508,9 @@ public:
             printf(" [%s] (Container)\n", name.c_str());
         }
         XtreEntry* e = x.entries[match.position];
-        // The writer compares the rebuilt bytes with the old ones, so an unchanged child still
-        // keeps its stored bytes.
+        // The writer keeps the stored bytes of a child that comes back as it was: as its old bytes,
+        // or, for a child that does not rebuild to them (a damaged one), as it rebuilt before.
+        e->hasBaseline = childDigest(*e->nested, e->baseline) ? 1 : 0;
         e->modified = 1;
         return e->nested->repack(fullPath, relativePath, indent + 1);
     }
@@ -531,7 +564,9 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
                 failed = true;
                 break;
             }
-            asLoaded = sameBytes(rebuilt, e->data);
+            u8 digest[16];
+            asLoaded = sameBytes(rebuilt, e->data) ||
+                       (e->hasBaseline && digestOf(*rebuilt, digest) && memcmp(digest, e->baseline, 16) == 0);
         } else if (e->nested) {
             for (u32 k = e->nested->fileCount(); k; k--)
                 progress(depth + 1);

@@ -26,6 +26,10 @@ struct XtreEntry
     u8 type = 0; // 0 plain, 1 RefPack, 2 LZWX
     u8 sortFlag = 0;
     u8 modified = 0;
+    // What a nested child wrote before a repack reached it (hasBaseline): the same bytes after
+    // it mean the repack changed nothing.
+    u8 hasBaseline = 0;
+    u8 baseline[16] = {};
     // A version 0 "blank" file: never listed, but written back as it was so that its
     // descriptor keeps describing the same bytes.
     u8 blank = 0;

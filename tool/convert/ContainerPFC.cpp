@@ -181,15 +181,16 @@ ByteArray* encodeRoot(const XmlElement& root, u32 sizeHint)
 
 // ---- checks
 
-// Texts the writer can put in the XML file and the reader gives back unchanged: an attribute
-// value ends at a double quote, element text at a '<'.
+// Names and lines the writer can put in the XML file as they stand: any other (one that needs
+// an escape, a control byte or a byte beyond ASCII) makes a file XML tools refuse or read
+// differently.
 bool writableAsXml(const XmlElement& e)
 {
     for (const XmlAttribute* a : e.attributes) {
-        if (a->value.indexOf('"') >= 0)
+        if (!isPlainXmlValue(a->value))
             return false;
     }
-    if (e.value.indexOf('<') >= 0)
+    if (!isPlainXmlText(e.value))
         return false;
     for (const XmlElement* child : e.children) {
         if (!writableAsXml(*child))

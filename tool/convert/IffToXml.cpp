@@ -112,6 +112,24 @@ bool levelFailure(const char* format, const String& path)
     return false;
 }
 
+// Record text from the body (names, types) that the XML file can hold as it stands: plain, and
+// without '>' and '\'', which XML tools may save as references that the reader here keeps as text.
+bool holdsOnlyPlainText(const XmlElement& element, u32 depth)
+{
+    const auto plain = [](const String& text) {
+        return isPlainXmlValue(text) && text.indexOf('>') < 0 && text.indexOf('\'') < 0;
+    };
+    if (depth > IFF_MAX_DEPTH || !plain(element.value))
+        return false;
+    for (const XmlAttribute* a : element.attributes)
+        if (!plain(a->value))
+            return false;
+    for (const XmlElement* child : element.children)
+        if (!holdsOnlyPlainText(*child, depth + 1))
+            return false;
+    return true;
+}
+
 // Moves what a schema wrote on a scratch element over to the chunk element.
 void takeSchemaOutput(XmlElement& scratch, XmlElement& element)
 {
@@ -168,12 +186,16 @@ String xmlNameOfId(const String& text)
 {
     if (text.isEmpty())
         return String("_");
-    String name(text);
+    // Letters, digits, '_', '-' and '.' only, and a digit, '-' or '.' may not begin the name.
+    // ':' is left out too: namespace-aware readers refuse an undeclared prefix.
+    const u8 first = u8(text.data[0]);
+    String name(text.length + 1);
+    if ((first >= '0' && first <= '9') || first == '-' || first == '.')
+        name.append('_');
+    name.append(text);
     for (u64 i = 0; i < name.length; i++) {
         const u8 c = u8(name.data[i]);
-        const bool safe = c > 0x20 && c < 0x7F && !isXmlSpecialChar(c) && c != '/' && c != '=' && c != '"' &&
-                          c != '?' && c != '!' && c != '\'';
-        if (!safe)
+        if (!isAlnum(c) && c != '_' && c != '-' && c != '.')
             name.data[i] = '_';
     }
     return name;
@@ -295,12 +317,14 @@ void chunkBodyToXml(const String& chunkPath, Stream& body, XmlElement& element, 
         body.rewind();
         if (!schema->matches(chunkPath, body))
             continue;
-        // The schema claims the chunk only when its XML writes the same bytes back.
+        // The schema claims the chunk only when its XML can be written as it stands and writes
+        // the same bytes back.
         XmlElement scratch(element.name);
         body.rewind();
         schema->toXml(body, scratch);
         ByteBuffer rebuilt(u32(size) + 16);
-        if (schema->fromXml(scratch, rebuilt) && sameBytes(rebuilt.data(), rebuilt.length, bytes.data, size)) {
+        if (holdsOnlyPlainText(scratch, 0) && schema->fromXml(scratch, rebuilt) &&
+            sameBytes(rebuilt.data(), rebuilt.length, bytes.data, size)) {
             element.addAttribute(String("Handler"), String(schema->name));
             takeSchemaOutput(scratch, element);
             return;

@@ -15,8 +15,9 @@ String chunkIdToHex(u32 id);
 // Letters, digits, '_', blanks or NULs, at least one of them neither blank nor NUL.
 bool isTextualChunkId(u32 id);
 bool isXmlSpecialChar(u8 c);
-// The element name an id's text is written under: bytes that would break an XML tag become
-// '_', and an empty text is "_".
+// The element name an id's text is written under, always an XML name: bytes no name may hold
+// become '_', a text that begins with a digit, '-' or '.' gets a '_' before it, and an empty
+// text is "_".
 String xmlNameOfId(const String& text);
 // Adds "RawName"-style hex when the name the id is written under does not give the id back.
 void addRawIdAttribute(XmlElement& element, const char* attributeName, u32 id, const String& name);

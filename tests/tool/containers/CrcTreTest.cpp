@@ -3,7 +3,7 @@
 // exactly what the encoder makes of text without repeated pairs.
 #include "framework/io/FileStream.h"
 #include "tests/framework/io/IoTestUtil.h"
-#include "tool/ToolOptions.h"
+#include "tests/helpers/ContainerTestUtil.h"
 #include "tool/containers/ContainerCRCTRE.h"
 #include "tool/containers/Driver.h"
 
@@ -21,33 +21,7 @@ namespace fs = std::filesystem;
 
 namespace
 {
-using Bytes = std::vector<u8>;
-
-// Options for one test, put back at the end.
-struct OptionsScope
-{
-    ToolOptions options;
-    explicit OptionsScope(u32 verbosity = 0, bool addNew = false)
-    {
-        options.verbosity = verbosity;
-        options.addNewFiles = addNew ? 1 : 0;
-        setToolOptions(&options);
-    }
-    ~OptionsScope()
-    {
-        setToolOptions(nullptr);
-        clearToolFailure();
-    }
-};
-
-template <typename F>
-std::string captured(F&& f)
-{
-    testing::internal::CaptureStdout();
-    f();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
+using namespace testutil;
 
 // The name CRC from its definition, bit by bit.
 u32 referenceCrc(const std::string& name)
@@ -61,11 +35,6 @@ u32 referenceCrc(const std::string& name)
             crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
     }
     return crc;
-}
-
-Bytes bytesOf(const std::string& s)
-{
-    return Bytes(s.begin(), s.end());
 }
 
 // An LZSS stream that codes every byte as a literal.
@@ -156,20 +125,9 @@ Bytes buildImage(const std::vector<RawEntry>& entries, u8 flags = 0, bool tableB
     return image;
 }
 
-ByteArray toArray(const Bytes& b)
-{
-    return ByteArray(b.data(), u32(b.size()));
-}
-
-Bytes fromArray(const ByteArray* a)
-{
-    return a && a->count ? Bytes(a->data, a->data + a->count) : Bytes();
-}
-
 ContainerCRCTRE* openImage(const Bytes& image, const char* name = "TEST.TRE")
 {
-    ByteArray* bytes = newByteArray(image.data(), u32(image.size()));
-    return static_cast<ContainerCRCTRE*>(keepingImage(ContainerCRCTRE::open(name, *bytes), bytes));
+    return openKept<ContainerCRCTRE>(ContainerCRCTRE::open, name, image);
 }
 
 struct ContainerHolder
@@ -183,7 +141,7 @@ struct ContainerHolder
 Bytes serialised(ContainerCRCTRE& c)
 {
     ByteArray* out = c.serialise(nullptr, 0);
-    Bytes b = fromArray(out);
+    Bytes b = toBytes(out);
     deleteByteArray(out);
     return b;
 }
@@ -205,12 +163,6 @@ std::vector<TableRow> tableOf(const Bytes& image)
         rows.push_back({u32At(0), u32At(4), u32At(8), u32At(12), std::string(reinterpret_cast<const char*>(p + 16))});
     }
     return rows;
-}
-
-Bytes readFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
 void writeFile(const std::string& path, const Bytes& b)
@@ -335,7 +287,7 @@ TEST(CrcTreProbe, AcceptsOnlyItsOwnHeaders)
 
 TEST(CrcTreOpen, ListsEntriesWithSlashesAndTotals)
 {
-    OptionsScope opts;
+    OptionScope opts;
     ContainerCRCTRE* opened = nullptr;
     captured([&] { opened = openImage(buildImage(sampleEntries(), 0, false)); });
     ContainerHolder c(opened);
@@ -360,7 +312,7 @@ TEST(CrcTreOpen, ReportsTheTableAtHighVerbosity)
     };
     Bytes image = buildImage(entries, 1);
     std::vector<TableRow> rows = tableOf(image);
-    OptionsScope opts(3);
+    OptionScope opts(3);
     ContainerCRCTRE* c = nullptr;
     std::string out = captured([&] { c = openImage(image); });
     ContainerHolder holder(c);
@@ -385,7 +337,7 @@ TEST(CrcTreOpen, ReportsTheTableAtHighVerbosity)
     }
     EXPECT_EQ(out, want);
     EXPECT_EQ(entryNamed(*c, "B.TXT")->crc, referenceCrc("B.TXT") ^ 0x5A5A5A5Au);
-    EXPECT_EQ(fromArray(entryNamed(*c, "B.TXT")->data), bytesOf("xyz"));
+    EXPECT_EQ(toBytes(entryNamed(*c, "B.TXT")->data), bytesOf("xyz"));
 }
 
 TEST(CrcTreOpen, RefusesDamagedArchivesWithOneLine)
@@ -448,7 +400,7 @@ TEST(CrcTreOpen, RefusesDamagedArchivesWithOneLine)
         cases.push_back({"many entries in 300 bytes", b, "ERROR: This doesn't seem to be a valid CRC-TRE file!\n"});
     }
     for (Case& c : cases) {
-        OptionsScope opts;
+        OptionScope opts;
         ContainerCRCTRE* container = reinterpret_cast<ContainerCRCTRE*>(1);
         std::string out = captured([&] { container = openImage(c.image); });
         EXPECT_EQ(container, nullptr) << c.what;
@@ -463,7 +415,7 @@ TEST(CrcTreOpen, EmptyEntryMayPointPastTheEnd)
     std::vector<TableRow> rows = tableOf(image);
     size_t e = rows[0].name == "E.DAT" ? 0 : 1;
     setU32(image, 16 + 272 * e + 8, 0xFFFFFF00u);
-    OptionsScope opts;
+    OptionScope opts;
     ContainerCRCTRE* c = nullptr;
     captured([&] { c = openImage(image); });
     ContainerHolder holder(c);
@@ -479,7 +431,7 @@ TEST(CrcTreWrite, ReproducesArchivesByteForByte)
     entries.push_back({"TAIL.DAT", bytesOf("tail"), false, "junk after the terminator", false});
     for (u8 flags : {0, 1}) {
         Bytes image = buildImage(entries, flags);
-        OptionsScope opts;
+        OptionScope opts;
         ContainerCRCTRE* c = nullptr;
         captured([&] { c = openImage(image); });
         ContainerHolder holder(c);
@@ -503,7 +455,7 @@ TEST(CrcTreWrite, EmptyFilesKeepTheirPlaceAmongEqualOffsets)
         {"LAST.DAT", Bytes(), false, "", false},
     };
     Bytes image = buildImage(entries);
-    OptionsScope opts;
+    OptionScope opts;
     ContainerCRCTRE* c = nullptr;
     captured([&] { c = openImage(image); });
     ContainerHolder holder(c);
@@ -516,7 +468,7 @@ TEST(CrcTreWrite, CountsProgressOncePerEntry)
     static u32 calls;
     static u32 lastDepth;
     calls = 0;
-    OptionsScope opts;
+    OptionScope opts;
     ContainerCRCTRE* c = nullptr;
     captured([&] { c = openImage(buildImage(sampleEntries())); });
     ContainerHolder holder(c);
@@ -535,7 +487,7 @@ TEST(CrcTreExtract, WritesEveryEntryInsideTheDirectory)
 {
     iotest::ScratchDir scratch;
     const std::string out = scratch.file("out");
-    OptionsScope opts(2);
+    OptionScope opts(2);
     ContainerCRCTRE* c = nullptr;
     captured([&] { c = openImage(buildImage(sampleEntries(), 0, false)); });
     ContainerHolder holder(c);
@@ -566,7 +518,7 @@ TEST(CrcTreExtract, HostileNamesStayInsideTheDirectory)
     iotest::ScratchDir scratch;
     fs::create_directories(scratch.file("a/b/c"));
     const std::string out = scratch.file("a/b/c/out");
-    OptionsScope opts;
+    OptionScope opts;
     ContainerCRCTRE* c = nullptr;
     captured([&] { c = openImage(buildImage(entries)); });
     ContainerHolder holder(c);
@@ -587,7 +539,7 @@ TEST(CrcTreExtract, StopsAtTheFirstFileThatCannotBeWritten)
     iotest::ScratchDir scratch;
     writeFile(scratch.file("blocker"), bytesOf("a file, not a directory"));
     const std::string out = scratch.file("blocker/out");
-    OptionsScope opts;
+    OptionScope opts;
     ContainerCRCTRE* c = nullptr;
     captured([&] { c = openImage(buildImage(sampleEntries(), 0, false)); });
     ContainerHolder holder(c);
@@ -607,7 +559,7 @@ TEST(CrcTreRepack, EditedFilesReplaceTheirEntriesOnly)
     iotest::ScratchDir scratch;
     const std::string dir = scratch.file("tree");
     Bytes image = buildImage(sampleEntries());
-    OptionsScope opts(1);
+    OptionScope opts(1);
     ContainerCRCTRE* c = nullptr;
     captured([&] { c = openImage(image); });
     ContainerHolder holder(c);
@@ -631,12 +583,12 @@ TEST(CrcTreRepack, EditedFilesReplaceTheirEntriesOnly)
     captured([&] { again = openImage(written); });
     ContainerHolder holder2(again);
     ASSERT_NE(again, nullptr);
-    EXPECT_EQ(fromArray(entryNamed(*again, "TEXT/C.TXT")->data), bytesOf("Edited and packed again"));
+    EXPECT_EQ(toBytes(entryNamed(*again, "TEXT/C.TXT")->data), bytesOf("Edited and packed again"));
     EXPECT_TRUE(entryNamed(*again, "TEXT/C.TXT")->compressed);
-    EXPECT_EQ(fromArray(entryNamed(*again, "case.dat")->data), bytesOf("lower, edited"));
-    EXPECT_EQ(fromArray(entryNamed(*again, "CASE.DAT")->data), bytesOf("upper"));
-    EXPECT_EQ(fromArray(entryNamed(*again, "DATA/SOUND/A.DAT")->data), bytesOf("hello world"));
-    EXPECT_EQ(fromArray(entryNamed(*again, "../../ESCAPE.DAT")->data), bytesOf("hostile"));
+    EXPECT_EQ(toBytes(entryNamed(*again, "case.dat")->data), bytesOf("lower, edited"));
+    EXPECT_EQ(toBytes(entryNamed(*again, "CASE.DAT")->data), bytesOf("upper"));
+    EXPECT_EQ(toBytes(entryNamed(*again, "DATA/SOUND/A.DAT")->data), bytesOf("hello world"));
+    EXPECT_EQ(toBytes(entryNamed(*again, "../../ESCAPE.DAT")->data), bytesOf("hostile"));
 
     // Edited files move to the front of the data in table order; files whose bytes came back
     // unchanged keep their old order on disk.
@@ -670,7 +622,7 @@ TEST(CrcTreRepack, ReplacedFilesGoFirstAndAddedFilesLast)
         {"THREE.DAT", bytesOf("333"), false, "", false},
     };
     Bytes image = buildImage(entries);
-    OptionsScope opts(2, true);
+    OptionScope opts(2, true);
     ContainerCRCTRE* c = nullptr;
     captured([&] { c = openImage(image); });
     ContainerHolder holder(c);
@@ -699,9 +651,9 @@ TEST(CrcTreRepack, ReplacedFilesGoFirstAndAddedFilesLast)
     captured([&] { again = openImage(written); });
     ContainerHolder holder2(again);
     ASSERT_NE(again, nullptr);
-    EXPECT_EQ(fromArray(entryNamed(*again, "NEW.txt")->data), bytesOf("a new text"));
-    EXPECT_EQ(fromArray(entryNamed(*again, "SUB/NEW.XYZ")->data), bytesOf("stored as is"));
-    EXPECT_EQ(fromArray(entryNamed(*again, "THREE.DAT")->data), bytesOf("three"));
+    EXPECT_EQ(toBytes(entryNamed(*again, "NEW.txt")->data), bytesOf("a new text"));
+    EXPECT_EQ(toBytes(entryNamed(*again, "SUB/NEW.XYZ")->data), bytesOf("stored as is"));
+    EXPECT_EQ(toBytes(entryNamed(*again, "THREE.DAT")->data), bytesOf("three"));
 
     // Extracted again, the added file from the sub-directory goes back where it came from.
     const std::string out = scratch.file("out");
@@ -714,7 +666,7 @@ TEST(CrcTreRepack, UnknownFilesAreReportedAndSkippedWithoutAdding)
     iotest::ScratchDir scratch;
     const std::string dir = scratch.file("tree");
     Bytes image = buildImage({{"ONE.DAT", bytesOf("1"), false, "", false}});
-    OptionsScope opts;
+    OptionScope opts;
     ContainerCRCTRE* c = nullptr;
     captured([&] { c = openImage(image); });
     ContainerHolder holder(c);
@@ -729,7 +681,7 @@ TEST(CrcTreRepack, UnknownFilesAreReportedAndSkippedWithoutAdding)
 
 TEST(CrcTreHash, LinesNameEveryEntryAndMatchAfterARewrite)
 {
-    OptionsScope opts(2);
+    OptionScope opts(2);
     std::vector<RawEntry> entries = sampleEntries();
     // The data in another order than the table; the lines follow the table.
     std::reverse(entries.begin(), entries.end());
@@ -761,7 +713,7 @@ TEST(CrcTreHash, LinesNameEveryEntryAndMatchAfterARewrite)
 
 TEST(CrcTreDetect, TreNamedArchivesOpenAsCrcTre)
 {
-    OptionsScope opts;
+    OptionScope opts;
     Bytes image = buildImage(sampleEntries());
     ByteArray bytes = toArray(image);
     Container* c = nullptr;

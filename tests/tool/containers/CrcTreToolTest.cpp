@@ -2,7 +2,7 @@
 // back the same bytes, packed entries included, extraction matches the manifests and stays
 // inside its directory, and edited trees repack onto their entries.
 #include "framework/io/Md5.h"
-#include "tests/tool/ToolRunner.h"
+#include "tests/helpers/ToolRunner.h"
 
 #include <gtest/gtest.h>
 

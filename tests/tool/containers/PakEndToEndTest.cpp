@@ -2,7 +2,7 @@
 // packed entries judged by outside decoders, and PAKs nested in TREs nested in PAKs.
 #include "gamedata/codecs/CodecImplode.h"
 #include "gamedata/codecs/CodecLZW.h"
-#include "tests/tool/ToolRunner.h"
+#include "tests/helpers/ToolRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,47 +1,16 @@
 #pragma once
-// Small helpers shared by the PAK tests: option scopes, byte layouts and scratch directories.
+// PAK layouts laid out by hand, on top of the helpers every container test shares.
 #include "tests/framework/io/IoTestUtil.h"
-#include "tool/ToolOptions.h"
+#include "tests/helpers/ContainerTestUtil.h"
 #include "tool/containers/ContainerPAK.h"
 #include "tool/containers/Driver.h"
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 namespace paktest
 {
-typedef std::vector<u8> Bytes;
-
-// Options for the length of one test; the defaults come back afterwards.
-struct OptionScope
-{
-    ToolOptions options;
-    OptionScope() { setToolOptions(&options); }
-    ~OptionScope() { setToolOptions(nullptr); }
-};
-
-inline Bytes text(const char* s)
-{
-    return Bytes(s, s + strlen(s));
-}
-
-inline Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-inline Bytes le32(u32 v)
-{
-    return {u8(v), u8(v >> 8), u8(v >> 16), u8(v >> 24)};
-}
-
-inline Bytes le16(u16 v)
-{
-    return {u8(v), u8(v >> 8)};
-}
+using namespace testutil;
 
 inline Bytes filled(size_t n, u8 value = 0)
 {
@@ -68,64 +37,9 @@ inline Bytes pakLayout(const std::vector<RawEntry>& entries, i32 sizeAdjust = 0)
     return le32(u32(i64(offset) + sizeAdjust)) + table + data;
 }
 
-inline ByteArray toArray(const Bytes& b)
-{
-    return ByteArray(b.data(), u32(b.size()));
-}
-
-inline Bytes toBytes(const ByteArray* a)
-{
-    return a && a->count ? Bytes(a->data, a->data + a->count) : Bytes();
-}
-
 inline ContainerPAK* openPak(const char* name, const Bytes& bytes)
 {
-    // The container's entries look into the bytes: it keeps its own copy of them.
-    ByteArray* array = newByteArray(bytes.data(), u32(bytes.size()));
-    return static_cast<ContainerPAK*>(keepingImage(ContainerPAK::open(String(name), *array), array));
-}
-
-// Output printed while the function runs.
-template <typename F>
-std::string captured(F&& f)
-{
-    fflush(stdout);
-    testing::internal::CaptureStdout();
-    f();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-inline void noProgress(u32)
-{
-}
-
-inline Bytes serialised(Container& c)
-{
-    ByteArray* out = c.serialise(noProgress, 0);
-    EXPECT_NE(out, nullptr);
-    Bytes b = toBytes(out);
-    deleteByteArray(out);
-    return b;
-}
-
-inline Bytes readFile(const std::string& path)
-{
-    Bytes b;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return b;
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        b.push_back(u8(c));
-    fclose(f);
-    return b;
-}
-
-inline bool exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    return openKept<ContainerPAK>(ContainerPAK::open, name, bytes);
 }
 
 inline std::vector<std::string> entryNames(const ContainerPAK& pak)

@@ -4,6 +4,7 @@
 #include "gamedata/codecs/CodecLZWX.h"
 #include "gamedata/codecs/CodecRefPack.h"
 #include "tests/framework/io/IoTestUtil.h"
+#include "tests/helpers/ContainerTestUtil.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/ContainerXTRE.h"
 #include "tool/containers/Driver.h"
@@ -17,46 +18,7 @@
 
 namespace
 {
-typedef std::vector<u8> Bytes;
-
-struct OptionScope
-{
-    ToolOptions options;
-    explicit OptionScope(u32 verbosity = 0)
-    {
-        options.verbosity = verbosity;
-        setToolOptions(&options);
-    }
-    ~OptionScope()
-    {
-        setToolOptions(nullptr);
-        clearToolFailure();
-    }
-};
-
-template <typename F>
-std::string captured(F&& f)
-{
-    fflush(stdout);
-    testing::internal::CaptureStdout();
-    f();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-void noProgress(u32)
-{
-}
-
-Bytes bytesOf(const std::string& s)
-{
-    return Bytes(s.begin(), s.end());
-}
-
-Bytes toBytes(const ByteArray* a)
-{
-    return a && a->count ? Bytes(a->data, a->data + a->count) : Bytes();
-}
+using namespace testutil;
 
 // Readable text that packs well.
 Bytes prose(size_t n, u32 seed)

@@ -246,7 +246,7 @@ TEST(ContainerIff, NoConvertKeepsEveryFileRaw)
     EXPECT_STREQ(iff->matchName().c_str(), "TEST.IFF");
     iotest::ScratchDir dir;
     EXPECT_EQ(iff->extract(String((dir.path + "/").c_str()), 0), 1u);
-    EXPECT_EQ(hexOf(readBack(dir.file("TEST.IFF"))), hexOf(image));
+    EXPECT_EQ(hexOf(readFile(dir.file("TEST.IFF"))), hexOf(image));
     deleteContainer(iff);
 }
 
@@ -267,11 +267,11 @@ TEST(ContainerIff, ExtractWritesTheDocument)
                                  "  </DATA>\n"
                                  " </TEST>\n"
                                  "</IFF>\n\n";
-    EXPECT_EQ(textOf(readBack(dir.file("top/TEST.IFF.xml"))), expected);
+    EXPECT_EQ(textOf(readFile(dir.file("top/TEST.IFF.xml"))), expected);
     // Inside an archive: the entry's own path with ".xml".
     out = captured([&] { EXPECT_EQ(iff->extract(String((dir.path + "/arc/GAME/TEST.IFF").c_str()), 1), 1u); });
     EXPECT_EQ(out, " >>> " + dir.path + "/arc/GAME/TEST.IFF.xml\n");
-    EXPECT_EQ(textOf(readBack(dir.file("arc/GAME/TEST.IFF.xml"))), expected);
+    EXPECT_EQ(textOf(readFile(dir.file("arc/GAME/TEST.IFF.xml"))), expected);
     // A file that cannot be written.
     out = captured([&] { EXPECT_EQ(iff->extract(String((dir.path + "/top/TEST.IFF.xml/x").c_str()), 1), 0u); });
     EXPECT_EQ(out, " >>> " + dir.path + "/top/TEST.IFF.xml/x.xml\nERROR: Write failure for '" + dir.path +
@@ -341,7 +341,7 @@ TEST(ContainerIff, RepackOfALoneFileLooksInItsDirectory)
     iotest::ScratchDir dir;
     ContainerIFF* iff = openIff(image, "some/where/TEST.IFF");
     iff->extract(String((dir.path + "/").c_str()), 0);
-    std::string xml = textOf(readBack(dir.file("TEST.IFF.xml")));
+    std::string xml = textOf(readFile(dir.file("TEST.IFF.xml")));
     xml.replace(xml.find("HELLO!"), 6, "HULLO?");
     iotest::writeFile(dir.file("TEST.IFF.xml"), Bytes(xml.begin(), xml.end()));
     EXPECT_EQ(captured([&] { EXPECT_TRUE(iff->repack(String((dir.path + "/").c_str()), String(), 0)); }),

@@ -1,5 +1,5 @@
 #include "framework/core/Heap.h"
-#include "tests/tool/ToolRunner.h"
+#include "tests/helpers/ToolRunner.h"
 #include "tests/tool/convert/SoundTestUtil.h"
 #include "tool/containers/Driver.h"
 
@@ -488,27 +488,12 @@ TEST(VocTool, TopLevelFileListsExtractsRepacksAndRewrites)
     EXPECT_EQ(readFile(work + "/raw/SHOT.VOC"), file);
 }
 
-Bytes treWith(const std::vector<std::pair<std::string, Bytes>>& entries)
-{
-    const u32 header = u32(8 + 74 * entries.size());
-    Bytes table = le32(u32(entries.size())) + le32(header), data;
-    u32 offset = header;
-    for (const auto& e : entries) {
-        Bytes name(65, 0);
-        memcpy(name.data(), e.first.data(), e.first.size());
-        table = table + Bytes{1} + name + le32(offset) + le32(u32(e.second.size()));
-        data = data + e.second;
-        offset += u32(e.second.size());
-    }
-    return table + data;
-}
-
 TEST(VocTool, EntriesOfAnArchiveBecomeWavFilesAndComeBack)
 {
     const std::string work = scratchDirectory("voc_tre");
     const Bytes converted = standardVoc(400, 166, 3);
     const Bytes kept = vocHeader() + soundBlock(166, 2, tone(50)) + terminator();
-    const Bytes archive = treWith({{"..\\SOUND\\HIT.VOC", converted}, {"SOUND\\ADPCM.VOC", kept},
+    const Bytes archive = treLayout({{"..\\SOUND\\HIT.VOC", converted}, {"SOUND\\ADPCM.VOC", kept},
                                    {"README.TXT", text("sounds")}});
     writeFileBytes(work + "/SOUNDS.TRE", std::string(archive.begin(), archive.end()));
 

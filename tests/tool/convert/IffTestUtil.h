@@ -3,8 +3,8 @@
 // the bytes written back from one.
 #include "tests/gamedata/formats/IffBytes.h"
 #include "tests/framework/io/IoTestUtil.h"
+#include "tests/helpers/ContainerTestUtil.h"
 #include "framework/xml/XmlElement.h"
-#include "tool/ToolOptions.h"
 #include "tool/convert/ContainerIFF.h"
 
 #include <gtest/gtest.h>
@@ -15,39 +15,16 @@
 namespace ifftest
 {
 using namespace iffbytes;
-
-struct OptionScope
-{
-    ToolOptions options;
-    OptionScope() { setToolOptions(&options); }
-    ~OptionScope() { setToolOptions(nullptr); }
-};
-
-template <typename F>
-std::string captured(F&& f)
-{
-    fflush(stdout);
-    testing::internal::CaptureStdout();
-    f();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-inline ByteArray toArray(const Bytes& b)
-{
-    return ByteArray(b.data(), u32(b.size()));
-}
-
-inline Bytes toBytes(const ByteArray* a)
-{
-    return a && a->count ? Bytes(a->data, a->data + a->count) : Bytes();
-}
+using testutil::captured;
+using testutil::noProgress;
+using testutil::OptionScope;
+using testutil::readFile;
+using testutil::toArray;
+using testutil::toBytes;
 
 inline ContainerIFF* openIff(const Bytes& image, const char* name = "TEST.IFF")
 {
-    // The container looks into the bytes: it keeps its own copy of them.
-    ByteArray* array = newByteArray(image.data(), u32(image.size()));
-    return static_cast<ContainerIFF*>(keepingImage(ContainerIFF::open(String(name), *array), array));
+    return testutil::openKept<ContainerIFF>(ContainerIFF::open, name, image);
 }
 
 inline std::string documentText(ContainerIFF& c)
@@ -62,10 +39,6 @@ inline std::string xmlOf(const Bytes& image)
     std::string text = c ? documentText(*c) : "";
     deleteContainer(c);
     return text;
-}
-
-inline void noProgress(u32)
-{
 }
 
 inline Bytes serialised(Container& c)
@@ -91,19 +64,6 @@ inline Bytes iffOf(const std::string& xml, bool* ok = nullptr, bool quiet = true
     return b;
 }
 
-inline Bytes readBack(const std::string& path)
-{
-    Bytes b;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return b;
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        b.push_back(u8(c));
-    fclose(f);
-    return b;
-}
-
 // The container extracted into a scratch directory, its file changed by `edit` and repacked
 // from there, as a user edits an extracted tree: the bytes it then serialises to (empty when
 // the repack refused the file). `extracted` receives the file as extracted.
@@ -115,7 +75,7 @@ inline Bytes editedAndRepacked(ContainerIFF& c, const std::function<void(std::st
     if (c.extract(where, 0) != 1)
         return {};
     const std::string file = dir.file(c.isConverted() ? c.secondPath.c_str() : c.path.c_str());
-    const Bytes before = readBack(file);
+    const Bytes before = readFile(file);
     std::string text(before.begin(), before.end());
     if (extracted)
         *extracted = text;

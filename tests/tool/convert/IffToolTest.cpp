@@ -1,5 +1,6 @@
 #include "tests/gamedata/formats/IffBytes.h"
-#include "tests/tool/ToolRunner.h"
+#include "tests/helpers/ContainerTestUtil.h"
+#include "tests/helpers/ToolRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -12,22 +13,6 @@ namespace
 std::string asText(const Bytes& b)
 {
     return std::string(b.begin(), b.end());
-}
-
-// A classic TRE laid out as the tool writes one: table in entry order, data without holes.
-Bytes treOf(const std::vector<std::pair<std::string, Bytes>>& entries)
-{
-    const u32 header = u32(8 + 74 * entries.size());
-    Bytes table, data;
-    u32 offset = header;
-    for (const auto& e : entries) {
-        Bytes name(65, 0);
-        std::copy(e.first.begin(), e.first.end(), name.begin());
-        table = cat({table, raw({1}), name, le32(offset), le32(u32(e.second.size()))});
-        data = cat({data, e.second});
-        offset += u32(e.second.size());
-    }
-    return cat({le32(u32(entries.size())), le32(header), table, data});
 }
 
 const Bytes ship = form("SHIP", cat({chunk("NAME", "Glider"), form("GUNS", cat({chunk("LASR", raw({2, 0, 0, 0})),
@@ -53,7 +38,7 @@ const std::string readme = "Ships and their guns.\n";
 
 std::string sampleArchive(const std::string& dir)
 {
-    writeFileBytes(dir + "/SHIPS.TRE", asText(treOf({{"README.TXT", Bytes(readme.begin(), readme.end())},
+    writeFileBytes(dir + "/SHIPS.TRE", asText(testutil::treLayout({{"README.TXT", Bytes(readme.begin(), readme.end())},
                                                      {"GAME\\DATA\\SHIP.IFF", ship},
                                                      {"GAME\\BROKEN.IFF", damaged}})));
     return "SHIPS.TRE";
@@ -64,15 +49,9 @@ std::string sampleArchive(const std::string& dir)
 std::vector<std::string> errorLines(const std::string& out)
 {
     std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < out.size()) {
-        size_t end = out.find('\n', at);
-        if (end == std::string::npos)
-            end = out.size();
-        if (out.compare(at, 7, "ERROR: ") == 0 && out.compare(at, 18, "ERROR: Container '") != 0)
-            lines.push_back(out.substr(at, end - at));
-        at = end + 1;
-    }
+    for (const std::string& l : testutil::errorLines(out))
+        if (l.rfind("ERROR: Container '", 0) != 0)
+            lines.push_back(l);
     return lines;
 }
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Dialogue-table records laid out by hand, and small helpers for the PFC tests.
 #include "tests/framework/io/IoTestUtil.h"
-#include "tool/ToolOptions.h"
+#include "tests/helpers/ContainerTestUtil.h"
 #include "tool/convert/ContainerPFC.h"
 
 #include <gtest/gtest.h>
@@ -12,18 +12,7 @@
 
 namespace pfctest
 {
-typedef std::vector<u8> Bytes;
-
-inline Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-inline Bytes bytesOf(const std::string& s)
-{
-    return Bytes(s.begin(), s.end());
-}
+using namespace testutil;
 
 inline std::string textOf(const Bytes& b)
 {
@@ -36,11 +25,6 @@ inline Bytes name9(const std::string& s)
     Bytes b(9, 0);
     memcpy(b.data(), s.data(), s.size() < 9 ? s.size() : 9);
     return b;
-}
-
-inline Bytes le16(u16 v)
-{
-    return {u8(v), u8(v >> 8)};
 }
 
 inline Bytes line(const std::string& s)
@@ -68,47 +52,13 @@ inline Bytes branch(const std::string& speaker, const std::string& background, u
 const Bytes OPTION{5};
 const Bytes END_BRANCH{8};
 
-inline ByteArray toArray(const Bytes& b)
-{
-    return ByteArray(b.data(), u32(b.size()));
-}
-
-inline Bytes toBytes(const ByteArray* a)
-{
-    return a && a->count ? Bytes(a->data, a->data + a->count) : Bytes();
-}
-
-// Options for the length of one test; the defaults come back afterwards.
-struct OptionScope
-{
-    ToolOptions options;
-    OptionScope() { setToolOptions(&options); }
-    ~OptionScope() { setToolOptions(nullptr); }
-};
-
-// Output printed while the function runs.
-template <typename F>
-std::string captured(F&& f)
-{
-    fflush(stdout);
-    testing::internal::CaptureStdout();
-    f();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-inline void noProgress(u32)
-{
-}
-
 inline ContainerPFC* openPfc(const char* name, const Bytes& bytes)
 {
-    // The container looks into the bytes: it keeps its own copy of them.
-    ByteArray* array = newByteArray(bytes.data(), u32(bytes.size()));
-    return static_cast<ContainerPFC*>(keepingImage(ContainerPFC::open(String(name), *array), array));
+    return openKept<ContainerPFC>(ContainerPFC::open, name, bytes);
 }
 
-inline Bytes serialised(Container& c)
+// Serialised with its output kept off the test's.
+inline Bytes quietlySerialised(Container& c)
 {
     Bytes b;
     captured([&] {
@@ -120,39 +70,4 @@ inline Bytes serialised(Container& c)
     return b;
 }
 
-inline Bytes readFile(const std::string& path)
-{
-    Bytes b;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return b;
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        b.push_back(u8(c));
-    fclose(f);
-    return b;
-}
-
-inline bool exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-// The lines of printed output that begin "ERROR: ".
-inline std::vector<std::string> errorLines(const std::string& out)
-{
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < out.size()) {
-        size_t end = out.find('\n', at);
-        if (end == std::string::npos)
-            end = out.size();
-        std::string l = out.substr(at, end - at);
-        if (l.rfind("ERROR: ", 0) == 0)
-            lines.push_back(l);
-        at = end + 1;
-    }
-    return lines;
-}
 }

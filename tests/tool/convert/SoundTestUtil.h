@@ -1,7 +1,7 @@
 #pragma once
-// Byte layouts of VOC and WAV files, option scopes and outside judges for the sound tests.
+// Byte layouts of VOC and WAV files and outside judges for the sound tests.
 #include "tests/framework/io/IoTestUtil.h"
-#include "tool/ToolOptions.h"
+#include "tests/helpers/ContainerTestUtil.h"
 #include "tool/convert/ContainerVOC.h"
 #include "tool/convert/Wav.h"
 
@@ -14,35 +14,7 @@
 
 namespace soundtest
 {
-typedef std::vector<u8> Bytes;
-
-struct OptionScope
-{
-    ToolOptions options;
-    OptionScope() { setToolOptions(&options); }
-    ~OptionScope() { setToolOptions(nullptr); }
-};
-
-inline Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-inline Bytes text(const char* s)
-{
-    return Bytes(s, s + strlen(s));
-}
-
-inline Bytes le16(u16 v)
-{
-    return {u8(v), u8(v >> 8)};
-}
-
-inline Bytes le32(u32 v)
-{
-    return {u8(v), u8(v >> 8), u8(v >> 16), u8(v >> 24)};
-}
+using namespace testutil;
 
 // The 26-byte header; the defaults are the values every written file carries.
 inline Bytes vocHeader(u16 firstBlock = 26, u16 version = 0x010A, u16 check = 0x1129)
@@ -75,57 +47,9 @@ inline Bytes tone(size_t n, u32 seed = 1)
     return b;
 }
 
-inline ByteArray toArray(const Bytes& b)
-{
-    return ByteArray(b.data(), u32(b.size()));
-}
-
-inline Bytes toBytes(const ByteArray* a)
-{
-    return a && a->count ? Bytes(a->data, a->data + a->count) : Bytes();
-}
-
-template <typename F>
-std::string captured(F&& f)
-{
-    fflush(stdout);
-    testing::internal::CaptureStdout();
-    f();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-inline void noProgress(u32)
-{
-}
-
-inline Bytes serialised(Container& c)
-{
-    ByteArray* out = c.serialise(noProgress, 0);
-    EXPECT_NE(out, nullptr);
-    Bytes b = toBytes(out);
-    deleteByteArray(out);
-    return b;
-}
-
 inline ContainerVOC* openVoc(const Bytes& bytes, const char* name = "003.VOC")
 {
-    // The container looks into the bytes: it keeps its own copy of them.
-    ByteArray* a = newByteArray(bytes.data(), u32(bytes.size()));
-    return static_cast<ContainerVOC*>(keepingImage(ContainerVOC::open(String(name), *a), a));
-}
-
-inline Bytes readFile(const std::string& path)
-{
-    Bytes b;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return b;
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        b.push_back(u8(c));
-    fclose(f);
-    return b;
+    return openKept<ContainerVOC>(ContainerVOC::open, name, bytes);
 }
 
 // Standard output of a shell command, with its exit status.

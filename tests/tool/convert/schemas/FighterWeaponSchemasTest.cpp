@@ -37,17 +37,17 @@ TEST(FighterWeaponSchemas, ChunksConvertBothWays)
          "<GUNS OriginalSize=\"9\" Handler=\"FighterGuns\">\n"
          " <Guns Auto=\"no\" GunEnergy=\"4294967295\" RegenRate=\"0\"/>\n"
          "</GUNS>\n"},
-        {"special guns, an odd body", "REAL.WEAP.FGTR", "SPCL", gun("TACHYON", 0, -1, 0, 2.75),
+        {"special guns, an odd body", "REAL.WEAP.FGTR", "SPCL", gun("PULSER", 0, -1, 0, 2.75),
          "<SPCL OriginalSize=\"21\" Handler=\"FighterSpecialGuns\">\n"
-         " <Gun Name=\"TACHYON\" Unknown=\"0\" PositionX=\"-1\" PositionY=\"0\" PositionZ=\"2.75\"/>\n"
+         " <Gun Name=\"PULSER\" Unknown=\"0\" PositionX=\"-1\" PositionY=\"0\" PositionZ=\"2.75\"/>\n"
          "</SPCL>\n"},
         {"no special guns", "REAL.WEAP.FGTR", "SPCL", {},
          "<SPCL OriginalSize=\"0\" Handler=\"FighterSpecialGuns\"/>\n"},
         {"missiles", "SHIP.WEAP.FGTR", "MISL",
-         cat({fx(0.5), missile("DUMBFIRE", 1, 4, -3.5, 0, 1), missile("HEATSEEK", 0, 2, 3.5, -0.25, 1)}),
+         cat({fx(0.5), missile("STRAIGHT", 1, 4, -3.5, 0, 1), missile("HEATSEEK", 0, 2, 3.5, -0.25, 1)}),
          "<MISL OriginalSize=\"54\" Handler=\"FighterMissiles\">\n"
          " <Missiles Delay=\"0.5\">\n"
-         "  <Missile Name=\"DUMBFIRE\" Unknown=\"1\" Count=\"4\" PositionX=\"-3.5\" PositionY=\"0\" PositionZ=\"1\"/>\n"
+         "  <Missile Name=\"STRAIGHT\" Unknown=\"1\" Count=\"4\" PositionX=\"-3.5\" PositionY=\"0\" PositionZ=\"1\"/>\n"
          "  <Missile Name=\"HEATSEEK\" Unknown=\"0\" Count=\"2\" PositionX=\"3.5\" PositionY=\"-0.25\" PositionZ=\"1\"/>\n"
          " </Missiles>\n"
          "</MISL>\n"},

@@ -19,7 +19,7 @@ Bytes gun(const char* name, u32 damage, u32 velocity, i32 duration, i32 refire, 
     return cat({text(name, 15), le32(damage), le32(velocity), le32(u32(duration)), le32(u32(refire)), le32(energy)});
 }
 
-const Bytes DUMBFIRE = missile("DUMBFIRE", {1, 0, 0}, 120, 30, 512, 2560);
+const Bytes STRAIGHT = missile("STRAIGHT", {1, 0, 0}, 120, 30, 512, 2560);
 const Bytes LASER = gun("LASER", 25, 1400, 128, 64, 4);
 }
 
@@ -33,9 +33,9 @@ TEST(MissileGunSchemas, ChunksAsXmlAndBack)
         Bytes body;
         const char* xml;
     } cases[] = {
-        {"REAL.OBJT.MISL", "DATA", DUMBFIRE,
+        {"REAL.OBJT.MISL", "DATA", STRAIGHT,
          "<DATA OriginalSize=\"35\" Handler=\"MissileData\">\n"
-         " <Missile Name=\"DUMBFIRE\" RequiresLock=\"yes\" CanChangeTarget=\"no\" HeatSeeker=\"no\" Damage=\"120\" "
+         " <Missile Name=\"STRAIGHT\" RequiresLock=\"yes\" CanChangeTarget=\"no\" HeatSeeker=\"no\" Damage=\"120\" "
          "ViewAngleDegrees=\"30\" LockTimeSecs=\"2\" DurationSecs=\"10\"/>\n"
          "</DATA>\n"},
         {"REAL.OBJT.WEAP.MISL", "DATA",
@@ -78,21 +78,21 @@ TEST(MissileGunSchemas, OtherChunksStayText)
         const char* id;
         Bytes body;
     } cases[] = {
-        {"REAL.OBJT.MISL", "DATA", Bytes(DUMBFIRE.begin(), DUMBFIRE.end() - 1)},
-        {"REAL.OBJT.MISL", "DATA", cat({DUMBFIRE, raw({0})})},
+        {"REAL.OBJT.MISL", "DATA", Bytes(STRAIGHT.begin(), STRAIGHT.end() - 1)},
+        {"REAL.OBJT.MISL", "DATA", cat({STRAIGHT, raw({0})})},
         {"REAL.OBJT.MISL", "DYNM", Bytes(16, 0)},
         {"REAL.OBJT.MISL", "DYNM", Bytes(8, 0)},
         {"REAL.OBJT.GUNS", "DATA", Bytes(LASER.begin(), LASER.end() - 1)},
-        {"REAL.MISL", "DATA", DUMBFIRE},
-        {"real.OBJT.MISL", "DATA", DUMBFIRE},
-        {"REAL.OBJT.misl", "DATA", DUMBFIRE},
-        {"REAL.OBJT.MISL", "DATX", DUMBFIRE},
+        {"REAL.MISL", "DATA", STRAIGHT},
+        {"real.OBJT.MISL", "DATA", STRAIGHT},
+        {"REAL.OBJT.misl", "DATA", STRAIGHT},
+        {"REAL.OBJT.MISL", "DATX", STRAIGHT},
         {"REAL.OBJT.GUNS", "DYNM", dynamics(1, 2, 3)},
-        {"SSSS.OBJT.MISL", "DATA", DUMBFIRE},
+        {"SSSS.OBJT.MISL", "DATA", STRAIGHT},
         // Bytes the XML does not show: a flag byte of 2, a name's bytes after its NUL, a fixed
         // value beyond the float's exact integers.
-        {"REAL.OBJT.MISL", "DATA", missile("DUMBFIRE", {2, 0, 0}, 1, 2, 3, 4)},
-        {"REAL.OBJT.MISL", "DATA", cat({text("AB", 8), str("CDEFGHIJ"), Bytes(DUMBFIRE.begin() + 16, DUMBFIRE.end())})},
+        {"REAL.OBJT.MISL", "DATA", missile("STRAIGHT", {2, 0, 0}, 1, 2, 3, 4)},
+        {"REAL.OBJT.MISL", "DATA", cat({text("AB", 8), str("CDEFGHIJ"), Bytes(STRAIGHT.begin() + 16, STRAIGHT.end())})},
         {"REAL.OBJT.MISL", "DYNM", dynamics(16777217, 0, 0)},
         {"REAL.OBJT.GUNS", "DATA", gun("LASER", 1, 2, 3, -16777217, 5)},
     };
@@ -131,9 +131,9 @@ TEST(MissileGunSchemas, WriteBackIsStrict)
          "<Dynamics TurnRate=\"4\" Speed=\"5\" Acceleration=\"6\"/></DYNM>",
          true, dynamics(256, 512, 768)},
         {"MissileData",
-         "<DATA><Missile Name=\"DUMBFIRE\" RequiresLock=\"Yes\" CanChangeTarget=\"ON\" HeatSeeker=\"2\" Damage=\"300\" "
+         "<DATA><Missile Name=\"STRAIGHT\" RequiresLock=\"Yes\" CanChangeTarget=\"ON\" HeatSeeker=\"2\" Damage=\"300\" "
          "ViewAngleDegrees=\"4294967296\" LockTimeSecs=\"2\" DurationSecs=\"10\"/></DATA>",
-         true, missile("DUMBFIRE", {1, 1, 0}, 300, 0, 512, 2560)},
+         true, missile("STRAIGHT", {1, 1, 0}, 300, 0, 512, 2560)},
         {"MissileData",
          "<DATA><Missile Name=\"\" RequiresLock=\"\" CanChangeTarget=\"\" HeatSeeker=\"\" Damage=\"\" "
          "ViewAngleDegrees=\"\" LockTimeSecs=\"\" DurationSecs=\"\"/></DATA>",
@@ -166,9 +166,9 @@ TEST(MissileGunSchemas, WriteBackIsStrict)
 TEST(MissileGunSchemas, ObjectDocumentRoundTrip)
 {
     OptionScope scope;
-    const Bytes misl = form("MISL", cat({chunk("DATA", DUMBFIRE), chunk("DYNM", dynamics(2560, 25600, 512))}));
+    const Bytes misl = form("MISL", cat({chunk("DATA", STRAIGHT), chunk("DYNM", dynamics(2560, 25600, 512))}));
     const Bytes guns = form("GUNS", chunk("DATA", LASER));
-    const Bytes image = form("REAL", form("OBJT", cat({misl, guns, chunk("NAME", "Dumbfire")})));
+    const Bytes image = form("REAL", form("OBJT", cat({misl, guns, chunk("NAME", "Straight")})));
     const std::string xml = xmlOf(image);
     EXPECT_EQ(xml,
               "<IFF Version=\"1\">\n"
@@ -176,7 +176,7 @@ TEST(MissileGunSchemas, ObjectDocumentRoundTrip)
               "  <OBJT FormType=\"FORM\" OriginalSize=\"" + std::to_string(image.size() - 20) + "\">\n"
               "   <MISL FormType=\"FORM\" OriginalSize=\"" + std::to_string(misl.size() - 8) + "\">\n"
               "    <DATA OriginalSize=\"35\" Handler=\"MissileData\">\n"
-              "     <Missile Name=\"DUMBFIRE\" RequiresLock=\"yes\" CanChangeTarget=\"no\" HeatSeeker=\"no\" "
+              "     <Missile Name=\"STRAIGHT\" RequiresLock=\"yes\" CanChangeTarget=\"no\" HeatSeeker=\"no\" "
               "Damage=\"120\" ViewAngleDegrees=\"30\" LockTimeSecs=\"2\" DurationSecs=\"10\"/>\n"
               "    </DATA>\n"
               "    <DYNM OriginalSize=\"12\" Handler=\"MissileDynamics\">\n"
@@ -190,7 +190,7 @@ TEST(MissileGunSchemas, ObjectDocumentRoundTrip)
               "    </DATA>\n"
               "   </GUNS>\n"
               "   <NAME OriginalSize=\"8\">\n"
-              "    Dumbfire\n"
+              "    Straight\n"
               "   </NAME>\n"
               "  </OBJT>\n"
               " </REAL>\n"
@@ -202,9 +202,9 @@ TEST(MissileGunSchemas, ObjectDocumentRoundTrip)
     std::string edited = xml;
     edited.replace(edited.find("Damage=\"25\""), 11, "Damage=\"40\"");
     edited.replace(edited.find("Speed=\"100\""), 11, "Speed=\"-1.25\"");
-    const Bytes editedMisl = form("MISL", cat({chunk("DATA", DUMBFIRE), chunk("DYNM", dynamics(2560, -320, 512))}));
+    const Bytes editedMisl = form("MISL", cat({chunk("DATA", STRAIGHT), chunk("DYNM", dynamics(2560, -320, 512))}));
     const Bytes editedGuns = form("GUNS", chunk("DATA", gun("LASER", 40, 1400, 128, 64, 4)));
-    const Bytes expected = form("REAL", form("OBJT", cat({editedMisl, editedGuns, chunk("NAME", "Dumbfire")})));
+    const Bytes expected = form("REAL", form("OBJT", cat({editedMisl, editedGuns, chunk("NAME", "Straight")})));
     EXPECT_EQ(hexOf(iffOf(edited, &ok)), hexOf(expected));
     EXPECT_TRUE(ok);
 

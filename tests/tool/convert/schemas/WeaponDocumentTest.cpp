@@ -8,7 +8,7 @@ namespace
 Bytes fighterWeapons()
 {
     const Bytes guns = cat({raw({1}), le32(800), le32(40), txt("LASER", 8), raw({0}), fx(2), fx(-1), fx(5)});
-    const Bytes special = cat({txt("TACHYON", 8), raw({1}), fx(0), fx(-0.5), fx(6)});
+    const Bytes special = cat({txt("PULSER", 8), raw({1}), fx(0), fx(-0.5), fx(6)});
     const Bytes missiles = cat({fx(0.75), txt("SPIKE", 8), raw({2}), le32(4), fx(-3), fx(0), fx(1)});
     const Bytes decoys = cat({le32(10), txt("CHAFF", 8)});
     const Bytes turrets = cat({txt("REAR", 9), txt("LASER", 9), raw({1}), fx(0.5), le32(120), fx(0), fx(1), fx(-6),
@@ -47,7 +47,7 @@ const std::string shipXml =
     "     </Guns>\n"
     "    </GUNS>\n"
     "    <SPCL OriginalSize=\"21\" Handler=\"FighterSpecialGuns\">\n"
-    "     <Gun Name=\"TACHYON\" Unknown=\"1\" PositionX=\"0\" PositionY=\"-0.5\" PositionZ=\"6\"/>\n"
+    "     <Gun Name=\"PULSER\" Unknown=\"1\" PositionX=\"0\" PositionY=\"-0.5\" PositionZ=\"6\"/>\n"
     "    </SPCL>\n"
     "    <MISL OriginalSize=\"29\" Handler=\"FighterMissiles\">\n"
     "     <Missiles Delay=\"0.75\">\n"

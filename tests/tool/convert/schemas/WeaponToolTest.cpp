@@ -1,7 +1,7 @@
 // The tool on the generated archive of weapon loadouts (tests/fixtures/make_fixtures.py,
 // tre_weapons): their chunks extract as records, an unedited repack gives the same archive, and
 // edited records are written into their entries.
-#include "tests/tool/ToolRunner.h"
+#include "tests/helpers/ToolRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tests/tool/ToolRunner.h"
+#include "tests/helpers/ToolRunner.h"
 
 #include <algorithm>
 #include <filesystem>
