@@ -271,6 +271,28 @@ void hashEntry(Md5& context, Container* nested, const ByteArray* data, const cha
     }
 }
 
+void putEach(u8*& at, const ByteArray* const* sources, u32 count)
+{
+    for (u32 i = 0; i < count; i++) {
+        if (sources[i] && sources[i]->count) {
+            memcpy(at, sources[i]->data, sources[i]->count);
+            at += sources[i]->count;
+        }
+    }
+}
+
+ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent)
+{
+    if (toolOptions().verbosity >= 1) {
+        printMarker('<', indent);
+        printf(" %s\n", name.c_str());
+    }
+    ByteArray* bytes = readWholeFile(fullPath);
+    if (!bytes)
+        printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+    return bytes;
+}
+
 u64 peekDigest(Md5& context)
 {
     u8 digest[16];

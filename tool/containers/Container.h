@@ -119,6 +119,21 @@ u32 countLeafFiles(const Entries& entries)
         n += e->nested ? e->nested->fileCount() : 1;
     return n;
 }
+// Writers that fill an output of the exact size: a little-endian u32, then each source's bytes
+// in turn (null sources hold none); the cursor moves on.
+inline void putU32LE(u8*& at, u32 v)
+{
+    at[0] = u8(v);
+    at[1] = u8(v >> 8);
+    at[2] = u8(v >> 16);
+    at[3] = u8(v >> 24);
+    at += 4;
+}
+void putEach(u8*& at, const ByteArray* const* sources, u32 count);
+// The file that replaces an entry on repack, read whole, after its detail line " <<... name"
+// (from verbosity 1); null after "Couldn't read" when it can't be read.
+ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent);
+
 // The first 8 bytes of the live context's digest, read little-endian (the hash lines).
 u64 peekDigest(Md5& context);
 inline const char* plural(u64 n)

@@ -279,15 +279,9 @@ public:
     {
         const ToolOptions& opt = toolOptions();
         if (match) {
-            if (opt.verbosity >= 1) {
-                printMarker('<', indent);
-                printf(" %s\n", name.c_str());
-            }
-            ByteArray* bytes = readWholeFile(fullPath);
-            if (!bytes) {
-                printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+            ByteArray* bytes = readReplacement(name, fullPath, indent);
+            if (!bytes)
                 return false;
-            }
             // Unchanged bytes keep their place, so an extracted tree repacked without edits gives
             // back the same archive; changed ones move to the front of the data.
             CrcTreEntry* e = tre.entries[match->position];
@@ -433,31 +427,19 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
         result = newByteArray(nullptr, u32(position));
     if (result) {
         u8* at = result->data;
-        auto put32 = [&at](u32 v) {
-            at[0] = u8(v);
-            at[1] = u8(v >> 8);
-            at[2] = u8(v >> 16);
-            at[3] = u8(v >> 24);
-            at += 4;
-        };
-        put32(n);
+        putU32LE(at, n);
         *at++ = flags;
         memset(at, 0, 11);
         at += 11;
         for (CrcTreEntry* e : tableOrder) {
-            put32(e->crc);
-            put32(e->dataSize());
-            put32(e->offset);
-            put32(e->compressed ? e->packedSize : 0);
+            putU32LE(at, e->crc);
+            putU32LE(at, e->dataSize());
+            putU32LE(at, e->offset);
+            putU32LE(at, e->compressed ? e->packedSize : 0);
             memcpy(at, e->storedName, CRCTRE_NAME_SIZE);
             at += CRCTRE_NAME_SIZE;
         }
-        for (u32 i = 0; i < n; i++) {
-            if (sources[i] && sources[i]->count) {
-                memcpy(at, sources[i]->data, sources[i]->count);
-                at += sources[i]->count;
-            }
-        }
+        putEach(at, sources, n);
     }
     memFree(sources);
     return result;

@@ -297,15 +297,9 @@ public:
             return tre.entries[match->position]->nested->repack(fullPath, relativePath, indent + 1);
         }
         if (match) {
-            if (opt.verbosity) {
-                printMarker('<', indent);
-                printf(" %s\n", name.c_str());
-            }
-            ByteArray* bytes = readWholeFile(fullPath);
-            if (!bytes) {
-                printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+            ByteArray* bytes = readReplacement(name, fullPath, indent);
+            if (!bytes)
                 return false;
-            }
             TreEntry* e = tre.entries[match->position];
             // Bytes that did not change stay where they are (in the archive's image).
             if (sameBytes(bytes, e->data)) {
@@ -436,32 +430,20 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
     ByteArray* result = failed ? nullptr : newByteArray(nullptr, u32(offset));
     if (result) {
         u8* at = result->data;
-        auto put32 = [&at](u32 v) {
-            at[0] = u8(v);
-            at[1] = u8(v >> 8);
-            at[2] = u8(v >> 16);
-            at[3] = u8(v >> 24);
-            at += 4;
-        };
-        put32(n);
-        put32(u32(headerSize));
+        putU32LE(at, n);
+        putU32LE(at, u32(headerSize));
         for (TreEntry* e : table) {
             *at++ = 1;
             memcpy(at, e->storedName, 65);
             at += 65;
-            put32(e->writtenOffset);
-            put32(e->writtenSize);
+            putU32LE(at, e->writtenOffset);
+            putU32LE(at, e->writtenSize);
         }
         if (gapLength) {
             memcpy(at, gap->data, size_t(gapLength));
             at += gapLength;
         }
-        for (u32 i = 0; i < n; i++) {
-            if (sources[i] && sources[i]->count) {
-                memcpy(at, sources[i]->data, sources[i]->count);
-                at += sources[i]->count;
-            }
-        }
+        putEach(at, sources, n);
     }
     memFree(sources);
     return result;

@@ -482,15 +482,9 @@ public:
             e->modified = 1;
             return true;
         }
-        if (opt.verbosity >= 1) {
-            printMarker('<', indent);
-            printf(" %s\n", name.c_str());
-        }
-        ByteArray* bytes = readWholeFile(fullPath);
-        if (!bytes) {
-            printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+        ByteArray* bytes = readReplacement(name, fullPath, indent);
+        if (!bytes)
             return false;
-        }
         e->replaceData(bytes);
         if (e->modified && e->nested) {
             // The parsed child no longer stands for the entry's bytes.
