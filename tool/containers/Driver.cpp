@@ -33,7 +33,7 @@ bool budgetActive = false;
 u64 nestedFilesLeft = 0;
 u64 unpackedLeft = 0;
 bool budgetRanOut = false;
-// Fixed for the run once the archive is opened (0: taken from the bytes detected).
+// The size the budgets are taken from (0: the bytes detected).
 u64 runArchiveBytes = 0;
 
 bool nameEndsWithTre(const String& name, const ByteArray&)
@@ -186,7 +186,6 @@ Container* openContainer(const String& path)
             printf("ERROR: Couldn't open '%s'!\n", path.c_str());
         return nullptr;
     }
-    setArchiveBudgets(bytes->count);
     // The entries are views into the file's bytes: the container keeps them.
     Container* c = keepingImage(detectContainer(path, *bytes), bytes);
     if (interrupted() || runHalted()) {
@@ -238,7 +237,10 @@ bool contentsMatch(Container& container, const ByteArray& written, const String&
     printDashes();
     container.hashContents(first, 0);
     printDashes();
+    // Under the budgets of the original: they must not decide between the two.
+    setArchiveBudgets(container.image ? container.image->count : 0);
     Container* copy = detectContainer(container.path, written);
+    setArchiveBudgets(0);
     if (outOfMemory("verifying", outName.c_str())) {
         deleteContainer(copy);
         return false;

@@ -46,8 +46,9 @@ bool nestingBudgetRanOut();
 // false, after an error line that halts the run, once they pass it. Outside a detection
 // nothing is counted.
 bool chargeUnpacked(u64 bytes, const String& entryName);
-// The budgets of the archive at path (of the given size) for the rest of the run: a
-// verification reopens the written copy under them, so budgets never decide it.
+// The size the next top-level detections take their budgets from, instead of the size of the
+// bytes detected (0 goes back to that): a verification reopens the written copy under the
+// original's budgets, so budgets never decide it.
 void setArchiveBudgets(u64 archiveBytes);
 
 void printProgress(u32 depth);
