@@ -60,6 +60,18 @@ class Scale(unittest.TestCase):
         self.assertIn("Done. 2048 files, 2147483648 bytes total.", out)
         self.assertLess(peak, 512 * MIB)
 
+    def test_a_rewrite_of_shared_nested_archives_verifies(self):
+        # 3,000 entries share one nested PAK of two files: past the budget of nested files the
+        # rest stay plain. The rewrite holds 3,000 copies, so it is larger, but it is judged
+        # under the original's budgets and holds the same content.
+        pak = fx.pak([(0, b"first file " * 8), (0, b"second file " * 8)])
+        header = 8 + 74 * 3000
+        image = fx.tre_raw(header, [("SHARE%04u.PAK" % i, header, len(pak)) for i in range(3000)], pak)
+        name = self.put("SHAREDPAK.TRE", image)
+        status, out, _ = run_measured(["-w", name], self.work)
+        self.assertEqual(status, 0, out[-300:])
+        self.assertIn("Done. Content checksums match.", out)
+
     def test_unpacking_past_the_budget_is_an_error(self):
         # 300 nested PAKs, each one LZW entry of 1 MiB: past the 256 MiB floor of a small archive.
         stream = fx.lzw_encode(b"\0" * MIB)
