@@ -327,10 +327,11 @@ String ContainerIFF::xmlText()
 
 ByteArray* ContainerIFF::currentBytes(bool quiet)
 {
+    // Bytes the container holds go out as views: the caller copies them where they belong.
     if (!document)
-        return newByteArray(bytes->data, bytes->count);
+        return newByteView(bytes->data, bytes->count);
     if (built)
-        return newByteArray(built->data, built->count);
+        return newByteView(built->data, built->count);
     return documentToIff(*document, quiet, streams, bytes);
 }
 

@@ -516,8 +516,9 @@ bool ContainerPFC::asXml() const
 ByteArray* ContainerPFC::encode() const
 {
     const XmlElement* root = document ? findPfcRoot(*document) : nullptr;
+    // The bytes the table holds go out as a view: the caller copies them where they belong.
     if (!root)
-        return memNew<ByteArray>(*raw);
+        return newByteView(raw->data, raw->count);
     return encodeRoot(*root, raw->count);
 }
 
