@@ -14,6 +14,9 @@ import subprocess
 import sys
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from tooltest import files_under  # noqa: E402
+
 TOOL, FIXTURES, SCRATCH = sys.argv[1:4]
 ARCHIVES = sys.argv[4:]
 # The first archive is walked over every point; for the others a walk takes at most this many,
@@ -34,16 +37,6 @@ def run(args, cwd, fault=None):
 def strip(out):
     """The tool's own lines, without the framework's log lines."""
     return [l for l in out.split("\n") if not l.startswith("[")]
-
-
-def snapshot(root):
-    files = {}
-    for base, _, names in os.walk(root):
-        for n in names:
-            path = os.path.join(base, n)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, root)] = f.read()
-    return files
 
 
 def points(total, every=False):
@@ -71,7 +64,7 @@ class FaultWalk(unittest.TestCase):
         os.makedirs(good)
         status, good_out, counts = run(args, good)
         self.assertEqual(status, 0, good_out)
-        expected = snapshot(good)
+        expected = files_under(good)
         every = archive == ARCHIVES[0]
         plan = [("alloc:%d" % n) for n in points(counts[0], every)] + \
                [("write:%d" % n) for n in points(counts[1], every)]
@@ -83,14 +76,14 @@ class FaultWalk(unittest.TestCase):
             problems = []
             # A failure that cost nothing (in a clean-up after the work was done) may pass, but
             # only with the good run's very output.
-            passed = status == 0 and snapshot(cwd) == expected and strip(out) == strip(good_out)
+            passed = status == 0 and files_under(cwd) == expected and strip(out) == strip(good_out)
             if status != 1 and not passed:
                 problems.append("status %d" % status)
             if "ERROR: " not in out and not passed:
                 problems.append("no ERROR line")
             if "PROGRAM TERMINATED" in out or os.path.exists(os.path.join(cwd, "crash.mdmp")):
                 problems.append("crashed")
-            for path, data in snapshot(cwd).items():
+            for path, data in files_under(cwd).items():
                 if expected.get(path) != data:
                     problems.append("partial or stray file %s" % path)
             shutil.rmtree(cwd, ignore_errors=True)
