@@ -15,12 +15,11 @@ std::string ToolResult::body() const
     return nl == std::string::npos ? std::string() : out.substr(nl + 1);
 }
 
-ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd)
+pid_t startTool(const std::vector<std::string>& args, const std::string& cwd, int& output)
 {
-    ToolResult r;
     int pipefd[2];
     if (pipe(pipefd) != 0)
-        return r;
+        return -1;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(pipefd[1], 1);
@@ -40,11 +39,26 @@ ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd)
         _exit(127);
     }
     close(pipefd[1]);
+    if (pid < 0) {
+        close(pipefd[0]);
+        return -1;
+    }
+    output = pipefd[0];
+    return pid;
+}
+
+ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd)
+{
+    ToolResult r;
+    int output = -1;
+    pid_t pid = startTool(args, cwd, output);
+    if (pid < 0)
+        return r;
     char buf[65536];
     ssize_t n;
-    while ((n = read(pipefd[0], buf, sizeof buf)) > 0)
+    while ((n = read(output, buf, sizeof buf)) > 0)
         r.out.append(buf, size_t(n));
-    close(pipefd[0]);
+    close(output);
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -32,27 +32,10 @@ struct TimedRun
 TimedRun runToolTimed(const std::vector<std::string>& args, const std::string& cwd, int interruptAfterMs = -1)
 {
     TimedRun r;
-    int fds[2];
-    if (pipe(fds) != 0)
+    int output = -1;
+    pid_t pid = startTool(args, cwd, output);
+    if (pid < 0)
         return r;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(127);
-        std::vector<std::string> copy = args;
-        std::string tool = MORDAX_TOOL;
-        std::vector<char*> argv = {tool.data()};
-        for (std::string& a : copy)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(tool.c_str(), argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
     const auto start = std::chrono::steady_clock::now();
     bool interrupted = interruptAfterMs < 0;
     for (;;) {
@@ -66,16 +49,16 @@ TimedRun runToolTimed(const std::vector<std::string>& args, const std::string& c
             kill(pid, SIGKILL);
             break;
         }
-        pollfd p = {fds[0], POLLIN, 0};
+        pollfd p = {output, POLLIN, 0};
         if (poll(&p, 1, interrupted ? 100 : 1) > 0) {
             char buf[4096];
-            ssize_t n = read(fds[0], buf, sizeof buf);
+            ssize_t n = read(output, buf, sizeof buf);
             if (n <= 0)
                 break;
             r.out.append(buf, size_t(n));
         }
     }
-    close(fds[0]);
+    close(output);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status))
