@@ -156,6 +156,15 @@ const String& treeOf(const EditedArchive& edit)
     return dir;
 }
 
+// Repacks c from dir; `errorLine` tells whether the repack printed an "ERROR: " line.
+bool repackFrom(Container* c, const String& dir, bool& errorLine)
+{
+    PrintedText printed;
+    const bool repacked = c->repack(dir, String(), 0);
+    errorLine = printed.hasErrorLine();
+    return repacked;
+}
+
 // The input is the XML a user hands back for the archive's document. The repack either succeeds
 // and the archive is written, or fails with an "ERROR: " line.
 void fuzzEdit(const EditedArchive& edit, const u8* data, size_t size)
@@ -170,13 +179,8 @@ void fuzzEdit(const EditedArchive& edit, const u8* data, size_t size)
     Container* c = detectContainer(String("EDIT.TRE"), *edit.archive);
     if (!c)
         fuzzFailure("the archive whose document is edited does not open");
-    bool repacked = false;
     bool errorLine = false;
-    {
-        PrintedText printed;
-        repacked = c->repack(dir, String(), 0);
-        errorLine = printed.hasErrorLine();
-    }
+    const bool repacked = repackFrom(c, dir, errorLine);
     if (repacked) {
         ByteArray* written = c->serialise(noProgress, 0);
         if (!written && !memAllocationFailed())
@@ -223,13 +227,8 @@ void fuzzTree(const char* archiveName, u8 kind, bool (*probe)(const String&, con
     Container* second = detectContainer(name, bytes);
     if (!second)
         fuzzFailure("an archive that opened once does not open again");
-    bool repacked = false;
     bool errorLine = false;
-    {
-        PrintedText printed;
-        repacked = second->repack(dir, String(), 0);
-        errorLine = printed.hasErrorLine();
-    }
+    const bool repacked = repackFrom(second, dir, errorLine);
     ByteArray* again = repacked ? second->serialise(noProgress, 0) : nullptr;
     if (!memAllocationFailed()) {
         if (!repacked)
