@@ -146,43 +146,41 @@ struct WalkItem
     String full;
 };
 
+// Appends an item of the given kind; null when memory ran out.
+WalkItem* addItem(PtrArray<WalkItem>& items, WalkItem::Kind kind, u32 indent, const String& name)
+{
+    WalkItem* item = memNew<WalkItem>();
+    if (!item || !items.push(item)) {
+        memDelete(item);
+        return nullptr;
+    }
+    item->kind = kind;
+    item->indent = indent;
+    item->name = &name;
+    return item;
+}
+
 bool collect(const DirectoryTree& tree, const String& full, const String& relative, u32 indent,
              PtrArray<WalkItem>& items)
 {
     for (StringPair* f : tree.files) {
-        WalkItem* item = memNew<WalkItem>();
-        if (!item || !items.push(item)) {
-            memDelete(item);
+        WalkItem* item = addItem(items, WalkItem::FILE, indent, f->name);
+        if (!item)
             return false;
-        }
-        item->kind = WalkItem::FILE;
-        item->indent = indent;
-        item->name = &f->name;
         item->relative = joinPath(relative, f->name);
         item->full = f->path;
     }
     for (DirectoryTree* d : tree.directories) {
-        WalkItem* open = memNew<WalkItem>();
-        if (!open || !items.push(open)) {
-            memDelete(open);
+        WalkItem* open = addItem(items, WalkItem::OPEN, indent, d->name);
+        if (!open)
             return false;
-        }
         const u32 at = items.count - 1;
-        open->kind = WalkItem::OPEN;
-        open->indent = indent;
-        open->name = &d->name;
         open->relative = joinPath(relative, d->name);
         open->full = joinPath(full, d->name);
         if (!collect(*d, open->full, open->relative, indent + 1, items))
             return false;
-        WalkItem* close = memNew<WalkItem>();
-        if (!close || !items.push(close)) {
-            memDelete(close);
+        if (!addItem(items, WalkItem::CLOSE, indent, d->name))
             return false;
-        }
-        close->kind = WalkItem::CLOSE;
-        close->indent = indent;
-        close->name = &d->name;
         items[at]->close = items.count - 1;
     }
     return true;
