@@ -226,7 +226,7 @@ bool ArchiveToolApp::update()
             break;
         case MODE_EXTRACT:
             printf("Extracting contents...\n");
-            setExtractionRoot(directory);
+            setExtractionRoot(directory, archivePath);
             container->extract(directory, 0);
             setExtractionRoot(String());
             ok = !outOfMemory("extracting", archivePath.c_str());

@@ -1,5 +1,6 @@
 #include "framework/app/ProcessUtils.h"
 #include "framework/platform/Process.h"
+#include "framework/platform/Signals.h"
 
 #include <cstdarg>
 #include <cstdlib>
@@ -56,6 +57,16 @@ inline u64 rotr64(u64 x, int r)
 {
     return (x >> r) | (x << (64 - r));
 }
+}
+
+u32 quitSignalsReceived()
+{
+    return quitSignalCount();
+}
+
+void markInterruptReported()
+{
+    noteInterruptReported();
 }
 
 void requestQuit()

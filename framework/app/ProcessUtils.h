@@ -9,6 +9,11 @@
 // pump stop once it is set.
 extern std::atomic<u8> quitRequested;
 void requestQuit();
+// Quit signals (SIGINT, SIGTERM, SIGHUP) received so far; work in progress stops at the first.
+u32 quitSignalsReceived();
+// The application has said that the run was interrupted: the hard exit of a second signal does
+// not say it again.
+void markInterruptReported();
 
 // False when the monotonic clock cannot be read; start-up then fails.
 bool initTimer();

@@ -16,32 +16,67 @@ enum class ReadFailure : u8
 // the reason otherwise.
 ByteArray* readFileWhole(const char* path, ReadFailure& failure);
 
-// True when both paths name one existing file (same device and inode).
-bool pathsReferToSameFile(const char* a, const char* b);
-
 // Creates or truncates the file and writes the bytes. 0 on success; otherwise the error number
 // of the step that failed (the open, a write, the flush to disk or the close), and the file is
 // removed, so a failed write never leaves a short file behind. A quit signal stops the write
 // with ECANCELED.
 int writeFileWhole(const char* path, const u8* data, u64 size);
 
-// Writes the bytes to a temporary file beside `path`, flushes it to disk and renames it into
-// place, so a failed or interrupted write never leaves a half-written file nor destroys an
-// older one. 0 on success, otherwise the error number of the step that failed (ECANCELED when
-// a quit signal came first).
-int writeFileAtomically(const char* path, const u8* data, u64 size);
+// Handles of open directories and files for the calls below. WORKING_DIRECTORY stands for the
+// working directory wherever a directory handle is asked for.
+constexpr int WORKING_DIRECTORY = -100;
 
-// The same for a file at `relative` below the directory `root`, never through a symbolic link
-// below it: `root` is taken as given (links in it are followed, as the user chose it), while
-// every directory of `relative` is made and entered with openat and O_NOFOLLOW, and the file
-// is created with O_NOFOLLOW. ELOOP when a link stands where a directory or the file should go;
-// nothing is then written, there or anywhere else. The directory last entered stays open for
-// the next call (an extraction writes many files into one directory).
-int writeFileBeneath(const char* root, const char* relative, const u8* data, u64 size);
-// Makes the directory `relative` (and those above it) below `root` in the same way.
-int makeDirectoryBeneath(const char* root, const char* relative);
-// Closes the directory kept open by the two calls above.
-void forgetDirectoryBeneath();
+// Two names with equal identities name one file.
+struct FileIdentity
+{
+    u64 device = 0;
+    u64 inode = 0;
+    bool operator==(const FileIdentity& o) const { return device == o.device && inode == o.inode; }
+};
+// The identity of the file at path, links followed; false when nothing is there.
+bool identifyFile(const char* path, FileIdentity& id);
+
+enum class EntryKind : u8
+{
+    Missing,
+    Regular,
+    Directory,
+    Link,
+    Other, // a FIFO, socket or device
+};
+// What stands at `name` in the directory `dirFd`, a link not followed; its identity into *id.
+EntryKind entryKindAt(int dirFd, const char* name, FileIdentity* id);
+
+// The directory at `path` (links in it followed: the user named it); a handle, or minus the
+// error number.
+int openDirectory(const char* path);
+// The directory `name` inside `dirFd`, made when missing, never through a symbolic link
+// (-ELOOP when one is there); a handle, or minus the error number.
+int enterDirectoryAt(int dirFd, const char* name);
+// The existing directory `relative` ("A/B") below `dirFd` in one step, refusing any symbolic
+// link on the way; a handle, or minus the error number (-ENOSYS where the system cannot do it:
+// then walk it with enterDirectoryAt).
+int openDirectoryBeneath(int dirFd, const char* relative);
+void closeHandle(int fd);
+
+// Creates the file `name` in `dirFd`, failing when anything (a link included) is there already;
+// a handle, or minus the error number.
+int createFileAt(int dirFd, const char* name);
+// Every byte, or the error number of the write that failed (ECANCELED after a quit signal).
+// With early, the disk starts on each chunk at once, so a later sync finds little left to do.
+int writeAllTo(int fd, const u8* data, u64 size, bool early);
+// Closes the file, with durable first flushing it to disk (the close reports what it alone can:
+// NFS, quotas); 0 or the error number. The handle is closed either way.
+int finishFile(int fd, bool durable);
+int renameAt(int dirFd, const char* from, const char* to);
+// The same, but only onto a name that is free: EEXIST when something is there (ENOSYS where the
+// file system cannot tell).
+int renameAtIfFree(int dirFd, const char* from, const char* to);
+void removeAt(int dirFd, const char* name);
+// The directory's own entries (a rename in it) reach the disk; 0 or the error number.
+int syncDirectory(int dirFd);
+// Bits for names nobody else will pick.
+u64 randomBits();
 
 // Errors after which no later write can be expected to succeed either (the disk is full, the
 // file-size limit is reached, the device failed).

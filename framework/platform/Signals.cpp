@@ -21,6 +21,7 @@ std::atomic<u8> interruptReported{0};
 // Paths the hard exit removes: written before their flag is raised, read only while it is.
 constexpr size_t REMOVABLE_PATH_SIZE = 4096;
 char removablePaths[2][REMOVABLE_PATH_SIZE];
+int removableDirectories[2] = {AT_FDCWD, AT_FDCWD};
 std::atomic<u8> removableSet[2];
 std::atomic<u8> crashGuard{0};
 std::atomic<u8> pureCallRouted{0};
@@ -124,7 +125,7 @@ void onCrashSignal(int signal, siginfo_t* info, void*)
 {
     for (int i = 0; i < 2; i++)
         if (removableSet[i].load())
-            unlink(removablePaths[i]);
+            unlinkat(removableDirectories[i], removablePaths[i], 0);
     if (!interruptReported.exchange(1))
         writeText(STDOUT_FILENO, "\nERROR: Interrupted!\n");
     _exit(1);
@@ -158,13 +159,14 @@ u32 quitSignalCount()
     return quitSignals.load();
 }
 
-void recordRemovableFile(RemovableFile slot, const char* path)
+void recordRemovableFile(RemovableFile slot, const char* name, int dirFd)
 {
     removableSet[slot].store(0);
-    size_t n = strlen(path);
+    size_t n = strlen(name);
     if (n >= REMOVABLE_PATH_SIZE)
         return;
-    memcpy(removablePaths[slot], path, n + 1);
+    memcpy(removablePaths[slot], name, n + 1);
+    removableDirectories[slot] = dirFd;
     removableSet[slot].store(1);
 }
 

@@ -29,13 +29,15 @@ void onConsoleCtrl(int signal);
 u32 quitSignalCount();
 
 // Files that must not outlive a process ended by a second quit signal: the temporary archive
-// (slot 0) and a file being extracted (slot 1). Recorded while they are being written.
+// (slot 0) and a file being extracted (slot 1). Recorded before they are created and cleared
+// once they have their final names, so a signal at any moment leaves none behind. `name` is
+// taken in the directory `dirFd` (an open handle; -100 for the working directory).
 enum RemovableFile : u32
 {
     REMOVABLE_TEMPORARY = 0,
     REMOVABLE_EXTRACTING = 1,
 };
-void recordRemovableFile(RemovableFile slot, const char* path);
+void recordRemovableFile(RemovableFile slot, const char* name, int dirFd = -100);
 void clearRemovableFile(RemovableFile slot);
 // The application has said that the run was interrupted; the hard exit does not say it again.
 void noteInterruptReported();

@@ -2,12 +2,14 @@
 """Entry names that land on one path on disk each get a place of their own ("~N" before the
 extension), an extracted tree repacks onto the same archive byte for byte, and an edit to one
 colliding file changes exactly its entry. Symbolic links in the output directory are never
-followed.
+followed; files already there are replaced, never written into; the input archive, a FIFO or a
+folder in a file's place are left alone; the gap files' names belong to the tool.
 
 Usage: names_test.py TOOL SCRATCH_DIR
 """
 import os
 import shutil
+import stat
 import sys
 import unittest
 
@@ -124,6 +126,91 @@ class Links(unittest.TestCase):
             self.assertEqual(f.read(), b"keep me\n")
         with open(os.path.join(self.work, "out", "A", "B.BIN"), "rb") as f:
             self.assertEqual(f.read(), b"inside a folder\n")
+
+
+
+class InTheWay(unittest.TestCase):
+    def setUp(self):
+        self.work = os.path.join(SCRATCH, "way-" + self.id().rsplit(".", 1)[1])
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+
+    def write(self, name, data):
+        with open(os.path.join(self.work, name), "wb") as f:
+            f.write(data)
+
+    def read(self, name):
+        with open(os.path.join(self.work, name), "rb") as f:
+            return f.read()
+
+    def refused(self, args, alone):
+        """The run fails with an ERROR line for `alone`, and the other entry is still written."""
+        status, out = tooltest.run(TOOL, args, self.work, timeout=30)
+        self.assertEqual(status, 1, out)
+        self.assertRegex(out, r"\nERROR: [^\n]*%s" % alone, out)
+        self.assertIn("Extracted 1/2 files.", out)
+
+    def test_files_already_there_are_replaced_not_written_through_hard_links(self):
+        self.write("A.TRE", fx.tre([("X.BIN", b"first run\n"), ("D\\Y.BIN", b"first y\n")]))
+        self.write("B.TRE", fx.tre([("X.BIN", b"second run, longer\n"), ("D\\Y.BIN", b"2\n")]))
+        self.assertEqual(run(["-e", "A.TRE", "out"], self.work)[0], 0)
+        before = files_under(os.path.join(self.work, "out"))
+        shutil.copytree(os.path.join(self.work, "out"), os.path.join(self.work, "snapshot"), copy_function=os.link)
+        status, out = run(["-e", "B.TRE", "out"], self.work)
+        self.assertEqual(status, 0, out)
+        self.assertEqual(files_under(os.path.join(self.work, "snapshot")), before)
+        self.assertEqual(files_under(os.path.join(self.work, "out")), {"X.BIN": b"second run, longer\n",
+                                                                        os.path.join("D", "Y.BIN"): b"2\n"})
+
+    def test_the_input_archive_is_never_written_over(self):
+        image = fx.tre([("SELF.TRE", b"twenty-three bytes here"), ("OTHER.BIN", b"other\n")])
+        for how in ("its own folder", "a hard link in the output"):
+            with self.subTest(how=how):
+                shutil.rmtree(self.work)
+                os.makedirs(os.path.join(self.work, "out"))
+                self.write("SELF.TRE", image)
+                if how == "its own folder":
+                    args = ["-e", "SELF.TRE", "."]
+                else:
+                    os.link(os.path.join(self.work, "SELF.TRE"), os.path.join(self.work, "out", "SELF.TRE"))
+                    args = ["-e", "SELF.TRE", "out"]
+                self.refused(args, "SELF.TRE")
+                self.assertEqual(self.read("SELF.TRE"), image)
+
+    def test_a_fifo_or_a_folder_in_a_files_place_is_left_alone(self):
+        self.write("W.TRE", fx.tre([("IN.BIN", b"never\n"), ("OK.BIN", b"written\n")]))
+        for what, make in (("fifo", os.mkfifo), ("folder", os.mkdir)):
+            with self.subTest(what=what):
+                shutil.rmtree(os.path.join(self.work, "out"), ignore_errors=True)
+                os.makedirs(os.path.join(self.work, "out"))
+                make(os.path.join(self.work, "out", "IN.BIN"))
+                self.refused(["-e", "W.TRE", "out"], "IN.BIN")
+                self.assertEqual(self.read(os.path.join("out", "OK.BIN")), b"written\n")
+                mode = os.lstat(os.path.join(self.work, "out", "IN.BIN")).st_mode
+                self.assertTrue(stat.S_ISFIFO(mode) if what == "fifo" else stat.S_ISDIR(mode))
+
+    def test_gap_file_names_are_the_tools_own_with_or_without_g(self):
+        sub = fx.tre([("IN.BIN", b"inside\n")], gap=b"NESTED GAP")
+        plain = [("SUB.TRE.GAP", b"an entry of that name\n"), (".GAP", b"and of this one\n")]
+        layouts = {"entries first": plain + [("SUB.TRE", sub)], "nested first": [("SUB.TRE", sub)] + plain}
+        for layout, entries in layouts.items():
+            image = fx.tre(entries, gap=b"TOP GAP")
+            self.write("GAPS.TRE", image)
+            for extract_g in ([], ["-g"]):
+                for repack_g in ([], ["-g"]):
+                    with self.subTest(layout=layout, extract=extract_g, repack=repack_g):
+                        shutil.rmtree(os.path.join(self.work, "out"), ignore_errors=True)
+                        status, out = run(["-e"] + extract_g + ["GAPS.TRE", "out"], self.work)
+                        self.assertEqual(status, 0, out)
+                        found = files_under(os.path.join(self.work, "out"))
+                        self.assertEqual(found["SUB.TRE~1.GAP"], b"an entry of that name\n")
+                        self.assertEqual(found[".GAP~1"], b"and of this one\n")
+                        if extract_g:
+                            self.assertEqual((found["SUB.TRE.GAP"], found[".GAP"]), (b"NESTED GAP", b"TOP GAP"))
+                        status, out = run(["-r"] + repack_g + ["GAPS.TRE", "out", "-o", "again"], self.work)
+                        self.assertEqual(status, 0, out)
+                        self.assertNotIn("ERROR", out)
+                        self.assertEqual(self.read("again.TRE"), image)
 
 
 if __name__ == "__main__":

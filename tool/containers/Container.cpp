@@ -1,7 +1,7 @@
 #include "tool/containers/Container.h"
+#include "framework/app/ProcessUtils.h"
 #include "framework/io/FileStream.h"
-#include "framework/platform/FileOps.h"
-#include "framework/platform/Signals.h"
+#include "framework/io/TreeWriter.h"
 #include "tool/ToolOptions.h"
 
 #include <cerrno>
@@ -14,7 +14,7 @@ ToolOptions defaultOptions;
 ToolOptions* currentOptions = &defaultOptions;
 bool failureNoted = false;
 bool halted = false;
-String extractionRoot;
+TreeWriter extraction;
 bool memoryReported = false;
 }
 
@@ -31,12 +31,12 @@ bool runHalted()
 
 bool interrupted()
 {
-    if (!quitSignalCount())
+    if (!quitSignalsReceived())
         return false;
     if (!halted) {
         printf("ERROR: Interrupted!\n");
         fflush(stdout);
-        noteInterruptReported();
+        markInterruptReported();
     }
     haltRun();
     return true;
@@ -181,51 +181,38 @@ bool extractEntry(const String& path, Container* nested, const ByteArray* data, 
     return true;
 }
 
-void setExtractionRoot(const String& directory)
+void setExtractionRoot(const String& directory, const String& input)
 {
-    forgetDirectoryBeneath();
-    extractionRoot = directory;
+    if (directory.isEmpty())
+        extraction.end();
+    else
+        extraction.begin(directory, input);
 }
 
 namespace
 {
-// The part of a path below the extraction root (with the root to use): paths of an extraction
-// all start with it. Any other path is taken below the working directory, or below "/".
-// Allocates nothing, so that a failed allocation cannot turn the path into another one.
-const char* splitBelowRoot(const String& path, const char*& root)
+// Only this entry is refused for these; the others are still written.
+void reportRefusal(const PlaceResult& result, const String& path)
 {
-    const char* p = path.c_str();
-    const u64 n = extractionRoot.length;
-    if (n && path.length >= n && memcmp(p, extractionRoot.c_str(), n) == 0 &&
-        (extractionRoot.endsWith("/") || p[n] == '/' || p[n] == 0)) {
-        root = extractionRoot.c_str();
-        p += n;
-    } else {
-        root = p[0] == '/' ? "/" : ".";
-    }
-    while (*p == '/')
-        p++;
-    return p;
-}
-
-void reportLink(const String& path)
-{
-    printf("ERROR: A symbolic link is in the way of '%s'; nothing was written through it!\n", path.c_str());
+    if (result.status == PlaceStatus::Link)
+        printf("ERROR: A symbolic link is in the way of '%s'; nothing was written through it!\n", path.c_str());
+    else if (result.status == PlaceStatus::InputFile)
+        printf("ERROR: '%s' is the archive being read; it was not written over!\n", path.c_str());
+    else
+        printf("ERROR: Something that is not a regular file is in the way of '%s'; it was left alone!\n",
+               path.c_str());
     noteToolFailure();
 }
 }
 
 bool makeExtractionDirectory(const String& directory)
 {
-    const char* root;
-    const char* below = splitBelowRoot(directory, root);
     if (outOfMemory("extracting", directory.c_str()))
         return false;
-    // The chosen directory is made as the user named it; what lies below it never through a link.
-    const int error = *below ? makeDirectoryBeneath(root, below) : (createPath(directory) ? 0 : -1);
-    if (error != ELOOP)
+    const PlaceResult result = extraction.makeDirectory(directory);
+    if (result.status != PlaceStatus::Link)
         return true;
-    reportLink(directory);
+    reportRefusal(result, directory);
     return false;
 }
 
@@ -233,26 +220,23 @@ bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn
 {
     if (goOn)
         *goOn = false;
-    const char* root;
-    const char* below = splitBelowRoot(path, root);
     // Bytes or a path made while an allocation failed may be short or empty: never written.
     if (outOfMemory("extracting", path.c_str()))
         return false;
-    const int error = writeFileBeneath(root, below, size ? data : nullptr, size);
-    if (!error)
+    const PlaceResult result = extraction.writeFile(path, data, size);
+    if (result.ok())
         return true;
     if (interrupted())
         return false;
-    if (error == ELOOP) {
-        // Only this entry is refused; the others are still written.
-        reportLink(path);
+    if (result.status != PlaceStatus::Failed) {
+        reportRefusal(result, path);
         if (goOn)
             *goOn = true;
         return false;
     }
     printf("ERROR: Write failure for '%s'!\n", path.c_str());
     noteToolFailure();
-    if (isStorageExhausted(error))
+    if (storageExhausted(result.error))
         haltRun();
     return false;
 }

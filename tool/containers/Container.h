@@ -95,17 +95,19 @@ void printListTotal(u32 files, u64 bytes);
 bool extractEntry(const String& path, Container* nested, const ByteArray* data, u32 indent, u32& written);
 // The directory part of a path (cut at its last '/'); empty when it has none.
 String directoryPart(const String& path);
-// The directory the user chose for an extraction: every path below it is made and written
-// without following a symbolic link.
-void setExtractionRoot(const String& directory);
+// The directory the user chose for an extraction (empty: the extraction is over): every path
+// below it is made and written without following a symbolic link, and the input archive is
+// never written over.
+void setExtractionRoot(const String& directory, const String& input = String());
 // Makes a directory of an extraction (the root as named, anything below it without links).
 // False, after its error line, only for a symbolic link in the way: nothing may go below it.
 // Any other failure shows when the files are written.
 bool makeExtractionDirectory(const String& directory);
-// Writes the bytes of one extracted file (its directories made first). A failure prints
-// "Write failure" for the file, leaves no part of it behind, marks the run failed and gives
-// false; one that no later write could escape (a full disk) halts the run. A symbolic link in
-// the way refuses this file alone: *goOn then says the other entries may still be written.
+// Writes the bytes of one extracted file (its directories made first), replacing what was there.
+// A failure prints "Write failure" for the file, leaves no part of it behind, marks the run
+// failed and gives false; one that no later write could escape (a full disk) halts the run. A
+// symbolic link, something other than a regular file, or the input archive in the way refuses
+// this file alone: *goOn then says the other entries may still be written.
 bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn = nullptr);
 // One archive entry's part of hashContents: a nested container hashes itself one level deeper,
 // plain data is fed in; at verbosity 2 the entry's hash line follows.

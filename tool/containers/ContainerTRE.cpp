@@ -247,7 +247,7 @@ u32 ContainerTRE::extract(const String& directory, u32 indent)
     if (!makeExtractionDirectory(directory))
         return 0;
     u32 written = 0;
-    if (!indexEntries())
+    if (!indexEntries(indent))
         return 0;
     for (u32 i = 0; i < entries.count; i++) {
         const TreEntry* e = entries[i];
@@ -365,18 +365,19 @@ private:
 };
 }
 
-bool ContainerTRE::indexEntries()
+bool ContainerTRE::indexEntries(u32 indent)
 {
-    // The gap file is written at the archive's own level (".GAP" inside the chosen directory).
+    // The top-level archive writes its gap file inside the chosen directory, as ".GAP", with -g or
+    // not: extraction and repack agree on which file is an entry whatever the options.
     return index.buildOnce(
         entries, [](const TreEntry& e) { return EntryIndexRow{e.index, mapTrePath(e.name), e.nested}; },
-        toolOptions().dumpGap ? ".GAP" : nullptr);
+        indent == 0 ? ".GAP" : nullptr);
 }
 
 bool ContainerTRE::repack(const String& directory, const String&, u32 indent)
 {
     TreRepack visitor(*this);
-    return indexEntries() && index.repack(directory, visitor, indent);
+    return indexEntries(indent) && index.repack(directory, visitor, indent);
 }
 
 ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)

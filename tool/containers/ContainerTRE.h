@@ -46,7 +46,7 @@ public:
     void hashContents(Md5& context, u32 indent) override;
 
     // The entries' places on disk, worked out on first use; false when memory ran out.
-    bool indexEntries();
+    bool indexEntries(u32 indent);
 
 private:
     EntryIndex index;

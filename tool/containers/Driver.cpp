@@ -2,8 +2,8 @@
 #include "framework/app/ProcessUtils.h"
 #include "framework/io/FileStream.h"
 #include "framework/io/MemoryStream.h"
-#include "framework/platform/CriticalSection.h"
-#include "framework/platform/FileOps.h"
+#include "framework/io/TreeWriter.h"
+#include "framework/threads/SharedLock.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/ContainerCRCTRE.h"
 #include "tool/containers/ContainerPAK.h"
@@ -18,10 +18,6 @@
 
 namespace
 {
-CriticalSection& progressLock()
-{
-    return processLock<200>();
-}
 u32 filesDone = 0;
 u32 filesTotal = 0;
 u64 lastProgressFlush = 0;
@@ -205,7 +201,7 @@ Container* openContainer(const String& path)
 
 void printProgress(u32 depth)
 {
-    ScopedLock lock(progressLock());
+    SharedLockScope lock(SharedLock::Progress);
     filesDone++;
     if (toolOptions().verbosity == 0) {
         printf("\r%05u / %05u .", filesDone, filesTotal);
@@ -271,12 +267,12 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
     String outName = outputFileName(container, outPath);
     if (opt.verbosity)
         printf("Writing '%s'...\n", outName.c_str());
-    if (pathsReferToSameFile(outName.c_str(), container.path.c_str())) {
+    if (sameFile(outName, container.path)) {
         printf("ERROR: Refusing to write over the input archive '%s'!\n", outName.c_str());
         return false;
     }
     {
-        ScopedLock lock(progressLock());
+        SharedLockScope lock(SharedLock::Progress);
         filesDone = 0;
         filesTotal = container.fileCount();
     }
@@ -292,7 +288,7 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         deleteByteArray(bytes);
         return false;
     }
-    const int error = writeFileAtomically(outName.c_str(), bytes->data, bytes->count);
+    const int error = replaceFileDurably(outName, bytes->data, bytes->count);
     if (error && interrupted()) {
         deleteByteArray(bytes);
         return false;

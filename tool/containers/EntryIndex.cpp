@@ -138,6 +138,7 @@ struct WalkItem
     Kind kind;
     u8 matched = 0; // 1 exact, 2 without regard to case
     u8 delegated = 0;
+    u8 ours = 0; // a file the tool writes besides the entries (a gap file): passed over
     u32 indent;
     u32 close = 0; // OPEN: the position of its CLOSE
     EntryIndex::Match match = {};
@@ -187,6 +188,10 @@ bool collect(const DirectoryTree& tree, const String& full, const String& relati
 }
 
 constexpr u32 FORM_BITS = 2;
+// The fourth value of a lookup's form bits: the gap file a nested classic TRE writes beside its
+// folder, which is the tool's own and stands for no entry.
+constexpr u32 FORM_GAP = 3;
+const char GAP_SUFFIX[] = ".GAP";
 }
 
 String withCollisionSuffix(const String& path, u32 n)
@@ -214,6 +219,7 @@ void EntryIndex::clear()
     entries = nullptr;
     exact = folded = nullptr;
     count = tableSize = 0;
+    reservedName = String();
 }
 
 const String& EntryIndex::path(u32 position) const
@@ -229,7 +235,14 @@ EntryForm EntryIndex::form(u32 position) const
 const String& EntryIndex::keyOf(u32 value) const
 {
     const Entry& e = entries[(value - 1) >> FORM_BITS];
-    return ((value - 1) & 3) == FORM_DOCUMENT ? e.diskName() : e.path;
+    switch ((value - 1) & 3) {
+    case FORM_DOCUMENT:
+        return e.diskName();
+    case FORM_GAP:
+        return e.gapName;
+    default:
+        return e.path;
+    }
 }
 
 bool EntryIndex::insert(u32* table, const String& key, bool fold, u32 value)
@@ -286,7 +299,7 @@ bool EntryIndex::build(const Rows& rows, u32 n, const char* reserved)
     // The lookups hold one name an entry, two for a document or a folder; at most half full.
     u64 names = n;
     for (u32 i = 0; i < n; i++)
-        names += entries[i].form == FORM_FILE ? 0 : 1;
+        names += (entries[i].form == FORM_FILE ? 0 : 1) + (writesGap(entries[i]) ? 1 : 0);
     tableSize = 64;
     while (tableSize < names * 2 + 64)
         tableSize *= 2;
@@ -307,8 +320,15 @@ bool EntryIndex::build(const Rows& rows, u32 n, const char* reserved)
     }
 
     NameSet taken(n * 2);
-    if (reserved)
-        taken.addCopy(String(reserved));
+    if (reserved) {
+        reservedName = reserved;
+        taken.add(reservedName);
+    }
+    // The gap files beside nested classic TREs' folders come before any entry's name: an entry
+    // whose name one of them needs yields, whatever the table order.
+    for (u32 i = 0; i < n; i++)
+        if (writesGap(entries[i]))
+            taken.addCopy(entries[i].path + GAP_SUFFIX);
     for (u32 k = 0; k < n; k++) {
         const u32 i = order[k];
         Entry& e = entries[i];
@@ -318,8 +338,13 @@ bool EntryIndex::build(const Rows& rows, u32 n, const char* reserved)
             const String candidate = tilde ? withCollisionSuffix(base, tilde) : base;
             const String claimed = e.form == FORM_DOCUMENT ? nested->extractedName(candidate) : candidate;
             // A folder other entries need is theirs: no entry of its own may take its name.
-            const bool free = !taken.contains(candidate) && !taken.contains(claimed) && !folders.contains(candidate) &&
-                              !folders.contains(claimed);
+            bool free = !taken.contains(candidate) && !taken.contains(claimed) && !folders.contains(candidate) &&
+                        !folders.contains(claimed);
+            if (free && writesGap(e)) {
+                // Its gap file needs a free name too (its first choice was reserved above).
+                const String gapName = candidate + GAP_SUFFIX;
+                free = !folders.contains(gapName) && (tilde == 0 || !taken.contains(gapName));
+            }
             if (free || !taken.ok() || !folders.ok()) {
                 e.path = candidate;
                 // A document's name on disk; empty when it is the path itself.
@@ -331,6 +356,15 @@ bool EntryIndex::build(const Rows& rows, u32 n, const char* reserved)
         taken.add(e.path);
         taken.add(e.diskName());
         const u32 value = (i << FORM_BITS) + 1;
+        if (writesGap(e)) {
+            e.gapName = e.path + GAP_SUFFIX;
+            taken.add(e.gapName);
+            if (!insert(exact, e.gapName, false, value + FORM_GAP)) {
+                memFree(order);
+                clear();
+                return false;
+            }
+        }
         bool stored = insert(exact, e.diskName(), false, value + e.form) &&
                       insert(folded, e.diskName(), true, value + e.form);
         // An archive handed back as one file, or a document as its raw bytes, goes by the
@@ -387,8 +421,18 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
         if (item->kind == WalkItem::CLOSE)
             continue;
         const u32 n = lookup(exact, item->relative, false, found, 8);
+        if (item->kind == WalkItem::FILE) {
+            for (u32 i = 0; i < n && !item->ours; i++)
+                item->ours = ((found[i] - 1) & 3) == FORM_GAP;
+            if (!reservedName.isEmpty() && item->relative.equals(reservedName))
+                item->ours = 1;
+            if (item->ours)
+                continue;
+        }
         for (u32 i = 0; i < n; i++) {
             const EntryForm as = EntryForm((found[i] - 1) & 3);
+            if (u32(as) == FORM_GAP)
+                continue;
             if ((item->kind == WalkItem::OPEN) != (as == FORM_DIRECTORY))
                 continue;
             item->matched = 1;
@@ -435,7 +479,7 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
             k = item->close;
             continue;
         }
-        if (item->kind != WalkItem::FILE || item->matched)
+        if (item->kind != WalkItem::FILE || item->matched || item->ours)
             continue;
         const u32 n = lookup(folded, item->relative, true, found, 8);
         for (u32 i = 0; i < n; i++) {
@@ -459,6 +503,8 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
         WalkItem* item = items[k];
         switch (item->kind) {
         case WalkItem::FILE:
+            if (item->ours)
+                break;
             ok = visitor.file(item->relative, item->full, *item->name, item->matched ? &item->match : nullptr,
                               item->indent);
             break;

@@ -44,7 +44,9 @@ public:
         virtual EntryIndexRow row(u32 position) const = 0;
     };
     // False when memory ran out. `reserved` names a file that the archive writes at its own
-    // level besides its entries (the gap file), or is null.
+    // level besides its entries (the top-level gap file), or is null. The gap file that a nested
+    // classic TRE writes beside its folder ("NAME.GAP") is reserved as well, whatever the
+    // options. A repack passes over these files of the tool's own without a word.
     bool build(const Rows& rows, u32 count, const char* reserved);
     // The same from a container's entries, rowOf(entry) giving each one's row; nothing is done
     // when the index is built already.
@@ -107,8 +109,14 @@ private:
         EntryForm form;
         u32 tableIndex;
         Container* nested;
+        String gapName; // the gap file written beside its folder (a nested classic TRE), or empty
         const String& diskName() const { return claimed.isEmpty() ? path : claimed; }
     };
+    String reservedName; // the archive's own file at its level (its gap file), or empty
+    static bool writesGap(const Entry& e)
+    {
+        return e.form == FORM_DIRECTORY && e.nested && e.nested->typeCode == CONTAINER_TRE;
+    }
     Entry* entries = nullptr;
     u32 count = 0;
     // Hashed lookups of claimed names (and of the raw names of converted and folder entries),

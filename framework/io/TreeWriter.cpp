@@ -1,0 +1,334 @@
+#include "framework/io/TreeWriter.h"
+#include "framework/io/FileStream.h"
+#include "framework/platform/FileOps.h"
+#include "framework/platform/Signals.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+// ".mdx-" and six letters or digits: short, so any name that can be created has room beside it.
+constexpr u32 TEMP_NAME_SIZE = 12;
+constexpr u32 TEMP_NAME_TRIES = 64;
+
+// Seeded once from the system; names only need to be unlikely to be taken, as the exclusive
+// create settles the rest.
+u64 nextNameBits()
+{
+    static u64 state = 0;
+    if (!state)
+        state = randomBits() | 1;
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    return state * 0x2545F4914F6CDD1Dull;
+}
+
+void temporaryName(char name[TEMP_NAME_SIZE])
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    memcpy(name, ".mdx-", 5);
+    u64 bits = nextNameBits();
+    for (u32 i = 5; i < TEMP_NAME_SIZE - 1; i++, bits >>= 6)
+        name[i] = letters[(bits & 63) % 62];
+    name[TEMP_NAME_SIZE - 1] = 0;
+}
+
+// A new file under a fresh temporary name in dirFd, recorded for the hard exit before it
+// exists; its handle, or minus the error number (the record then cleared).
+int createTemporary(int dirFd, char name[TEMP_NAME_SIZE], RemovableFile slot)
+{
+    for (u32 tries = 0;; tries++) {
+        temporaryName(name);
+        recordRemovableFile(slot, name, dirFd);
+        const int fd = createFileAt(dirFd, name);
+        if (fd >= 0)
+            return fd;
+        if (fd != -EEXIST || tries + 1 >= TEMP_NAME_TRIES) {
+            clearRemovableFile(slot);
+            return fd;
+        }
+    }
+}
+
+// Writes the bytes to a new temporary file in dirFd (its name into temp); with durable, they
+// reach the disk. 0 or the error number; on failure nothing is left of the file and its record
+// is cleared, otherwise the caller gives it its name.
+int writeTemporary(int dirFd, char temp[TEMP_NAME_SIZE], const u8* data, u64 size, bool durable,
+                   RemovableFile slot)
+{
+    const int fd = createTemporary(dirFd, temp, slot);
+    if (fd < 0)
+        return -fd;
+    int error = writeAllTo(fd, data, size, durable);
+    if (error)
+        closeHandle(fd);
+    else
+        error = finishFile(fd, durable);
+    // The last moment a quit signal can still keep the file from taking its name.
+    if (!error && quitSignalCount())
+        error = ECANCELED;
+    if (error) {
+        removeAt(dirFd, temp);
+        clearRemovableFile(slot);
+    }
+    return error;
+}
+
+char* copyText(const char* text, u64 n)
+{
+    char* copy = static_cast<char*>(malloc(n + 1));
+    if (copy) {
+        memcpy(copy, text, n);
+        copy[n] = 0;
+    }
+    return copy;
+}
+
+bool isDotName(const char* leaf)
+{
+    return !*leaf || strcmp(leaf, ".") == 0 || strcmp(leaf, "..") == 0;
+}
+
+PlaceResult failed(int error)
+{
+    return {PlaceStatus::Failed, error};
+}
+}
+
+TreeWriter::~TreeWriter()
+{
+    end();
+}
+
+void TreeWriter::begin(const String& rootPath, const String& input)
+{
+    end();
+    root = copyText(rootPath.c_str(), rootPath.length);
+    FileIdentity id;
+    hasInput = !input.isEmpty() && identifyFile(input.c_str(), id);
+    inputDevice = id.device;
+    inputInode = id.inode;
+}
+
+void TreeWriter::end()
+{
+    forget();
+    free(root);
+    root = nullptr;
+    hasInput = false;
+}
+
+void TreeWriter::closeDirectories()
+{
+    for (u32 i = 0; directories && i < OPEN_DIRECTORIES; i++) {
+        closeHandle(directories[i].fd);
+        free(directories[i].path);
+        directories[i] = OpenDirectory();
+    }
+    openCount = 0;
+}
+
+void TreeWriter::forget()
+{
+    closeDirectories();
+    free(directories);
+    directories = nullptr;
+    closeHandle(baseFd);
+    baseFd = -1;
+    free(baseName);
+    baseName = nullptr;
+}
+
+int TreeWriter::openBase(const char* base)
+{
+    if (baseFd >= 0 && strcmp(baseName, base) == 0)
+        return baseFd;
+    forget();
+    baseName = copyText(base, strlen(base));
+    if (!baseName)
+        return -ENOMEM;
+    baseFd = openDirectory(base);
+    return baseFd;
+}
+
+// The part of a path below the root (with the directory it is below): paths of an extraction all
+// start with the root. Allocates nothing, so that a failed allocation cannot turn the path into
+// another one.
+const char* TreeWriter::splitBelowRoot(const char* p, const char*& base) const
+{
+    const u64 n = root ? strlen(root) : 0;
+    if (n && strncmp(p, root, n) == 0 && (root[n - 1] == '/' || p[n] == '/' || p[n] == 0)) {
+        base = root;
+        p += n;
+    } else {
+        base = p[0] == '/' ? "/" : ".";
+    }
+    while (*p == '/')
+        p++;
+    return p;
+}
+
+int TreeWriter::enter(const char* base, const char* relative, u64 n)
+{
+    const int top = openBase(base);
+    if (top < 0 || n == 0)
+        return top;
+    if (!directories && !(directories = static_cast<OpenDirectory*>(calloc(OPEN_DIRECTORIES, sizeof(OpenDirectory)))))
+        return -ENOMEM;
+    u32 slot = 2166136261u;
+    for (u64 i = 0; i < n; i++)
+        slot = (slot ^ u8(relative[i])) * 16777619u;
+    slot &= OPEN_DIRECTORIES - 1;
+    for (; directories[slot].path; slot = (slot + 1) & (OPEN_DIRECTORIES - 1))
+        if (strlen(directories[slot].path) == n && memcmp(directories[slot].path, relative, n) == 0)
+            return directories[slot].fd;
+    // At most half full, so that probes stay short.
+    if (openCount >= OPEN_DIRECTORIES / 2) {
+        closeDirectories();
+        return enter(base, relative, n);
+    }
+    char* key = copyText(relative, n);
+    if (!key)
+        return -ENOMEM;
+    // Mostly the directory is there: one call finds it without following a link. Otherwise it is
+    // walked component by component, made where it is missing, and the walk says what is wrong.
+    int fd = openDirectoryBeneath(top, key);
+    if (fd < 0) {
+        fd = top;
+        for (char* part = key; fd >= 0 && *part;) {
+            char* end = strchr(part, '/');
+            if (end)
+                *end = 0;
+            int next = fd;
+            if (strcmp(part, "..") == 0 || strcmp(part, ".") == 0)
+                next = -EINVAL;
+            else if (*part)
+                next = enterDirectoryAt(fd, part);
+            if (fd != top && next != fd)
+                closeHandle(fd);
+            fd = next;
+            if (end)
+                *end = '/';
+            part = end ? end + 1 : part + strlen(part);
+        }
+        if (fd == top)
+            fd = -EINVAL;
+    }
+    if (fd < 0) {
+        free(key);
+        return fd;
+    }
+    directories[slot].path = key;
+    directories[slot].fd = fd;
+    openCount++;
+    return fd;
+}
+
+PlaceResult TreeWriter::makeDirectory(const String& path)
+{
+    const char* base;
+    const char* below = splitBelowRoot(path.c_str(), base);
+    if (!*below) {
+        // The chosen directory itself is made as the user named it.
+        return createPath(path) ? PlaceResult() : failed(ENOENT);
+    }
+    const int fd = enter(base, below, strlen(below));
+    if (fd >= 0)
+        return PlaceResult();
+    return {-fd == ELOOP ? PlaceStatus::Link : PlaceStatus::Failed, -fd};
+}
+
+PlaceResult TreeWriter::writeFile(const String& path, const u8* data, u64 size)
+{
+    if (quitSignalCount())
+        return failed(ECANCELED);
+    const char* base;
+    const char* relative = splitBelowRoot(path.c_str(), base);
+    const char* slash = strrchr(relative, '/');
+    const char* leaf = slash ? slash + 1 : relative;
+    if (isDotName(leaf))
+        return failed(EINVAL);
+    const int dirFd = enter(base, relative, slash ? u64(slash - relative) : 0);
+    if (dirFd < 0)
+        return {-dirFd == ELOOP ? PlaceStatus::Link : PlaceStatus::Failed, -dirFd};
+    char temp[TEMP_NAME_SIZE];
+    int error = writeTemporary(dirFd, temp, size ? data : nullptr, size, false, REMOVABLE_EXTRACTING);
+    if (error)
+        return failed(error);
+    // A free name takes the file at once. Otherwise a look at what is there: nothing but a
+    // regular file is ever replaced, and never the input.
+    PlaceResult result;
+    error = renameAtIfFree(dirFd, temp, leaf);
+    if (error == EEXIST || error == ENOSYS) {
+        FileIdentity there;
+        switch (entryKindAt(dirFd, leaf, &there)) {
+        case EntryKind::Link:
+            result = {PlaceStatus::Link, ELOOP};
+            break;
+        case EntryKind::Directory:
+        case EntryKind::Other:
+            result = {PlaceStatus::NotRegular, EEXIST};
+            break;
+        case EntryKind::Regular:
+            if (hasInput && there.device == inputDevice && there.inode == inputInode)
+                result = {PlaceStatus::InputFile, EEXIST};
+            break;
+        case EntryKind::Missing:
+            break;
+        }
+        error = result.ok() ? renameAt(dirFd, temp, leaf) : 0;
+    }
+    if (error)
+        result = failed(error);
+    if (!result.ok())
+        removeAt(dirFd, temp);
+    clearRemovableFile(REMOVABLE_EXTRACTING);
+    return result;
+}
+
+bool storageExhausted(int error)
+{
+    return isStorageExhausted(error);
+}
+
+bool sameFile(const String& a, const String& b)
+{
+    FileIdentity ia, ib;
+    return identifyFile(a.c_str(), ia) && identifyFile(b.c_str(), ib) && ia == ib;
+}
+
+int replaceFileDurably(const String& path, const u8* data, u64 size)
+{
+    if (quitSignalCount())
+        return ECANCELED;
+    const i64 slash = path.lastIndexOf('/');
+    const String directory = slash < 0 ? String(".") : slash == 0 ? String("/") : path.left(u64(slash));
+    const char* leaf = path.c_str() + (slash < 0 ? 0 : slash + 1);
+    if (isDotName(leaf))
+        return EINVAL;
+    if (slash > 0 && directory.isEmpty())
+        return ENOMEM;
+    const int dirFd = openDirectory(directory.c_str());
+    if (dirFd < 0)
+        return -dirFd;
+    char temp[TEMP_NAME_SIZE];
+    int error = writeTemporary(dirFd, temp, size ? data : nullptr, size, true, REMOVABLE_TEMPORARY);
+    if (!error) {
+        error = renameAt(dirFd, temp, leaf);
+        if (error)
+            removeAt(dirFd, temp);
+        clearRemovableFile(REMOVABLE_TEMPORARY);
+    }
+    // The rename itself reaches the disk with its directory; an archive whose name may not
+    // survive a crash is not passed off as written.
+    if (!error) {
+        error = syncDirectory(dirFd);
+        if (error)
+            removeAt(dirFd, leaf);
+    }
+    closeHandle(dirFd);
+    return error;
+}

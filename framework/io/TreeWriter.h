@@ -1,0 +1,90 @@
+#pragma once
+#include "framework/core/String.h"
+
+// How placing one directory or file of a tree ended.
+enum class PlaceStatus : u8
+{
+    Done,
+    Link,       // a symbolic link stands where a directory or the file goes: nothing went through it
+    NotRegular, // a FIFO, socket, device or directory stands where the file goes: never opened
+    InputFile,  // the file there is the input being read (same device and inode): never replaced
+    Failed,     // `error` says why
+};
+
+struct PlaceResult
+{
+    PlaceStatus status = PlaceStatus::Done;
+    int error = 0;
+    bool ok() const { return status == PlaceStatus::Done; }
+};
+
+// Writes a tree of files below a chosen directory, and nothing anywhere else:
+// - every directory below the root is made and entered by handle, never through a symbolic link;
+// - every file is created exclusively under a temporary name in its own directory, written and
+//   renamed over its final name, so a file already there (hard-linked or not) is replaced and
+//   never written into, and a run killed at any moment leaves the old file or the whole new one;
+// - the temporary name is recorded for the hard exit of a second quit signal before the file
+//   exists, so no moment leaves it behind;
+// - nothing is opened where something other than a regular file stands, and the input file
+//   (by any name that reaches it) is never replaced.
+// The handles of the directories it has entered stay open for the next files.
+class TreeWriter
+{
+public:
+    TreeWriter() = default;
+    ~TreeWriter();
+    TreeWriter(const TreeWriter&) = delete;
+    TreeWriter& operator=(const TreeWriter&) = delete;
+
+    // Paths that start with `root` are placed below it (the root itself is taken as the user
+    // named it, links and all); any other path below the working directory, or below "/".
+    // The file at `input` (empty: none) is never replaced.
+    void begin(const String& root, const String& input);
+    // Closes the directory kept open and forgets the root.
+    void end();
+
+    // Makes the directory and those above it.
+    PlaceResult makeDirectory(const String& path);
+    // Writes the bytes as the file at path (its directories made first). Nothing of a failed
+    // write is left behind, and whatever stood at the name before is still there.
+    PlaceResult writeFile(const String& path, const u8* data, u64 size);
+
+private:
+    char* root = nullptr;      // as given
+    char* baseName = nullptr;  // the directory paths are placed below (the root, "." or "/")
+    int baseFd = -1;
+    // Handles of the directories below it met so far, by relative path (entries often take turns
+    // between a few hundred folders); emptied when full.
+    struct OpenDirectory
+    {
+        char* path = nullptr;
+        int fd = -1;
+    };
+    static constexpr u32 OPEN_DIRECTORIES = 512;
+    OpenDirectory* directories = nullptr;
+    u32 openCount = 0;
+    bool hasInput = false;
+    u64 inputDevice = 0;
+    u64 inputInode = 0;
+
+    // The directory of the first n bytes of `relative` below `base`: a handle owned by the cache,
+    // or minus the error number.
+    int enter(const char* base, const char* relative, u64 n);
+    int openBase(const char* base);
+    void closeDirectories();
+    void forget();
+    const char* splitBelowRoot(const char* path, const char*& base) const;
+};
+
+// Errors after which no later write can be expected to succeed either: the disk or quota is
+// full, the file-size limit is reached, the device failed or is read-only.
+bool storageExhausted(int error);
+
+// True when both paths name one existing file (same device and inode).
+bool sameFile(const String& a, const String& b);
+
+// Replaces the file at path with the bytes, whole or not at all: they go to a temporary file in
+// its directory, reach the disk, and take the name by a rename that is itself synced. 0, or the
+// error number of the step that failed (ECANCELED when a quit signal came first); no temporary
+// file is left behind.
+int replaceFileDurably(const String& path, const u8* data, u64 size);
