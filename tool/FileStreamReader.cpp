@@ -23,7 +23,7 @@ void FileStreamReader::close()
 
 u8 FileStreamReader::readU8()
 {
-    if (!stream || stream->bytesLeft() == 0)
+    if (!readable() || stream->bytesLeft() == 0)
         return 0;
     return stream->readU8();
 }
@@ -31,7 +31,7 @@ u8 FileStreamReader::readU8()
 // One read for the block; the bytes the file does not hold are zeros, as n single reads give.
 void FileStreamReader::read(u8* dst, u64 n)
 {
-    if (!stream) {
+    if (!readable()) {
         memset(dst, 0, n);
         return;
     }
@@ -50,14 +50,15 @@ TD::Reader* FileStreamReader::clone()
     return reader;
 }
 
+// A closed stream still knows its size; without a file behind it nothing is left to read.
 u64 FileStreamReader::remaining()
 {
-    return stream ? stream->bytesLeft() : 0;
+    return readable() ? stream->bytesLeft() : 0;
 }
 
 void FileStreamReader::skip(u64 n)
 {
-    if (stream)
+    if (readable())
         seek(n > remaining() ? stream->size() : stream->tell() + n);
 }
 

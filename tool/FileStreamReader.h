@@ -3,8 +3,8 @@
 #include "gamedata/formats/Reader.h"
 
 // The game-data library's reader over a framework file stream: what the library's open-file
-// hook hands out. Like every library reader it never fails: without a stream, or past the end,
-// reads give 0 and positions stay at 0 or the end.
+// hook hands out. Like every library reader it never fails: without an open stream, or past the
+// end, reads give 0 and positions stay at 0 or the end.
 class FileStreamReader : public TD::Reader
 {
 public:
@@ -28,6 +28,8 @@ public:
     bool hasStream() const { return stream != nullptr; }
 
 private:
+    bool readable() const { return stream && stream->isOpen; }
+
     FileStream* stream;
     bool isOpen = false;
 };

@@ -8,7 +8,9 @@
 #include "tool/FileStreamReader.h"
 #include "tool/containers/Driver.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -21,6 +23,23 @@ void hookFree(void* p, bool)
 {
     memFree(p);
 }
+
+}
+
+// A listing is the run's result: output that never arrived fails the run, reported while the
+// reason is known.
+bool flushStandardOutput()
+{
+    errno = 0;
+    if (fflush(stdout) == 0 && !ferror(stdout))
+        return true;
+    const int error = errno;
+    if (error)
+        fprintf(stderr, "ERROR: Couldn't write to standard output (%s)!\n", strerror(error));
+    else
+        fprintf(stderr, "ERROR: Couldn't write to standard output!\n");
+    clearerr(stdout);
+    return false;
 }
 
 TD::Hooks toolLibraryHooks()
@@ -122,6 +141,10 @@ bool ArchiveToolApp::parseArguments()
                     i64 dot = outputName.lastIndexOf('.');
                     if (dot > slash)
                         outputName = outputName.left(u64(dot));
+                    // Only a folder ("", "dir/", "..") or only an extension (".tre") names no file.
+                    const char* last = outputName.c_str() + (slash + 1);
+                    if (!*last || strcmp(last, ".") == 0)
+                        return fail("ERROR: Expected filename after -o!\n", nullptr);
                     break;
                 }
                 case '?': return fail(nullptr, nullptr);
@@ -247,7 +270,8 @@ bool ArchiveToolApp::update()
     if (outOfMemory("working on", archivePath.c_str()))
         ok = false;
     printf("\n");
-    fflush(stdout);
+    if (!flushStandardOutput())
+        ok = false;
     deleteContainer(container);
     if (!ok || toolFailureNoted() || runHalted())
         setRunFailed();

@@ -37,5 +37,9 @@ private:
 };
 
 Application* createToolApplication();
+// Flushes standard output; false, after an "ERROR: " line on standard error that says why, when
+// what the run printed did not all arrive (a full disk, a closed pipe). The error is then cleared,
+// so a later call reports only output that failed after it.
+bool flushStandardOutput();
 // What the tool hands the game-data library: the tracked heap and files through framework streams.
 TD::Hooks toolLibraryHooks();

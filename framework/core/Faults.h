@@ -6,7 +6,8 @@
 enum class FaultKind : u8
 {
     Allocation,
-    Write, // a write, flush, sync or close of a file being written
+    Write,   // a write, flush, sync or close of a file being written
+    Listing, // the reading of a directory's entries (as an I/O error would end it)
 };
 
 // Answers true for an operation that is to fail.

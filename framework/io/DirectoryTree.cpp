@@ -42,9 +42,9 @@ void openFrame(PtrArray<ScanFrame>& stack, DirectoryTree* node, const String& di
     frame->directory = directory;
     frame->existingChildren = node->directories.count;
     if (filter)
-        listDirectory(openPath, followLink, frame->entries, askFilter, filter);
+        node->complete = listDirectory(openPath, followLink, frame->entries, askFilter, filter);
     else
-        listDirectory(openPath, followLink, frame->entries);
+        node->complete = listDirectory(openPath, followLink, frame->entries);
     if (!stack.push(frame))
         memDelete(frame);
 }
@@ -86,6 +86,19 @@ void DirectoryTree::scan(const String& path, u32 depth, DirectoryFilter* filter)
         }
         const DirectoryEntry* entry = frame->entries.items[frame->next++];
         String entryName(entry->name, entry->length);
+        if (entry->isOther) {
+            String fullPath(frame->directory);
+            fullPath.append("/", 1);
+            fullPath.append(entry->name, entry->length);
+            StringPair* pair = memNew<StringPair>();
+            if (pair) {
+                pair->name = entryName;
+                pair->path = fullPath;
+                if (!frame->node->others.push(pair))
+                    memDelete(pair);
+            }
+            continue;
+        }
         if (filter && !filter->accept(frame->directory, entryName, entry->isDirectory))
             continue;
         String fullPath(frame->directory);
@@ -158,6 +171,8 @@ void DirectoryTree::destroy()
 {
     files.clear();
     files.destroy();
+    others.clear();
+    others.destroy();
     // Children are taken apart from a heap list, never by recursion: a tree as deep as the
     // file system allows must not exhaust the stack.
     PtrArray<DirectoryTree> pending;

@@ -35,14 +35,17 @@ public:
 };
 
 // A directory of the host file system read into memory. Entries are regular files and
-// directories only (links are never followed), each list in NTFS name order.
+// directories, each list in NTFS name order; anything else met (a symbolic link, FIFO, device or
+// socket) is never followed and is listed apart, for callers that must not pass it over.
 class DirectoryTree
 {
 public:
     String name; // empty for the root
     PtrArray<DirectoryTree> directories;
     PtrArray<StringPair> files;
+    PtrArray<StringPair> others{PtrArray<StringPair>::NoStorage()};
     u32 level = 0;
+    bool complete = true; // false when this directory could not be opened or read to its end
 
     DirectoryTree();
     DirectoryTree(const DirectoryTree&) = delete;
@@ -53,7 +56,8 @@ public:
     static DirectoryTree* createAndScan(const String& path);
 
     // Fills this node from the directory `path`. A missing or unreadable directory gives no
-    // entries and no message. A trailing "/" or "\" on the path is accepted.
+    // entries and no message, only `complete` cleared. A trailing "/" or "\" on the path is
+    // accepted.
     void scan(const String& path, u32 depth, DirectoryFilter* filter);
     // Appends a file entry for `fullPath` ('\' read as '/'); always true.
     bool addFile(const String& fullPath);

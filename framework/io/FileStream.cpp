@@ -4,6 +4,7 @@
 #include "framework/log/Log.h"
 #include "framework/platform/FileOps.h"
 #include "framework/platform/FileSystem.h"
+#include "framework/platform/Signals.h"
 
 #include <climits>
 #include <cstring>
@@ -27,9 +28,6 @@ const char* modeString(u8 mode)
         return nullptr;
     }
 }
-
-const u64 MD5_CHUNK = 1048576;
-const u64 MAX_WHOLE_FILE = 0xFFFFFFFFull;
 }
 
 FileStream::FileStream(const String& path_, u8 mode_) : path(path_), mode(mode_) {}
@@ -249,24 +247,35 @@ u64 FileStream::readInto(ByteArray& dst, u32 offset, u64 len)
     return read(dst.bytes() + offset, len, len);
 }
 
-void FileStream::md5(u8* digest)
+bool FileStream::md5(u8* digest)
 {
-    u64 start = tell();
+    ByteArray buffer{MD5_CHUNK};
+    return md5(digest, buffer);
+}
+
+bool FileStream::md5(u8* digest, ByteArray& buffer)
+{
+    const u64 start = tell();
     u64 remaining = size();
-    ByteArray buffer{u32(MD5_CHUNK)};
     Md5 ctx;
+    bool whole = buffer.data && buffer.byteSize;
     seek(0);
-    while (remaining > 0 && buffer.data) {
-        u64 chunk = remaining < MD5_CHUNK ? remaining : MD5_CHUNK;
-        // Only the bytes actually read go into the digest; a file that shrank ends it early.
-        u64 got = readInto(buffer, 0, chunk);
-        ctx.update(buffer.data, u32(got));
-        if (got < chunk)
+    while (remaining > 0 && whole) {
+        // A verification of a large file still stops within a moment of a quit signal.
+        if (quitSignalCount()) {
+            whole = false;
             break;
+        }
+        const u64 chunk = remaining < buffer.byteSize ? remaining : buffer.byteSize;
+        // Only the bytes actually read go into the digest; a file that shrank ends it early.
+        const u64 got = read(buffer.data, chunk, chunk);
+        ctx.update(buffer.data, u32(got));
+        whole = got == chunk;
         remaining -= got;
     }
     ctx.final(digest);
     seek(start);
+    return whole;
 }
 
 ByteArray* readWholeFile(const String& path)

@@ -65,8 +65,13 @@ public:
     u64 read(void* dst, u64 n) override { return read(dst, n, n); }
     using Stream::readInto;
 
-    // MD5 of the whole file, read in 1 MiB chunks; the position is kept.
-    void md5(u8* digest);
+    // MD5 of the whole file, read in 1 MiB chunks; the position is kept. False when the file
+    // ended before its size (the digest then covers the bytes read), no buffer could be had, or
+    // a quit signal stopped the reading.
+    bool md5(u8* digest);
+    // The same through the caller's buffer, a chunk of its size at a time.
+    bool md5(u8* digest, ByteArray& buffer);
+    static constexpr u32 MD5_CHUNK = 1 << 20;
 
 private:
     bool canRead() const { return file && (mode == ModeRead || mode == ModeReadWrite); }

@@ -22,11 +22,14 @@ inline void putWord(u8* p, u32 v)
     p[3] = u8(v >> 24);
 }
 
+// x is the word computed by the step before: the terms without it are added first, so that each
+// step waits on as few operations as possible. G's two halves have no bit in common, so their
+// sum is their OR.
 #define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
+#define MD5_G(x, y, z) (((y) & ~(z)) + ((x) & (z)))
 #define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
-#define MD5_STEP(f, w, x, y, z, m, k, s) (w) = rotl((w) + f((x), (y), (z)) + (m) + (k), (s)) + (x)
+#define MD5_STEP(f, w, x, y, z, m, k, s) (w) = rotl((w) + (m) + (k) + f((x), (y), (z)), (s)) + (x)
 }
 
 const u8* Md5::transform(const void* data, u32 length)

@@ -300,7 +300,7 @@ bool sameFile(const String& a, const String& b)
     return identifyFile(a.c_str(), ia) && identifyFile(b.c_str(), ib) && ia == ib;
 }
 
-int replaceFileDurably(const String& path, const u8* data, u64 size)
+int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenCheck check, void* context)
 {
     if (quitSignalCount())
         return ECANCELED;
@@ -316,6 +316,18 @@ int replaceFileDurably(const String& path, const u8* data, u64 size)
         return -dirFd;
     char temp[TEMP_NAME_SIZE];
     int error = writeTemporary(dirFd, temp, size ? data : nullptr, size, true, REMOVABLE_TEMPORARY);
+    if (!error && check) {
+        // Judged under its temporary name, which the hard exit of a second signal still removes.
+        const String written = slash < 0 ? String(temp) : directory + "/" + temp;
+        if (written.isEmpty() || !check(context, written))
+            error = PLACE_REFUSED;
+        else if (quitSignalCount())
+            error = ECANCELED;
+        if (error) {
+            removeAt(dirFd, temp);
+            clearRemovableFile(REMOVABLE_TEMPORARY);
+        }
+    }
     if (!error) {
         error = renameAt(dirFd, temp, leaf);
         if (error)

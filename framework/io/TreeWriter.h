@@ -83,8 +83,16 @@ bool storageExhausted(int error);
 // True when both paths name one existing file (same device and inode).
 bool sameFile(const String& a, const String& b);
 
+// Judges a file written to its temporary name (its path given), before it takes its final name:
+// false keeps it from taking it.
+typedef bool (*WrittenCheck)(void* context, const String& writtenPath);
+// What replaceFileDurably gives when the check refused the file.
+constexpr int PLACE_REFUSED = -1;
+
 // Replaces the file at path with the bytes, whole or not at all: they go to a temporary file in
-// its directory, reach the disk, and take the name by a rename that is itself synced. 0, or the
-// error number of the step that failed (ECANCELED when a quit signal came first); no temporary
-// file is left behind.
-int replaceFileDurably(const String& path, const u8* data, u64 size);
+// its directory, reach the disk, are judged by the check (when there is one), and take the name
+// by a rename that is itself synced. 0, PLACE_REFUSED, or the error number of the step that
+// failed (ECANCELED when a quit signal came first); no temporary file is left behind, and a file
+// of that name from before stays unless the new one took its place.
+int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenCheck check = nullptr,
+                       void* context = nullptr);

@@ -1,6 +1,8 @@
 #include "framework/platform/Directory.h"
+#include "framework/core/Faults.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,13 +22,17 @@ bool isDotName(const char* name)
     return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
-// The entry's kind without following a link; 0 for anything but a file or a directory.
+// Anything but a file or a directory: a link, FIFO, device or socket.
+constexpr unsigned char KIND_OTHER = 0xFF;
+
+// The entry's kind without following a link; KIND_OTHER for anything but a file or a directory,
+// 0 when it has gone.
 unsigned char entryKind(int dirFd, const struct dirent* e)
 {
     if (e->d_type == DT_REG || e->d_type == DT_DIR)
         return e->d_type;
     if (e->d_type != DT_UNKNOWN)
-        return 0;
+        return KIND_OTHER;
     struct stat st;
     if (fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return 0;
@@ -34,7 +40,7 @@ unsigned char entryKind(int dirFd, const struct dirent* e)
         return DT_REG;
     if (S_ISDIR(st.st_mode))
         return DT_DIR;
-    return 0;
+    return KIND_OTHER;
 }
 }
 
@@ -64,7 +70,7 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
     if (!path || !path[0])
         return false;
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-    int fd = open(path, flags);
+    int fd = faultInjected(FaultKind::Listing) ? -1 : open(path, flags);
     if (fd < 0)
         return false;
     DIR* dir = fdopendir(fd);
@@ -73,7 +79,14 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
         return false;
     }
     u32 first = out.count;
-    while (const struct dirent* e = readdir(dir)) {
+    bool complete = true;
+    for (;;) {
+        errno = 0;
+        const struct dirent* e = readdir(dir);
+        if (!e) {
+            complete = errno == 0;
+            break;
+        }
         if (keepListing && !keepListing(context, out.count - first))
             break;
         if (isDotName(e->d_name))
@@ -82,18 +95,23 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
         if (!kind)
             continue;
         DirectoryEntry* entry = memNew<DirectoryEntry>();
-        if (!entry)
+        if (!entry) {
+            complete = false;
             break;
+        }
         entry->length = strlen(e->d_name);
         entry->name = static_cast<char*>(memAlloc(entry->length + 1));
         if (!entry->name) {
             memDelete(entry);
+            complete = false;
             break;
         }
         memcpy(entry->name, e->d_name, entry->length + 1);
         entry->isDirectory = kind == DT_DIR;
+        entry->isOther = kind == KIND_OTHER;
         if (!out.push(entry)) {
             memDelete(entry);
+            complete = false;
             break;
         }
     }
@@ -101,5 +119,5 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
     std::sort(out.items + first, out.items + out.count, [](const DirectoryEntry* a, const DirectoryEntry* b) {
         return compareDirectoryNames(a->name, a->length, b->name, b->length) < 0;
     });
-    return true;
+    return complete;
 }

@@ -2,12 +2,14 @@
 #include "framework/core/PtrArray.h"
 #include "framework/core/Types.h"
 
-// One entry of a directory listing: a regular file or a directory, never anything else.
+// One entry of a directory listing: a regular file, a directory, or anything else (a symbolic
+// link, FIFO, device or socket), which a walk never follows nor opens.
 struct DirectoryEntry
 {
     char* name = nullptr; // zero-terminated, on the tracked heap
     u64 length = 0;
     bool isDirectory = false;
+    bool isOther = false;
 
     DirectoryEntry() = default;
     DirectoryEntry(const DirectoryEntry&) = delete;
@@ -15,10 +17,11 @@ struct DirectoryEntry
     ~DirectoryEntry() { memFree(name); }
 };
 
-// Appends the regular files and directories of `path` to `out` (an owning array), sorted with
-// compareDirectoryNames; "." and ".." are left out. Symbolic links, devices, FIFOs and sockets
-// are not listed, so a walk built on this never follows a link. With followLink clear, `path`
-// itself is refused when it is a symbolic link. False when the directory cannot be opened.
+// Appends the entries of `path` to `out` (an owning array), sorted with compareDirectoryNames;
+// "." and ".." are left out. Symbolic links, devices, FIFOs and sockets are marked isOther, so a
+// walk built on this never follows a link. With followLink clear, `path` itself is refused when
+// it is a symbolic link. False when the directory cannot be opened or read to its end (what was
+// read is still there).
 bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out);
 // As above, asking keepListing(context, entries listed so far) before each entry: false ends the
 // listing there, with what was read (still sorted). Bounds the time and memory one enormous

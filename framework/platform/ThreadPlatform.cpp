@@ -7,6 +7,7 @@
 #include <limits.h>
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <time.h>
 
 struct PlatformThread
@@ -47,7 +48,16 @@ PlatformThread* platformStartThread(PlatformThreadEntry entry, void* argument, u
     if (stackSize < u64(PTHREAD_STACK_MIN))
         stackSize = PTHREAD_STACK_MIN;
     pthread_attr_setstacksize(&attr, size_t(stackSize));
+    // Quit signals are handled on the main thread only: the new thread inherits them blocked.
+    sigset_t quit;
+    sigset_t previous;
+    sigemptyset(&quit);
+    sigaddset(&quit, SIGINT);
+    sigaddset(&quit, SIGTERM);
+    sigaddset(&quit, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &quit, &previous);
     int r = pthread_create(&t->thread, &attr, trampoline, t);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     pthread_attr_destroy(&attr);
     if (r != 0) {
         memDelete(t);

@@ -146,6 +146,7 @@ const String& treeOf(const EditedArchive& edit)
     setExtractionRoot(dir);
     c->extract(dir, 0);
     setExtractionRoot(String());
+    ScratchDisk::removeLinks();
     deleteContainer(c);
     ByteArray* xml = readWholeFile(dir + edit.xmlFile);
     if (!xml)
@@ -215,6 +216,7 @@ void fuzzTree(const char* archiveName, u8 kind, bool (*probe)(const String&, con
     first->extract(dir, 0);
     setExtractionRoot(String());
     ScratchDisk::checkNothingEscaped();
+    ScratchDisk::removeLinks();
     ByteArray* plain = first->serialise(noProgress, 0);
     deleteContainer(first);
     if (!plain || memAllocationFailed()) {

@@ -17,6 +17,9 @@ public:
     // Marks what the directory holds now as a tree to use again; fresh() forgets the mark.
     static void keepTree();
     static bool holdsTree();
+    // Takes the two links away once an extraction has met them: a repack refuses a tree that
+    // holds a link.
+    static void removeLinks();
     // Stops the run unless the parent holds only the scratch directory and "outside/", the
     // file outside is unchanged and alone, and the only links below the scratch directory are
     // the two it was given: nothing was written outside it, nor through a link.

@@ -283,9 +283,11 @@ class Archives(unittest.TestCase):
                 self.assertEqual(status, 1, body)
                 errors = [l for l in body.split("\n") if l.startswith("ERROR: ")
                           and not l.startswith("ERROR: Container '")]
-                self.assertEqual(len(errors), 1, body)
+                # The parser's line, then the one that names the file and says what to do.
+                self.assertEqual(len(errors), 2, body)
                 self.assertTrue(errors[0].startswith("ERROR: Couldn't parse '"), body)
                 self.assertTrue(errors[0].endswith(target["xml"] + "'!"), body)
+                self.assertIn(target["xml"] + "' could not be converted back; nothing was written.", errors[1])
                 # Nothing is written.
                 self.assertEqual(sorted(os.listdir(work)), sorted([m["file"], "out"]))
 

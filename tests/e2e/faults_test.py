@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Makes each allocation and each file write of a run fail in turn (the fault tool) and checks
 that every such run ends with status 1 and an "ERROR: " line, never crashes, and leaves no
-partial output: no temporary archive, and every file it did leave is the whole file a good run
-writes there.
+partial output: no temporary archive, no output archive after a failed repack or rewrite, and
+every file it did leave is the whole file a good run writes there.
 
 Usage: faults_test.py FAULT_TOOL FIXTURES_DIR SCRATCH_DIR ARCHIVE...
 """
@@ -83,9 +83,14 @@ class FaultWalk(unittest.TestCase):
                 problems.append("no ERROR line")
             if "PROGRAM TERMINATED" in out or os.path.exists(os.path.join(cwd, "crash.mdmp")):
                 problems.append("crashed")
-            for path, data in files_under(cwd).items():
+            left = files_under(cwd)
+            for path, data in left.items():
                 if expected.get(path) != data:
                     problems.append("partial or stray file %s" % path)
+            # An archive is written whole or not at all: a failed run leaves none, not even a
+            # complete one.
+            if mode in ("-w", "-r") and not passed and left:
+                problems.append("failed run left %s" % ", ".join(sorted(left)))
             shutil.rmtree(cwd, ignore_errors=True)
             return fault, problems, out
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Failures the outside world causes are reported, never passed off as success: a full disk, a
-file-size limit, a missing repack directory; and a long output name that can be created is
-written. Each failed run ends with status 1, an "ERROR: " line and no partial file.
+file-size limit, a missing repack directory, standard output that takes nothing; and a long
+output name that can be created is written. Each failed run ends with status 1, an "ERROR: " line and no partial file.
 
 Usage: truth_test.py TOOL SCRATCH_DIR
 """
 import os
+import re
 import resource
 import shutil
 import subprocess
@@ -86,6 +87,27 @@ class Truth(unittest.TestCase):
         with open(os.path.join(self.work, name + ".TRE"), "rb") as f, open(self.archive, "rb") as g:
             self.assertEqual(f.read(), g.read())
         self.assertEqual(sorted(os.listdir(self.work)), sorted(["MANY.TRE", name + ".TRE"]))
+
+    def test_standard_output_that_takes_nothing_fails_the_run(self):
+        """A listing is the run's result: when it cannot be written the run does not pass."""
+        read_end, closed_pipe = os.pipe()
+        os.close(read_end)
+        try:
+            with open("/dev/full", "wb") as full:
+                cases = [("list, full", [self.archive], full),
+                         ("extract, full", ["-e", "-n", self.archive, "out"], full),
+                         ("extract, closed pipe", ["-e", "-n", self.archive, "piped"], closed_pipe)]
+                for what, args, sink in cases:
+                    with self.subTest(what):
+                        p = subprocess.run([TOOL] + args, cwd=self.work, stdout=sink, stderr=subprocess.PIPE,
+                                           timeout=300)
+                        err = p.stderr.decode("latin-1")
+                        self.assertNotEqual(p.returncode, 0, err)
+                        if sink is full:
+                            self.assertEqual(p.returncode, 1, err)
+                            self.assertEqual(len(re.findall(r"(?m)^ERROR: ", err)), 1, err)
+        finally:
+            os.close(closed_pipe)
 
 
 if __name__ == "__main__":

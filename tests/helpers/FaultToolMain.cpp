@@ -1,6 +1,7 @@
-// The tool with one allocation or one file write made to fail, for the tests that walk every
-// such failure point of a run. MORDAX_FAULT="alloc:N" or "write:N" fails the Nth one counted
-// by the tool's work (0 fails none); the counts of the run go to standard error at the end.
+// The tool with one allocation, file write or directory listing made to fail, for the tests that
+// walk every such failure point of a run. MORDAX_FAULT="alloc:N", "write:N" or "list:N" fails
+// the Nth one counted by the tool's work (0 fails none); the counts of the run go to standard
+// error at the end.
 #include "framework/app/Frame.h"
 #include "framework/core/Faults.h"
 #include "tool/MORDAX.h"
@@ -14,7 +15,7 @@
 namespace
 {
 std::atomic<bool> armed{false};
-std::atomic<u64> counts[2];
+std::atomic<u64> counts[3];
 std::thread::id workThread;
 FaultKind failKind = FaultKind::Allocation;
 u64 failAt = 0;
@@ -51,7 +52,9 @@ Application* createFaultToolApplication()
 int main(int argc, char** argv)
 {
     if (const char* plan = getenv("MORDAX_FAULT")) {
-        failKind = strncmp(plan, "write:", 6) == 0 ? FaultKind::Write : FaultKind::Allocation;
+        failKind = strncmp(plan, "write:", 6) == 0  ? FaultKind::Write
+                   : strncmp(plan, "list:", 5) == 0 ? FaultKind::Listing
+                                                     : FaultKind::Allocation;
         const char* number = strchr(plan, ':');
         failAt = number ? strtoull(number + 1, nullptr, 10) : 0;
     }
@@ -59,7 +62,7 @@ int main(int argc, char** argv)
     FrameSetup setup = {" - MORDAX v" MORDAX_VERSION " - game archive tool, by the MORDAX developers\n",
                         createFaultToolApplication};
     const int status = runFramework(argc, argv, setup);
-    fprintf(stderr, "fault points: alloc %llu write %llu\n", (unsigned long long)counts[0].load(),
-            (unsigned long long)counts[1].load());
+    fprintf(stderr, "fault points: alloc %llu write %llu list %llu\n", (unsigned long long)counts[0].load(),
+            (unsigned long long)counts[1].load(), (unsigned long long)counts[2].load());
     return status;
 }

@@ -116,3 +116,38 @@ TEST_F(FileHook, AMissingFileGivesAReaderWithoutAStream)
     ASSERT_TRUE(copy);
     EXPECT_EQ(copy->readU8(), 0);
 }
+
+// A closed reader reads like an empty one wherever it was closed; opened again, it starts over.
+TEST_F(FileHook, AClosedReaderGivesZerosAndIsAtItsEnd)
+{
+    iotest::ScratchDir dir;
+    const std::vector<u8> bytes = {0x46, 0x4F, 0x52, 0x4D, 0, 0, 0, 4};
+    struct Case
+    {
+        u64 size;
+        u64 readBeforeClose;
+    };
+    const Case cases[] = {{0, 0}, {8, 0}, {8, 3}, {8, 8}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("size " + std::to_string(c.size) + ", read " + std::to_string(c.readBeforeClose));
+        const std::string path = dir.file("f" + std::to_string(c.size));
+        iotest::writeFile(path, std::vector<u8>(bytes.begin(), bytes.begin() + long(c.size)));
+        ReaderPtr r(TD::hooks.openFile(nullptr, path.c_str()));
+        ASSERT_TRUE(r);
+        u8 head[8];
+        r->read(head, c.readBeforeClose);
+        r->close();
+        std::vector<u8> block(6, 0xAA);
+        r->read(block.data(), block.size());
+        EXPECT_EQ(block, std::vector<u8>(6, 0));
+        EXPECT_EQ(r->readU8(), 0);
+        EXPECT_EQ(r->readU16(), 0);
+        EXPECT_EQ(r->readU32(), 0u);
+        EXPECT_EQ(TD::Reader::readU32BE(*r), 0u);
+        EXPECT_EQ(r->remaining(), 0u);
+        EXPECT_TRUE(r->atEnd());
+        ASSERT_TRUE(r->open());
+        EXPECT_EQ(r->remaining(), c.size);
+        EXPECT_EQ(r->readU8(), c.size ? bytes[0] : 0);
+    }
+}

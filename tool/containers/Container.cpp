@@ -5,6 +5,7 @@
 #include "tool/ToolOptions.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -16,6 +17,24 @@ bool failureNoted = false;
 bool halted = false;
 TreeWriter extraction;
 bool memoryReported = false;
+bool progressLineOpen = false;
+}
+
+void setProgressLineOpen(bool open)
+{
+    progressLineOpen = open;
+}
+
+void printError(const char* format, ...)
+{
+    if (progressLineOpen) {
+        putchar('\n');
+        progressLineOpen = false;
+    }
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
 }
 
 void haltRun()
@@ -34,7 +53,7 @@ bool interrupted()
     if (!quitSignalsReceived())
         return false;
     if (!halted) {
-        printf("ERROR: Interrupted!\n");
+        printError("ERROR: Interrupted!\n");
         fflush(stdout);
         markInterruptReported();
     }
@@ -49,9 +68,9 @@ bool outOfMemory(const char* doing, const char* name)
     if (!memoryReported) {
         memoryReported = true;
         if (name)
-            printf("ERROR: Out of memory while %s '%s'!\n", doing, name);
+            printError("ERROR: Out of memory while %s '%s'!\n", doing, name);
         else
-            printf("ERROR: Out of memory while %s!\n", doing);
+            printError("ERROR: Out of memory while %s!\n", doing);
     }
     haltRun();
     return true;
@@ -195,11 +214,11 @@ namespace
 void reportRefusal(const PlaceResult& result, const String& path)
 {
     if (result.status == PlaceStatus::Link)
-        printf("ERROR: A symbolic link is in the way of '%s'; nothing was written through it!\n", path.c_str());
+        printError("ERROR: A symbolic link is in the way of '%s'; nothing was written through it!\n", path.c_str());
     else if (result.status == PlaceStatus::InputFile)
-        printf("ERROR: '%s' is the archive being read; it was not written over!\n", path.c_str());
+        printError("ERROR: '%s' is the archive being read; it was not written over!\n", path.c_str());
     else
-        printf("ERROR: Something that is not a regular file is in the way of '%s'; it was left alone!\n",
+        printError("ERROR: Something that is not a regular file is in the way of '%s'; it was left alone!\n",
                path.c_str());
     noteToolFailure();
 }
@@ -234,7 +253,7 @@ bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn
             *goOn = true;
         return false;
     }
-    printf("ERROR: Write failure for '%s'!\n", path.c_str());
+    printError("ERROR: Write failure for '%s'!\n", path.c_str());
     noteToolFailure();
     if (storageExhausted(result.error))
         haltRun();
@@ -273,8 +292,19 @@ ByteArray* readReplacement(const String& name, const String& fullPath, u32 inden
     }
     ByteArray* bytes = readWholeFile(fullPath);
     if (!bytes)
-        printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+        printError("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
     return bytes;
+}
+
+bool repackDocument(Container& document, const String& fullPath, const String& relativePath, u32 indent)
+{
+    if (document.repack(fullPath, relativePath, indent + 1))
+        return true;
+    if (!interrupted() && !runHalted())
+        printError("ERROR: '%s' could not be converted back; nothing was written. Fix it, or delete it to keep "
+                   "the entry as it was!\n",
+                   fullPath.c_str());
+    return false;
 }
 
 u64 peekDigest(Md5& context)

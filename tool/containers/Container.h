@@ -83,6 +83,11 @@ bool outOfMemory(const char* doing, const char* name);
 bool interrupted();
 
 // Shared line helpers.
+// Prints an error line (the format starts "ERROR: "); progress text left on the line is ended
+// first, so every error line starts a line of its own.
+void printError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Whether the progress counter's text is on the current line.
+void setProgressLineOpen(bool open);
 void printIndent(u32 indent);
 // " >>" or " <<" followed by one '>' or '<' per level.
 void printMarker(char c, u32 level);
@@ -135,6 +140,10 @@ void putEach(u8*& at, const ByteArray* const* sources, u32 count);
 // The file that replaces an entry on repack, read whole, after its detail line " <<... name"
 // (from verbosity 1); null after "Couldn't read" when it can't be read.
 ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent);
+
+// A document entry (IFF, PFC, VOC) laid over from its file: its container converts the file
+// back. A failure adds a line that names the file and says what to do, after the converter's own.
+bool repackDocument(Container& document, const String& fullPath, const String& relativePath, u32 indent);
 
 // The first 8 bytes of the live context's digest, read little-endian (the hash lines).
 u64 peekDigest(Md5& context);

@@ -129,7 +129,7 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
     s.skip(11);
     // The table must be present before any entry is made from it.
     if (count > CRCTRE_MAX_FILES || u64(CRCTRE_HEADER_SIZE) + u64(count) * CRCTRE_ENTRY_SIZE > fileSize) {
-        printf("ERROR: This doesn't seem to be a valid CRC-TRE file!\n");
+        printError("ERROR: This doesn't seem to be a valid CRC-TRE file!\n");
         return nullptr;
     }
     if (verbosity >= 1)
@@ -190,7 +190,7 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
             printf(" >> %.256s\n", e->storedName);
         const u32 span = e->compressed ? e->packedSize : size;
         if (span && u64(e->offset) + span > fileSize) {
-            printf("ERROR: Read failure! (%u bytes @ 0x%X)\n", span, e->offset);
+            printError("ERROR: Read failure! (%u bytes @ 0x%X)\n", span, e->offset);
             deleteContainer(tre);
             return nullptr;
         }
@@ -203,7 +203,7 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
             ByteArray* decoded = lzss.decompress(byteView(at, span), size);
             if (!decoded || !tre->unpacked.push(decoded)) {
                 if (!decoded && !memAllocationFailed())
-                    printf("ERROR: Decompression of '%.256s' failed!\n", e->storedName);
+                    printError("ERROR: Decompression of '%.256s' failed!\n", e->storedName);
                 deleteByteArray(decoded);
                 deleteContainer(tre);
                 return nullptr;
@@ -274,34 +274,31 @@ class CrcTreRepack : public EntryIndex::Visitor
 public:
     explicit CrcTreRepack(ContainerCRCTRE& tre) : tre(tre) {}
 
-    bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match* match,
+    bool file(const String&, const String& fullPath, const String& name, const EntryIndex::Match& match,
               u32 indent) override
     {
-        const ToolOptions& opt = toolOptions();
-        if (match) {
-            ByteArray* bytes = readReplacement(name, fullPath, indent);
-            if (!bytes)
-                return false;
-            // Unchanged bytes keep their place, so an extracted tree repacked without edits gives
-            // back the same archive; changed ones move to the front of the data.
-            CrcTreEntry* e = tre.entries[match->position];
-            if (sameBytes(bytes, e->data)) {
-                deleteByteArray(bytes);
-                return true;
-            }
-            deleteByteArray(e->data);
-            e->data = bytes;
-            e->offset = 0;
-            // Edited: packed again when written.
-            deleteByteArray(e->stored);
-            e->stored = nullptr;
+        ByteArray* bytes = readReplacement(name, fullPath, indent);
+        if (!bytes)
+            return false;
+        // Unchanged bytes keep their place, so an extracted tree repacked without edits gives
+        // back the same archive; changed ones move to the front of the data.
+        CrcTreEntry* e = tre.entries[match.position];
+        if (sameBytes(bytes, e->data)) {
+            deleteByteArray(bytes);
             return true;
         }
-        if (!opt.addNewFiles) {
-            printf("ERROR: File '%s' not found in container!\n", relativePath.c_str());
-            return true;
-        }
-        if (opt.verbosity >= 1) {
+        deleteByteArray(e->data);
+        e->data = bytes;
+        e->offset = 0;
+        // Edited: packed again when written.
+        deleteByteArray(e->stored);
+        e->stored = nullptr;
+        return true;
+    }
+
+    bool add(const String& relativePath, const String& fullPath, const String& name, u32 indent) override
+    {
+        if (toolOptions().verbosity >= 1) {
             printMarker('<', indent);
             printf(" %s (NEW FILE)\n", name.c_str());
         }
@@ -359,7 +356,7 @@ bool ContainerCRCTRE::addFile(const String& relativePath, const String& fullPath
     e->offset = 0xFFFFFFFFu;
     e->data = readWholeFile(fullPath);
     if (!e->data) {
-        printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+        printError("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
         return false;
     }
     return true;
@@ -399,7 +396,7 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
             ByteArray* block = lzss.compress(e->data ? *e->data : empty);
             if (!block || !built.push(block)) {
                 if (!block && !memAllocationFailed())
-                    printf("ERROR: Failed to compress '%s'!\n", e->name.c_str());
+                    printError("ERROR: Failed to compress '%s'!\n", e->name.c_str());
                 deleteByteArray(block);
                 failed = true;
                 break;
@@ -412,7 +409,7 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
         e->offset = u32(position);
         position += source ? source->count : 0;
         if (position > 0xFFFFFFFFu) {
-            printf("ERROR: The archive would be larger than 4 GiB!\n");
+            printError("ERROR: The archive would be larger than 4 GiB!\n");
             failed = true;
         }
         if (progress)

@@ -8,7 +8,6 @@
 #include "gamedata/codecs/CodecRefPack.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
-#include "tool/containers/EntryPath.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -105,25 +104,12 @@ ByteArray* packEntry(const ByteArray& content, u8 method)
     return out.ok() ? out.toArray() : nullptr;
 }
 
-// Scans the repack directory without descending: sub-directories are handed on whole.
-class TopLevelOnly : public DirectoryFilter
-{
-public:
-    bool accept(const String&, const String&, bool) override { return true; }
-    bool enterDirectory(u32 level, u32) override { return level == 0; }
-};
-
 String nameBeforeFirstDot(const String& name)
 {
     i64 dot = name.indexOf('.');
     return dot < 0 ? name : name.left(u64(dot));
 }
 
-bool isArchiveKind(const Container* c)
-{
-    return c->typeCode == CONTAINER_TRE || c->typeCode == CONTAINER_PAK || c->typeCode == CONTAINER_XTRE ||
-           c->typeCode == CONTAINER_CRCTRE;
-}
 }
 
 i64 fileEntryIndex(const String& fileName)
@@ -191,7 +177,7 @@ Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
     const u64 size = bytes.count;
     u64 sizeWord = wordAt(bytes, 0);
     if (sizeWord != size && sizeWord + 1 != size) {
-        printf("ERROR: Aborted '%s' - not a (recognised) PAK! (Bad size!)\n", name.c_str());
+        printError("ERROR: Aborted '%s' - not a (recognised) PAK! (Bad size!)\n", name.c_str());
         return nullptr;
     }
     u8 variant = variantFromName(name);
@@ -210,17 +196,17 @@ Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
     if (paktAt < 8)
         paktAt = 0;
     if (textAt(bytes, u64(paktAt), "PAKT")) {
-        printf("ERROR: Aborted '%s' - PAKT not yet supported!\n", name.c_str());
+        printError("ERROR: Aborted '%s' - PAKT not yet supported!\n", name.c_str());
         return nullptr;
     }
     const u32 count = first / 4 - 1;
     if (count >= PAK_MAX_ENTRIES) {
-        printf("ERROR: Aborted '%s' - not a (recognised) PAK! (Too many entries!)\n", name.c_str());
+        printError("ERROR: Aborted '%s' - not a (recognised) PAK! (Too many entries!)\n", name.c_str());
         return nullptr;
     }
     // The first entry would begin inside its own offset word: not a table at all.
     if (count == 0) {
-        printf("ERROR: Aborted '%s' - not a (recognised) PAK! (No entries!)\n", name.c_str());
+        printError("ERROR: Aborted '%s' - not a (recognised) PAK! (No entries!)\n", name.c_str());
         return nullptr;
     }
     u32 offsets[PAK_MAX_ENTRIES];
@@ -232,7 +218,7 @@ Container* ContainerPAK::open(const String& name, const ByteArray& bytes)
         flags[i] = u8(word >> 24);
         implodeFlag = implodeFlag || flags[i] == PAK_FLAG_IMPLODE;
         if (offsets[i] > size) {
-            printf("ERROR: Aborted '%s' - not a (recognised) PAK! (Offset out of range!)\n", name.c_str());
+            printError("ERROR: Aborted '%s' - not a (recognised) PAK! (Offset out of range!)\n", name.c_str());
             return nullptr;
         }
     }
@@ -390,20 +376,145 @@ void ContainerPAK::list(u32 indent)
         printListTotal(entries.count, total);
 }
 
+bool ContainerPAK::indexEntries()
+{
+    // An entry's place in the table is its number.
+    struct Rows : EntryIndex::Rows
+    {
+        const PtrArray<PakEntry>& entries;
+        explicit Rows(const PtrArray<PakEntry>& e) : entries(e) {}
+        EntryIndexRow row(u32 i) const override { return EntryIndexRow{i, entries[i]->name, entries[i]->nested}; }
+    };
+    return index.built() || index.build(Rows(entries), entries.count, nullptr);
+}
+
 u32 ContainerPAK::extract(const String& directory, u32 indent)
 {
-    if (!makeExtractionDirectory(directory))
+    if (!makeExtractionDirectory(directory) || !indexEntries())
         return 0;
     u32 written = 0;
     for (u32 i = 0; i < entries.count; i++) {
         PakEntry* e = entries[i];
-        String path = joinPath(directory, safeEntryPath(e->name, i));
-        if (!extractEntry(path, e->nested, e->content, indent, written))
+        if (!extractEntry(joinPath(directory, index.path(i)), e->nested, e->content, indent, written))
             break;
     }
     if (indent == 0)
         printf("Done. Extracted %u/%u files.\n", written, fileCount());
     return written;
+}
+
+namespace
+{
+// The files and folders of a repack laid over the archive's entries. Entries have no names of
+// their own: a file stands for one only under the exact name extraction gives it (or that name
+// in another case), so a backup copy beside it ("001.orig") is a file with no entry.
+class PakRepack : public EntryIndex::Visitor
+{
+public:
+    explicit PakRepack(ContainerPAK& pak) : pak(pak), tableSize(pak.entries.count) {}
+
+    bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
+              u32 indent) override
+    {
+        const ToolOptions& opt = toolOptions();
+        if (interrupted())
+            return false;
+        PakEntry* e = pak.entries[match.position];
+        if (match.as == FORM_DOCUMENT) {
+            if (opt.verbosity >= 1) {
+                printMarker('<', indent);
+                printf(" [%s] (Container)\n", nameBeforeFirstDot(name).c_str());
+            }
+            return repackDocument(*e->nested, fullPath, relativePath, indent);
+        }
+        // Raw bytes, also of an archive extracted as one file.
+        if (opt.verbosity >= 1) {
+            printMarker('<', indent);
+            printf(" %s\n", nameBeforeFirstDot(name).c_str());
+        }
+        ByteArray* bytes = readWholeFile(fullPath);
+        if (!bytes) {
+            printError("ERROR: Couldn't read packet file '%s'!\n", fullPath.c_str());
+            return false;
+        }
+        if (sameBytes(bytes, e->content)) {
+            deleteByteArray(bytes);
+            return true;
+        }
+        deleteByteArray(e->content);
+        e->content = bytes;
+        e->changed = 1;
+        // The parsed child no longer stands for the entry's bytes.
+        deleteContainer(e->nested);
+        e->nested = nullptr;
+        return true;
+    }
+
+    bool child(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
+               u32 indent) override
+    {
+        PakEntry* e = pak.entries[match.position];
+        if (toolOptions().verbosity >= 1) {
+            printMarker('<', indent);
+            printf(" [%s] (Container)\n", nameBeforeFirstDot(name).c_str());
+        }
+        return e->nested->repack(fullPath, relativePath, indent + 1);
+    }
+
+    // A number past the table names a new entry; anything else is a file a PAK cannot place.
+    bool add(const String& relativePath, const String& fullPath, const String& name, u32 indent) override
+    {
+        const i64 number = relativePath.indexOf('/') < 0 ? fileEntryIndex(name) : -1;
+        if (number < i64(tableSize)) {
+            printError("ERROR: File '%s' can't be added: a PAK adds only files named by a number past its last "
+                       "entry!\n",
+                       relativePath.c_str());
+            return false;
+        }
+        if (toolOptions().verbosity >= 1) {
+            printMarker('<', indent);
+            printf(" %s (NEW FILE)\n", nameBeforeFirstDot(name).c_str());
+        }
+        ByteArray* bytes = readWholeFile(fullPath);
+        if (!bytes) {
+            printError("ERROR: Couldn't read packet file '%s'!\n", fullPath.c_str());
+            return false;
+        }
+        PakEntry* e = memNew<PakEntry>();
+        if (!e || !pak.entries.push(e)) {
+            memDelete(e);
+            deleteByteArray(bytes);
+            return false;
+        }
+        e->name = nameBeforeFirstDot(name);
+        e->content = bytes;
+        e->changed = 1;
+        e->offset = u32(number);
+        return true;
+    }
+
+    void missing(const String& relativePath, const String& fullPath) override
+    {
+        if (relativePath.indexOf('/') < 0 && fileEntryIndex(getFileName(relativePath)) >= i64(tableSize))
+            printError("ERROR: Packet file '%s' is out of index range!\n", fullPath.c_str());
+        else
+            EntryIndex::Visitor::missing(relativePath, fullPath);
+    }
+
+    // A folder that is no nested archive's: a PAK has no folders of its own.
+    bool enter(const String& relativePath, const String& fullPath, const String&, u32) override
+    {
+        if (toolOptions().addNewFiles)
+            printError("ERROR: Cannot (yet) add new directory/sub-container '%s' to PAK!\n", fullPath.c_str());
+        else
+            missing(relativePath, fullPath);
+        return false;
+    }
+
+private:
+    ContainerPAK& pak;
+    u32 tableSize;
+};
 }
 
 bool ContainerPAK::repack(const String& directory, const String&, u32 indent)
@@ -412,102 +523,14 @@ bool ContainerPAK::repack(const String& directory, const String&, u32 indent)
         printIndent(indent);
         printf("Repacking '%s'...\n", directory.c_str());
     }
-    TopLevelOnly filter;
-    DirectoryTree tree;
-    tree.scan(directory, 0, &filter);
-    // New entries are appended in numeric order, whatever order the names sort in ("15" before
-    // "013").
-    struct Keyed
-    {
-        i64 index;
-        StringPair* file;
-    };
-    const u32 n = tree.files.count;
-    Keyed* files = static_cast<Keyed*>(memAlloc(u64(n ? n : 1) * sizeof(Keyed)));
-    if (!files)
+    const u32 before = entries.count;
+    PakRepack visitor(*this);
+    if (!indexEntries() || !index.repack(directory, visitor, indent))
         return false;
-    for (u32 i = 0; i < n; i++)
-        files[i] = {fileEntryIndex(tree.files[i]->name), tree.files[i]};
-    std::stable_sort(files, files + n, [](const Keyed& a, const Keyed& b) { return a.index < b.index; });
-    bool ok = true;
-    for (u32 i = 0; i < n && ok; i++)
-        ok = repackFile(nameBeforeFirstDot(files[i].file->name), files[i].file->path, String(), false, indent);
-    memFree(files);
-    if (!ok)
-        return false;
-    for (DirectoryTree* d : tree.directories) {
-        if (!repackFile(nameBeforeFirstDot(d->name), joinPath(directory, d->name), String(), true, indent))
-            return false;
-    }
-    return true;
-}
-
-bool ContainerPAK::repackFile(const String& name, const String& path, const String& subPath, bool isDirectory,
-                              u32 indent)
-{
-    const ToolOptions& opt = toolOptions();
-    if (interrupted())
-        return false;
-    i64 index = pakEntryIndex(name);
-    if (index < 0) {
-        if (opt.verbosity >= 2)
-            printf("Skipping non-numeric entry '%s'\n", name.c_str());
-        return true;
-    }
-    if (index >= entries.count) {
-        if (!opt.addNewFiles) {
-            printf("ERROR: Packet file '%s' is out of index range!\n", path.c_str());
-            return false;
-        }
-        if (isDirectory) {
-            printf("ERROR: Cannot (yet) add new directory/sub-container '%s' to PAK!\n", path.c_str());
-            return false;
-        }
-        if (opt.verbosity >= 1) {
-            printMarker('<', indent);
-            printf(" %s (NEW FILE)\n", name.c_str());
-        }
-        ByteArray* bytes = readWholeFile(path);
-        if (!bytes) {
-            printf("ERROR: Couldn't read packet file '%s'!\n", path.c_str());
-            return false;
-        }
-        PakEntry* e = memNew<PakEntry>();
-        e->name = name;
-        e->content = bytes;
-        e->changed = 1;
-        entries.push(e);
-        return true;
-    }
-    PakEntry* e = entries[u32(index)];
-    // An archive extracted raw comes back as a file: its bytes replace the entry's.
-    bool asChild = e->nested && !opt.noRecurse && !(isArchiveKind(e->nested) && !isDirectory);
-    if (asChild) {
-        if (opt.verbosity >= 1) {
-            printMarker('<', indent);
-            printf(" [%s] (Container)\n", name.c_str());
-        }
-        return e->nested->repack(path, subPath, indent + 1);
-    }
-    if (opt.verbosity >= 1) {
-        printMarker('<', indent);
-        printf(" %s\n", name.c_str());
-    }
-    ByteArray* bytes = readWholeFile(path);
-    if (!bytes) {
-        printf("ERROR: Couldn't read packet file '%s'!\n", path.c_str());
-        return false;
-    }
-    if (sameBytes(bytes, e->content)) {
-        deleteByteArray(bytes);
-        return true;
-    }
-    deleteByteArray(e->content);
-    e->content = bytes;
-    e->changed = 1;
-    // The parsed child no longer stands for the entry's bytes.
-    deleteContainer(e->nested);
-    e->nested = nullptr;
+    // New entries go last, in numeric order whatever order their names sort in ("15" before
+    // "013"); their offsets hold the numbers until the archive is written.
+    std::stable_sort(entries.items + before, entries.items + entries.count,
+                     [](const PakEntry* a, const PakEntry* b) { return a->offset < b->offset; });
     return true;
 }
 
@@ -558,7 +581,7 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         } else {
             ByteArray* packed = packEntry(*source, e->method);
             if (!packed) {
-                printf("ERROR: Couldn't pack '%s' %s!\n", e->name.c_str(), methodLabel(e->method));
+                printError("ERROR: Couldn't pack '%s' %s!\n", e->name.c_str(), methodLabel(e->method));
                 failed = true;
                 break;
             }
@@ -575,7 +598,7 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
     u64 offset = firstOffset;
     for (u32 i = 0; i < entries.count && !failed; i++) {
         if (offset >= PAK_OFFSET_LIMIT) {
-            printf("ERROR: Offset out of range; PAK data is too big!\n");
+            printError("ERROR: Offset out of range; PAK data is too big!\n");
             failed = true;
             break;
         }
@@ -584,7 +607,7 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
     }
     const u64 total = firstOffset + dataLength;
     if (!failed && total > 0xFFFFFFFFu) {
-        printf("ERROR: The archive would be larger than 4 GiB!\n");
+        printError("ERROR: The archive would be larger than 4 GiB!\n");
         failed = true;
     }
     ByteArray* result = nullptr;

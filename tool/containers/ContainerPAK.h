@@ -1,6 +1,7 @@
 #pragma once
 #include "framework/core/PtrArray.h"
 #include "tool/containers/Container.h"
+#include "tool/containers/EntryIndex.h"
 
 class MemoryStream;
 class Stream;
@@ -71,7 +72,10 @@ public:
     u32 fileCount() override;
     void hashContents(Md5& context, u32 indent) override;
 
-    bool repackFile(const String& name, const String& path, const String& subPath, bool isDirectory, u32 indent);
+
+private:
+    EntryIndex index;
+    bool indexEntries();
 };
 
 // The entry index a repack file name, cut at its first '.', stands for: it must be 1 to 9

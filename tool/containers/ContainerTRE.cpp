@@ -83,9 +83,9 @@ String mapTrePath(const String& storedName)
 void reportUnsupportedTre(const ByteArray& bytes)
 {
     if (hasMagic(bytes, "SKNK"))
-        printf("ERROR: This is a SKNK TRE file. Not (yet) supported!\n");
+        printError("ERROR: This is a SKNK TRE file. Not (yet) supported!\n");
     else
-        printf("ERROR: This is an unrecognised / unsupported TRE format!\n");
+        printError("ERROR: This is an unrecognised / unsupported TRE format!\n");
 }
 
 bool ContainerTRE::probe(const String& name, const ByteArray& bytes)
@@ -119,7 +119,7 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
     if (verbosity >= 1)
         printf(" -> Number of files: %u\n", fileCount);
     if (headerSize < 8 || fileCount > TRE_MAX_FILES || headerSize >= fileSize) {
-        printf("ERROR: This doesn't seem to be a valid TRE file!\n");
+        printError("ERROR: This doesn't seem to be a valid TRE file!\n");
         return nullptr;
     }
     ContainerTRE* tre = memNew<ContainerTRE>(name);
@@ -140,7 +140,7 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
         u32 size = readU32IfAvailable(s);
         // An empty last entry sits exactly at the end of the file; the writer produces those.
         if (flag != 1 || !haveOffset || offset < headerSize || offset > fileSize || size >= fileSize) {
-            printf("ERROR: Bad file entry!\n");
+            printError("ERROR: Bad file entry!\n");
             deleteContainer(tre);
             return nullptr;
         }
@@ -195,7 +195,7 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
         if (verbosity >= 1)
             printf(" >> %s\n", e->name.c_str());
         if (u64(e->offset) + e->size > fileSize) {
-            printf("ERROR: Read failure! (%u bytes @ 0x%X)\n", e->size, e->offset);
+            printError("ERROR: Read failure! (%u bytes @ 0x%X)\n", e->size, e->offset);
             deleteContainer(tre);
             return nullptr;
         }
@@ -218,11 +218,11 @@ Container* ContainerTRE::open(const String& name, const ByteArray& bytes)
             continue;
         reported = true;
         if (end > next)
-            printf("ERROR: Found overlap! %u bytes @ 0x%02X\n", u32(end - next), u32(next));
+            printError("ERROR: Found overlap! %u bytes @ 0x%02X\n", u32(end - next), u32(next));
         else if (i + 1 < tre->entries.count)
-            printf("ERROR: Found gap! %u bytes @ 0x%02X\n", u32(next - end), u32(end));
+            printError("ERROR: Found gap! %u bytes @ 0x%02X\n", u32(next - end), u32(end));
         else
-            printf("ERROR: EOF gap! %u bytes @ 0x%02X\n", u32(next - end), u32(end));
+            printError("ERROR: EOF gap! %u bytes @ 0x%02X\n", u32(next - end), u32(end));
     }
     if (!reported && verbosity >= 4)
         printf(" -> No file gaps.\n");
@@ -284,46 +284,43 @@ class TreRepack : public EntryIndex::Visitor
 public:
     explicit TreRepack(ContainerTRE& tre) : tre(tre) {}
 
-    bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match* match,
+    bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
               u32 indent) override
     {
-        const ToolOptions& opt = toolOptions();
-        if (match && match->as == FORM_DOCUMENT) {
+        TreEntry* e = tre.entries[match.position];
+        if (match.as == FORM_DOCUMENT) {
             // A document is converted back by its own container.
-            if (opt.verbosity) {
+            if (toolOptions().verbosity) {
                 printMarker('<', indent);
                 printf(" [%s] (Container File)\n", name.c_str());
             }
-            return tre.entries[match->position]->nested->repack(fullPath, relativePath, indent + 1);
+            return repackDocument(*e->nested, fullPath, relativePath, indent);
         }
-        if (match) {
-            ByteArray* bytes = readReplacement(name, fullPath, indent);
-            if (!bytes)
-                return false;
-            TreEntry* e = tre.entries[match->position];
-            // Bytes that did not change stay where they are (in the archive's image).
-            if (sameBytes(bytes, e->data)) {
-                deleteByteArray(bytes);
-            } else {
-                deleteByteArray(e->data);
-                e->data = bytes;
-            }
-            // The raw bytes now stand for the entry; its parsed copy must not be written back.
-            deleteContainer(e->nested);
-            e->nested = nullptr;
-            return true;
+        ByteArray* bytes = readReplacement(name, fullPath, indent);
+        if (!bytes)
+            return false;
+        // Bytes that did not change stay where they are (in the archive's image).
+        if (sameBytes(bytes, e->data)) {
+            deleteByteArray(bytes);
+        } else {
+            deleteByteArray(e->data);
+            e->data = bytes;
         }
-        if (!opt.addNewFiles) {
-            printf("ERROR: File '%s' not found in container!\n", relativePath.c_str());
-            return true;
-        }
-        if (opt.verbosity) {
+        // The raw bytes now stand for the entry; its parsed copy must not be written back.
+        deleteContainer(e->nested);
+        e->nested = nullptr;
+        return true;
+    }
+
+    bool add(const String&, const String& fullPath, const String& name, u32 indent) override
+    {
+        if (toolOptions().verbosity) {
             printMarker('<', indent);
             printf(" %s (NEW FILE)\n", name.c_str());
         }
         ByteArray* bytes = readWholeFile(fullPath);
         if (!bytes) {
-            printf("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+            printError("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
             return false;
         }
         TreEntry* e = memNew<TreEntry>();
@@ -349,14 +346,14 @@ public:
         }
         if (tre.entries[match.position]->nested->repack(fullPath, relativePath, indent + 1))
             return true;
-        printf("ERROR: Container '%s' repacking failed!\n", name.c_str());
+        printError("ERROR: Container '%s' repacking failed!\n", name.c_str());
         return false;
     }
 
     bool leave(const String& name, bool ok) override
     {
         if (!ok)
-            printf("ERROR: Container '%s' repacking failed!\n", name.c_str());
+            printError("ERROR: Container '%s' repacking failed!\n", name.c_str());
         return ok;
     }
 
@@ -418,7 +415,7 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
         e->writtenSize = sources[i] ? sources[i]->count : 0;
         offset += e->writtenSize;
         if (offset > 0xFFFFFFFFu) {
-            printf("ERROR: The archive would be larger than 4 GiB!\n");
+            printError("ERROR: The archive would be larger than 4 GiB!\n");
             failed = true;
         }
     }

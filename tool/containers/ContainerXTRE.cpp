@@ -179,7 +179,7 @@ XtreEntry* ContainerXTRE::readDescriptor(u32 position, const String& name, u32 h
     // Descriptors sit on their 8-byte grid inside their own region; the writer rewrites them
     // in place, so one elsewhere would overwrite the header or the tables.
     if (p + DESCRIPTOR_SIZE > d || p < c || (p - c) % DESCRIPTOR_SIZE) {
-        printf("ERROR: Bad XTRE file descriptor offset!\n");
+        printError("ERROR: Bad XTRE file descriptor offset!\n");
         return nullptr;
     }
     const u32 dataOffset = wordAt(*archive, p);
@@ -188,7 +188,7 @@ XtreEntry* ContainerXTRE::readDescriptor(u32 position, const String& name, u32 h
     const bool hasNext = p + DESCRIPTOR_SIZE + 4 <= d;
     const u64 next = hasNext ? wordAt(*archive, p + DESCRIPTOR_SIZE) : fileSize;
     if (dataOffset < d || dataOffset >= fileSize || next <= dataOffset || next > fileSize) {
-        printf("ERROR: Bad XTRE file data offset!\n");
+        printError("ERROR: Bad XTRE file data offset!\n");
         return nullptr;
     }
     const u32 span = u32(next - dataOffset);
@@ -238,7 +238,7 @@ Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
     if (verbosity >= 1)
         printf("File size: %u\n", u32(fileSize));
     if (fileSize < HEADER_SIZE) {
-        printf("ERROR: This doesn't seem to be a valid XTRE file!\n");
+        printError("ERROR: This doesn't seem to be a valid XTRE file!\n");
         return nullptr;
     }
     const u32 version = wordAt(bytes, 4);
@@ -249,12 +249,12 @@ Container* ContainerXTRE::open(const String& name, const ByteArray& bytes)
         if (verbosity >= 1)
             printf("Game IV XTRE file.\n");
     } else {
-        printf("ERROR: Unknown XTRE version (%u).\n", version);
+        printError("ERROR: Unknown XTRE version (%u).\n", version);
         return nullptr;
     }
     const u32 a = wordAt(bytes, 8), b = wordAt(bytes, 12), c = wordAt(bytes, 16), d = wordAt(bytes, 20);
     if (a < HEADER_SIZE || a > b || b > c || c > d || d > fileSize || (b - a) % 8 || b - a < 8) {
-        printf("ERROR: This doesn't seem to be a valid XTRE file!\n");
+        printError("ERROR: This doesn't seem to be a valid XTRE file!\n");
         return nullptr;
     }
     ContainerXTRE* x = memNew<ContainerXTRE>(name, bytes);
@@ -327,7 +327,7 @@ bool ContainerXTRE::readTables()
             continue;
         }
         if (offset < b) {
-            printf("ERROR: Bad XTRE clash table offset!\n");
+            printError("ERROR: Bad XTRE clash table offset!\n");
             memFree(tables);
             return false;
         }
@@ -392,12 +392,12 @@ bool ContainerXTRE::unpack(XtreEntry& e)
     }
     if (!decoded) {
         if (!memAllocationFailed())
-            printf("ERROR: Decompression of '%s' failed! (%u bytes @ 0x%08X -> %u bytes)\n", e.name.c_str(),
+            printError("ERROR: Decompression of '%s' failed! (%u bytes @ 0x%08X -> %u bytes)\n", e.name.c_str(),
                    e.storedSize, e.dataOffset, e.unpackedSize);
         return false;
     }
     if (decoded->count != e.unpackedSize) {
-        printf("ERROR: Decompression of '%s' produced %u bytes; expected %u. (%u bytes @ 0x%08X)\n", e.name.c_str(),
+        printError("ERROR: Decompression of '%s' produced %u bytes; expected %u. (%u bytes @ 0x%08X)\n", e.name.c_str(),
                decoded->count, e.unpackedSize, e.storedSize, e.dataOffset);
         deleteByteArray(decoded);
         return false;
@@ -459,25 +459,24 @@ class XtreRepack : public EntryIndex::Visitor
 public:
     explicit XtreRepack(ContainerXTRE& x) : x(x) {}
 
-    bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match* match,
+    bool add(const String& relativePath, const String& fullPath, const String&, u32) override
+    {
+        missing(relativePath, fullPath);
+        printError("ERROR: Adding new files to XTRE containers is not supported.\n");
+        return false;
+    }
+
+    bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
               u32 indent) override
     {
-        const ToolOptions& opt = toolOptions();
-        if (!match) {
-            if (opt.addNewFiles)
-                printf("ERROR: Adding new files to XTRE containers is not supported.\n");
-            else
-                printf("ERROR: File '%s' not found in container!\n", relativePath.c_str());
-            return false;
-        }
-        XtreEntry* e = x.entries[match->position];
-        if (match->as == FORM_DOCUMENT) {
+        XtreEntry* e = x.entries[match.position];
+        if (match.as == FORM_DOCUMENT) {
             // A document is converted back by its own container.
-            if (opt.verbosity >= 1) {
+            if (toolOptions().verbosity >= 1) {
                 printMarker('<', indent);
                 printf(" [%s] (Container File)\n", name.c_str());
             }
-            if (!e->nested->repack(fullPath, relativePath, indent + 1))
+            if (!repackDocument(*e->nested, fullPath, relativePath, indent))
                 return false;
             e->modified = 1;
             return true;
@@ -596,7 +595,7 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
         position += blk.length;
         blockCount++;
         if (position > 0xFFFFFFFFu) {
-            printf("ERROR: The archive would be larger than 4 GiB!\n");
+            printError("ERROR: The archive would be larger than 4 GiB!\n");
             failed = true;
         }
     }
@@ -632,13 +631,13 @@ bool ContainerXTRE::encodeChanged(const XtreEntry& e, const ByteArray& content, 
     const u32 length = content.count;
     const u32 flags = e.sizeWord & FLAG_MASK;
     if (length > SIZE_MASK) {
-        printf("ERROR: '%s' is too large for an XTRE archive!\n", e.name.c_str());
+        printError("ERROR: '%s' is too large for an XTRE archive!\n", e.name.c_str());
         return false;
     }
     if (length == 0) {
         // A version 0 descriptor cannot describe an empty file: it would read back as blank.
         if (version == 0) {
-            printf("ERROR: Empty files can't be stored in this XTRE archive: '%s'!\n", e.name.c_str());
+            printError("ERROR: Empty files can't be stored in this XTRE archive: '%s'!\n", e.name.c_str());
             return false;
         }
         // One spare byte: a span longer than the size reads back as an empty plain file.

@@ -1,8 +1,10 @@
 #include "tool/containers/Driver.h"
+#include "framework/app/Application.h"
 #include "framework/app/ProcessUtils.h"
 #include "framework/io/FileStream.h"
 #include "framework/io/MemoryStream.h"
 #include "framework/io/TreeWriter.h"
+#include "framework/threads/JobSystem.h"
 #include "framework/threads/SharedLock.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/ContainerCRCTRE.h"
@@ -61,20 +63,6 @@ void printDashes()
         putchar('-');
     putchar('\n');
 }
-
-void digestOf(const ByteArray& bytes, u8 digest[16])
-{
-    Md5 md5;
-    const u8* p = bytes.data;
-    u64 left = bytes.count;
-    while (left) {
-        u32 chunk = left > (1u << 20) ? (1u << 20) : u32(left);
-        md5.update(p, chunk);
-        p += chunk;
-        left -= chunk;
-    }
-    md5.final(digest);
-}
 }
 
 bool hasMagic(const ByteArray& bytes, const char magic[4])
@@ -127,7 +115,7 @@ bool chargeUnpacked(u64 bytes, const String& entryName)
     }
     budgetRanOut = true;
     if (!runHalted())
-        printf("ERROR: Unpacking '%s' passes the archive's budget of unpacked bytes!\n", entryName.c_str());
+        printError("ERROR: Unpacking '%s' passes the archive's budget of unpacked bytes!\n", entryName.c_str());
     haltRun();
     return false;
 }
@@ -179,7 +167,7 @@ Container* openContainer(const String& path)
     ByteArray* bytes = readWholeFile(path);
     if (!bytes) {
         if (!outOfMemory("reading", path.c_str()))
-            printf("ERROR: Couldn't open '%s'!\n", path.c_str());
+            printError("ERROR: Couldn't open '%s'!\n", path.c_str());
         return nullptr;
     }
     // The entries are views into the file's bytes: the container keeps them.
@@ -195,7 +183,7 @@ Container* openContainer(const String& path)
         return nullptr;
     }
     if (!c)
-        printf("ERROR: The file '%s' wasn't of a recognised/supported type!\n", path.c_str());
+        printError("ERROR: The file '%s' wasn't of a recognised/supported type!\n", path.c_str());
     return c;
 }
 
@@ -205,6 +193,7 @@ void printProgress(u32 depth)
     filesDone++;
     if (toolOptions().verbosity == 0) {
         printf("\r%05u / %05u .", filesDone, filesTotal);
+        setProgressLineOpen(true);
         for (u32 i = 0; i < depth; i++)
             putchar('.');
         // The same bytes, but flushed a few times a second: one write per entry would cost an
@@ -225,24 +214,33 @@ String outputFileName(const Container& container, const String& outPath)
 namespace
 {
 // The content check of a verification: both sides hashed entry by entry, the copy read back
-// from the written bytes under the original's name.
-bool contentsMatch(Container& container, const ByteArray& written, const String& outName)
+// from the output file under the original's name.
+bool contentsMatch(Container& container, const String& written, const String& outName)
 {
-    printf("ERROR: File checksums DO NOT match - reloading & checking content...\n");
+    printError("ERROR: File checksums DO NOT match - reloading & checking content...\n");
     Md5 first, second;
     printDashes();
     container.hashContents(first, 0);
     printDashes();
+    ByteArray* bytes = readWholeFile(written);
+    if (outOfMemory("verifying", outName.c_str())) {
+        deleteByteArray(bytes);
+        return false;
+    }
+    if (!bytes) {
+        printError("ERROR: Couldn't open '%s'!\n", outName.c_str());
+        return false;
+    }
     // Under the budgets of the original: they must not decide between the two.
     setArchiveBudgets(container.image ? container.image->count : 0);
-    Container* copy = detectContainer(container.path, written);
+    Container* copy = keepingImage(detectContainer(container.path, *bytes), bytes);
     setArchiveBudgets(0);
     if (outOfMemory("verifying", outName.c_str())) {
         deleteContainer(copy);
         return false;
     }
     if (!copy) {
-        printf("ERROR: The file '%s' wasn't of a recognised/supported type!\n", outName.c_str());
+        printError("ERROR: The file '%s' wasn't of a recognised/supported type!\n", outName.c_str());
         return false;
     }
     copy->hashContents(second, 0);
@@ -253,11 +251,88 @@ bool contentsMatch(Container& container, const ByteArray& written, const String&
     if (outOfMemory("verifying", outName.c_str()))
         return false;
     if (memcmp(d1, d2, 16) != 0) {
-        printf("ERROR: Content checksums DO NOT match!\n");
+        printError("ERROR: Content checksums DO NOT match!\n");
         return false;
     }
     printf("Done. Content checksums match.\n");
     return true;
+}
+
+// The MD5 of one file as read back from disk, through a buffer of its own. The original's runs
+// as a job beside the output's, so that the two files are read at once.
+class FileDigest : public Job
+{
+public:
+    explicit FileDigest(const String& path) : stream(path, FileStream::ModeRead), buffer(FileStream::MD5_CHUNK)
+    {
+        flags = KEEP;
+    }
+    void run() override { whole = stream.md5(digest, buffer); }
+
+    FileStream stream;
+    ByteArray buffer;
+    u8 digest[16] = {};
+    bool whole = false;
+};
+
+// The files' checksums as they are on disk, and when they differ, the contents. `written` is the
+// output as written (still under its temporary name); messages name the output.
+bool verifyWritten(Container& container, const String& written, const String& outName)
+{
+    FileDigest original(container.path);
+    FileDigest copy(written);
+    if (!original.stream.open()) {
+        printError("ERROR: Couldn't re-open original file for checksumming!\n");
+        return false;
+    }
+    if (!copy.stream.open()) {
+        printError("ERROR: Couldn't re-open output file for checksumming!\n");
+        return false;
+    }
+    if (outOfMemory("verifying", outName.c_str()))
+        return false;
+    JobSystem* jobs = applicationInstance ? applicationInstance->jobs : nullptr;
+    JobCounter counter;
+    original.counter = &counter;
+    const bool beside = jobs && jobs->submit(&original, 0);
+    copy.run();
+    if (beside)
+        jobs->wait(counter);
+    else
+        original.run();
+    if (interrupted() || outOfMemory("verifying", outName.c_str()))
+        return false;
+    if (!original.whole || !copy.whole) {
+        printError("ERROR: Couldn't read all of the %s file for checksumming!\n", original.whole ? "output" : "original");
+        return false;
+    }
+    if (memcmp(original.digest, copy.digest, 16) == 0) {
+        printf("Done. All OK; file checksums match.\n");
+        return true;
+    }
+    return contentsMatch(container, written, outName);
+}
+
+// What the written file is judged by before it takes its name.
+struct WriteCheck
+{
+    Container& container;
+    const String& outName;
+    ByteArray*& bytes;
+    bool verify;
+};
+
+// Nothing that failed before the file is in place leaves it there: memory that ran out on the way
+// (the bytes may be short), an interruption, or a verification that does not pass.
+bool checkWritten(void* context, const String& written)
+{
+    WriteCheck& check = *static_cast<WriteCheck*>(context);
+    // The verification judges the file, not these bytes.
+    deleteByteArray(check.bytes);
+    check.bytes = nullptr;
+    if (interrupted() || outOfMemory("writing", check.outName.c_str()))
+        return false;
+    return !check.verify || verifyWritten(check.container, written, check.outName);
 }
 }
 
@@ -268,7 +343,7 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
     if (opt.verbosity)
         printf("Writing '%s'...\n", outName.c_str());
     if (sameFile(outName, container.path)) {
-        printf("ERROR: Refusing to write over the input archive '%s'!\n", outName.c_str());
+        printError("ERROR: Refusing to write over the input archive '%s'!\n", outName.c_str());
         return false;
     }
     {
@@ -277,8 +352,10 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         filesTotal = container.fileCount();
     }
     ByteArray* bytes = container.serialise(printProgress, 0);
-    if (opt.verbosity == 0 && bytes)
+    if (opt.verbosity == 0 && bytes) {
         printf("\r%43s\r", "");
+        setProgressLineOpen(false);
+    }
     if (interrupted()) {
         deleteByteArray(bytes);
         return false;
@@ -288,54 +365,16 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         deleteByteArray(bytes);
         return false;
     }
-    const int error = replaceFileDurably(outName, bytes->data, bytes->count);
-    if (error && interrupted()) {
-        deleteByteArray(bytes);
-        return false;
-    }
-    if (error) {
-        printf("ERROR: Couldn't write to output file '%s' (%s)!\n", outName.c_str(), strerror(error));
-        deleteByteArray(bytes);
-        return false;
-    }
-    if (!verify) {
-        printf("Done. Repacked %u files.\n", container.fileCount());
-        deleteByteArray(bytes);
-        return true;
-    }
-    // The written file holds exactly these bytes (every write was checked and synced), so they
-    // are judged here rather than read back; so are the original's, still in memory. Equal bytes
-    // have equal checksums.
-    if (container.image && sameBytes(container.image, bytes)) {
-        printf("Done. All OK; file checksums match.\n");
-        deleteByteArray(bytes);
-        return true;
-    }
-    u8 original[16], written[16];
-    if (container.image) {
-        digestOf(*container.image, original);
-    } else {
-        FileStream* source = FileStream::openRead(container.path);
-        if (!source) {
-            printf("ERROR: Couldn't re-open original file for checksumming!\n");
-            deleteByteArray(bytes);
-            return false;
-        }
-        source->md5(original);
-        memDelete(source);
-    }
-    digestOf(*bytes, written);
-    if (outOfMemory("verifying", outName.c_str())) {
-        deleteByteArray(bytes);
-        return false;
-    }
-    bool ok;
-    if (memcmp(original, written, 16) == 0) {
-        printf("Done. All OK; file checksums match.\n");
-        ok = true;
-    } else {
-        ok = contentsMatch(container, *bytes, outName);
-    }
+    WriteCheck check{container, outName, bytes, verify};
+    const int error = replaceFileDurably(outName, bytes->data, bytes->count, checkWritten, &check);
     deleteByteArray(bytes);
-    return ok;
+    if (error == PLACE_REFUSED || (error && interrupted()))
+        return false;
+    if (error) {
+        printError("ERROR: Couldn't write to output file '%s' (%s)!\n", outName.c_str(), strerror(error));
+        return false;
+    }
+    if (!verify)
+        printf("Done. Repacked %u files.\n", container.fileCount());
+    return true;
 }

@@ -257,13 +257,12 @@ bool EntryIndex::insert(u32* table, const String& key, bool fold, u32 value)
     return true;
 }
 
-u32 EntryIndex::lookup(const u32* table, const String& key, bool fold, u32* out, u32 max) const
+template <typename Each>
+void EntryIndex::eachValue(const u32* table, const String& key, bool fold, Each each) const
 {
-    u32 found = 0;
     for (u32 i = hashKey(key, fold) & (tableSize - 1); table[i]; i = (i + 1) & (tableSize - 1))
-        if (keysEqual(keyOf(table[i]), key, fold) && found < max)
-            out[found++] = table[i];
-    return found;
+        if (keysEqual(keyOf(table[i]), key, fold) && each(table[i]))
+            return;
 }
 
 bool EntryIndex::build(const Rows& rows, u32 n, const char* reserved)
@@ -386,7 +385,7 @@ bool EntryIndex::build(const Rows& rows, u32 n, const char* reserved)
     return true;
 }
 
-bool EntryIndex::Visitor::enter(const String& name, u32 indent)
+bool EntryIndex::Visitor::enter(const String&, const String&, const String& name, u32 indent)
 {
     if (toolOptions().verbosity >= 1) {
         printMarker('<', indent);
@@ -400,46 +399,104 @@ bool EntryIndex::Visitor::leave(const String&, bool ok)
     return ok;
 }
 
+void EntryIndex::Visitor::missing(const String& relativePath, const String&)
+{
+    printError("ERROR: File '%s' not found in container!\n", relativePath.c_str());
+}
+
+namespace
+{
+// What a repack must not pass over in silence: a folder it could not read, and anything in the
+// tree that is neither a file nor a folder (a symbolic link is never followed).
+bool treeIsWhole(const DirectoryTree& root, const String& rootPath)
+{
+    // A heap stack rather than recursion, as for the scan itself: a tree may be very deep.
+    struct Pending
+    {
+        const DirectoryTree* node;
+        String path;
+    };
+    PtrArray<Pending> pending(true);
+    Pending* first = memNew<Pending>(Pending{&root, rootPath});
+    if (!first || !pending.push(first)) {
+        memDelete(first);
+        return false;
+    }
+    bool whole = true;
+    while (pending.count) {
+        Pending* at = pending.items[--pending.count];
+        pending.items[pending.count] = nullptr;
+        if (!at->node->complete) {
+            printError("ERROR: Couldn't read directory '%s'!\n", at->path.c_str());
+            whole = false;
+        }
+        for (const StringPair* other : at->node->others) {
+            printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
+                       other->path.c_str());
+            whole = false;
+        }
+        for (u32 i = at->node->directories.count; i-- > 0;) {
+            const DirectoryTree* child = at->node->directories.items[i];
+            Pending* next = memNew<Pending>(Pending{child, joinPath(at->path, child->name)});
+            if (!next || !pending.push(next)) {
+                memDelete(next);
+                memDelete(at);
+                return false;
+            }
+        }
+        memDelete(at);
+    }
+    return whole;
+}
+}
+
 bool EntryIndex::repack(const String& directory, Visitor& visitor, u32 indent) const
 {
     DirectoryTree tree;
     tree.scan(directory, 0, nullptr);
+    if (memAllocationFailed() || !treeIsWhole(tree, directory))
+        return false;
     return walk(tree, directory, visitor, indent);
 }
 
 bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visitor& visitor, u32 indent) const
 {
+    const ToolOptions& opt = toolOptions();
     PtrArray<WalkItem> items(true);
+    // Per entry: the exact matches that count (none below a folder standing for a nested
+    // archive), 1 + the first of them, and whether a match of any kind took it.
+    u32* hits = static_cast<u32*>(allocZeroed(u64(count ? count : 1) * sizeof(u32)));
+    u32* owner = static_cast<u32*>(allocZeroed(u64(count ? count : 1) * sizeof(u32)));
     u8* taken = static_cast<u8*>(allocZeroed(count ? count : 1));
-    if (!taken || !collect(tree, directory, String(), indent, items) || memAllocationFailed()) {
+    if (!hits || !owner || !taken || !collect(tree, directory, String(), indent, items) || memAllocationFailed()) {
+        memFree(hits);
+        memFree(owner);
         memFree(taken);
         return false;
     }
     // Exact matches first, all of them: no match without regard to case may take their entries.
-    u32 found[8];
     for (WalkItem* item : items) {
         if (item->kind == WalkItem::CLOSE)
             continue;
-        const u32 n = lookup(exact, item->relative, false, found, 8);
-        if (item->kind == WalkItem::FILE) {
-            for (u32 i = 0; i < n && !item->ours; i++)
-                item->ours = ((found[i] - 1) & 3) == FORM_GAP;
-            if (!reservedName.isEmpty() && item->relative.equals(reservedName))
-                item->ours = 1;
-            if (item->ours)
-                continue;
-        }
-        for (u32 i = 0; i < n; i++) {
-            const EntryForm as = EntryForm((found[i] - 1) & 3);
-            if (u32(as) == FORM_GAP)
-                continue;
-            if ((item->kind == WalkItem::OPEN) != (as == FORM_DIRECTORY))
-                continue;
+        const bool isFolder = item->kind == WalkItem::OPEN;
+        eachValue(exact, item->relative, false, [&](u32 value) -> bool {
+            const u32 form = (value - 1) & 3;
+            if (form == FORM_GAP) {
+                item->ours = !isFolder;
+                return item->ours;
+            }
+            if (isFolder != (form == FORM_DIRECTORY))
+                return false;
             item->matched = 1;
-            item->match = {(found[i] - 1) >> FORM_BITS, as};
-            taken[item->match.position] = 1;
-            break;
-        }
+            item->match = {(value - 1) >> FORM_BITS, EntryForm(form)};
+            return true;
+        });
+        if (!isFolder && !reservedName.isEmpty() && item->relative.equals(reservedName))
+            item->ours = 1;
+        if (item->ours)
+            item->matched = 0;
+        if (item->matched)
+            hits[item->match.position]++;
     }
     // Folders: one that stands for a nested archive hides what lies below it. Without an exact
     // match a folder stands for one only when nothing below it matched this archive exactly.
@@ -451,26 +508,51 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
             bool below = false;
             for (u32 j = k + 1; j < item->close && !below; j++)
                 below = items[j]->matched == 1;
-            const u32 n = below ? 0 : lookup(folded, item->relative, true, found, 8);
-            for (u32 i = 0; i < n; i++) {
-                const u32 position = (found[i] - 1) >> FORM_BITS;
-                if (EntryForm((found[i] - 1) & 3) == FORM_DIRECTORY && !taken[position]) {
+            if (!below) {
+                eachValue(folded, item->relative, true, [&](u32 value) {
+                    const u32 position = (value - 1) >> FORM_BITS;
+                    if (((value - 1) & 3) != FORM_DIRECTORY || taken[position] || hits[position])
+                        return false;
                     item->matched = 2;
                     item->match = {position, FORM_DIRECTORY};
                     taken[position] = 1;
-                    break;
-                }
+                    return true;
+                });
             }
         }
         if (item->matched) {
             item->delegated = 1;
             for (u32 j = k + 1; j < item->close; j++) {
                 if (items[j]->matched == 1)
-                    taken[items[j]->match.position] = 0;
+                    hits[items[j]->match.position]--;
                 items[j]->matched = 0;
+                items[j]->ours = 0;
             }
             k = item->close;
         }
+    }
+    // Both forms of one entry (its raw bytes and its converted file) cannot both be laid over it:
+    // the tool cannot know which one was edited.
+    bool refused = false;
+    for (u32 k = 0; k < items.count; k++) {
+        WalkItem* item = items[k];
+        if (item->delegated && item->matched == 2) {
+            k = item->close;
+            continue;
+        }
+        if (item->matched != 1)
+            continue;
+        u32& first = owner[item->match.position];
+        if (!first) {
+            first = k + 1;
+            taken[item->match.position] = 1;
+        } else {
+            printError("ERROR: Both '%s' and '%s' stand for one entry; keep only the one you edited!\n",
+                       items[first - 1]->full.c_str(), item->full.c_str());
+            refused = true;
+        }
+        if (item->delegated)
+            k = item->close;
     }
     // Then the files left, in scan order, onto entries nothing has taken.
     for (u32 k = 0; k < items.count; k++) {
@@ -481,19 +563,27 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
         }
         if (item->kind != WalkItem::FILE || item->matched || item->ours)
             continue;
-        const u32 n = lookup(folded, item->relative, true, found, 8);
-        for (u32 i = 0; i < n; i++) {
-            const u32 position = (found[i] - 1) >> FORM_BITS;
-            const EntryForm as = EntryForm((found[i] - 1) & 3);
-            if (as != FORM_DIRECTORY && !taken[position]) {
-                item->matched = 2;
-                item->match = {position, as};
-                taken[position] = 1;
-                break;
-            }
+        eachValue(folded, item->relative, true, [&](u32 value) {
+            const u32 position = (value - 1) >> FORM_BITS;
+            const u32 form = (value - 1) & 3;
+            if (form == FORM_DIRECTORY || taken[position])
+                return false;
+            item->matched = 2;
+            item->match = {position, EntryForm(form)};
+            taken[position] = 1;
+            return true;
+        });
+        // A file with no entry: without -a every one is named, and nothing is written.
+        if (!item->matched && !opt.addNewFiles) {
+            visitor.missing(item->relative, item->full);
+            refused = true;
         }
     }
+    memFree(hits);
+    memFree(owner);
     memFree(taken);
+    if (refused)
+        return false;
 
     // The visits, in scan order; a failure closes the folders it is in, innermost first.
     u32 open[256];
@@ -505,15 +595,19 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
         case WalkItem::FILE:
             if (item->ours)
                 break;
-            ok = visitor.file(item->relative, item->full, *item->name, item->matched ? &item->match : nullptr,
-                              item->indent);
+            if (item->matched) {
+                ok = visitor.file(item->relative, item->full, *item->name, item->match, item->indent);
+            } else if (!visitor.add(item->relative, item->full, *item->name, item->indent)) {
+                // Refused (its line is printed): the others are still looked at, but nothing is written.
+                refused = true;
+            }
             break;
         case WalkItem::OPEN:
             if (item->delegated) {
                 ok = visitor.child(item->relative, item->full, *item->name, item->match, item->indent);
                 k = item->close;
             } else {
-                ok = visitor.enter(*item->name, item->indent);
+                ok = visitor.enter(item->relative, item->full, *item->name, item->indent);
                 if (ok && depth < 256)
                     open[depth++] = k;
             }
@@ -527,5 +621,5 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
     }
     while (!ok && depth)
         visitor.leave(*items[open[--depth]]->name, false);
-    return ok;
+    return ok && !refused;
 }

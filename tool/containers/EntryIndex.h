@@ -78,26 +78,36 @@ public:
     };
     // Pairs every file and folder of the tree (relative paths from its root) with an entry:
     // exact matches first, then the others without regard to case onto entries no exact match
-    // took. A folder that stands for a nested archive hides what lies below it. `visit` is
-    // called in scan order (files of a level, then its folders) with the match, or with none.
+    // took. A folder that stands for a nested archive hides what lies below it; the tool's own
+    // files (gap files) are passed over. Before anything is visited, every file that has no
+    // entry (without -a) and every entry that two files stand for (its raw and its converted
+    // form) is named in an error line, and then nothing is visited. The visits come in scan order
+    // (files of a level, then its folders).
     class Visitor
     {
     public:
         virtual ~Visitor() = default;
-        // A file, matched (match non-null) or not. False stops the walk.
-        virtual bool file(const String& relativePath, const String& fullPath, const String& name, const Match* match,
+        // A file laid over its entry. False stops the walk.
+        virtual bool file(const String& relativePath, const String& fullPath, const String& name, const Match& match,
                           u32 indent) = 0;
+        // A file with no entry, with -a. False, after a line naming it, refuses it: the walk
+        // goes on, but fails.
+        virtual bool add(const String& relativePath, const String& fullPath, const String& name, u32 indent) = 0;
+        // The line for a file with no entry without -a ("not found in container").
+        virtual void missing(const String& relativePath, const String& fullPath);
         // A folder standing for a nested archive. False stops the walk.
         virtual bool child(const String& relativePath, const String& fullPath, const String& name, const Match& match,
                            u32 indent) = 0;
         // Any other folder, before and after what lies below it; false (from either) stops it.
         // By default its detail line " [name]" from verbosity 1.
-        virtual bool enter(const String& name, u32 indent);
+        virtual bool enter(const String& relativePath, const String& fullPath, const String& name, u32 indent);
         virtual bool leave(const String& name, bool ok);
     };
-    // False when a visit said stop or memory ran out.
+    // False when a visit said stop, a file was refused or memory ran out.
     bool walk(const DirectoryTree& tree, const String& directory, Visitor& visitor, u32 indent) const;
-    // Scans the directory and walks it.
+    // Scans the directory and walks it; a folder that could not be read, or anything in the tree
+    // that is neither a file nor a folder (a symbolic link, a FIFO), is named and fails the walk
+    // before anything is visited.
     bool repack(const String& directory, Visitor& visitor, u32 indent) const;
 
 private:
@@ -126,8 +136,10 @@ private:
     u32 tableSize = 0;
 
     bool insert(u32* table, const String& key, bool fold, u32 value);
-    // Every value stored under the key, in insertion order, into out (at most max); the count.
-    u32 lookup(const u32* table, const String& key, bool fold, u32* out, u32 max) const;
+    // Calls each(value) for every value stored under the key, in insertion order, until it
+    // answers true.
+    template <typename Each>
+    void eachValue(const u32* table, const String& key, bool fold, Each each) const;
     const String& keyOf(u32 value) const;
 };
 

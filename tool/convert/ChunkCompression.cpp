@@ -2,6 +2,7 @@
 #include "gamedata/codecs/CodecLZWX.h"
 #include "gamedata/codecs/CodecRefPack.h"
 #include "framework/io/Md5.h"
+#include "tool/containers/Container.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -195,9 +196,9 @@ ByteArray* compressChunkBody(const ByteArray& body, const String& name)
     const u8 code = compressionCode(name);
     ByteArray* out = encodeChunkBody(body, code, failure);
     if (failure == COMPRESSION_UNKNOWN)
-        printf("ERROR: IFF chunk compression '%s' cannot be written yet.\n", name.c_str());
+        printError("ERROR: IFF chunk compression '%s' cannot be written yet.\n", name.c_str());
     else if (failure == COMPRESSION_TOO_LARGE)
-        printf("ERROR: IFF RefPack chunk is too large for 24-bit size header.\n");
+        printError("ERROR: IFF RefPack chunk is too large for 24-bit size header.\n");
     return out;
 }
 

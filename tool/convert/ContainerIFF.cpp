@@ -61,26 +61,26 @@ bool isUsableDocument(const PtrArray<XmlElement>* document, const String& source
 {
     const char* name = source.c_str();
     if (!document) {
-        printf("ERROR: Couldn't parse '%s'!\n", name);
+        printError("ERROR: Couldn't parse '%s'!\n", name);
         return false;
     }
     if (document->count == 0) {
-        printf("ERROR: No XML root for '%s'!\n", name);
+        printError("ERROR: No XML root for '%s'!\n", name);
         return false;
     }
     const XmlElement& root = *(*document)[0];
     if (!root.name.equals("IFF")) {
-        printf("ERROR: Bad root IFF element for '%s'!\n", name);
+        printError("ERROR: Bad root IFF element for '%s'!\n", name);
         return false;
     }
     String version;
     if (!root.getAttribute(String("Version"), version)) {
-        printf("ERROR: No version for '%s'!\n", name);
+        printError("ERROR: No version for '%s'!\n", name);
         return false;
     }
     const u32 number = parseUnsigned(version.c_str());
     if (number != 1) {
-        printf("ERROR: Unrecognised version %u for '%s'!\n", number, name);
+        printError("ERROR: Unrecognised version %u for '%s'!\n", number, name);
         return false;
     }
     return true;
@@ -139,7 +139,7 @@ PtrArray<XmlElement>* buildDocument(TD::IFF& iff, const String& path, bool missi
     bool ok = true;
     while (ok && !iff.atEnd()) {
         if (!iff.isContainer()) {
-            printf("ERROR: Root IFF chunk isn't form for '%s'.\n", path.c_str());
+            printError("ERROR: Root IFF chunk isn't form for '%s'.\n", path.c_str());
             ok = false;
             break;
         }
@@ -241,10 +241,10 @@ PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u
     const u8 flavour = iff->flavour;
     if (flavour & TD::IFF::FLAVOUR_AIFF) {
         if (!quiet)
-            printf("ERROR: AIFFs not supported!\n");
+            printError("ERROR: AIFFs not supported!\n");
     } else if (flavour & TD::IFF::FLAVOUR_3DO) {
         if (!quiet)
-            printf("ERROR: Big Endian IFFs not supported!\n");
+            printError("ERROR: Big Endian IFFs not supported!\n");
     } else if (!(flavour & TD::IFF::FLAVOUR_SAVE_INFO) && !toolOptions().noConvert) {
         document =
             buildDocument(*iff, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode, streams);
@@ -390,7 +390,7 @@ u32 ContainerIFF::extract(const String& directory, u32 indent)
     if (!text.isEmpty())
         text += "\n";
     if (text.isEmpty() && !outOfMemory("extracting", file.c_str())) {
-        printf("ERROR: Write failure for '%s'!\n", file.c_str());
+        printError("ERROR: Write failure for '%s'!\n", file.c_str());
         noteToolFailure();
         return 0;
     }
@@ -422,7 +422,7 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
         data = readWholeFile(file);
     }
     if (!data) {
-        printf("ERROR: Couldn't read '%s'!\n", file.c_str());
+        printError("ERROR: Couldn't read '%s'!\n", file.c_str());
         return false;
     }
     dropDocument();

@@ -286,12 +286,12 @@ bool checkAttributes(const XmlElement& e, const String& path)
         for (u32 j = 0; j < i; j++)
             repeated = repeated || e.attributes[j]->name.equals(a.name);
         if (!field || repeated) {
-            printf("ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", a.name.c_str(), e.name.c_str(),
+            printError("ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", a.name.c_str(), e.name.c_str(),
                    path.c_str());
             return false;
         }
         if (!validValue(a.value, field->kind)) {
-            printf("ERROR: Bad value '%s' for attribute '%s' of element '%s' in '%s'!\n", a.value.c_str(),
+            printError("ERROR: Bad value '%s' for attribute '%s' of element '%s' in '%s'!\n", a.value.c_str(),
                    a.name.c_str(), e.name.c_str(), path.c_str());
             return false;
         }
@@ -309,7 +309,7 @@ bool isRecord(const String& name)
 bool checkElement(const XmlElement& e, const String& path, u32 depth)
 {
     if (depth > PFC_MAX_DEPTH) {
-        printf("ERROR: Records in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
+        printError("ERROR: Records in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
         return false;
     }
     const bool holdsRecords = e.name.equals("PFC") || e.name.equals("Option");
@@ -320,23 +320,23 @@ bool checkElement(const XmlElement& e, const String& path, u32 depth)
         String line(e.value);
         line.unquote();
         if (line.length > PFC_MAX_LINE) {
-            printf("ERROR: A line of %llu bytes in element '%s' of '%s' is longer than %u bytes!\n",
+            printError("ERROR: A line of %llu bytes in element '%s' of '%s' is longer than %u bytes!\n",
                    (unsigned long long)line.length, e.name.c_str(), path.c_str(), PFC_MAX_LINE);
             return false;
         }
     } else if (!e.value.isEmpty()) {
-        printf("ERROR: Unexpected text in element '%s' of '%s'!\n", e.name.c_str(), path.c_str());
+        printError("ERROR: Unexpected text in element '%s' of '%s'!\n", e.name.c_str(), path.c_str());
         return false;
     }
     if (e.name.equals("Option") && e.attributes.count) {
-        printf("ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", e.attributes[0]->name.c_str(),
+        printError("ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", e.attributes[0]->name.c_str(),
                e.name.c_str(), path.c_str());
         return false;
     }
     for (const XmlElement* child : e.children) {
         const bool fits = holdsLine ? false : holdsRecords ? isRecord(child->name) : child->name.equals("Option");
         if (!fits) {
-            printf("ERROR: Unexpected element '%s' in element '%s' of '%s'!\n", child->name.c_str(), e.name.c_str(),
+            printError("ERROR: Unexpected element '%s' in element '%s' of '%s'!\n", child->name.c_str(), e.name.c_str(),
                    path.c_str());
             return false;
         }
@@ -453,9 +453,9 @@ bool checkPfcDocument(const XmlElement& root, const String& path)
     ByteArray* again = rereadRoot ? encodeRoot(*rereadRoot, written->count) : nullptr;
     const bool same = written && again && sameBytes(again, written);
     if (written && !reread)
-        printf("ERROR: Branches in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
+        printError("ERROR: Branches in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
     else if (!same)
-        printf("ERROR: Records follow a nested Branch in '%s'; the game would read them at the top level!\n",
+        printError("ERROR: Records follow a nested Branch in '%s'; the game would read them at the top level!\n",
                path.c_str());
     deleteByteArray(again);
     memDelete(reread);
@@ -526,7 +526,7 @@ ByteArray* ContainerPFC::serialise(ProgressFunction progress, u32 depth)
 {
     ByteArray* out = encode();
     if (!out)
-        printf("ERROR: Couldn't encode '%s'!\n", path.c_str());
+        printError("ERROR: Couldn't encode '%s'!\n", path.c_str());
     if (progress)
         progress(depth);
     return out;
@@ -572,7 +572,7 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
     memDelete(built);
     text += "\n";
     if (!written && !outOfMemory("extracting", file.c_str())) {
-        printf("ERROR: Write failure for '%s'!\n", file.c_str());
+        printError("ERROR: Write failure for '%s'!\n", file.c_str());
         noteToolFailure();
         return 0;
     }
@@ -606,7 +606,7 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
         bytes = readWholeFile(file);
     }
     if (!bytes) {
-        printf("ERROR: Couldn't read '%s'!\n", file.c_str());
+        printError("ERROR: Couldn't read '%s'!\n", file.c_str());
         return false;
     }
     bool ok = true;
@@ -629,18 +629,18 @@ bool ContainerPFC::repackXml(const ByteArray& bytes, const String& file)
 {
     PtrArray<XmlElement>* parsed = parseXml(bytes);
     if (!parsed) {
-        printf("ERROR: Couldn't parse '%s'!\n", file.c_str());
+        printError("ERROR: Couldn't parse '%s'!\n", file.c_str());
         return false;
     }
     const XmlElement* root = findPfcRoot(*parsed);
     String version;
     bool ok = false;
     if (!root)
-        printf("ERROR: Invalid XML root type for '%s'!\n", file.c_str());
+        printError("ERROR: Invalid XML root type for '%s'!\n", file.c_str());
     else if (!root->getAttribute(String("Version"), version))
-        printf("ERROR: No version for '%s'!\n", file.c_str());
+        printError("ERROR: No version for '%s'!\n", file.c_str());
     else if (parseUnsigned(version.c_str()) != 1)
-        printf("ERROR: Unrecognised version %u for '%s'!\n", parseUnsigned(version.c_str()), file.c_str());
+        printError("ERROR: Unrecognised version %u for '%s'!\n", parseUnsigned(version.c_str()), file.c_str());
     else
         ok = checkPfcDocument(*root, file);
     if (!ok) {

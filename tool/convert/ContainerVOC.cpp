@@ -90,10 +90,10 @@ void parseVoc(const ByteArray& bytes, VocParse& out)
                 out.samples = newByteArray(p.count > 2 ? p.data + 2 : nullptr, p.count > 2 ? p.count - 2 : 0);
                 out.failed = out.failed || !out.samples;
             } else {
-                printf("ERROR: Unhandled VOC codec %u!\n", codec);
+                printError("ERROR: Unhandled VOC codec %u!\n", codec);
             }
         } else if (type >= VOC_FIRST_UNKNOWN) {
-            printf("ERROR: Unhandled VOC chunk type %u!\n", type);
+            printError("ERROR: Unhandled VOC chunk type %u!\n", type);
         }
     }
 }
@@ -209,7 +209,7 @@ ByteArray* ContainerVOC::serialise(ProgressFunction progress, u32 depth)
 {
     const u32 sampleCount = samples ? samples->count : 0;
     if (sampleCount > VOC_MAX_SAMPLES) {
-        printf("ERROR: %u samples are too many for a VOC sound block!\n", sampleCount);
+        printError("ERROR: %u samples are too many for a VOC sound block!\n", sampleCount);
         return nullptr;
     }
     ByteBuffer b(64);
@@ -289,7 +289,7 @@ u32 ContainerVOC::extract(const String& directory, u32 indent)
     }
     if (!opt.noConvert && !wav) {
         if (!outOfMemory("extracting", target.c_str())) {
-            printf("ERROR: Write failure for '%s'!\n", target.c_str());
+            printError("ERROR: Write failure for '%s'!\n", target.c_str());
             noteToolFailure();
         }
         return 0;
@@ -309,7 +309,7 @@ bool ContainerVOC::repack(const String& directory, const String&, u32 indent)
     }
     ByteArray* bytes = readWholeFile(file);
     if (!bytes) {
-        printf("ERROR: Couldn't read '%s'!\n", file.c_str());
+        printError("ERROR: Couldn't read '%s'!\n", file.c_str());
         return false;
     }
     const bool ok = file.endsWithNoCase(".wav") ? replaceFromWav(file, *bytes) : replaceFromVoc(file, *bytes);
@@ -327,12 +327,12 @@ bool ContainerVOC::replaceFromWav(const String& file, const ByteArray& bytes)
     ByteArray* converted = fits ? convertWavToU8Mono(*wav, sampleRate) : nullptr;
     deleteWavData(wav);
     if (!fits || (converted && converted->count > VOC_MAX_SAMPLES)) {
-        printf("ERROR: '%s' is too long for a VOC sound at %u Hz!\n", file.c_str(), sampleRate);
+        printError("ERROR: '%s' is too long for a VOC sound at %u Hz!\n", file.c_str(), sampleRate);
         deleteByteArray(converted);
         return false;
     }
     if (!converted) {
-        printf("ERROR: Couldn't convert '%s' to %u Hz!\n", file.c_str(), sampleRate);
+        printError("ERROR: Couldn't convert '%s' to %u Hz!\n", file.c_str(), sampleRate);
         return false;
     }
     deleteByteArray(samples);
@@ -346,7 +346,7 @@ bool ContainerVOC::replaceFromVoc(const String& file, const ByteArray& bytes)
 {
     Container* opened = probe(bytes) ? open(file, bytes) : nullptr;
     if (!opened) {
-        printf("ERROR: '%s' is not a VOC sound that can be stored!\n", file.c_str());
+        printError("ERROR: '%s' is not a VOC sound that can be stored!\n", file.c_str());
         return false;
     }
     ContainerVOC* other = static_cast<ContainerVOC*>(opened);

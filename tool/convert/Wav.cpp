@@ -3,6 +3,7 @@
 #include "framework/core/PtrArray.h"
 #include "framework/io/MemoryStream.h"
 #include "tool/ToolOptions.h"
+#include "tool/containers/Container.h"
 
 #include <samplerate.h>
 
@@ -94,20 +95,20 @@ WavData* readWav(const ByteArray& bytes)
         printf("WAV size: %u (0x%X)\n", bytes.count, bytes.count);
     MemoryStream s(bytes);
     if (!readTag(s, "RIFF")) {
-        printf("ERROR: Not a RIFF file!\n");
+        printError("ERROR: Not a RIFF file!\n");
         return nullptr;
     }
     s.skip(4);
     if (!readTag(s, "WAVE")) {
-        printf("ERROR: Not a WAVE file!\n");
+        printError("ERROR: Not a WAVE file!\n");
         return nullptr;
     }
     if (!readTag(s, "fmt ")) {
-        printf("ERROR: Expected format chunk!\n");
+        printError("ERROR: Expected format chunk!\n");
         return nullptr;
     }
     if (s.bytesLeft() < 4 || s.readU32() != 16) {
-        printf("ERROR: Unrecognised format chunk size!\n");
+        printError("ERROR: Unrecognised format chunk size!\n");
         return nullptr;
     }
     const u16 formatTag = s.readU16();
@@ -116,21 +117,21 @@ WavData* readWav(const ByteArray& bytes)
     s.skip(4 + 2);
     const u16 bits = s.readU16();
     if (formatTag != 1 || (channels != 1 && channels != 2) || (bits != 8 && bits != 16)) {
-        printf("ERROR: Invalid WAV format! PCM 8/16-bit mono/stereo only!\n");
+        printError("ERROR: Invalid WAV format! PCM 8/16-bit mono/stereo only!\n");
         return nullptr;
     }
     if (!readTag(s, "data")) {
-        printf("ERROR: Expected data chunk!\n");
+        printError("ERROR: Expected data chunk!\n");
         return nullptr;
     }
     const u32 size = s.readU32();
     const u32 sampleBytes = bits / 8;
     if (size % sampleBytes || size % (channels * sampleBytes)) {
-        printf("ERROR: Couldn't read all sample bytes!\n");
+        printError("ERROR: Couldn't read all sample bytes!\n");
         return nullptr;
     }
     if (s.bytesLeft() < size) {
-        printf("ERROR: Invalid WAV; incorrect number of sample bytes!\n");
+        printError("ERROR: Invalid WAV; incorrect number of sample bytes!\n");
         return nullptr;
     }
     const u8* data = bytes.data + s.tell();

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <sched.h>
+#include <signal.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,15 @@ Flags flagsOf(const Thread& t)
     return {t.state->running.load(), t.state->stopRequested.load(), t.state->finished.load()};
 }
 
+// How many of SIGINT, SIGTERM and SIGHUP the calling thread blocks.
+int quitSignalsBlockedHere()
+{
+    sigset_t mask;
+    if (pthread_sigmask(SIG_BLOCK, nullptr, &mask) != 0)
+        return -1;
+    return sigismember(&mask, SIGINT) + sigismember(&mask, SIGTERM) + sigismember(&mask, SIGHUP);
+}
+
 // Counts its calls; steps until told to end, or for ever.
 class ProbeThread : public Thread
 {
@@ -45,6 +55,7 @@ public:
         CPU_ZERO(&set);
         if (sched_getaffinity(0, sizeof(set), &set) == 0)
             cpus = CPU_COUNT(&set);
+        quitSignalsBlocked = quitSignalsBlockedHere();
         return startOk;
     }
     bool step() override
@@ -61,6 +72,7 @@ public:
     int stepsBeforeEnd;
     std::atomic<int> starts{0}, steps{0}, stops{0};
     int cpus = 0;
+    int quitSignalsBlocked = -1;
 };
 
 std::string hex(u32 id)
@@ -169,6 +181,17 @@ TEST(Thread, NewThreadGetsTheWholeAllowedSet)
     platformResetThreadAffinity();
     ASSERT_TRUE(started);
     EXPECT_EQ(u32(t.cpus), getCpuCount());
+}
+
+// The quit handler removes half-written files: it must run on the main thread, never a worker.
+TEST(Thread, QuitSignalsReachOnlyTheMainThread)
+{
+    ASSERT_EQ(quitSignalsBlockedHere(), 0);
+    ProbeThread t;
+    ASSERT_TRUE(t.start());
+    t.stop();
+    EXPECT_EQ(t.quitSignalsBlocked, 3);
+    EXPECT_EQ(quitSignalsBlockedHere(), 0);
 }
 
 TEST(Thread, ManyStartsAndStopsInARow)

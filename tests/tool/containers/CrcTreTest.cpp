@@ -661,7 +661,7 @@ TEST(CrcTreRepack, ReplacedFilesGoFirstAndAddedFilesLast)
     EXPECT_EQ(readFile(out + "/SUB/NEW.XYZ"), bytesOf("stored as is"));
 }
 
-TEST(CrcTreRepack, UnknownFilesAreReportedAndSkippedWithoutAdding)
+TEST(CrcTreRepack, UnknownFilesAreEachReportedAndFailTheRepackWithoutAdding)
 {
     iotest::ScratchDir scratch;
     const std::string dir = scratch.file("tree");
@@ -674,7 +674,7 @@ TEST(CrcTreRepack, UnknownFilesAreReportedAndSkippedWithoutAdding)
     writeFile(dir + "/D/ONE.DAT", bytesOf("not the root one"));
     bool ok = false;
     std::string log = captured([&] { ok = c->repack(dir.c_str(), "", 0); });
-    EXPECT_TRUE(ok);
+    EXPECT_FALSE(ok);
     EXPECT_EQ(log, "ERROR: File 'STRAY.DAT' not found in container!\nERROR: File 'D/ONE.DAT' not found in container!\n");
     EXPECT_EQ(serialised(*c), image);
 }

@@ -60,8 +60,8 @@ TEST_F(PakRepack, ExtractedTreeRepacksToTheSameArchive)
 TEST_F(PakRepack, OnlyDifferingBytesReplaceAnEntry)
 {
     open("S.PAK", sampleArchive());
-    put("000.SHP", text("entry zero"));
-    put("002.TXT", text("edited two"));
+    put("000", text("entry zero"));
+    put("002", text("edited two"));
     scope.options.verbosity = 1;
     std::string out;
     EXPECT_TRUE(repack(&out));
@@ -85,23 +85,41 @@ TEST_F(PakRepack, EditInsideANestedArchiveRebuildsIt)
     EXPECT_EQ(rebuilt(), pakLayout({{0, text("entry zero")}, {0, inner}, {0, text("entry two.")}}));
 }
 
-TEST_F(PakRepack, NamesThatAreNotEntryNumbersAreSkipped)
+TEST_F(PakRepack, FilesWithoutAnEntrysExactNameAreNamedAndNothingChanges)
 {
     open("S.PAK", sampleArchive());
     put(".DS_Store", text("finder data"));
     put("readme.txt", text("notes"));
     put("2b.txt", text("not entry two"));
     put("0000000002.txt", text("ten digits"));
-    scope.options.verbosity = 2;
+    // Backup copies beside an edit: only the exact name is the entry's.
+    put("000", text("the edit"));
+    put("000.orig", text("entry zero"));
+    put("002.xml~", text("an editor's backup"));
     std::string out;
-    EXPECT_TRUE(repack(&out));
-    EXPECT_EQ(out, "Skipping non-numeric entry ''\n"
-                   "Skipping non-numeric entry '0000000002'\n"
-                   "Skipping non-numeric entry '2b'\n"
-                   "Skipping non-numeric entry 'readme'\n");
+    EXPECT_FALSE(repack(&out));
+    EXPECT_EQ(out, "ERROR: File '.DS_Store' not found in container!\n"
+                   "ERROR: File '000.orig' not found in container!\n"
+                   "ERROR: File '0000000002.txt' not found in container!\n"
+                   "ERROR: File '002.xml~' not found in container!\n"
+                   "ERROR: File '2b.txt' not found in container!\n"
+                   "ERROR: File 'readme.txt' not found in container!\n");
     for (PakEntry* e : pak->entries)
         EXPECT_EQ(e->changed, 0);
     EXPECT_EQ(toBytes(pak->entries[0]->content), text("entry zero"));
+}
+
+TEST_F(PakRepack, AddedFilesNeedANumberPastTheTable)
+{
+    open("S.PAK", sampleArchive());
+    put("NEWSOUND.VOC", text("no number"));
+    put("001.new", text("a number that is taken"));
+    scope.options.addNewFiles = 1;
+    std::string out;
+    EXPECT_FALSE(repack(&out));
+    const std::string refusal = "' can't be added: a PAK adds only files named by a number past its last entry!\n";
+    EXPECT_EQ(out, "ERROR: File '001.new" + refusal + "ERROR: File 'NEWSOUND.VOC" + refusal);
+    EXPECT_EQ(pak->entries.count, 3u);
 }
 
 TEST_F(PakRepack, UnknownKindEntriesRepackByTheirNumber)
@@ -153,14 +171,13 @@ TEST_F(PakRepack, NewDirectoriesCannotBeAdded)
     EXPECT_EQ(out, "ERROR: Cannot (yet) add new directory/sub-container '" + dir.file("007.PAK") + "' to PAK!\n");
 }
 
-TEST_F(PakRepack, UnreadableReplacementFails)
+TEST_F(PakRepack, AFolderWhereAFileEntryGoesFails)
 {
     open("S.PAK", sampleArchive());
-    // A directory where entry 0's file should be.
     ASSERT_EQ(mkdir(dir.file("000").c_str(), 0755), 0);
     std::string out;
     EXPECT_FALSE(repack(&out));
-    EXPECT_EQ(out, "ERROR: Couldn't read packet file '" + dir.file("000") + "'!\n");
+    EXPECT_EQ(out, "ERROR: File '000' not found in container!\n");
 }
 
 TEST_F(PakRepack, TinyArchiveGrowsOnlyWhenEntriesAreAdded)

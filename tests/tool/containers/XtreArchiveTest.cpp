@@ -610,7 +610,7 @@ TEST(XtreArchive, RepackFromADirectory)
     EXPECT_EQ(again.x->entries[1]->nested, nullptr);
     EXPECT_TRUE(again.data(1) == replacement);
 
-    // Files with no entry fail the repack, with or without adding.
+    // Files with no entry fail the repack, with or without adding; each one is named.
     const std::string extra = dir.file("extra");
     writeTree(extra, {{"NEW.TXT", bytesOf("new")}});
     std::string refused = captured([&] { ok = again.x->repack(String(extra.c_str()), String(), 0); });
@@ -619,7 +619,8 @@ TEST(XtreArchive, RepackFromADirectory)
     options.options.addNewFiles = 1;
     refused = captured([&] { ok = again.x->repack(String(extra.c_str()), String(), 0); });
     EXPECT_FALSE(ok);
-    EXPECT_EQ(refused, "ERROR: Adding new files to XTRE containers is not supported.\n");
+    EXPECT_EQ(refused, "ERROR: File 'NEW.TXT' not found in container!\n"
+                       "ERROR: Adding new files to XTRE containers is not supported.\n");
 }
 
 TEST(XtreArchive, HashLinesNameTheEntries)

@@ -149,8 +149,12 @@ TEST(IffTool, EditsThatCannotBeWrittenFailTheRepack)
         std::vector<std::string> errors = errorLines(t.out);
         ASSERT_GE(errors.size(), 1u) << c.what << "\n" << t.out;
         EXPECT_EQ(errors[0], c.line) << c.what;
+        // Then one line that names the file and says what to do.
+        EXPECT_EQ(errors.back(), "ERROR: 'out/GAME/DATA/SHIP.IFF.xml' could not be converted back; nothing was "
+                                 "written. Fix it, or delete it to keep the entry as it was!")
+            << c.what;
         if (strcmp(c.what, "unknown compression") != 0) {
-            EXPECT_EQ(errors.size(), 1u) << c.what << "\n" << t.out;
+            EXPECT_EQ(errors.size(), 2u) << c.what << "\n" << t.out;
         }
         EXPECT_EQ(listTree(dir), (std::vector<std::string>{"SHIPS.TRE", "out", "out/GAME", "out/GAME/BROKEN.IFF",
                                                            "out/GAME/DATA", "out/GAME/DATA/SHIP.IFF.xml",

@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""A repack lays exactly the files extraction wrote over their entries, and every folder it
+cannot take as it is gets a clear answer: a file with no entry, both forms of one entry, a
+symbolic link or a FIFO, a folder that cannot be read. Each such run names what is wrong in an
+"ERROR: " line, ends with status 1 and writes no archive.
+
+Usage: repack_test.py TOOL FAULT_TOOL SCRATCH_DIR
+"""
+import os
+import shutil
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from tooltest import fixtures as fx  # noqa: E402
+import tooltest  # noqa: E402
+
+TOOL, FAULT_TOOL, SCRATCH = sys.argv[1:4]
+
+IFF = fx.iff(b"NOTE", 5)
+PFC = fx.pfc_dialogue("PILOT", "", "DECK", 5, 0, "A line to edit.", 0)
+VOC = fx.voc(3, 300)
+PLAIN = b"plain bytes\n"
+
+
+def xtre(entries):
+    names = [n for n, _ in entries]
+    return fx.xtre(1, [fx.XFile(d) for _, d in entries], [(0x5A5A0001, ("clash", 0))],
+                   [[(n, i) for i, n in enumerate(names)]])
+
+
+def crctre(entries):
+    return fx.crctre([{"name": n, "data": d} for n, d in entries])
+
+
+# Each kind: the archive's file name and its writer over (name, bytes) entries.
+KINDS = {"TRE": ("DOCS.TRE", fx.tre), "XTRE": ("DOCS.TRE", xtre), "CRC-TRE": ("DOCS.TRE", crctre),
+         "PAK": ("DOCS.PAK", lambda entries: fx.pak([(0, d) for _, d in entries]))}
+
+
+class Repack(unittest.TestCase):
+    def stage(self, kind, entries, tag=""):
+        """The archive of that kind in a fresh folder, extracted into out/ (-n when raw)."""
+        self.work = os.path.join(SCRATCH, "%s-%s%s" % (self.id().rsplit(".", 1)[1], kind, tag))
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.file, build = KINDS[kind]
+        self.image = build(entries)
+        with open(os.path.join(self.work, self.file), "wb") as f:
+            f.write(self.image)
+        status, out = self.run_tool(["-e", self.file, "out"])
+        self.assertEqual(status, 0, out)
+
+    def run_tool(self, args, tool=TOOL, env=None):
+        return tooltest.run(tool, args, self.work, env=env, timeout=60)
+
+    def put(self, name, data):
+        with open(os.path.join(self.work, "out", name), "wb") as f:
+            f.write(data)
+
+    def refused(self, lines, args=("-r",), tool=TOOL, env=None):
+        """The repack fails with each of these lines and writes nothing."""
+        status, out = self.run_tool(list(args) + [self.file, "out"], tool, env)
+        self.assertEqual(status, 1, out)
+        for line in lines:
+            self.assertIn("\nERROR: " + line + "\n", out)
+        self.assertNotIn("PROGRAM TERMINATED", out)
+        self.assertEqual(sorted(os.listdir(self.work)), sorted([self.file, "out"]))
+
+    def repacked(self, args=("-r",)):
+        status, out = self.run_tool(list(args) + [self.file, "out", "-o", "again"])
+        self.assertEqual(status, 0, out)
+        self.assertNotIn("ERROR", out)
+        with open(os.path.join(self.work, "again" + os.path.splitext(self.file)[1]), "rb") as f:
+            return f.read()
+
+    def test_both_forms_of_one_document_are_refused_by_name(self):
+        # A PAK cannot tell a dialogue table by its name: only IFF and VOC are documents there.
+        for kind in KINDS:
+            if kind == "CRC-TRE":
+                continue
+            docs = [("A.IFF", IFF), ("C.VOC", VOC)] + ([] if kind == "PAK" else [("B.PFC", PFC)])
+            with self.subTest(kind=kind):
+                self.stage(kind, docs + [("D.TXT", PLAIN)])
+                status, out = self.run_tool(["-e", "-n", self.file, "out"])
+                self.assertEqual(status, 0, out)
+                raw = ["000.IFF", "001.VOC"] if kind == "PAK" else ["A.IFF", "C.VOC", "B.PFC"]
+                converted = {"IFF": ".IFF.xml", "PFC": ".PFC.xml", "VOC": ".wav"}
+                self.refused(["Both 'out/%s' and 'out/%s' stand for one entry; keep only the one you edited!"
+                              % (r, r[:-4] + converted[r[-3:]]) for r in raw])
+
+    def test_files_with_no_entry_are_each_named(self):
+        for kind in KINDS:
+            with self.subTest(kind=kind):
+                self.stage(kind, [("ONE.BIN", PLAIN), ("TWO.BIN", PLAIN * 2)])
+                self.put("STRAY.TXT", b"not in the archive\n")
+                os.makedirs(os.path.join(self.work, "out", "NEWDIR"))
+                self.put("NEWDIR/DEEP.TXT", b"nor this\n")
+                self.refused(["File 'STRAY.TXT' not found in container!",
+                              "File 'NEWDIR/DEEP.TXT' not found in container!"])
+
+    def test_a_pak_takes_only_the_names_extraction_gives(self):
+        self.stage("PAK", [(None, PLAIN), (None, IFF)])
+        edited = b"the edit itself\n"
+        self.put("000", edited)
+        self.put("000.orig", PLAIN)
+        with open(os.path.join(self.work, "out", "001.IFF.xml"), "rb") as f:
+            self.put("001.IFF.xml~", f.read())
+        self.refused(["File '000.orig' not found in container!", "File '001.IFF.xml~' not found in container!"])
+        # With -a a name the PAK cannot number is refused the same way.
+        os.remove(os.path.join(self.work, "out", "000.orig"))
+        os.remove(os.path.join(self.work, "out", "001.IFF.xml~"))
+        self.put("NEWSOUND.VOC", VOC)
+        self.refused(["File 'NEWSOUND.VOC' can't be added: a PAK adds only files named by a number past its "
+                      "last entry!"], args=("-a", "-r"))
+        os.remove(os.path.join(self.work, "out", "NEWSOUND.VOC"))
+        self.assertEqual(self.repacked(), fx.pak([(0, edited), (0, IFF)]))
+
+    def test_an_exact_name_keeps_its_entry_from_a_case_variant(self):
+        self.stage("TRE", [("CASE.BIN", PLAIN)])
+        self.put("CASE.BIN", b"the edit\n")
+        self.put("case.bin", b"a stray copy\n")
+        self.refused(["File 'case.bin' not found in container!"])
+        # Added as a new entry, the stray copy leaves the edit where it belongs.
+        rewritten = self.repacked(("-a", "-r"))
+        status, out = self.run_tool(["-e", "again.TRE", "back"])
+        self.assertEqual(status, 0, out)
+        with open(os.path.join(self.work, "back", "CASE.BIN"), "rb") as f:
+            self.assertEqual(f.read(), b"the edit\n", rewritten)
+
+    def test_links_fifos_and_unreadable_folders_are_named(self):
+        self.stage("TRE", [("ONE.BIN", PLAIN), ("SUB\\TWO.BIN", PLAIN)])
+        outside = os.path.join(self.work, "outside.bin")
+        os.symlink(outside, os.path.join(self.work, "out", "ONE.LNK"))
+        os.mkfifo(os.path.join(self.work, "out", "SUB", "PIPE"))
+        self.refused(["'out/ONE.LNK' is a symbolic link or a special file; it is neither followed nor repacked!",
+                      "'out/SUB/PIPE' is a symbolic link or a special file; it is neither followed nor "
+                      "repacked!"])
+        os.remove(os.path.join(self.work, "out", "ONE.LNK"))
+        os.remove(os.path.join(self.work, "out", "SUB", "PIPE"))
+        # The second listing of the run (the folder SUB) fails as an I/O error would.
+        env = dict(os.environ, MORDAX_FAULT="list:2")
+        self.refused(["Couldn't read directory 'out/SUB'!"], tool=FAULT_TOOL, env=env)
+        self.assertEqual(self.repacked(), self.image)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
