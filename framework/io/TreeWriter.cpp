@@ -1,7 +1,9 @@
 #include "framework/io/TreeWriter.h"
+#include "framework/core/Faults.h"
 #include "framework/io/FileStream.h"
 #include "framework/platform/FileOps.h"
 #include "framework/platform/Signals.h"
+#include "framework/platform/ThreadPlatform.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -53,20 +55,19 @@ int createTemporary(int dirFd, char name[TEMP_NAME_SIZE], RemovableFile slot)
     }
 }
 
-// Writes the bytes to a new temporary file in dirFd (its name into temp); with durable, they
-// reach the disk. 0 or the error number; on failure nothing is left of the file and its record
-// is cleared, otherwise the caller gives it its name.
-int writeTemporary(int dirFd, char temp[TEMP_NAME_SIZE], const u8* data, u64 size, bool durable,
-                   RemovableFile slot)
+// Writes the bytes to a new temporary file in dirFd (its name into temp). 0 or the error number;
+// on failure nothing is left of the file and its record is cleared, otherwise the caller gives
+// it its name.
+int writeTemporary(int dirFd, char temp[TEMP_NAME_SIZE], const u8* data, u64 size, RemovableFile slot)
 {
     const int fd = createTemporary(dirFd, temp, slot);
     if (fd < 0)
         return -fd;
-    int error = writeAllTo(fd, data, size, durable);
+    int error = writeAllTo(fd, data, size, false);
     if (error)
         closeHandle(fd);
     else
-        error = finishFile(fd, durable);
+        error = finishFile(fd, false);
     // The last moment a quit signal can still keep the file from taking its name.
     if (!error && quitSignalCount())
         error = ECANCELED;
@@ -75,6 +76,37 @@ int writeTemporary(int dirFd, char temp[TEMP_NAME_SIZE], const u8* data, u64 siz
         clearRemovableFile(slot);
     }
     return error;
+}
+
+struct Sync
+{
+    int fd;
+    int error;
+};
+
+u32 runSync(void* argument)
+{
+    Sync* sync = static_cast<Sync*>(argument);
+    sync->error = syncFile(sync->fd);
+    return 0;
+}
+
+// Flushes the written file to disk while the check judges it: the check reads what the page
+// cache holds, which is what the disk receives. 0, PLACE_REFUSED or the sync's error number.
+int syncWhileChecking(int fd, WrittenCheck check, void* context, const String& written)
+{
+    // Decided here, on the thread that does the work, so a test's count of operations stays fixed.
+    const bool syncFails = faultInjected(FaultKind::Write);
+    Sync sync{fd, 0};
+    PlatformThread* beside = check ? platformStartThread(runSync, &sync, 64 * 1024) : nullptr;
+    const bool refused = check && (written.isEmpty() || !check(context, written));
+    if (beside)
+        platformCloseThread(beside);
+    else
+        runSync(&sync);
+    if (refused)
+        return PLACE_REFUSED;
+    return syncFails ? EIO : sync.error;
 }
 
 char* copyText(const char* text, u64 n)
@@ -255,7 +287,7 @@ PlaceResult TreeWriter::writeFile(const String& path, const u8* data, u64 size)
     if (dirFd < 0)
         return {-dirFd == ELOOP ? PlaceStatus::Link : PlaceStatus::Failed, -dirFd};
     char temp[TEMP_NAME_SIZE];
-    int error = writeTemporary(dirFd, temp, size ? data : nullptr, size, false, REMOVABLE_EXTRACTING);
+    int error = writeTemporary(dirFd, temp, size ? data : nullptr, size, REMOVABLE_EXTRACTING);
     if (error)
         return failed(error);
     // A free name takes the file at once. Otherwise a look at what is there: nothing but a
@@ -315,18 +347,26 @@ int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenChec
     if (dirFd < 0)
         return -dirFd;
     char temp[TEMP_NAME_SIZE];
-    int error = writeTemporary(dirFd, temp, size ? data : nullptr, size, true, REMOVABLE_TEMPORARY);
-    if (!error && check) {
+    const int fd = createTemporary(dirFd, temp, REMOVABLE_TEMPORARY);
+    if (fd < 0) {
+        closeHandle(dirFd);
+        return -fd;
+    }
+    int error = writeAllTo(fd, size ? data : nullptr, size, true);
+    if (!error) {
         // Judged under its temporary name, which the hard exit of a second signal still removes.
-        const String written = slash < 0 ? String(temp) : directory + "/" + temp;
-        if (written.isEmpty() || !check(context, written))
-            error = PLACE_REFUSED;
-        else if (quitSignalCount())
-            error = ECANCELED;
-        if (error) {
-            removeAt(dirFd, temp);
-            clearRemovableFile(REMOVABLE_TEMPORARY);
-        }
+        const String written = check ? (slash < 0 ? String(temp) : directory + "/" + temp) : String();
+        error = syncWhileChecking(fd, check, context, written);
+    }
+    const int closed = finishFile(fd, false);
+    if (!error)
+        error = closed;
+    // The last moment a quit signal can still keep the archive from taking its name.
+    if (!error && quitSignalCount())
+        error = ECANCELED;
+    if (error) {
+        removeAt(dirFd, temp);
+        clearRemovableFile(REMOVABLE_TEMPORARY);
     }
     if (!error) {
         error = renameAt(dirFd, temp, leaf);

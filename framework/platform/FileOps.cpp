@@ -102,6 +102,13 @@ int writeAllTo(int fd, const u8* data, u64 size, bool early)
     return 0;
 }
 
+int syncFile(int fd)
+{
+    if (fsync(fd) == 0 || errno == EINVAL || errno == EROFS)
+        return 0;
+    return errno ? errno : EIO;
+}
+
 int finishFile(int fd, bool durable)
 {
     int error = 0;

@@ -65,6 +65,9 @@ int createFileAt(int dirFd, const char* name);
 // Every byte, or the error number of the write that failed (ECANCELED after a quit signal).
 // With early, the disk starts on each chunk at once, so a later sync finds little left to do.
 int writeAllTo(int fd, const u8* data, u64 size, bool early);
+// Flushes the file's data to disk; 0 or the error number (none for a file that cannot be synced,
+// such as a pipe). Safe on any thread.
+int syncFile(int fd);
 // Closes the file, with durable first flushing it to disk (the close reports what it alone can:
 // NFS, quotas); 0 or the error number. The handle is closed either way.
 int finishFile(int fd, bool durable);

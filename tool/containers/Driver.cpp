@@ -275,13 +275,49 @@ public:
     bool whole = false;
 };
 
+// The original's checksum, read back from disk on a worker while the copy is built and written:
+// the file does not change meanwhile, and its time is then hidden behind that work.
+class OriginalDigest
+{
+public:
+    explicit OriginalDigest(const String& path) : job(path)
+    {
+        opened = job.stream.open();
+        JobSystem* jobs = applicationInstance ? applicationInstance->jobs : nullptr;
+        if (opened && jobs) {
+            job.counter = &counter;
+            beside = jobs->submit(&job, 0);
+        }
+    }
+    ~OriginalDigest() { finish(); }
+    OriginalDigest(const OriginalDigest&) = delete;
+    OriginalDigest& operator=(const OriginalDigest&) = delete;
+
+    // Waits for the digest (or takes it here when no worker could); false when it is not whole.
+    bool finish()
+    {
+        if (beside)
+            applicationInstance->jobs->wait(counter);
+        else if (opened && !done)
+            job.run();
+        beside = false;
+        done = true;
+        return job.whole;
+    }
+
+    FileDigest job;
+    JobCounter counter;
+    bool opened = false;
+    bool beside = false;
+    bool done = false;
+};
+
 // The files' checksums as they are on disk, and when they differ, the contents. `written` is the
 // output as written (still under its temporary name); messages name the output.
-bool verifyWritten(Container& container, const String& written, const String& outName)
+bool verifyWritten(Container& container, OriginalDigest& original, const String& written, const String& outName)
 {
-    FileDigest original(container.path);
     FileDigest copy(written);
-    if (!original.stream.open()) {
+    if (!original.opened) {
         printError("ERROR: Couldn't re-open original file for checksumming!\n");
         return false;
     }
@@ -291,22 +327,15 @@ bool verifyWritten(Container& container, const String& written, const String& ou
     }
     if (outOfMemory("verifying", outName.c_str()))
         return false;
-    JobSystem* jobs = applicationInstance ? applicationInstance->jobs : nullptr;
-    JobCounter counter;
-    original.counter = &counter;
-    const bool beside = jobs && jobs->submit(&original, 0);
     copy.run();
-    if (beside)
-        jobs->wait(counter);
-    else
-        original.run();
+    const bool originalWhole = original.finish();
     if (interrupted() || outOfMemory("verifying", outName.c_str()))
         return false;
-    if (!original.whole || !copy.whole) {
-        printError("ERROR: Couldn't read all of the %s file for checksumming!\n", original.whole ? "output" : "original");
+    if (!originalWhole || !copy.whole) {
+        printError("ERROR: Couldn't read all of the %s file for checksumming!\n", originalWhole ? "output" : "original");
         return false;
     }
-    if (memcmp(original.digest, copy.digest, 16) == 0) {
+    if (memcmp(original.job.digest, copy.digest, 16) == 0) {
         printf("Done. All OK; file checksums match.\n");
         return true;
     }
@@ -319,7 +348,7 @@ struct WriteCheck
     Container& container;
     const String& outName;
     ByteArray*& bytes;
-    bool verify;
+    OriginalDigest* original; // with a verification
 };
 
 // Nothing that failed before the file is in place leaves it there: memory that ran out on the way
@@ -332,7 +361,7 @@ bool checkWritten(void* context, const String& written)
     check.bytes = nullptr;
     if (interrupted() || outOfMemory("writing", check.outName.c_str()))
         return false;
-    return !check.verify || verifyWritten(check.container, written, check.outName);
+    return !check.original || verifyWritten(check.container, *check.original, written, check.outName);
 }
 }
 
@@ -351,6 +380,17 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         filesDone = 0;
         filesTotal = container.fileCount();
     }
+    OriginalDigest* original = verify ? memNew<OriginalDigest>(container.path) : nullptr;
+    // Waits for the digest's worker, if any, on every way out.
+    struct Release
+    {
+        OriginalDigest* digest;
+        ~Release() { memDelete(digest); }
+    } release{original};
+    if (verify && !original) {
+        outOfMemory("verifying", outName.c_str());
+        return false;
+    }
     ByteArray* bytes = container.serialise(printProgress, 0);
     if (opt.verbosity == 0 && bytes) {
         printf("\r%43s\r", "");
@@ -365,7 +405,7 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         deleteByteArray(bytes);
         return false;
     }
-    WriteCheck check{container, outName, bytes, verify};
+    WriteCheck check{container, outName, bytes, original};
     const int error = replaceFileDurably(outName, bytes->data, bytes->count, checkWritten, &check);
     deleteByteArray(bytes);
     if (error == PLACE_REFUSED || (error && interrupted()))
