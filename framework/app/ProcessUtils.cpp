@@ -92,6 +92,12 @@ u32 getCpuCount()
     return countCpusOnce();
 }
 
+u64 getPhysicalMemory()
+{
+    static const u64 bytes = platformPhysicalMemory();
+    return bytes;
+}
+
 void initSystemFolders()
 {
     memset(systemFolders, 0, sizeof(systemFolders));

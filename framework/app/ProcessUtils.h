@@ -19,6 +19,9 @@ void markInterruptReported();
 bool initTimer();
 u64 getTimeMicros();
 
+// Bytes of physical memory, read once per run (0 when unknown).
+u64 getPhysicalMemory();
+
 // Processors the process may run on, counted once at start-up before the main thread is
 // pinned, so a later pin does not shrink it.
 u32 getCpuCount();

@@ -62,3 +62,10 @@ void platformSetThreadName(const char* name)
 {
     pthread_setname_np(pthread_self(), name);
 }
+
+u64 platformPhysicalMemory()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? u64(pages) * u64(pageSize) : 0;
+}

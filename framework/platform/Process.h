@@ -7,6 +7,8 @@
 bool platformMonotonicMicros(u64* out);
 // Processors this process may run on (its affinity set); at least 1.
 u32 platformAllowedCpuCount();
+// Bytes of physical memory the machine has; 0 when unknown.
+u64 platformPhysicalMemory();
 // Copies the working directory into buffer; false (buffer "") when it does not fit.
 bool platformWorkingDirectory(char* buffer, u64 size);
 // The user's home folder (HOME, else the password database); null when unknown.

@@ -1,5 +1,6 @@
 #include "framework/log/Log.h"
 #include "fuzz/FuzzTargets.h"
+#include "tool/containers/Driver.h"
 #include "tool/ToolOptions.h"
 
 #include <cstdio>
@@ -42,6 +43,9 @@ void setUpFuzzing()
     fileLogLevel = LOG_FATAL + 1;
     quietOptions = ToolOptions();
     setToolOptions(&quietOptions);
+    // Whatever the machine, an input may unpack no more than the smallest budget allows: the
+    // fuzzer's own memory limit stays the judge of real leaks and blow-ups.
+    setUnpackedFloor(UNPACKED_FLOOR);
 }
 
 void fuzzFailure(const char* what)

@@ -1,10 +1,12 @@
 // The tool with one allocation, file write or directory listing made to fail, for the tests that
 // walk every such failure point of a run. MORDAX_FAULT="alloc:N", "write:N" or "list:N" fails
 // the Nth one counted by the tool's work (0 fails none); the counts of the run go to standard
-// error at the end.
+// error at the end. MORDAX_UNPACKED_FLOOR=BYTES sets the floor of the budget of unpacked bytes,
+// so that a test can reach it whatever the machine's memory.
 #include "framework/app/Frame.h"
 #include "framework/core/Faults.h"
 #include "tool/MORDAX.h"
+#include "tool/containers/Driver.h"
 
 #include <atomic>
 #include <cstdio>
@@ -58,6 +60,8 @@ int main(int argc, char** argv)
         const char* number = strchr(plan, ':');
         failAt = number ? strtoull(number + 1, nullptr, 10) : 0;
     }
+    if (const char* floor = getenv("MORDAX_UNPACKED_FLOOR"))
+        setUnpackedFloor(strtoull(floor, nullptr, 10));
     setFaultHook(onOperation);
     FrameSetup setup = {" - MORDAX v" MORDAX_VERSION " - game archive tool, by the MORDAX developers\n",
                         createFaultToolApplication};

@@ -33,6 +33,9 @@ u64 unpackedLeft = 0;
 bool budgetRanOut = false;
 // The size the budgets are taken from (0: the bytes detected).
 u64 runArchiveBytes = 0;
+u64 unpackedFloor = 0; // 0: the machine's own
+// Bytes held by reserveTransient, given back when released (outside a detection none are held).
+u64 transientHeld = 0;
 
 bool nameEndsWithTre(const String& name, const ByteArray&)
 {
@@ -105,6 +108,41 @@ void setArchiveBudgets(u64 archiveBytes)
     runArchiveBytes = archiveBytes;
 }
 
+u64 unpackedBudgetFor(u64 archiveBytes)
+{
+    u64 floor = unpackedFloor;
+    if (!floor) {
+        const u64 quarter = getPhysicalMemory() / 4;
+        floor = quarter > UNPACKED_FLOOR ? quarter : UNPACKED_FLOOR;
+    }
+    const u64 scaled = archiveBytes > UINT64_MAX / UNPACKED_PER_BYTE ? UINT64_MAX : archiveBytes * UNPACKED_PER_BYTE;
+    return scaled > floor ? scaled : floor;
+}
+
+void setUnpackedFloor(u64 bytes)
+{
+    unpackedFloor = bytes;
+}
+
+bool reserveTransient(u64 bytes)
+{
+    if (!budgetActive)
+        return true;
+    if (bytes > unpackedLeft)
+        return false;
+    unpackedLeft -= bytes;
+    transientHeld += bytes;
+    return true;
+}
+
+void releaseTransient(u64 bytes)
+{
+    if (!budgetActive || bytes > transientHeld)
+        return;
+    transientHeld -= bytes;
+    unpackedLeft += bytes;
+}
+
 bool chargeUnpacked(u64 bytes, const String& entryName)
 {
     if (!budgetActive)
@@ -132,7 +170,8 @@ Container* detectContainerWith(const ContainerKind* kinds, u32 count, const Stri
             const u64 size = runArchiveBytes ? runArchiveBytes : bytes.count;
             budgetRanOut = false;
             nestedFilesLeft = size / 64 > NESTED_FILES_FLOOR ? size / 64 : NESTED_FILES_FLOOR;
-            unpackedLeft = size * UNPACKED_PER_BYTE > UNPACKED_FLOOR ? size * UNPACKED_PER_BYTE : UNPACKED_FLOOR;
+            unpackedLeft = unpackedBudgetFor(size);
+            transientHeld = 0;
             budgetActive = true;
             Container* c = kinds[i].open(name, bytes);
             budgetActive = false;

@@ -10,7 +10,9 @@
 constexpr u32 MAX_NESTING_DEPTH = 32;
 constexpr u64 NESTED_FILES_FLOOR = 1 << 10;
 // Bytes unpacked from packed entries below one top-level archive may reach this many times its
-// size (at least UNPACKED_FLOOR); an entry past that is refused and the run fails.
+// size (at least the floor: UNPACKED_FLOOR or a quarter of the machine's memory, whichever is
+// larger); an entry past that is refused and the run fails. Documents converted on the way hold
+// memory against the same budget while they convert.
 constexpr u64 UNPACKED_PER_BYTE = 256;
 constexpr u64 UNPACKED_FLOOR = u64(256) << 20;
 
@@ -50,6 +52,16 @@ bool chargeUnpacked(u64 bytes, const String& entryName);
 // bytes detected (0 goes back to that): a verification reopens the written copy under the
 // original's budgets, so budgets never decide it.
 void setArchiveBudgets(u64 archiveBytes);
+// The budget of unpacked bytes that opening an archive of this size gives.
+u64 unpackedBudgetFor(u64 archiveBytes);
+// Sets the floor of that budget (0: the machine's own, UNPACKED_FLOOR or a quarter of its memory).
+// Fuzzing keeps it low, whatever the machine.
+void setUnpackedFloor(u64 bytes);
+// Room in the budget of the archive being opened for memory held only for a while (a document's
+// conversion): true, with the bytes held until releaseTransient, when they fit; false, with
+// nothing printed, when they do not. Outside a detection everything fits.
+bool reserveTransient(u64 bytes);
+void releaseTransient(u64 bytes);
 
 void printProgress(u32 depth);
 // The output name: outPath, '.', the container's extension.
