@@ -5,7 +5,7 @@ the medians, their ratio and the peak memory of each (GNU time), with the archiv
 the memory goals.
 
 Usage: archive_side_by_side.py MORDAX WORK_DIR [RUNS] [CASE...]
-  CASE picks cases by a word of their name (repack, extract, rewrite, list, memory, iff).
+  CASE picks cases by a word of their name (repack, extract, rewrite, list, memory, iff, large).
 
 The archives are written with the test-archive generator's writers
 (tests/fixtures/make_fixtures.py).
@@ -139,7 +139,45 @@ def alone(name, cmd, archive):
           flush=True)
 
 
+LARGE_SIZES = (20, 200)
+LARGE_MODES = (("list", []), ("extract", ["-e"]), ("rewrite", ["-w"]))
+
+
+def large_document(path, mib, kind):
+    """A TRE holding one IFF document: a FORM around one chunk of random bytes or of text."""
+    def build():
+        n = mib * MIB
+        body = random.Random(mib).randbytes(n) if kind == "random" else fx.text(mib, MIB) * mib
+        return fx.tre([("DOCS\\LARGE.IFF", fx.iff_form(b"DATA", fx.iff_chunk(b"BODY", body)))])
+    write(path, build)
+    return mib * MIB + 20  # the document: FORM header, type, chunk header, body
+
+
+def large_cases():
+    """One large document converted on list, -e and -w: seconds, MB/s of document, and peak
+    memory as a multiple of the document (the goal: at most 12 times it plus 64 MiB)."""
+    cases = [(mib, kind, mode, args) for mib in LARGE_SIZES for kind in ("random", "text")
+             for mode, args in LARGE_MODES if wanted("large %s %d MiB %s" % (mode, mib, kind))]
+    if not cases:
+        return
+    os.makedirs(WORK, exist_ok=True)
+    print("%-36s %7s %7s %8s %7s %7s" % ("large document", "s", "MB/s", "peak MiB", "x doc", "goal x"))
+    for mib, kind, mode, args in cases:
+        path = os.path.join(WORK, "LARGE_%s_%d.TRE" % (kind.upper(), mib))
+        size = large_document(path, mib, kind)
+        extra = {"extract": ["out"], "rewrite": ["-o", "copy"]}.get(mode, [])
+        runs = [timed([TOOL] + args + [path] + extra, clear_out) for _ in range(RUNS)]
+        t = statistics.median(r[0] for r in runs)
+        m = max(r[1] for r in runs)
+        print("%-36s %7.2f %7.1f %8.0f %7.1f %7.1f  status %d" % (
+            "large %s %d MiB %s" % (mode, mib, kind), t, size / t / 1e6, m / MIB, m / size,
+            (12 * size + 64 * MIB) / size, runs[0][2]), flush=True)
+
+
 def main():
+    if ONLY and all(word == "large" or word.startswith("large ") for word in ONLY):
+        large_cases()
+        return
     a = build_archives()
     print("%d runs each, medians; peak memory of the largest run of each side" % RUNS)
     print("%-40s %7s %7s %7s %8s %8s %8s" % ("case", "ours s", "anchor", "ratio", "ours MiB", "anch MiB",
@@ -161,6 +199,7 @@ def main():
         extra = ["out"] if mode == "extract" else []
         side_by_side("iff %s 200 documents vs -n" % mode, [TOOL] + args + [docs] + extra,
                      [TOOL, "-n"] + args + [docs] + extra, docs)
+    large_cases()
 
 
 if __name__ == "__main__":

@@ -3,7 +3,7 @@
 #include <cstring>
 
 template <typename T>
-TypedArray<T>::TypedArray(u32 n) : count(n), byteSize(u64(n) * sizeof(T)), owned(true)
+TypedArray<T>::TypedArray(u32 n) : count(n), owned(true), byteSize(u64(n) * sizeof(T))
 {
     data = n ? static_cast<T*>(memAlloc(byteSize)) : nullptr;
     if (!data) {
@@ -29,8 +29,12 @@ TypedArray<T>::TypedArray(const TypedArray& other) : TypedArray(other.count)
 template <typename T>
 TypedArray<T>::~TypedArray()
 {
-    if (owned && data)
-        memFree(data);
+    if (owned && data) {
+        if (release)
+            release(data, byteSize);
+        else
+            memFree(data);
+    }
     data = nullptr;
 }
 

@@ -8,8 +8,11 @@ struct TypedArray
 {
     T* data = nullptr;
     u32 count = 0;
-    u64 byteSize = 0;
     bool owned = true;
+    u64 byteSize = 0;
+    // How owned data that is not on the tracked heap (a mapped file) is given back; null for the
+    // heap.
+    void (*release)(void* data, u64 byteSize) = nullptr;
 
     TypedArray() = default;
     explicit TypedArray(u32 n);

@@ -83,6 +83,17 @@ void ByteBuffer::writeU32BE(u32 v)
     write(b, 4);
 }
 
+void ByteBuffer::patchU32BE(u32 at, u32 v)
+{
+    if (failed || u64(at) + 4 > length)
+        return;
+    u8* p = array->data + at;
+    p[0] = u8(v >> 24);
+    p[1] = u8(v >> 16);
+    p[2] = u8(v >> 8);
+    p[3] = u8(v);
+}
+
 ByteArray* ByteBuffer::release()
 {
     if (failed || !array || !owned || array->count != length)

@@ -22,6 +22,8 @@ public:
     void writeU32(u32 v);
     void writeU32BE(u32 v);
     void writeU16BE(u16 v);
+    // Overwrites four bytes already written (a size known only after what it counts).
+    void patchU32BE(u32 at, u32 v);
     // A new owned array of exactly `length` bytes; null when memory ran out.
     ByteArray* toArray() const;
     // The same, handing over the buffer's own array when it holds exactly `length` bytes (a

@@ -11,6 +11,7 @@ namespace
 {
 // Constant-initialised: static constructors may allocate before main.
 constinit std::atomic<u64> liveBytes{0};
+constinit std::atomic<u64> peakBytes{0};
 constinit u8 trackingFlag = 1;
 constinit u8 heapReady = 0;
 constinit std::atomic<bool> allocationFailed{false};
@@ -29,7 +30,11 @@ void* memAlloc(u64 size)
                  (unsigned long long)liveBytes.load());
         return nullptr;
     }
-    liveBytes.fetch_add(malloc_usable_size(block));
+    const u64 usable = malloc_usable_size(block);
+    const u64 live = liveBytes.fetch_add(usable) + usable;
+    u64 peak = peakBytes.load(std::memory_order_relaxed);
+    while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+    }
     return block;
 }
 
@@ -56,6 +61,16 @@ void memClearAllocationFailure()
 u64 memLiveBytes()
 {
     return liveBytes.load();
+}
+
+u64 memPeakBytes()
+{
+    return peakBytes.load();
+}
+
+void memResetPeak()
+{
+    peakBytes.store(liveBytes.load());
 }
 
 void memSetReady()

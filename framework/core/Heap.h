@@ -13,6 +13,10 @@ char* allocTextBuffer(u64 n, u64* outCapacity);
 void* allocZeroed(u64 n);
 
 u64 memLiveBytes();
+// The most memLiveBytes has reached since the last reset (which starts it at the bytes live
+// then): what a piece of work held at its worst.
+u64 memPeakBytes();
+void memResetPeak();
 // Set by every allocation that failed since the last clear: code that could not tell a failed
 // allocation from an empty result is still never taken for a success.
 bool memAllocationFailed();

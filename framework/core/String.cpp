@@ -31,6 +31,9 @@ bool bytesEqualNoCase(const char* a, const char* b, u64 n)
     return true;
 }
 
+// The most room one append adds beyond doubling what was there.
+constexpr u64 APPEND_EXTRA_LIMIT = 4096;
+
 const char* const trueWords[7] = {"true", "yes", "on", "1", "enable", "enabled", "active"};
 }
 
@@ -233,8 +236,12 @@ String& String::append(const char* src, u64 len, u32 growth)
     }
     if (length + n > UINT64_MAX - 3)
         return *this;
-    // The classic size, but never less than double: repeated small appends stay linear.
-    u64 size = addSaturated(addSaturated(length + n, mulSaturated(growth, n)), 2);
+    // The classic size, but never less than double: repeated small appends stay linear. Its
+    // room beyond what is needed is bounded, so one large append reserves about its own size.
+    u64 extra = mulSaturated(growth, n);
+    if (extra > APPEND_EXTRA_LIMIT)
+        extra = APPEND_EXTRA_LIMIT;
+    u64 size = addSaturated(addSaturated(length + n, extra), 2);
     u64 doubled = mulSaturated(capacity, 2);
     if (size < doubled)
         size = doubled;

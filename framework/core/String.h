@@ -50,7 +50,9 @@ public:
     String& operator=(const char* src);
     void free();
 
-    // Appends at most len bytes of src (stops at a 0 byte); growth sizes the new buffer.
+    // Appends at most len bytes of src (stops at a 0 byte). A new buffer holds the text, the
+    // bytes appended and growth times their number more (at most 4 KiB more), and is at least
+    // twice the old one.
     String& append(const char* src, u64 len, u32 growth = 10);
     String& append(const char* src);
     String& append(const String& src);

@@ -2,6 +2,7 @@
 #include "framework/core/Faults.h"
 #include "framework/io/Md5.h"
 #include "framework/log/Log.h"
+#include "framework/platform/FileMapping.h"
 #include "framework/platform/FileOps.h"
 #include "framework/platform/FileSystem.h"
 #include "framework/platform/Signals.h"
@@ -278,10 +279,11 @@ bool FileStream::md5(u8* digest, ByteArray& buffer)
     return whole;
 }
 
-ByteArray* readWholeFile(const String& path)
+namespace
 {
-    ReadFailure failure = ReadFailure::None;
-    ByteArray* bytes = readFileWhole(path.c_str(), failure);
+// Why a whole-file read gave nothing, on the debug channel (the callers print their own line).
+ByteArray* reported(ByteArray* bytes, ReadFailure failure, const String& path)
+{
     switch (failure) {
     case ReadFailure::NotRegular:
         logDebug("File", "'%s' is not a regular file.", path.c_str());
@@ -296,6 +298,26 @@ ByteArray* readWholeFile(const String& path)
         break;
     }
     return bytes;
+}
+}
+
+ByteArray* readWholeFile(const String& path)
+{
+    ReadFailure failure = ReadFailure::None;
+    ByteArray* bytes = readFileWhole(path.c_str(), failure);
+    return reported(bytes, failure, path);
+}
+
+ByteArray* readFileImage(const String& path)
+{
+    ReadFailure failure = ReadFailure::None;
+    ByteArray* bytes = mapFileWhole(path.c_str(), failure);
+    return reported(bytes, failure, path);
+}
+
+bool imageChanged(const ByteArray* image)
+{
+    return mappedFileChanged(image);
 }
 
 bool createPath(const String& path)

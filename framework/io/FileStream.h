@@ -82,6 +82,13 @@ private:
 // The whole file in a new array; null when it is not a regular file, is 4 GiB or more, or
 // cannot be read completely.
 ByteArray* readWholeFile(const String& path);
+// The same bytes as the image of an archive, which is kept for the whole run: mapped read-only
+// where that is safe, so that a large file costs neither a copy nor a page faulted in on its own;
+// read as above otherwise. The same failures. Its bytes must never be written.
+ByteArray* readFileImage(const String& path);
+// True when the file of a mapped image shrank (the missing bytes read as zeros) or was written
+// after the image was taken: nothing made from it can be trusted. False for an image read.
+bool imageChanged(const ByteArray* image);
 // Creates every directory of the path in turn, the last component included.
 bool createPath(const String& path);
 // Creates or truncates the file and writes the bytes (none for a null or empty array); a file

@@ -1,5 +1,6 @@
 #include "framework/platform/FileOps.h"
 #include "framework/core/Faults.h"
+#include "framework/platform/FileMapping.h"
 #include "framework/platform/Signals.h"
 
 #include <cerrno>
@@ -31,41 +32,82 @@ int checked(int result)
 }
 }
 
-ByteArray* readFileWhole(const char* path, ReadFailure& failure)
+namespace
+{
+// The regular file a whole-file read takes: its handle and size, or -1 and the reason.
+int openWhole(const char* path, u64& size, ReadFailure& failure)
 {
     // Not blocking: opening a FIFO for reading would otherwise wait for a writer.
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         failure = ReadFailure::Missing;
-        return nullptr;
+        return -1;
     }
     struct stat st;
-    ByteArray* bytes = nullptr;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         failure = ReadFailure::NotRegular;
-    } else if (u64(st.st_size) > 0xFFFFFFFFull) {
+    else if (u64(st.st_size) > 0xFFFFFFFFull)
         failure = ReadFailure::TooLarge;
-    } else if (!(bytes = newByteArray(nullptr, u32(st.st_size)))) {
-        failure = ReadFailure::Memory;
-    } else {
-        u64 done = 0;
-        while (done < bytes->count) {
-            const ssize_t n = read(fd, bytes->data + done, size_t(bytes->count - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += u64(n);
-        }
-        if (done != bytes->count) {
-            failure = ReadFailure::Short;
-            deleteByteArray(bytes);
-            bytes = nullptr;
-        }
+    else {
+        size = u64(st.st_size);
+        return fd;
     }
     close(fd);
+    return -1;
+}
+
+ByteArray* readOpenFile(int fd, u64 size, ReadFailure& failure)
+{
+    ByteArray* bytes = newByteArray(nullptr, u32(size));
+    if (!bytes) {
+        failure = ReadFailure::Memory;
+        return nullptr;
+    }
+    u64 done = 0;
+    while (done < bytes->count) {
+        const ssize_t n = read(fd, bytes->data + done, size_t(bytes->count - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += u64(n);
+    }
+    if (done != bytes->count) {
+        failure = ReadFailure::Short;
+        deleteByteArray(bytes);
+        return nullptr;
+    }
+    failure = ReadFailure::None;
+    return bytes;
+}
+}
+
+ByteArray* readFileWhole(const char* path, ReadFailure& failure)
+{
+    u64 size = 0;
+    const int fd = openWhole(path, size, failure);
+    if (fd < 0)
+        return nullptr;
+    ByteArray* bytes = readOpenFile(fd, size, failure);
+    close(fd);
+    return bytes;
+}
+
+ByteArray* mapFileWhole(const char* path, ReadFailure& failure)
+{
+    u64 size = 0;
+    const int fd = openWhole(path, size, failure);
+    if (fd < 0)
+        return nullptr;
+    bool memoryFailed = false;
+    ByteArray* bytes = size ? mapFileBytes(fd, size, memoryFailed) : nullptr;
     if (bytes)
         failure = ReadFailure::None;
+    else if (memoryFailed)
+        failure = ReadFailure::Memory;
+    else
+        bytes = readOpenFile(fd, size, failure);
+    close(fd);
     return bytes;
 }
 

@@ -15,6 +15,9 @@ enum class ReadFailure : u8
 // The whole regular file in a new array, in one open, one status call and one read; null with
 // the reason otherwise.
 ByteArray* readFileWhole(const char* path, ReadFailure& failure);
+// The same bytes, mapped read-only instead of copied where that is safe (FileMapping.h), read
+// otherwise; the same failures. The bytes must never be written.
+ByteArray* mapFileWhole(const char* path, ReadFailure& failure);
 
 // Creates or truncates the file and writes the bytes. 0 on success; otherwise the error number
 // of the step that failed (the open, a write, the flush to disk or the close), and the file is

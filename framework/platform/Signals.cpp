@@ -1,5 +1,6 @@
 #include "framework/platform/Signals.h"
 #include "framework/log/Log.h"
+#include "framework/platform/FileMapping.h"
 
 #include <errno.h>
 #include <execinfo.h>
@@ -116,6 +117,15 @@ void onReportTimeout(int)
 
 void onCrashSignal(int signal, siginfo_t* info, void*)
 {
+    // A page of a mapped file that shrank: it reads as zeros from now on, and the run learns
+    // that the file changed instead of ending here.
+    if (signal == SIGBUS && info) {
+        const int saved = errno;
+        const bool covered = coverLostMappedPages(info->si_addr);
+        errno = saved;
+        if (covered)
+            return;
+    }
     faultAddress = info ? info->si_addr : nullptr;
     crashHandler(signal);
 }
@@ -270,6 +280,7 @@ bool installCrashHandlers()
     for (int s : signals)
         if (sigaction(s, &action, nullptr) != 0)
             return false;
+    guardMappedFiles();
     return true;
 }
 

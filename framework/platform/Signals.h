@@ -12,7 +12,8 @@ constexpr int CRASH_PURE_CALL = 10101;
 // False when a handler could not be installed; errno-style code in *errorCode.
 bool installQuitSignals(std::atomic<u8>* quitFlag, u32* errorCode);
 // SIGILL, SIGFPE, SIGSEGV, SIGABRT and SIGBUS end in crashHandler, on an alternate stack so
-// that a stack overflow is still reported.
+// that a stack overflow is still reported; a SIGBUS inside a mapped file that shrank does not
+// (FileMapping.h), and files are mapped only from here on.
 bool installCrashHandlers();
 // Routes pure virtual calls to onPureCall from now on.
 void installPureCallHandler();

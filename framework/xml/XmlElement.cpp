@@ -47,6 +47,12 @@ bool refuseNul(u32 line)
 
 XmlElement::XmlElement(const String& elementName) : name(elementName)
 {
+    attributes.owns = 1;
+}
+
+XmlElement::XmlElement(String&& elementName) : name(std::move(elementName))
+{
+    attributes.owns = 1;
 }
 
 XmlElement::~XmlElement()
@@ -81,6 +87,26 @@ XmlElement* XmlElement::addChild(const String& childName)
         return nullptr;
     }
     return child;
+}
+
+XmlElement* XmlElement::addChild(String&& childName)
+{
+    XmlElement* child = memNew<XmlElement>(std::move(childName));
+    if (child && !children.push(child)) {
+        memDelete(child);
+        return nullptr;
+    }
+    return child;
+}
+
+XmlAttribute* XmlElement::addAttribute(String&& attributeName, String&& attributeValue)
+{
+    XmlAttribute* attribute = memNew<XmlAttribute>();
+    if (!attribute)
+        return nullptr;
+    attribute->name = std::move(attributeName);
+    attribute->value = std::move(attributeValue);
+    return attachAttribute(attribute);
 }
 
 XmlAttribute* XmlElement::addAttribute(const String& attributeName, const String& attributeValue)
@@ -127,6 +153,15 @@ bool XmlElement::getAttribute(const String& attributeName, String& out) const
     return false;
 }
 
+const String* XmlElement::attributeValue(const char* attributeName) const
+{
+    for (const XmlAttribute* a : attributes) {
+        if (a->name.equals(attributeName))
+            return &a->value;
+    }
+    return nullptr;
+}
+
 bool XmlElement::write(String& out, u32 depth) const
 {
     if (depth >= XML_MAX_DEPTH) {
@@ -169,7 +204,27 @@ bool XmlElement::write(String& out, u32 depth) const
     return true;
 }
 
-bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth)
+u64 XmlElement::writtenLength(u32 depth) const
+{
+    // The same layout as write, counted; what write refuses to nest counts nothing.
+    if (depth >= XML_MAX_DEPTH)
+        return 0;
+    u64 n = u64(depth) + 1 + name.length;
+    for (const XmlAttribute* a : attributes)
+        n += 4 + a->name.length + a->value.length;
+    const u64 closing = u64(depth) + 4 + name.length;
+    if (children.count) {
+        n += 2 + closing;
+        for (const XmlElement* child : children)
+            n += child->writtenLength(depth + 1);
+        return n;
+    }
+    if (value.isEmpty())
+        return n + 3;
+    return n + 2 + (u64(depth) + 1) + value.length + 1 + closing;
+}
+
+bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth, const XmlChildSink* sink)
 {
     if (!tokenizer.hasMore())
         return endOfElementData(*this);
@@ -240,7 +295,10 @@ bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth)
                 memDelete(child);
                 return false;
             }
-            if (!children.push(child)) {
+            if (sink && depth == 0) {
+                if (!sink->take(sink->context, child))
+                    return false;
+            } else if (!children.push(child)) {
                 memDelete(child);
                 return false;
             }
@@ -249,7 +307,17 @@ bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth)
                 logError(CHANNEL, "Parsing content error in element '%s'! (Line %u)", name.c_str(), tokenizer.line);
                 return false;
             }
-            value = token;
+            if (tokenizer.isText && tokenizer.valuesInPlace && tokenizer.spanLength) {
+                // A view: capacity 0 marks bytes the String does not own.
+                value.free();
+                value.data = const_cast<char*>(tokenizer.data + tokenizer.spanStart);
+                value.length = tokenizer.spanLength;
+            } else if (tokenizer.isText) {
+                // Copied from the text once, at its size.
+                value.assign(tokenizer.data + tokenizer.spanStart, tokenizer.spanLength);
+            } else {
+                value = token;
+            }
         }
         if (!tokenizer.hasMore())
             return endOfElementData(*this);
@@ -270,14 +338,17 @@ bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth)
     return true;
 }
 
-bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer)
+bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer, const XmlChildSink* sink)
 {
     // A 0 byte would otherwise end the text early and pass off a cut document as whole.
-    if (u32 line = lineOfNul(tokenizer.text.data, tokenizer.text.length, tokenizer.position, tokenizer.line))
+    if (u32 line = lineOfNul(tokenizer.data, tokenizer.length, tokenizer.position, tokenizer.line))
         return refuseNul(line);
+    tokenizer.spanText = true;
     bool expectName = false;
     while (tokenizer.hasMore()) {
-        const String& token = tokenizer.next();
+        String& token = tokenizer.next();
+        if (tokenizer.isText && tokenizer.spanLength)
+            token.assign(tokenizer.data + tokenizer.spanStart, tokenizer.spanLength);
         if (token.isEmpty())
             continue;
         if (expectName) {
@@ -285,7 +356,7 @@ bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer)
             XmlElement* element = memNew<XmlElement>(token);
             if (!element)
                 return false;
-            if (!element->parse(tokenizer, 0)) {
+            if (!element->parse(tokenizer, 0, sink)) {
                 memDelete(element);
                 return false;
             }
@@ -309,27 +380,55 @@ bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer)
     return true;
 }
 
-PtrArray<XmlElement>* parseXml(const ByteArray& data)
+namespace
 {
-    const char* bytes = reinterpret_cast<const char*>(data.data);
-    if (u32 line = lineOfNul(bytes, bytes ? data.count : 0, 0, 1)) {
-        refuseNul(line);
-        return nullptr;
+PtrArray<XmlElement>* parseText(const char* bytes, u64 n, const XmlChildSink* sink, bool inPlace = false)
+{
+    // A leading UTF-8 byte-order mark is not part of the document.
+    if (bytes && n >= 3 && u8(bytes[0]) == 0xEF && u8(bytes[1]) == 0xBB && u8(bytes[2]) == 0xBF) {
+        bytes += 3;
+        n -= 3;
     }
     PtrArray<XmlElement>* list = memNew<PtrArray<XmlElement>>(true);
     if (!list)
         return nullptr;
-    XmlTokenizer tokenizer(String(data.data, data.count));
-    if (!parseXmlElements(*list, tokenizer)) {
+    XmlTokenizer tokenizer(bytes, n);
+    tokenizer.valuesInPlace = inPlace;
+    if (!parseXmlElements(*list, tokenizer, sink)) {
         memDelete(list);
         return nullptr;
     }
     return list;
 }
+}
+
+PtrArray<XmlElement>* parseXml(const ByteArray& data, const XmlChildSink* sink)
+{
+    return parseText(reinterpret_cast<const char*>(data.data), data.data ? data.count : 0, sink);
+}
+
+PtrArray<XmlElement>* parseXml(const String& text, const XmlChildSink* sink)
+{
+    return parseText(text.data, text.length, sink);
+}
+
+PtrArray<XmlElement>* parseXmlInPlace(const String& text, const XmlChildSink* sink)
+{
+    return parseText(text.data, text.length, sink, true);
+}
+
+u64 xmlWrittenLength(const PtrArray<XmlElement>& list)
+{
+    u64 n = 0;
+    for (const XmlElement* element : list)
+        n += element->writtenLength(0);
+    return n;
+}
 
 String writeXml(const PtrArray<XmlElement>& list, bool* ok)
 {
-    String out(u64(4096));
+    // Sized once: a document's text can be many times the file it stands for.
+    String out(xmlWrittenLength(list) + 1);
     bool written = true;
     for (const XmlElement* element : list) {
         if (!element->write(out, 0)) {
@@ -355,21 +454,31 @@ XmlElement* addXmlElement(PtrArray<XmlElement>& list, const String& name)
 
 bool isPlainXmlValue(const String& value)
 {
-    for (u64 i = 0; i < value.length; i++) {
-        const u8 c = u8(value.data[i]);
+    return isPlainXmlValue(value.data, value.length);
+}
+
+bool isPlainXmlText(const String& text)
+{
+    return isPlainXmlText(text.data, text.length);
+}
+
+bool isPlainXmlValue(const char* value, u64 length)
+{
+    for (u64 i = 0; i < length; i++) {
+        const u8 c = u8(value[i]);
         if (c < 0x20 || c >= 0x80 || c == '<' || c == '&' || c == '"')
             return false;
     }
     return true;
 }
 
-bool isPlainXmlText(const String& text)
+bool isPlainXmlText(const char* text, u64 length)
 {
-    for (u64 i = 0; i < text.length; i++) {
-        const u8 c = u8(text.data[i]);
+    for (u64 i = 0; i < length; i++) {
+        const u8 c = u8(text[i]);
         if ((c < 0x20 && c != '\t' && c != '\n') || c >= 0x80 || c == '<' || c == '&')
             return false;
-        if (c == '>' && i >= 2 && text.data[i - 1] == ']' && text.data[i - 2] == ']')
+        if (c == '>' && i >= 2 && text[i - 1] == ']' && text[i - 2] == ']')
             return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include "framework/core/Types.h"
 
 class XmlTokenizer;
+struct XmlChildSink;
 
 struct XmlAttribute
 {
@@ -22,37 +23,65 @@ class XmlElement
 {
 public:
     String name;
-    PtrArray<XmlAttribute> attributes{true};
-    PtrArray<XmlElement> children; // owned; released without recursion by the destructor
+    // Both lists take storage with their first item: most elements have no children.
+    PtrArray<XmlAttribute> attributes{PtrArray<XmlAttribute>::NoStorage{}}; // owned
+    PtrArray<XmlElement> children{PtrArray<XmlElement>::NoStorage{}}; // owned; released without recursion
     String value;
 
     explicit XmlElement(const String& elementName);
+    explicit XmlElement(String&& elementName);
     XmlElement(const XmlElement&) = delete;
     XmlElement& operator=(const XmlElement&) = delete;
     ~XmlElement();
 
     XmlElement* addChild(const String& childName);
+    XmlElement* addChild(String&& childName);
     XmlAttribute* addAttribute(const String& attributeName, const String& attributeValue);
+    XmlAttribute* addAttribute(String&& attributeName, String&& attributeValue);
     XmlAttribute* addEmptyAttribute(const String& attributeName);
     // Takes ownership; a second attribute of the same name is logged, deleted and refused (null).
     XmlAttribute* attachAttribute(XmlAttribute* attribute);
     // The first attribute of exactly that name; `out` is left alone when there is none.
     bool getAttribute(const String& attributeName, String& out) const;
+    // The value of that attribute where it lies; null when there is none.
+    const String* attributeValue(const char* attributeName) const;
 
     // Appends the element and its subtree, one blank of indentation per level. False (with an
     // error logged) when the subtree is nested deeper than XML_MAX_DEPTH levels.
     bool write(String& out, u32 depth) const;
+    // The number of bytes write appends at that depth.
+    u64 writtenLength(u32 depth) const;
     // Reads the rest of an element whose name has been read; `depth` is its nesting level.
-    bool parse(XmlTokenizer& tokenizer, u32 depth = 0);
+    bool parse(XmlTokenizer& tokenizer, u32 depth = 0, const XmlChildSink* sink = nullptr);
+};
+
+// Takes each child of a top-level element as soon as it has been read whole, in place of the
+// element keeping it, so a long document need never be held whole. The sink owns the child;
+// false fails the parse.
+struct XmlChildSink
+{
+    bool (*take)(void* context, XmlElement* child);
+    void* context;
 };
 
 // A document is a list of top-level elements. The list from parseXml owns its elements, so
 // memDelete of it frees the whole document; null after any error (already logged on "XML").
-PtrArray<XmlElement>* parseXml(const ByteArray& data);
-bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer);
-// Every top-level element at depth 0. A document nested too deeply gives an empty text, with
-// *ok (when given) set to false.
+// The bytes are read where they lie.
+PtrArray<XmlElement>* parseXml(const ByteArray& data, const XmlChildSink* sink = nullptr);
+// Same, over text that the caller keeps.
+PtrArray<XmlElement>* parseXml(const String& text, const XmlChildSink* sink = nullptr);
+// Same, but each element's text value is a view of its bytes in `text` (owning nothing, not
+// ended by a 0 byte), so nothing as large as the text is copied: for a document read once and
+// dropped. It must go before the text does, and its values are read by their length only and
+// never changed.
+PtrArray<XmlElement>* parseXmlInPlace(const String& text, const XmlChildSink* sink = nullptr);
+bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer, const XmlChildSink* sink = nullptr);
+// Every top-level element at depth 0, in a buffer of exactly its size and one byte more (room
+// for a line end). A document nested too deeply gives an empty text, with *ok (when given) set
+// to false.
 String writeXml(const PtrArray<XmlElement>& list, bool* ok = nullptr);
+// The bytes writeXml gives for the list.
+u64 xmlWrittenLength(const PtrArray<XmlElement>& list);
 XmlElement* addXmlElement(PtrArray<XmlElement>& list, const String& name);
 
 // The writer escapes nothing, so callers hand it only text that any XML reader takes as
@@ -61,6 +90,8 @@ XmlElement* addXmlElement(PtrArray<XmlElement>& list, const String& name);
 // text may hold tabs and line feeds, never a carriage return (read as a line feed) nor "]]>".
 bool isPlainXmlValue(const String& value);
 bool isPlainXmlText(const String& text);
+bool isPlainXmlValue(const char* value, u64 length);
+bool isPlainXmlText(const char* text, u64 length);
 
 // Deletes every element of the list and empties it.
 void deleteXmlElements(PtrArray<XmlElement>& list);

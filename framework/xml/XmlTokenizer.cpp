@@ -1,27 +1,50 @@
 #include "framework/xml/XmlTokenizer.h"
 #include "framework/core/TextUtils.h"
 
+#include <cstring>
 #include <utility>
 
-XmlTokenizer::XmlTokenizer(String&& source) : text(std::move(source))
+XmlTokenizer::XmlTokenizer(String&& source) : text(std::move(source)), data(text.data), length(text.length)
+{
+}
+
+XmlTokenizer::XmlTokenizer(const char* bytes, u64 n) : data(bytes), length(bytes ? n : 0)
 {
 }
 
 void XmlTokenizer::advance()
 {
-    if (text.data[position] == '\n')
+    if (data[position] == '\n')
         line++;
     position++;
 }
 
 String& XmlTokenizer::next()
 {
-    previous = token;
     // A token is always one run of the text, [start, position), trimmed once at the end.
+    const bool wasInTag = inTag;
     u64 start = position;
     bool hasNonBlank = false;
     while (hasMore()) {
-        char c = text.data[position];
+        const char c = data[position];
+        if (!inQuote && !inTag && c != '<') {
+            // Text runs to the next '<' (or the end of the text): taken a stretch at a time.
+            const u64 rest = length - position;
+            const void* open = memchr(data + position, '<', size_t(rest));
+            u64 stop = open ? u64(static_cast<const char*>(open) - data) : length;
+            if (const void* nul = memchr(data + position, 0, size_t(stop - position)))
+                stop = u64(static_cast<const char*>(nul) - data);
+            for (u64 i = position; !hasNonBlank && i < stop; i++)
+                hasNonBlank = !isBlankByte(u8(data[i]));
+            for (const char* p = data + position; p < data + stop; p++) {
+                p = static_cast<const char*>(memchr(p, '\n', size_t(data + stop - p)));
+                if (!p)
+                    break;
+                line++;
+            }
+            position = stop;
+            continue;
+        }
         if (inQuote) {
             advance();
             if (c == '"') {
@@ -32,7 +55,7 @@ String& XmlTokenizer::next()
         }
         if (c == '<') {
             // "<!" starts a comment or declaration, which is not interpreted: it runs on as text.
-            if (position + 1 < text.length && text.data[position + 1] == '!') {
+            if (position + 1 < length && data[position + 1] == '!') {
                 advance();
                 hasNonBlank = true;
                 continue;
@@ -58,7 +81,7 @@ String& XmlTokenizer::next()
             inTag = false;
             break;
         }
-        if (c == '?' && !pending && previous.equals("<")) {
+        if (c == '?' && !pending && afterOpen) {
             advance();
             hasNonBlank = true;
             continue;
@@ -81,13 +104,19 @@ String& XmlTokenizer::next()
         hasNonBlank = true;
     }
     u64 end = position;
-    while (start < end && isBlankByte(u8(text.data[start])))
+    while (start < end && isBlankByte(u8(data[start])))
         start++;
-    while (end > start && isBlankByte(u8(text.data[end - 1])))
+    while (end > start && isBlankByte(u8(data[end - 1])))
         end--;
-    if (end > start)
-        token.assign(text.data + start, end - start);
+    isText = !wasInTag && !inTag;
+    spanStart = start;
+    spanLength = end - start;
+    if (isText && spanText)
+        token.keepRange(0, 0);
+    else if (end > start)
+        token.assign(data + start, end - start);
     else
         token.keepRange(0, 0);
+    afterOpen = token.length == 1 && token.data[0] == '<';
     return token;
 }

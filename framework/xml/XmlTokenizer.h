@@ -7,22 +7,36 @@
 class XmlTokenizer
 {
 public:
-    String text;
+    String text; // the text, when the tokenizer holds it
+    const char* data = nullptr; // the bytes read: text's, or the caller's
+    u64 length = 0;
     u64 position = 0;
     String token;
-    String previous;
     u32 line = 1;
     bool inTag = false;
     bool inQuote = false;
+    // With spanText set, a run of text between tags is not copied into `token` (which is left
+    // empty): it lies at [spanStart, spanStart + spanLength) of data, trimmed, and isText tells
+    // that the last token was one. A document's text is by far its largest part.
+    bool spanText = false;
+    // Element values are made views of their span rather than copies (see parseXmlInPlace).
+    bool valuesInPlace = false;
+    bool isText = false;
+    u64 spanStart = 0;
+    u64 spanLength = 0;
 
     XmlTokenizer() = default;
     explicit XmlTokenizer(String&& source);
+    // Reads n bytes that the caller keeps, which must outlive the tokenizer.
+    XmlTokenizer(const char* bytes, u64 n);
     XmlTokenizer(const XmlTokenizer&) = delete;
     XmlTokenizer& operator=(const XmlTokenizer&) = delete;
 
     String& next();
-    bool hasMore() const { return position < text.length && text.data[position] != 0; }
+    bool hasMore() const { return position < length && data[position] != 0; }
 
 private:
+    bool afterOpen = false; // the last token was "<"
+
     void advance();
 };

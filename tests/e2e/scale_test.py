@@ -2,7 +2,8 @@
 """Memory follows the work, not the archive's claims: entries that share bytes share memory,
 and bytes unpacked past the archive's budget end the run with an error instead of memory
 running out. (Peak memory is judged by the children's maximum resident size, with room for
-the sanitizer build.)
+the sanitizer build.) The tool writes nothing it would refuse to open: not past the budget, nor
+past a reader's limits; entries that share one stored stream still share it when written.
 
 Usage: scale_test.py TOOL FAULT_TOOL SCRATCH_DIR
 """
@@ -84,6 +85,79 @@ class Scale(unittest.TestCase):
         self.assertIn("ERROR: Unpacking '", out)
         self.assertNotIn("Done.", out)
         self.assertNotIn("PROGRAM TERMINATED", out)
+
+
+class Written(unittest.TestCase):
+    """What -r and -w write opens again, and as what it was."""
+
+    def setUp(self):
+        self.work = os.path.join(SCRATCH, "written-" + self.id().rsplit(".", 1)[1])
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(os.path.join(self.work, "tree"))
+
+    def put(self, name, data):
+        with open(os.path.join(self.work, name), "wb") as f:
+            f.write(data)
+
+    def refused(self, args, line, env=None, tool=TOOL):
+        status, out, _ = run_measured(args, self.work, tool, env)
+        self.assertEqual(status, 1, out[-600:])
+        self.assertIn("\nERROR: " + line, out)
+        self.assertFalse([n for n in os.listdir(self.work) if n.startswith("output")], out[-600:])
+
+    def test_nothing_past_the_budget_of_what_is_written(self):
+        # One LZW entry replaced by 16 MiB of zeros: a few KiB packed, far past 256 times that.
+        self.put("Z.PAK", fx.pak([fx.lzw(b"small entry " * 20)]))
+        self.put("tree/000", b"\0" * (16 * MIB))
+        floor = lambda mib: dict(os.environ, MORDAX_UNPACKED_FLOOR=str(mib * MIB))
+        self.refused(["-r", "Z.PAK", "tree"], "'output.PAK' would unpack to 16777216 bytes, past the budget",
+                     floor(8), FAULT_TOOL)
+        # Where the budget allows it, it is written and opens again.
+        for args in (["-r", "Z.PAK", "tree"], ["output.PAK"]):
+            status, out, _ = run_measured(args, self.work, FAULT_TOOL, floor(64))
+            self.assertEqual(status, 0, out[-600:])
+        self.assertIn("000 (16777216 bytes)", out)
+
+    def test_nothing_past_a_readers_limits(self):
+        many = fx.tre([("F%04u.BIN" % i, b"x") for i in range(4096)])
+        cases = [
+            ("TRE past 4096 entries", "MANY.TRE", many, {"NEW.BIN": b"one more"},
+             "A TRE archive holds at most 4096 entries; this one would hold 4097!"),
+            ("PAK of 1000 entries", "MANY.PAK", fx.pak([(0, b"e%03u" % i) for i in range(999)]), {"999": b"one more"},
+             "A PAK holds at most 999 entries; this one would hold 1000!"),
+            ("PAK read as empty", "ONE.PAK", fx.pak([(0, b"a longer entry")]), {"000": b"four"},
+             "A PAK of 1 entries would be only 12 bytes long"),
+            ("empty PAK given 3 bytes", "NONE.PAK", struct.pack("<II", 12, 8) + b"tiny", {"000": b"abc"},
+             "A PAK of 1 entries would be only 11 bytes long"),
+        ]
+        for what, name, image, files, line in cases:
+            with self.subTest(what=what):
+                self.setUp()
+                self.put(name, image)
+                for file, data in files.items():
+                    self.put("tree/" + file, data)
+                self.refused(["-a", "-r", name, "tree"], line)
+
+    def test_streams_shared_as_read_are_shared_as_written(self):
+        # A CRC-TRE whose 1,000 rows name one LZSS stream, in the layout the tool writes.
+        stream = fx.lzss_encode(fx.text(3, 64 * 1024))
+        names = sorted(("ROW%04u.TXT" % i for i in range(1000)), key=lambda n: fx.crc_name(fx.crc_field(n)))
+        start = 16 + 272 * len(names)
+        rows = b"".join(struct.pack("<IIII", fx.crc_name(fx.crc_field(n)), 64 * 1024, start, len(stream))
+                        + fx.crc_field(n) for n in names)
+        crc = struct.pack("<I", len(names)) + bytes(12) + rows + stream
+        # A PAK whose third entry names the first one's bytes (the second, empty, points past them).
+        a, b = fx.lzw(fx.text(4, 5000)), fx.text(5, 300)
+        first = 4 + 4 * 4
+        words = [(0x20 << 24) | first, first + len(a[1]), (0x20 << 24) | first, first + len(a[1])]
+        body = a[1] + b
+        pak = struct.pack("<I", first + len(body)) + b"".join(struct.pack("<I", w) for w in words) + body
+        for name, image in (("SHARED.TRE", crc), ("SHARED.PAK", pak)):
+            with self.subTest(archive=name):
+                self.put(name, image)
+                status, out, _ = run_measured(["-w", name, "-o", "copy"], self.work)
+                self.assertEqual(status, 0, out[-600:])
+                self.assertIn("Done. All OK; file checksums match.", out)
 
 
 if __name__ == "__main__":

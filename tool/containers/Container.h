@@ -42,6 +42,9 @@ public:
     // The name on disk of this container extracted as an archive's entry at entryPath: a
     // document written in its converted form adds its suffix; anything else keeps the path.
     virtual String extractedName(const String& entryPath) const;
+    // The bytes that opening what serialise last built would unpack from packed entries, nested
+    // archives included (what the budget of unpacked bytes is charged); 0 for documents.
+    virtual u64 unpackedOnOpen() { return 0; }
 
     Container(const Container&) = delete;
     Container& operator=(const Container&) = delete;
@@ -117,6 +120,15 @@ bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn
 // One archive entry's part of hashContents: a nested container hashes itself one level deeper,
 // plain data is fed in; at verbosity 2 the entry's hash line follows.
 void hashEntry(Md5& context, Container* nested, const ByteArray* data, const char* name, u32 indent);
+// What an archive's nested containers unpack when opened (their part of unpackedOnOpen).
+template <typename Entries>
+u64 nestedUnpackedOnOpen(const Entries& entries)
+{
+    u64 n = 0;
+    for (auto* e : entries)
+        n += e->nested ? e->nested->unpackedOnOpen() : 0;
+    return n;
+}
 // Leaf files of an archive: 1 per plain entry, a nested container's own count.
 template <typename Entries>
 u32 countLeafFiles(const Entries& entries)

@@ -255,6 +255,14 @@ u32 ContainerCRCTRE::extract(const String& directory, u32 indent)
     return written;
 }
 
+u64 ContainerCRCTRE::unpackedOnOpen()
+{
+    u64 n = 0;
+    for (CrcTreEntry* e : entries)
+        n += e->compressed && !e->sharedInOutput ? e->dataSize() : 0;
+    return n;
+}
+
 u32 ContainerCRCTRE::fileCount()
 {
     return entries.count;
@@ -365,6 +373,10 @@ bool ContainerCRCTRE::addFile(const String& relativePath, const String& fullPath
 ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
 {
     const u32 n = entries.count;
+    if (n > CRCTRE_MAX_FILES) {
+        printError("ERROR: A CRC-TRE archive holds at most %u files; this one would hold %u!\n", CRCTRE_MAX_FILES, n);
+        return nullptr;
+    }
     const u64 dataStart = CRCTRE_HEADER_SIZE + u64(n) * CRCTRE_ENTRY_SIZE;
     // By offset; among equal offsets a file that takes no bytes goes first. Such a file shares its
     // offset with the data after it, and placing it after that data would move it on every
@@ -381,12 +393,31 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
     PtrArray<ByteArray> built(true);
     u64 position = dataStart;
     bool failed = !sources;
+    // Unedited entries that shared one stored stream (same place and sizes) still share it: the
+    // group's first entry as read and where its stream went.
+    const CrcTreEntry* group = nullptr;
+    u32 groupReadOffset = 0;
     for (u32 i = 0; i < n && !failed; i++) {
         CrcTreEntry* e = dataOrder[i];
         if (interrupted()) {
             failed = true;
             break;
         }
+        // Edits and additions moved their entries to offsets no data can have.
+        const bool unedited = e->offset != 0 && e->offset != 0xFFFFFFFFu && (!e->compressed || e->stored);
+        const u32 readOffset = e->offset;
+        e->sharedInOutput = 0;
+        if (unedited && group && readOffset == groupReadOffset && e->compressed == group->compressed &&
+            e->dataSize() == group->dataSize() && (!e->compressed || e->stored->count == group->stored->count)) {
+            e->offset = group->offset;
+            e->packedSize = group->packedSize;
+            e->sharedInOutput = 1;
+            if (progress)
+                progress(depth);
+            continue;
+        }
+        group = unedited ? e : nullptr;
+        groupReadOffset = readOffset;
         const ByteArray* source = e->data;
         if (e->compressed && e->stored) {
             source = e->stored;

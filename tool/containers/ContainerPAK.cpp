@@ -550,13 +550,25 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         if (!e->nestedImage)
             return nullptr;
     }
-    // Each entry's stored bytes: borrowed from the entry, or newly encoded (owned here).
+    if (entries.count >= PAK_MAX_ENTRIES) {
+        printError("ERROR: A PAK holds at most %u entries; this one would hold %u!\n", PAK_MAX_ENTRIES - 1,
+                   entries.count);
+        return nullptr;
+    }
+    // Each entry's stored bytes: borrowed from the entry, or newly encoded (owned here); none for
+    // an entry that points at an earlier one's.
     PtrArray<ByteArray> encoded(true);
     const ByteArray** stored = static_cast<const ByteArray**>(allocZeroed(sizeof(ByteArray*) * (entries.count + 1)));
     if (!stored)
         return nullptr;
-    u64 dataLength = 0;
+    const u64 firstOffset = u64(entries.count) * 4 + 4;
+    u64 position = firstOffset;
     bool failed = false;
+    // The entry whose stored bytes were written last, with its offset as read, and whether the
+    // entry before the current one took no bytes where the data stood then.
+    const PakEntry* last = nullptr;
+    u32 lastReadOffset = 0;
+    bool emptyBefore = false;
     for (u32 i = 0; i < entries.count && !failed; i++) {
         PakEntry* e = entries[i];
         if (interrupted()) {
@@ -571,8 +583,25 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
             else
                 printf(" %s %s\n", e->name.c_str(), methodLabel(e->method));
         }
+        const bool unedited = !e->changed && e->archiveBytes && (!e->nested || sameBytes(e->nestedImage, e->content));
+        const u32 readOffset = e->offset;
+        e->sharedInOutput = 0;
+        // Unedited entries that shared one stored stream (same offset, size and method) still do:
+        // possible when that stream is the last data written and the entry before this one took
+        // no bytes there, so that reading the offsets back gives each entry its size again.
+        if (unedited && last && emptyBefore && readOffset == lastReadOffset && last->method == e->method &&
+            e->archiveBytes->count == last->archiveBytes->count && e->archiveBytes->count &&
+            u64(last->offset) + last->encodedSize == position) {
+            e->offset = last->offset;
+            e->encodedSize = last->encodedSize;
+            e->sharedInOutput = 1;
+            emptyBefore = false;
+            if (!e->nested)
+                progress(depth);
+            continue;
+        }
         const ByteArray* out = nullptr;
-        if (!e->changed && e->archiveBytes && (!e->nested || sameBytes(e->nestedImage, e->content))) {
+        if (unedited) {
             out = e->archiveBytes;
         } else if (e->method == PAK_STORED || (e->nested && e->keptStored)) {
             // A child found in bytes that did not unpack was found in their stored form and goes
@@ -590,24 +619,31 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         }
         stored[i] = out;
         e->encodedSize = out->count;
-        dataLength += out->count;
-        if (!e->nested)
-            progress(depth);
-    }
-    const u64 firstOffset = u64(entries.count) * 4 + 4;
-    u64 offset = firstOffset;
-    for (u32 i = 0; i < entries.count && !failed; i++) {
-        if (offset >= PAK_OFFSET_LIMIT) {
+        if (position >= PAK_OFFSET_LIMIT) {
             printError("ERROR: Offset out of range; PAK data is too big!\n");
             failed = true;
             break;
         }
-        entries[i]->offset = u32(offset);
-        offset += stored[i]->count;
+        e->offset = u32(position);
+        position += out->count;
+        emptyBefore = out->count == 0;
+        if (out->count) {
+            last = unedited ? e : nullptr;
+            lastReadOffset = readOffset;
+        }
+        if (!e->nested)
+            progress(depth);
     }
+    const u64 dataLength = position - firstOffset;
     const u64 total = firstOffset + dataLength;
     if (!failed && total > 0xFFFFFFFFu) {
         printError("ERROR: The archive would be larger than 4 GiB!\n");
+        failed = true;
+    }
+    if (!failed && entries.count && total <= PAK_TINY_SIZE) {
+        // A file that short is read as an empty PAK: its entries would be lost.
+        printError("ERROR: A PAK of %u entries would be only %u bytes long, which reads back as an empty PAK!\n",
+                   entries.count, u32(total));
         failed = true;
     }
     ByteArray* result = nullptr;
@@ -618,7 +654,8 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         for (PakEntry* e : entries)
             buffer.writeU32(u32(e->flag) << 24 | e->offset);
         for (u32 i = 0; i < entries.count; i++)
-            buffer.write(stored[i]->data, stored[i]->count);
+            if (stored[i])
+                buffer.write(stored[i]->data, stored[i]->count);
         // The size was checked above: a failed buffer ran out of memory, which the caller reports.
         if (buffer.ok())
             result = buffer.release();
@@ -630,6 +667,17 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         e->nestedImage = nullptr;
     }
     return result;
+}
+
+u64 ContainerPAK::unpackedOnOpen()
+{
+    u64 n = 0;
+    for (PakEntry* e : entries) {
+        const bool packed = (e->method == PAK_LZW || e->method == PAK_IMPLODE) && !e->keptStored;
+        n += packed && !e->sharedInOutput ? e->contentSize() : 0;
+        n += e->nested ? e->nested->unpackedOnOpen() : 0;
+    }
+    return n;
 }
 
 u32 ContainerPAK::fileCount()

@@ -381,6 +381,10 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
 {
     const u32 verbosity = toolOptions().verbosity;
     const u32 n = entries.count;
+    if (n > TRE_MAX_FILES) {
+        printError("ERROR: A TRE archive holds at most %u entries; this one would hold %u!\n", TRE_MAX_FILES, n);
+        return nullptr;
+    }
     const u64 gapLength = gap ? gap->count : 0;
     const u64 headerSize = u64(TRE_ENTRY_SIZE) * n + 8 + gapLength;
     // Each entry's bytes in the new archive, in data order: its own (shared with the entry), or
@@ -425,6 +429,11 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
         failed = !table.push(entries[i]);
     if (!failed)
         sortEntries(table, 1);
+    if (!failed && offset == headerSize) {
+        // An archive whose data area is empty is not read as one.
+        printError("ERROR: A TRE archive needs at least one byte of entry data; every entry here would be empty!\n");
+        failed = true;
+    }
     ByteArray* result = failed ? nullptr : newByteArray(nullptr, u32(offset));
     if (result) {
         u8* at = result->data;

@@ -439,6 +439,33 @@ u32 ContainerXTRE::extract(const String& directory, u32 indent)
     return written;
 }
 
+u64 ContainerXTRE::unpackedOnOpen()
+{
+    // One charge per descriptor: the slots that name it read one stream.
+    struct Stream
+    {
+        u32 descriptor;
+        u32 size;
+    };
+    Stream* streams = static_cast<Stream*>(memAlloc(u64(entries.count ? entries.count : 1) * sizeof(Stream)));
+    if (!streams)
+        return 0;
+    for (u32 i = 0; i < entries.count; i++)
+        streams[i] = {entries[i]->descriptorPosition, entries[i]->type ? entries[i]->dataSize() : 0};
+    std::sort(streams, streams + entries.count,
+              [](const Stream& x, const Stream& y) { return x.descriptor < y.descriptor; });
+    u64 n = 0;
+    for (u32 i = 0; i < entries.count;) {
+        u32 most = 0;
+        const u32 descriptor = streams[i].descriptor;
+        for (; i < entries.count && streams[i].descriptor == descriptor; i++)
+            most = streams[i].size > most ? streams[i].size : most;
+        n += most;
+    }
+    memFree(streams);
+    return n + nestedUnpackedOnOpen(entries);
+}
+
 u32 ContainerXTRE::fileCount()
 {
     return countLeafFiles(entries);

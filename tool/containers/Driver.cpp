@@ -203,14 +203,22 @@ Container* detectContainer(const String& name, const ByteArray& bytes)
 
 Container* openContainer(const String& path)
 {
-    ByteArray* bytes = readWholeFile(path);
+    ByteArray* bytes = readFileImage(path);
     if (!bytes) {
         if (!outOfMemory("reading", path.c_str()))
             printError("ERROR: Couldn't open '%s'!\n", path.c_str());
         return nullptr;
     }
+    Container* c = detectContainer(path, *bytes);
+    // Pages of a mapped file that shrank meanwhile read as zeros: nothing opened from them holds.
+    const bool changed = imageChanged(bytes);
     // The entries are views into the file's bytes: the container keeps them.
-    Container* c = keepingImage(detectContainer(path, *bytes), bytes);
+    c = keepingImage(c, bytes);
+    if (changed) {
+        printError("ERROR: '%s' changed while it was read!\n", path.c_str());
+        deleteContainer(c);
+        return nullptr;
+    }
     if (interrupted() || runHalted()) {
         deleteContainer(c);
         return nullptr;
@@ -278,10 +286,11 @@ bool contentsMatch(Container& container, const String& written, const String& ou
         deleteContainer(copy);
         return false;
     }
-    if (!copy) {
+    // Refused by the budget, the copy has said so with the budget's own line.
+    if (!copy && !runHalted())
         printError("ERROR: The file '%s' wasn't of a recognised/supported type!\n", outName.c_str());
+    if (!copy)
         return false;
-    }
     copy->hashContents(second, 0);
     u8 d1[16], d2[16];
     first.final(d1);
@@ -400,6 +409,11 @@ bool checkWritten(void* context, const String& written)
     check.bytes = nullptr;
     if (interrupted() || outOfMemory("writing", check.outName.c_str()))
         return false;
+    // Bytes of an input that shrank under its mapped image were read as zeros.
+    if (imageChanged(check.container.image)) {
+        printError("ERROR: '%s' changed while it was read!\n", check.container.path.c_str());
+        return false;
+    }
     return !check.original || verifyWritten(check.container, *check.original, written, check.outName);
 }
 }
@@ -431,16 +445,25 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         return false;
     }
     ByteArray* bytes = container.serialise(printProgress, 0);
-    if (opt.verbosity == 0 && bytes) {
+    // The blanked progress text is still on the line: an error line that follows ends it first.
+    if (opt.verbosity == 0 && bytes)
         printf("\r%43s\r", "");
-        setProgressLineOpen(false);
-    }
     if (interrupted()) {
         deleteByteArray(bytes);
         return false;
     }
     // Bytes built while an allocation failed may miss entries: they are never written.
     if (outOfMemory("writing", outName.c_str()) || !bytes) {
+        deleteByteArray(bytes);
+        return false;
+    }
+    // Nothing is written that the tool would refuse to open afresh.
+    const u64 unpacked = container.unpackedOnOpen();
+    const u64 budget = unpackedBudgetFor(bytes->count);
+    if (unpacked > budget) {
+        printError("ERROR: '%s' would unpack to %llu bytes, past the budget of %llu bytes that opening an archive "
+                   "of %u bytes allows; nothing was written!\n",
+                   outName.c_str(), (unsigned long long)unpacked, (unsigned long long)budget, bytes->count);
         deleteByteArray(bytes);
         return false;
     }

@@ -208,6 +208,16 @@ StoredStreams::~StoredStreams()
     memFree(order);
 }
 
+u64 StoredStreams::decodedGrowth() const
+{
+    u64 growth = 0;
+    for (u32 i = 0; i < count; i++) {
+        if (entries[i].decodedLength > entries[i].length)
+            growth += entries[i].decodedLength - entries[i].length;
+    }
+    return growth;
+}
+
 bool StoredStreams::add(u8 code, u32 decodedLength, u64 offset, u32 length)
 {
     if (count == capacity) {

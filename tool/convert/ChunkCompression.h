@@ -58,6 +58,8 @@ public:
     // that lies inside the file and decodes to exactly `plain` is given.
     bool find(u8 code, const ByteArray& plain, const ByteArray& file, const u8*& stored, u32& length);
     u32 size() const { return count; }
+    // How many bytes more the recorded chunks hold decoded than stored.
+    u64 decodedGrowth() const;
 
 private:
     struct Entry

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -92,9 +93,53 @@ void destroyDocument(PtrArray<XmlElement>* document)
         memDelete(document);
 }
 
+// What converting a file holds at its worst, for each byte of it: the document and its text at
+// once, each up to five bytes a byte ("0xAB " for every byte of a dump), and what the walk
+// keeps on the way.
+constexpr u64 CONVERSION_BYTES_PER_BYTE = 12;
+// A text up to this many times its file is kept from open (see keepsConvertedText).
+constexpr u64 KEPT_TEXT_PER_BYTE = 16;
+
+// Writes the document's IFF bytes into `out`; `length` receives how many of them are the file
+// (less the final pad byte a "MissingFinalPad" root drops). False when an element cannot be
+// written (the reasons are printed unless quiet).
+bool buildIff(const PtrArray<XmlElement>& document, bool quiet, StoredStreams* streams, const ByteArray* file,
+              ByteBuffer& out, u32& length)
+{
+    if (document.count == 0)
+        return false;
+    const XmlElement& root = *document[0];
+    SchemaList schemas(true);
+    registerIffSchemas(schemas);
+    IffWriter writer(schemas, quiet);
+    writer.reuse(streams, file);
+    for (const XmlElement* child : root.children)
+        xmlToIff(out, *child, writer, 0, 1);
+    if (writer.errors || !out.ok())
+        return false;
+    length = out.length;
+    String missingPad;
+    if (root.getAttribute(String("MissingFinalPad"), missingPad)) {
+        missingPad.trim();
+        if (missingPad.trueWordIndex() >= 0 && length >= 8 && endsWithOddChunk(out.data(), 0, length))
+            length--;
+    }
+    return true;
+}
+
+// Room for the bytes of a document that stands for `file`: its size, and the pad byte that a
+// "MissingFinalPad" root drops, so that an unedited document is written without growing.
+u32 rebuiltSizeHint(const ByteArray* file)
+{
+    if (!file)
+        return 0x10000;
+    const u64 n = u64(file->count) + (isMissingFinalPad(*file) ? 1 : 0);
+    return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : u32(n);
+}
+
 // The document as the extracted file holds it, parsed again and written back: a file is only
 // converted when that gives exactly its own bytes back. Takes the document (freed as soon as its
-// text is made); `text` receives that text when the file converts.
+// text is made); `text` receives that text when the file converts and it is worth keeping.
 bool rebuildsExactly(PtrArray<XmlElement>* document, const ByteArray& bytes, StoredStreams* streams, String& text)
 {
     bool readable = true;
@@ -104,18 +149,19 @@ bool rebuildsExactly(PtrArray<XmlElement>* document, const ByteArray& bytes, Sto
     if (readable)
         text = writeXml(*document, &written);
     destroyDocument(document);
+    // The document read back looks into the text: the text is held only once.
     PtrArray<XmlElement>* parsed = nullptr;
-    if (written && text.length <= 0xFFFFFFFFu) {
-        const ByteArray textBytes = byteView(reinterpret_cast<const u8*>(text.c_str()), u32(text.length));
-        parsed = parseXml(textBytes);
+    if (written && text.length <= 0xFFFFFFFFu)
+        parsed = parseXmlInPlace(text);
+    bool same = false;
+    if (parsed && parsed->count == 1 && (*parsed)[0]->name.equals("IFF")) {
+        ByteBuffer rebuilt(rebuiltSizeHint(&bytes));
+        u32 length = 0;
+        same = buildIff(*parsed, true, streams, &bytes, rebuilt, length) &&
+               sameBytes(rebuilt.data(), length, bytes.data, bytes.count);
     }
-    ByteArray* rebuilt = nullptr;
-    if (parsed && parsed->count == 1 && (*parsed)[0]->name.equals("IFF"))
-        rebuilt = documentToIff(*parsed, true, streams, &bytes);
-    const bool same = rebuilt && sameBytes(rebuilt, &bytes);
-    deleteByteArray(rebuilt);
     destroyDocument(parsed);
-    if (!same)
+    if (!same || !keepsConvertedText(text.length, bytes.count, KEPT_TEXT_PER_BYTE))
         text.free();
     return same;
 }
@@ -201,39 +247,41 @@ bool endsWithOddChunk(const u8* data, u64 start, u64 end)
 ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet, StoredStreams* streams,
                          const ByteArray* file)
 {
-    if (document.count == 0)
+    ByteBuffer out(rebuiltSizeHint(file));
+    u32 length = 0;
+    if (!buildIff(document, quiet, streams, file, out, length))
         return nullptr;
-    const XmlElement& root = *document[0];
-    SchemaList schemas(true);
-    registerIffSchemas(schemas);
-    IffWriter writer(schemas, quiet);
-    writer.reuse(streams, file);
-    ByteBuffer out(0x10000);
-    for (const XmlElement* child : root.children)
-        xmlToIff(out, *child, writer, 0, 1);
-    if (writer.errors || !out.ok())
-        return nullptr;
-    ByteArray* result = out.toArray();
-    String missingPad;
-    if (result && root.getAttribute(String("MissingFinalPad"), missingPad)) {
-        missingPad.trim();
-        if (missingPad.trueWordIndex() >= 0 && result->count >= 8 &&
-            endsWithOddChunk(result->data, 0, result->count)) {
-            ByteArray* shorter = newByteArray(result->data, result->count - 1);
-            deleteByteArray(result);
-            result = shorter;
-        }
-    }
-    return result;
+    if (length == out.length)
+        return out.release();
+    return newByteArray(out.data(), length);
 }
 
-PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u8& mode, bool quiet,
-                                    StoredStreams* streams)
+namespace
 {
+// The bytes as the IFF reader's array, without copying them.
+TD::Array<unsigned char> readerView(const ByteArray& data)
+{
+    TD::Array<unsigned char> view;
+    view.data = data.data;
+    view.count = data.data ? data.count : 0;
+    view.byteSize = view.count;
+    view.owns = false;
+    return view;
+}
+
+// iffToDocument, holding in the archive's budget, with `perByte` (0: nothing), what converting
+// takes: that many bytes for each byte of the file before the walk, and for each byte its
+// compressed chunks grow by when decoded after it. `held` receives what was reserved (to be
+// released), `refused` whether it did not fit (nothing is converted then).
+PtrArray<XmlElement>* convertIff(const String& path, const ByteArray& data, u8& mode, bool quiet,
+                                 StoredStreams* streams, u64 perByte, u64& held, bool& refused)
+{
+    held = 0;
+    refused = false;
     mode = ContainerIFF::MODE_PLAIN;
     const bool missingPad = isMissingFinalPad(data);
-    TD::Array<unsigned char> copy(data.data, data.count);
-    TD::ByteArrayReader reader(&copy);
+    const TD::Array<unsigned char> bytes = readerView(data);
+    TD::ByteArrayReader reader(&bytes);
     TD::IFF* iff = TD::IFF::open(reader);
     if (!iff)
         return nullptr;
@@ -246,11 +294,32 @@ PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u
         if (!quiet)
             printError("ERROR: Big Endian IFFs not supported!\n");
     } else if (!(flavour & TD::IFF::FLAVOUR_SAVE_INFO) && !toolOptions().noConvert) {
-        document =
-            buildDocument(*iff, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode, streams);
+        const u64 reserve = u64(data.count) * perByte + 1;
+        refused = perByte && !reserveTransient(reserve);
+        held = perByte && !refused ? reserve : 0;
+        if (!refused)
+            document =
+                buildDocument(*iff, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode, streams);
+        const u64 growth = document && perByte && streams ? streams->decodedGrowth() * perByte : 0;
+        if (growth && !reserveTransient(growth)) {
+            destroyDocument(document);
+            document = nullptr;
+            refused = true;
+        } else {
+            held += growth;
+        }
     }
     TD::deleteObject(iff);
     return document;
+}
+}
+
+PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u8& mode, bool quiet,
+                                    StoredStreams* streams)
+{
+    u64 held = 0;
+    bool refused = false;
+    return convertIff(path, data, mode, quiet, streams, 0, held, refused);
 }
 
 ContainerIFF::ContainerIFF(const String& p, const ByteArray& data, bool convertible, u8 m)
@@ -286,10 +355,16 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
     StoredStreams* streams = memNew<StoredStreams>();
     if (!streams)
         return nullptr;
-    PtrArray<XmlElement>* document = iffToDocument(path, data, mode, false, streams);
+    u64 held = 0;
+    bool refused = false;
+    PtrArray<XmlElement>* document =
+        convertIff(path, data, mode, false, streams, CONVERSION_BYTES_PER_BYTE, held, refused);
     const bool walked = document != nullptr;
     String text;
     const bool converts = walked && rebuildsExactly(document, data, streams, text);
+    releaseTransient(held);
+    if (refused && toolOptions().verbosity >= 1)
+        printf(" -> '%s' stays raw: converting it would pass the archive's budget.\n", path.c_str());
     if (walked && !converts && toolOptions().verbosity >= 2)
         printf(" -> '%s' stays raw: its XML would not rebuild it exactly.\n", path.c_str());
     ContainerIFF* c = memNew<ContainerIFF>(path, data, converts, converts ? mode : u8(MODE_PLAIN));
@@ -305,8 +380,8 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
         c->streams = streams;
     else
         memDelete(streams);
-    if (converts)
-        keepConvertedText(c->xmlFile, text, data.count);
+    if (converts && !text.isEmpty())
+        keepConvertedText(c->xmlFile, std::move(text));
     return c;
 }
 
@@ -347,8 +422,8 @@ void ContainerIFF::list(u32 indent)
 {
     printIndent(indent);
     printf("Interchange File Format\n");
-    TD::Array<unsigned char> copy(bytes->data, bytes->count);
-    TD::ByteArrayReader reader(&copy);
+    const TD::Array<unsigned char> view = readerView(*bytes);
+    TD::ByteArrayReader reader(&view);
     if (TD::IFF::sniffFlavour(reader) & TD::IFF::FLAVOUR_TABLES) {
         printIndent(indent);
         printf(" - Non-standard: Contains spin-off-style tables.\n");

@@ -44,11 +44,20 @@ const Field BRANCH_FIELDS[] = {
 
 // ---- decoding
 
-String readText(MemoryStream& s)
+// A name field: its bytes up to the first NUL.
+struct NameField
 {
-    char field[TEXT_FIELD] = {};
-    s.read(field, s.bytesLeft() < TEXT_FIELD ? s.bytesLeft() : TEXT_FIELD);
-    return String(field, TEXT_FIELD);
+    char bytes[TEXT_FIELD] = {};
+    u32 length = 0;
+};
+
+NameField readName(MemoryStream& s)
+{
+    NameField f;
+    s.read(f.bytes, s.bytesLeft() < TEXT_FIELD ? s.bytesLeft() : TEXT_FIELD);
+    while (f.length < TEXT_FIELD && f.bytes[f.length])
+        f.length++;
+    return f;
 }
 
 u8 readByte(MemoryStream& s)
@@ -56,41 +65,56 @@ u8 readByte(MemoryStream& s)
     return s.bytesLeft() ? s.readU8() : 0;
 }
 
-// The line with a double quote at either end, so the XML reader's trimming keeps its blanks.
-String readQuotedLine(MemoryStream& s)
+// A line: its bytes in the table, up to the 0 that ends it (or the table's end).
+struct LineField
 {
-    const u8* start = s.data + s.position;
+    const u8* data = nullptr;
+    u32 length = 0;
+};
+
+LineField readLine(MemoryStream& s)
+{
+    LineField line;
+    line.data = s.data + s.position;
     const u32 left = u32(s.bytesLeft());
-    const u8* nul = left ? static_cast<const u8*>(memchr(start, 0, left)) : nullptr;
-    const u32 length = nul ? u32(nul - start) : left;
-    s.skip(nul ? u64(length) + 1 : length);
-    String line(u64(length) + 2);
-    line.append('"');
-    if (length)
-        line.append(reinterpret_cast<const char*>(start), length);
-    line.append('"');
+    const u8* nul = left ? static_cast<const u8*>(memchr(line.data, 0, left)) : nullptr;
+    line.length = nul ? u32(nul - line.data) : left;
+    s.skip(nul ? u64(line.length) + 1 : line.length);
     return line;
 }
 
-// Adds elements and attributes; a failed allocation fails the whole document.
+// Builds the document; a failed allocation fails the whole document.
 struct DocumentBuilder
 {
+    using Element = XmlElement*;
+    XmlElement* top;
     bool ok = true;
 
-    XmlElement* add(XmlElement* parent, const char* name)
+    explicit DocumentBuilder(XmlElement* root) : top(root) { text(root, "Version", "1", 1); }
+    Element root() const { return top; }
+    Element add(Element parent, const char* name)
     {
         XmlElement* e = parent ? parent->addChild(String(name)) : nullptr;
         ok = ok && e;
         return e;
     }
-    void text(XmlElement* e, const char* name, const String& value)
+    void text(Element e, const char* name, const char* value, u32 length)
     {
-        ok = ok && e && e->addAttribute(String(name), value);
+        ok = ok && e && e->addAttribute(String(name), String(value, length));
     }
-    void number(XmlElement* e, const char* name, u32 value) { text(e, name, uintToString(value)); }
-    void line(XmlElement* e, MemoryStream& s)
+    void text(Element e, const char* name, const NameField& f) { text(e, name, f.bytes, f.length); }
+    void number(Element e, const char* name, u32 value)
     {
-        String value = readQuotedLine(s);
+        ok = ok && e && e->addAttribute(String(name), uintToString(value));
+    }
+    // The line with a double quote at either end, so the XML reader's trimming keeps its blanks.
+    void line(Element e, const LineField& l)
+    {
+        String value(u64(l.length) + 2);
+        value.append('"');
+        if (l.length)
+            value.append(reinterpret_cast<const char*>(l.data), l.length);
+        value.append('"');
         if (e)
             e->value = std::move(value);
     }
@@ -101,30 +125,70 @@ struct DocumentBuilder
 void writeText(ByteBuffer& out, const XmlElement& e, const char* name)
 {
     u8 field[TEXT_FIELD] = {};
-    String value;
-    if (e.getAttribute(String(name), value))
-        memcpy(field, value.c_str(), value.length < TEXT_FIELD ? size_t(value.length) : TEXT_FIELD);
+    if (const String* value = e.attributeValue(name))
+        memcpy(field, value->c_str(), value->length < TEXT_FIELD ? size_t(value->length) : TEXT_FIELD);
     out.write(field, TEXT_FIELD);
 }
 
 u32 numberOf(const XmlElement& e, const char* name, u32 missing, u32 largest)
 {
-    String value;
-    if (!e.getAttribute(String(name), value))
+    const String* value = e.attributeValue(name);
+    if (!value)
         return missing;
-    const u32 n = parseUnsigned(value.c_str());
+    const u32 n = parseUnsigned(value->c_str());
     return n > largest ? largest : n;
 }
 
 void writeLine(ByteBuffer& out, const XmlElement& e)
 {
-    String line(e.value);
-    line.unquote();
-    const u64 limit = line.length < PFC_MAX_LINE ? line.length : PFC_MAX_LINE;
-    const char* text = line.c_str();
+    // The value without one pair of matching quotes (String::unquote), read by its length.
+    const char* text = e.value.c_str();
+    u64 length = e.value.length;
+    if (length && (text[0] == '"' || text[0] == '\'') && text[length - 1] == text[0]) {
+        text++;
+        length = length > 1 ? length - 2 : 0;
+    }
+    const u64 limit = length < PFC_MAX_LINE ? length : PFC_MAX_LINE;
     const void* nul = memchr(text, 0, size_t(limit));
     out.write(reinterpret_cast<const u8*>(text), nul ? u64(static_cast<const char*>(nul) - text) : limit);
     out.writeU8(0);
+}
+
+void encodeChildren(const XmlElement& parent, ByteBuffer& out, u32 depth);
+
+// One child of a record list; `firstOption` carries over from one child to the next.
+void encodeRecord(const XmlElement& e, ByteBuffer& out, u32 depth, bool& firstOption)
+{
+    if (e.name.equals("Dialogue")) {
+        out.writeU8(TAG_DIALOGUE);
+        writeText(out, e, "speaker");
+        writeText(out, e, "expression");
+        writeText(out, e, "background");
+        out.writeU16(u16(numberOf(e, "delay", 1, 0xFFFF)));
+        out.writeU16(u16(numberOf(e, "unk1", 0, 0xFFFF)));
+        writeLine(out, e);
+        out.writeU8(u8(numberOf(e, "unk2", 0, 0xFF)));
+    } else if (e.name.equals("Cutaway")) {
+        out.writeU8(TAG_CUTAWAY);
+        writeText(out, e, "background");
+        out.writeU16(u16(numberOf(e, "delay", 1, 0xFFFF)));
+        out.writeU8(u8(numberOf(e, "unk1", 0, 0xFF)));
+        writeLine(out, e);
+    } else if (e.name.equals("Branch")) {
+        out.writeU8(TAG_BRANCH);
+        writeText(out, e, "speaker");
+        writeText(out, e, "background");
+        out.writeU16(u16(numberOf(e, "unk1", 0, 0xFFFF)));
+        out.writeU16(u16(numberOf(e, "unk2", 0, 0xFFFF)));
+        encodeChildren(e, out, depth + 1);
+        out.writeU8(TAG_END_BRANCH);
+    } else if (e.name.equals("Option")) {
+        // The branch record itself opens the first option.
+        if (!firstOption)
+            out.writeU8(TAG_OPTION);
+        firstOption = false;
+        encodeChildren(e, out, depth + 1);
+    }
 }
 
 void encodeChildren(const XmlElement& parent, ByteBuffer& out, u32 depth)
@@ -134,39 +198,8 @@ void encodeChildren(const XmlElement& parent, ByteBuffer& out, u32 depth)
     if (depth >= PFC_MAX_DEPTH)
         return;
     bool firstOption = true;
-    for (const XmlElement* child : parent.children) {
-        const XmlElement& e = *child;
-        if (e.name.equals("Dialogue")) {
-            out.writeU8(TAG_DIALOGUE);
-            writeText(out, e, "speaker");
-            writeText(out, e, "expression");
-            writeText(out, e, "background");
-            out.writeU16(u16(numberOf(e, "delay", 1, 0xFFFF)));
-            out.writeU16(u16(numberOf(e, "unk1", 0, 0xFFFF)));
-            writeLine(out, e);
-            out.writeU8(u8(numberOf(e, "unk2", 0, 0xFF)));
-        } else if (e.name.equals("Cutaway")) {
-            out.writeU8(TAG_CUTAWAY);
-            writeText(out, e, "background");
-            out.writeU16(u16(numberOf(e, "delay", 1, 0xFFFF)));
-            out.writeU8(u8(numberOf(e, "unk1", 0, 0xFF)));
-            writeLine(out, e);
-        } else if (e.name.equals("Branch")) {
-            out.writeU8(TAG_BRANCH);
-            writeText(out, e, "speaker");
-            writeText(out, e, "background");
-            out.writeU16(u16(numberOf(e, "unk1", 0, 0xFFFF)));
-            out.writeU16(u16(numberOf(e, "unk2", 0, 0xFFFF)));
-            encodeChildren(e, out, depth + 1);
-            out.writeU8(TAG_END_BRANCH);
-        } else if (e.name.equals("Option")) {
-            // The branch record itself opens the first option.
-            if (!firstOption)
-                out.writeU8(TAG_OPTION);
-            firstOption = false;
-            encodeChildren(e, out, depth + 1);
-        }
-    }
+    for (const XmlElement* child : parent.children)
+        encodeRecord(*child, out, depth, firstOption);
 }
 
 ByteArray* encodeRoot(const XmlElement& root, u32 sizeHint)
@@ -181,47 +214,318 @@ ByteArray* encodeRoot(const XmlElement& root, u32 sizeHint)
 
 // ---- checks
 
-// Names and lines the writer can put in the XML file as they stand: any other (one that needs
-// an escape, a control byte or a byte beyond ASCII) makes a file XML tools refuse or read
-// differently.
-bool writableAsXml(const XmlElement& e)
+// Room for what converting holds besides the text: the records on their way.
+constexpr u64 TEXT_RESERVE_SLACK = 1 << 16;
+// A text up to this many times its table is kept from open (see keepsConvertedText).
+constexpr u64 KEPT_TEXT_PER_BYTE = 16;
+
+template <typename Builder>
+bool decodeTable(const ByteArray& bytes, Builder& b)
 {
-    for (const XmlAttribute* a : e.attributes) {
-        if (!isPlainXmlValue(a->value))
-            return false;
+    using Element = typename Builder::Element;
+    const Element root = b.root();
+    Element parent = root;
+    u32 parentDepth = 0;
+    Element branch = root;
+    bool inBranch = false;
+    u32 branchDepth = 0;
+    MemoryStream s(bytes);
+    while (s.bytesLeft() && b.ok) {
+        switch (s.readU8()) {
+        case TAG_DIALOGUE: {
+            const Element e = b.add(parent, "Dialogue");
+            const NameField speaker = readName(s), expression = readName(s), background = readName(s);
+            const u16 delay = readU16IfAvailable(s), unk1 = readU16IfAvailable(s);
+            b.line(e, readLine(s));
+            const u8 unk2 = readByte(s);
+            b.text(e, "speaker", speaker);
+            b.text(e, "expression", expression);
+            b.text(e, "background", background);
+            b.number(e, "delay", delay);
+            b.number(e, "unk1", unk1);
+            b.number(e, "unk2", unk2);
+            break;
+        }
+        case TAG_CUTAWAY: {
+            const Element e = b.add(parent, "Cutaway");
+            b.text(e, "background", readName(s));
+            b.number(e, "delay", readU16IfAvailable(s));
+            b.number(e, "unk1", readByte(s));
+            b.line(e, readLine(s));
+            break;
+        }
+        case TAG_BRANCH:
+            // Hostile data can open branch inside branch without end; every walker of the
+            // document recurses, so the nesting stops here.
+            if (parentDepth + 3 > PFC_MAX_DEPTH) {
+                b.ok = false;
+                break;
+            }
+            branch = b.add(parent, "Branch");
+            inBranch = true;
+            b.text(branch, "speaker", readName(s));
+            b.text(branch, "background", readName(s));
+            b.number(branch, "unk1", readU16IfAvailable(s));
+            b.number(branch, "unk2", readU16IfAvailable(s));
+            branchDepth = parentDepth + 1;
+            parent = b.add(branch, "Option");
+            parentDepth = branchDepth + 1;
+            break;
+        case TAG_OPTION:
+            // Outside a branch (after a nested branch's end, say) there is nothing to add to.
+            if (inBranch) {
+                parent = b.add(branch, "Option");
+                parentDepth = branchDepth + 1;
+            }
+            break;
+        case TAG_END_BRANCH:
+            parent = root;
+            parentDepth = 0;
+            inBranch = false;
+            break;
+        default:
+            break;
+        }
     }
-    if (!isPlainXmlText(e.value))
-        return false;
-    for (const XmlElement* child : e.children) {
-        if (!writableAsXml(*child))
-            return false;
-    }
-    return true;
+    return b.ok;
 }
 
-// The document as the extracted file holds it, read again and encoded: conversion is used only
-// when that gives back exactly the bytes it came from. Takes the document (freed as soon as its
-// text is made); `text` receives that text when the table converts.
-bool rebuildsExactly(PtrArray<XmlElement>* document, const ByteArray& bytes, String& text)
+// Writes the document's text straight from the records, laid out as XmlElement::write lays out
+// the document DocumentBuilder makes, without making it. The elements on the way from the root
+// to the last one added are open: adding under one closes those below it, whose records are
+// then whole. Counts only, without `out`; with it, writes into its room (made for the count).
+class TableWriter
 {
-    const XmlElement* root = findPfcRoot(*document);
-    bool written = false;
-    if (root && writableAsXml(*root))
-        text = writeXml(*document, &written);
-    memDelete(document);
-    if (!written || text.length > 0xFFFFFFFFu) {
-        text.free();
-        return false;
+public:
+    using Element = u32; // the depth, which is the element's place on the way
+    bool ok = true;
+    // Every name and line can be written as it stands: any other (one that needs an escape, a
+    // control byte or a byte beyond ASCII) makes a file XML tools refuse or read differently.
+    bool writable = true;
+    u64 length = 0;
+
+    explicit TableWriter(String* text) : out(text)
+    {
+        open[0].name = "PFC";
+        addAttribute(0, "Version", "1", 1);
     }
-    const ByteArray textBytes = byteView(reinterpret_cast<const u8*>(text.c_str()), u32(text.length));
-    PtrArray<XmlElement>* parsed = parseXml(textBytes);
-    const XmlElement* again = parsed ? findPfcRoot(*parsed) : nullptr;
-    ByteArray* rebuilt = again ? encodeRoot(*again, bytes.count) : nullptr;
-    const bool same = rebuilt && sameBytes(rebuilt, &bytes);
-    deleteByteArray(rebuilt);
-    memDelete(parsed);
-    if (!same)
+    TableWriter(const TableWriter&) = delete;
+    TableWriter& operator=(const TableWriter&) = delete;
+
+    Element root() const { return 0; }
+    Element add(Element parent, const char* name)
+    {
+        closeBelow(parent);
+        Entry& p = open[parent];
+        if (!p.started) {
+            startTag(parent, ">\n", 2);
+            p.started = true;
+        }
+        top = parent + 1;
+        Entry& e = open[top];
+        e.name = name;
+        e.started = false;
+        e.attributesLength = 0;
+        e.line = LineField();
+        e.hasLine = false;
+        return top;
+    }
+    void text(Element e, const char* name, const NameField& f)
+    {
+        writable = writable && isPlainXmlValue(f.bytes, f.length);
+        addAttribute(e, name, f.bytes, f.length);
+    }
+    void number(Element e, const char* name, u32 value)
+    {
+        char digits[10];
+        u32 n = 0;
+        do {
+            digits[sizeof(digits) - 1 - n++] = char('0' + value % 10);
+            value /= 10;
+        } while (value);
+        addAttribute(e, name, digits + sizeof(digits) - n, n);
+    }
+    void line(Element e, const LineField& l)
+    {
+        writable = writable && isPlainXmlText(reinterpret_cast<const char*>(l.data), l.length);
+        open[e].line = l;
+        open[e].hasLine = true;
+    }
+    // Closes every element, the root last.
+    void finish()
+    {
+        closeBelow(0);
+        close(0);
+    }
+
+private:
+    struct Entry
+    {
+        const char* name = nullptr;
+        char attributes[160]; // ' name="value"' each, in order: a record's fit
+        u32 attributesLength = 0;
+        LineField line;
+        bool hasLine = false;
+        bool started = false; // its start tag is written: it has children
+    };
+
+    String* out;
+    Entry open[PFC_MAX_DEPTH + 2];
+    u32 top = 0;
+
+    void emit(const char* p, u64 n)
+    {
+        length += n;
+        if (!out)
+            return;
+        if (out->length + n >= out->capacity) {
+            ok = false;
+            return;
+        }
+        memcpy(out->data + out->length, p, size_t(n));
+        out->length += n;
+    }
+    void indent(u32 depth)
+    {
+        static const char blanks[] = "                                                                ";
+        while (depth) {
+            const u32 n = depth < sizeof(blanks) - 1 ? depth : u32(sizeof(blanks) - 1);
+            emit(blanks, n);
+            depth -= n;
+        }
+    }
+    void addAttribute(Element e, const char* name, const char* value, u32 n)
+    {
+        Entry& x = open[e];
+        const u32 nameLength = u32(strlen(name));
+        if (x.attributesLength + nameLength + n + 4 > sizeof(x.attributes)) {
+            ok = false;
+            return;
+        }
+        char* at = x.attributes + x.attributesLength;
+        *at++ = ' ';
+        memcpy(at, name, nameLength);
+        at += nameLength;
+        *at++ = '=';
+        *at++ = '"';
+        memcpy(at, value, n);
+        at += n;
+        *at++ = '"';
+        x.attributesLength = u32(at - x.attributes);
+    }
+    void startTag(Element e, const char* end, u32 n)
+    {
+        indent(e);
+        emit("<", 1);
+        emit(open[e].name, strlen(open[e].name));
+        emit(open[e].attributes, open[e].attributesLength);
+        emit(end, n);
+    }
+    void endTag(Element e)
+    {
+        indent(e);
+        emit("</", 2);
+        emit(open[e].name, strlen(open[e].name));
+        emit(">\n", 2);
+    }
+    void close(Element e)
+    {
+        const Entry& x = open[e];
+        if (x.started) {
+            endTag(e);
+        } else if (!x.hasLine) {
+            startTag(e, "/>\n", 3);
+        } else {
+            startTag(e, ">\n", 2);
+            indent(e + 1);
+            emit("\"", 1);
+            emit(reinterpret_cast<const char*>(x.line.data), x.line.length);
+            emit("\"\n", 2);
+            endTag(e);
+        }
+    }
+    void closeBelow(Element e)
+    {
+        for (; top > e; top--)
+            close(top);
+    }
+};
+
+// The table's XML text, as writeXml writes its document (with one byte of room for a line
+// end), made in a buffer of its size. Empty when the branches nest too deeply or memory ran out
+// (`decoded` false), or a record holds text the writer cannot write as it stands. With
+// `reserve`, the text's size is first reserved in the archive's budget (`refused` when it does
+// not fit); the caller releases `reserved`.
+String tableText(const ByteArray& bytes, bool& decoded, bool reserve, u64& reserved, bool& refused)
+{
+    reserved = 0;
+    refused = false;
+    // The writer is too large for a thread's stack.
+    TableWriter* count = memNew<TableWriter>(nullptr);
+    decoded = count && decodeTable(bytes, *count);
+    const bool writable = decoded && count->writable;
+    if (writable)
+        count->finish();
+    const u64 length = writable && count->ok ? count->length : 0;
+    memDelete(count);
+    if (!length)
+        return String();
+    if (reserve) {
+        // The text and the one record read back at a time.
+        const u64 need = length + 1 + TEXT_RESERVE_SLACK;
+        refused = !reserveTransient(need);
+        if (refused)
+            return String();
+        reserved = need;
+    }
+    String text(length + 1);
+    TableWriter* write = text.data ? memNew<TableWriter>(&text) : nullptr;
+    if (write && decodeTable(bytes, *write))
+        write->finish();
+    if (!write || !write->ok || text.length != length)
         text.free();
+    memDelete(write);
+    return text;
+}
+
+// Encodes each record read back and compares it with the table's bytes as it goes.
+struct RecordCheck
+{
+    const ByteArray& bytes;
+    ByteBuffer record;
+    u64 at = 0;
+    bool firstOption = true;
+    bool same = true;
+
+    explicit RecordCheck(const ByteArray& table) : bytes(table), record(0x1000) {}
+};
+
+bool checkRecord(void* context, XmlElement* record)
+{
+    RecordCheck& check = *static_cast<RecordCheck*>(context);
+    check.record.length = 0;
+    encodeRecord(*record, check.record, 0, check.firstOption);
+    memDelete(record);
+    const u64 n = check.record.length;
+    check.same = check.record.ok() && n <= check.bytes.count - check.at &&
+                 sameBytes(check.record.data(), n, check.bytes.data + check.at, n);
+    check.at += n;
+    return check.same;
+}
+
+// The text as the extracted file holds it, read again and encoded: conversion is used only when
+// that gives back exactly the bytes it came from. Neither the document nor the one read back is
+// held whole: their records go one at a time.
+bool rebuildsExactly(const String& text, const ByteArray& bytes)
+{
+    if (text.length > 0xFFFFFFFFu)
+        return false;
+    RecordCheck check(bytes);
+    const XmlChildSink sink{checkRecord, &check};
+    PtrArray<XmlElement>* parsed = parseXmlInPlace(text, &sink);
+    const bool same = parsed && parsed->count == 1 && (*parsed)[0]->name.equals("PFC") && check.same &&
+                      check.at == bytes.count;
+    memDelete(parsed);
     return same;
 }
 
@@ -352,74 +656,8 @@ PtrArray<XmlElement>* pfcToXml(const ByteArray& bytes)
 {
     PtrArray<XmlElement>* document = memNew<PtrArray<XmlElement>>(true);
     XmlElement* root = document ? addXmlElement(*document, String("PFC")) : nullptr;
-    if (!root) {
-        memDelete(document);
-        return nullptr;
-    }
-    DocumentBuilder b;
-    b.text(root, "Version", String("1"));
-    XmlElement* parent = root;
-    u32 parentDepth = 0;
-    XmlElement* branch = nullptr;
-    u32 branchDepth = 0;
-    MemoryStream s(bytes);
-    while (s.bytesLeft() && b.ok) {
-        switch (s.readU8()) {
-        case TAG_DIALOGUE: {
-            XmlElement* e = b.add(parent, "Dialogue");
-            const String speaker = readText(s), expression = readText(s), background = readText(s);
-            const u16 delay = readU16IfAvailable(s), unk1 = readU16IfAvailable(s);
-            b.line(e, s);
-            const u8 unk2 = readByte(s);
-            b.text(e, "speaker", speaker);
-            b.text(e, "expression", expression);
-            b.text(e, "background", background);
-            b.number(e, "delay", delay);
-            b.number(e, "unk1", unk1);
-            b.number(e, "unk2", unk2);
-            break;
-        }
-        case TAG_CUTAWAY: {
-            XmlElement* e = b.add(parent, "Cutaway");
-            b.text(e, "background", readText(s));
-            b.number(e, "delay", readU16IfAvailable(s));
-            b.number(e, "unk1", readByte(s));
-            b.line(e, s);
-            break;
-        }
-        case TAG_BRANCH:
-            // Hostile data can open branch inside branch without end; every walker of the
-            // document recurses, so the nesting stops here.
-            if (parentDepth + 3 > PFC_MAX_DEPTH) {
-                b.ok = false;
-                break;
-            }
-            branch = b.add(parent, "Branch");
-            b.text(branch, "speaker", readText(s));
-            b.text(branch, "background", readText(s));
-            b.number(branch, "unk1", readU16IfAvailable(s));
-            b.number(branch, "unk2", readU16IfAvailable(s));
-            branchDepth = parentDepth + 1;
-            parent = b.add(branch, "Option");
-            parentDepth = branchDepth + 1;
-            break;
-        case TAG_OPTION:
-            // Outside a branch (after a nested branch's end, say) there is nothing to add to.
-            if (branch) {
-                parent = b.add(branch, "Option");
-                parentDepth = branchDepth + 1;
-            }
-            break;
-        case TAG_END_BRANCH:
-            parent = root;
-            parentDepth = 0;
-            branch = nullptr;
-            break;
-        default:
-            break;
-        }
-    }
-    if (!b.ok) {
+    DocumentBuilder builder(root);
+    if (!root || !decodeTable(bytes, builder)) {
         memDelete(document);
         return nullptr;
     }
@@ -489,22 +727,26 @@ bool ContainerPFC::probe(const String& name, const ByteArray&)
 
 Container* ContainerPFC::open(const String& name, const ByteArray& bytes)
 {
-    PtrArray<XmlElement>* document = pfcToXml(bytes);
+    bool decoded = false, refused = false;
+    u64 reserved = 0;
+    String text = tableText(bytes, decoded, !toolOptions().noConvert, reserved, refused);
     const char* reason = nullptr;
-    String text;
-    if (!document)
+    if (!decoded)
         reason = "its branches nest too deeply";
-    else if (!rebuildsExactly(document, bytes, text))
+    else if (refused)
+        reason = "converting it would pass the archive's budget";
+    else if (text.isEmpty() || !rebuildsExactly(text, bytes))
         reason = "its XML would not rebuild it exactly";
-    if (reason && toolOptions().verbosity >= 2)
+    releaseTransient(reserved);
+    if (reason && toolOptions().verbosity >= (refused ? 1 : 2))
         printf(" -> '%s' stays raw: %s.\n", name.c_str(), reason);
     ContainerPFC* pfc = memNew<ContainerPFC>(name, bytes, reason == nullptr);
     if (pfc && !pfc->raw) {
         deleteContainer(pfc);
         return nullptr;
     }
-    if (pfc && !reason)
-        keepConvertedText(pfc->xmlFile, text, bytes.count);
+    if (pfc && !reason && keepsConvertedText(text.length, bytes.count, KEPT_TEXT_PER_BYTE))
+        keepConvertedText(pfc->xmlFile, std::move(text));
     return pfc;
 }
 
@@ -565,11 +807,16 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
         return writeExtractedFile(file, raw->data, raw->count) ? 1 : 0;
     if (!document && !xmlFile.isEmpty())
         return writeExtractedFile(file, reinterpret_cast<const u8*>(xmlFile.c_str()), xmlFile.length) ? 1 : 0;
-    PtrArray<XmlElement>* built = document ? nullptr : pfcToXml(*raw);
-    const PtrArray<XmlElement>* source = document ? document : built;
     bool written = false;
-    String text = source ? writeXml(*source, &written) : String();
-    memDelete(built);
+    String text;
+    if (document) {
+        text = writeXml(*document, &written);
+    } else {
+        bool decoded = false, refused = false;
+        u64 reserved = 0;
+        text = tableText(*raw, decoded, false, reserved, refused);
+        written = !text.isEmpty();
+    }
     text += "\n";
     if (!written && !outOfMemory("extracting", file.c_str())) {
         printError("ERROR: Write failure for '%s'!\n", file.c_str());

@@ -69,14 +69,22 @@ void parseVoc(const ByteArray& bytes, VocParse& out)
             return;
         }
         block->type = type;
-        block->payload = memNew<ByteArray>(type == VOC_TEXT ? present + 1 : present);
-        if (!block->payload || (block->payload->count && !block->payload->data)) {
-            out.failed = true;
-            return;
-        }
-        if (block->payload->data) {
+        if (type == VOC_TEXT) {
+            block->payload = memNew<ByteArray>(present + 1);
+            if (!block->payload || !block->payload->data) {
+                out.failed = true;
+                return;
+            }
             memset(block->payload->data, 0, size_t(block->payload->count));
             s.read(block->payload->data, present);
+        } else {
+            // A view of the file's bytes, which the sound's owner keeps: a sound is not copied.
+            block->payload = newByteView(bytes.data + s.tell(), present);
+            if (!block->payload) {
+                out.failed = true;
+                return;
+            }
+            s.skip(present);
         }
         const ByteArray& p = *block->payload;
         if (type == VOC_END)
@@ -87,7 +95,7 @@ void parseVoc(const ByteArray& bytes, VocParse& out)
             out.rate = vocRateFromDivisor(divisor);
             if (codec == 0) {
                 deleteByteArray(out.samples);
-                out.samples = newByteArray(p.count > 2 ? p.data + 2 : nullptr, p.count > 2 ? p.count - 2 : 0);
+                out.samples = newByteView(p.count > 2 ? p.data + 2 : nullptr, p.count > 2 ? p.count - 2 : 0);
                 out.failed = out.failed || !out.samples;
             } else {
                 printError("ERROR: Unhandled VOC codec %u!\n", codec);
@@ -107,6 +115,13 @@ void writeU24(ByteBuffer& b, u32 v)
 
 void noProgress(u32)
 {
+}
+
+// Moves a view of bytes at `from` to the same place in a copy of them at `to`.
+void moveView(ByteArray* a, const u8* from, u32 count, u8* to)
+{
+    if (a && !a->owned && a->data && a->data >= from && a->data + a->count <= from + count)
+        a->data = to + (a->data - from);
 }
 
 void swapArrays(ByteArray& a, ByteArray& b)
@@ -151,9 +166,10 @@ String withWavExtension(const String& path)
 }
 
 ContainerVOC::ContainerVOC(const String& p, const ByteArray& fileBytes, const ByteArray& s, u32 rate)
-    // The file's bytes are a view: whoever opened the sound keeps them.
+    // The file's bytes and its samples (which lie in them) are views: whoever opened the sound
+    // keeps them.
     : Container(p, withWavExtension(p), CONTAINER_VOC), raw(byteView(fileBytes.data, fileBytes.count)),
-      samples(memNew<ByteArray>(s)),
+      samples(newByteView(s.data, s.count)),
       sampleRate(rate)
 {
 }
@@ -191,11 +207,20 @@ Container* ContainerVOC::open(const String& name, const ByteArray& bytes)
         parsed.blocks.items[i] = nullptr;
     }
     parsed.blocks.reset();
+    // The check holds the bytes written back.
+    const u64 reserve = u64(bytes.count) + (1 << 16);
+    if (!reserveTransient(reserve)) {
+        if (toolOptions().verbosity >= 1)
+            printf(" -> '%s' stays raw: converting it would pass the archive's budget.\n", name.c_str());
+        deleteContainer(voc);
+        return nullptr;
+    }
     // Only a file that rebuilds to its own bytes is converted; any other stays a plain entry
     // (several sound blocks, other codecs, a cut or overlong chain, other header values).
     ByteArray* rebuilt = voc->serialise(noProgress, 0);
     const bool same = rebuilt && sameBytes(rebuilt, &bytes);
     deleteByteArray(rebuilt);
+    releaseTransient(reserve);
     if (!same) {
         if (toolOptions().verbosity >= 1)
             printf("VOC '%s' is kept as raw bytes; it would not convert back to the same bytes.\n", name.c_str());
@@ -212,7 +237,18 @@ ByteArray* ContainerVOC::serialise(ProgressFunction progress, u32 depth)
         printError("ERROR: %u samples are too many for a VOC sound block!\n", sampleCount);
         return nullptr;
     }
-    ByteBuffer b(64);
+    // Sized first, so the buffer is the result.
+    u64 size = VOC_HEADER_SIZE;
+    for (const VocBlock* block : blocks) {
+        const u32 n = block->payload->count;
+        size += block->type == VOC_END     ? 1
+                : block->type == VOC_SOUND ? 6 + u64(sampleCount)
+                : block->type == VOC_TEXT  ? 4 + u64(n ? n - 1 : 0)
+                                           : 4 + u64(n);
+    }
+    if (size > 0xFFFFFFFFu)
+        return nullptr;
+    ByteBuffer b{u32(size)};
     b.write(reinterpret_cast<const u8*>(VOC_MAGIC), VOC_MAGIC_SIZE);
     b.writeU16(VOC_HEADER_SIZE);
     b.writeU16(0x010A);
@@ -246,7 +282,7 @@ ByteArray* ContainerVOC::serialise(ProgressFunction progress, u32 depth)
     progress(depth);
     if (!b.ok())
         return nullptr;
-    return b.toArray();
+    return b.release();
 }
 
 void ContainerVOC::list(u32 indent)
@@ -350,12 +386,16 @@ bool ContainerVOC::replaceFromVoc(const String& file, const ByteArray& bytes)
         return false;
     }
     ContainerVOC* other = static_cast<ContainerVOC*>(opened);
-    // The other sound looks into the caller's bytes: this one keeps a copy of them.
+    // The other sound looks into the caller's bytes: this one keeps a copy of them, and looks
+    // there instead.
     ByteArray copy(bytes.data, bytes.count);
     if (bytes.count && !copy.data) {
         deleteContainer(other);
         return false;
     }
+    moveView(other->samples, bytes.data, bytes.count, copy.data);
+    for (VocBlock* block : other->blocks)
+        moveView(block->payload, bytes.data, bytes.count, copy.data);
     swapArrays(raw, copy);
     std::swap(samples, other->samples);
     std::swap(sampleRate, other->sampleRate);

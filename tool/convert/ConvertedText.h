@@ -4,19 +4,23 @@
 
 #include <utility>
 
-// Keeps a document's XML text, made at open to check that it gives the bytes back, as the file
-// extraction writes (the text and a line end). Only a run that extracts writes it out (and not
-// with noConvert); any other would hold it for nothing. A text many times its file's size (long
-// runs packed small, shown as tokens) is made again when it is written instead, so what a
-// container holds stays in proportion to its bytes. The copy is exactly as large as the file.
-inline void keepConvertedText(String& kept, const String& text, u64 byteCount)
+// Whether a document's XML text, made at open to check that it gives the bytes back, is kept
+// to be written out as the extracted file: only a run that extracts writes it (and not with
+// noConvert); any other would hold it for nothing. A text more than `factor` times its file's
+// size is made again when it is written instead, so what a container holds, and what checking
+// it holds at once, stays in proportion to its bytes.
+inline bool keepsConvertedText(u64 textLength, u64 byteCount, u64 factor)
 {
     const ToolOptions& options = toolOptions();
-    if (options.mode != MODE_EXTRACT || options.noConvert || text.length + 1 > byteCount * 16)
-        return;
-    String file(text.length + 1);
-    file.append(text);
-    file.append('\n');
-    if (file.length == text.length + 1)
-        kept = std::move(file);
+    return options.mode == MODE_EXTRACT && !options.noConvert && textLength + 1 <= byteCount * factor;
+}
+
+// Takes the text as the extracted file holds it (with a line end); writeXml leaves room for
+// that, so nothing is copied.
+inline void keepConvertedText(String& kept, String&& text)
+{
+    const u64 length = text.length;
+    text.append('\n');
+    if (text.length == length + 1)
+        kept = std::move(text);
 }

@@ -25,50 +25,73 @@ bool isLiteralAble(u8 c)
 
 const char HEX_DIGITS[] = "0123456789ABCDEF";
 
-// Text gathered in blocks, written to the String by flush: a body's text is made a byte or a
-// token at a time, and each append to the String costs a call and a scan of what it appends.
-class TextBuilder
+// Writes a dump into a String made at its exact size: the text of a large body is several
+// times the body, so it is never grown nor copied.
+class DumpWriter
 {
 public:
-    explicit TextBuilder(String& text) : out(text) {}
-    TextBuilder(const TextBuilder&) = delete;
-    TextBuilder& operator=(const TextBuilder&) = delete;
-
-    void put(char c)
-    {
-        if (used == sizeof(block))
-            flush();
-        block[used++] = c;
-    }
+    explicit DumpWriter(String& text) : at(text.data) {}
+    void put(char c) { *at++ = c; }
     void put(const u8* p, u32 n)
     {
-        if (n > sizeof(block) - used) {
-            flush();
-            if (n > sizeof(block)) {
-                out.append(reinterpret_cast<const char*>(p), n);
-                return;
-            }
-        }
-        memcpy(block + used, p, n);
-        used += n;
+        memcpy(at, p, n);
+        at += n;
     }
+    bool done() const { return false; }
     void token(u8 b)
     {
-        const u8 text[4] = {'0', 'x', u8(HEX_DIGITS[b >> 4]), u8(HEX_DIGITS[b & 15])};
-        put(text, 4);
-    }
-    void flush()
-    {
-        if (used)
-            out.append(block, used);
-        used = 0;
+        at[0] = '0';
+        at[1] = 'x';
+        at[2] = HEX_DIGITS[b >> 4];
+        at[3] = HEX_DIGITS[b & 15];
+        at += 4;
     }
 
 private:
-    String& out;
-    char block[4096];
-    u32 used = 0;
+    char* at;
 };
+
+bool isHexDigitByte(u8 c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The same walk, counting what it would write. It stops at a literal that would read back as a
+// token ("0x41" at the start of a run or after a blank in it, and followed by a blank or the
+// run's end): such a text never gives the body back.
+class DumpCounter
+{
+public:
+    u64 length = 0;
+    bool readsAsToken = false;
+    bool done() const { return readsAsToken; }
+    void put(char) { length++; }
+    void put(const u8* p, u32 n)
+    {
+        length += n;
+        for (const u8* at = p; n >= 4 && at + 4 <= p + n; at++) {
+            at = static_cast<const u8*>(memchr(at, '0', size_t(p + n - at)));
+            if (!at || at + 4 > p + n)
+                break;
+            if ((at == p || at[-1] == ' ') && (at[1] == 'x' || at[1] == 'X') && isHexDigitByte(at[2]) &&
+                isHexDigitByte(at[3]) && (at + 4 == p + n || at[4] == ' ')) {
+                readsAsToken = true;
+                return;
+            }
+        }
+    }
+    void token(u8) { length += 4; }
+};
+
+// A String of exactly `length` bytes for a DumpWriter to fill; without a buffer when memory ran
+// out.
+String sizedText(u64 length)
+{
+    String text(length);
+    if (text.data)
+        text.length = length;
+    return text;
+}
 
 bool hasHexPrefix(const u8* data, u32 n)
 {
@@ -85,15 +108,57 @@ bool hasHexPrefix(const u8* data, u32 n)
 
 String allTokens(const u8* data, u32 n)
 {
-    String out(u64(n) * 5 + 1);
-    TextBuilder text(out);
+    if (!n)
+        return String();
+    String out = sizedText(u64(n) * 5 - 1);
+    if (!out.data)
+        return out;
+    DumpWriter text(out);
     for (u32 i = 0; i < n; i++) {
         if (i)
             text.put(' ');
         text.token(data[i]);
     }
-    text.flush();
     return out;
+}
+
+// Readable runs kept as they are, every other byte a token (see chunkBodyToText).
+template <typename Out>
+void mixedDump(Out& text, const u8* data, u32 n)
+{
+    bool inRun = false;
+    u32 runStart = 0; // the literal bytes [runStart, i) are not yet in the text
+    for (u32 i = 0; i < n; i++) {
+        const u8 c = data[i];
+        const u8 peek = i + 1 < n ? data[i + 1] : 0;
+        bool literal;
+        if (!inRun)
+            literal = isLiteralAble(c) && isLiteralAble(peek);
+        else if (c == ' ')
+            literal = isLiteralAble(peek);
+        else
+            literal = isLiteralAble(c);
+        if (literal) {
+            if (!inRun) {
+                if (i > 0)
+                    text.put(' ');
+                runStart = i;
+            }
+            inRun = true;
+        } else {
+            if (inRun) {
+                text.put(data + runStart, i - runStart);
+                if (text.done())
+                    return;
+            }
+            if (i > 0)
+                text.put(' ');
+            text.token(c);
+            inRun = false;
+        }
+    }
+    if (inRun)
+        text.put(data + runStart, n - runStart);
 }
 
 u32 wordOf(const u8* p)
@@ -260,59 +325,31 @@ String chunkBodyToText(const u8* data, u32 n)
     if (run < 4)
         return allTokens(data, n);
 
-    // Mostly literal: the text grows past this only where bytes become tokens.
-    String out(u64(n) + n / 4 + 16);
-    TextBuilder text(out);
-    bool inRun = false;
-    u32 runStart = 0; // the literal bytes [runStart, i) are not yet in the text
-    for (u32 i = 0; i < n; i++) {
-        const u8 c = data[i];
-        const u8 peek = i + 1 < n ? data[i + 1] : 0;
-        bool literal;
-        if (!inRun)
-            literal = isLiteralAble(c) && isLiteralAble(peek);
-        else if (c == ' ')
-            literal = isLiteralAble(peek);
-        else
-            literal = isLiteralAble(c);
-        if (literal) {
-            if (!inRun) {
-                if (i > 0)
-                    text.put(' ');
-                runStart = i;
-            }
-            inRun = true;
-        } else {
-            if (inRun)
-                text.put(data + runStart, i - runStart);
-            if (i > 0)
-                text.put(' ');
-            text.token(c);
-            inRun = false;
-        }
-    }
-    if (inRun)
-        text.put(data + runStart, n - runStart);
-    text.flush();
+    DumpCounter counter;
+    mixedDump(counter, data, n);
+    if (counter.readsAsToken)
+        return allTokens(data, n);
+    String out = sizedText(counter.length);
+    if (!out.data)
+        return out;
+    DumpWriter text(out);
+    mixedDump(text, data, n);
     // A literal such as the four characters 0x41 after a blank would come back as one byte.
     // Without a "0x" or "0X" in the body no literal can read as a token, and the text reads
     // back as the body.
-    if (!hasHexPrefix(data, n))
+    if (!hasHexPrefix(data, n) || chunkTextGives(out, data, n))
         return out;
-    ByteBuffer check(n + 16);
-    parseChunkText(check, out);
-    if (!sameBytes(check.data(), check.length, data, n))
-        return allTokens(data, n);
-    return out;
+    out.free();
+    return allTokens(data, n);
 }
 
-void chunkBodyToXml(const String& chunkPath, Stream& body, XmlElement& element, const SchemaList& schemas)
+namespace
 {
-    body.rewind();
-    const u64 size = body.bytesLeft();
-    ByteArray bytes{u32(size)};
-    if (size)
-        body.read(bytes.data, size);
+// The body as text, or the schema's elements when one claims it.
+void contentToXml(const String& chunkPath, const ByteArray& content, XmlElement& element, const SchemaList& schemas)
+{
+    const u64 size = content.count;
+    MemoryStream body(content);
     for (ChunkSchema* schema : schemas) {
         body.rewind();
         if (!schema->matches(chunkPath, body))
@@ -324,14 +361,25 @@ void chunkBodyToXml(const String& chunkPath, Stream& body, XmlElement& element, 
         schema->toXml(body, scratch);
         ByteBuffer rebuilt(u32(size) + 16);
         if (holdsOnlyPlainText(scratch, 0) && schema->fromXml(scratch, rebuilt) &&
-            sameBytes(rebuilt.data(), rebuilt.length, bytes.data, size)) {
+            sameBytes(rebuilt.data(), rebuilt.length, content.data, size)) {
             element.addAttribute(String("Handler"), String(schema->name));
             takeSchemaOutput(scratch, element);
             return;
         }
         break;
     }
-    element.value = chunkBodyToText(bytes.data, bytes.count);
+    element.value = chunkBodyToText(content.data, content.count);
+}
+}
+
+void chunkBodyToXml(const String& chunkPath, Stream& body, XmlElement& element, const SchemaList& schemas)
+{
+    body.rewind();
+    const u64 size = body.bytesLeft();
+    ByteArray bytes{u32(size)};
+    if (size)
+        body.read(bytes.data, size);
+    contentToXml(chunkPath, bytes, element, schemas);
 }
 
 XmlElement* chunkToXml(const String& name, const String& path, XmlElement& parent, const ByteArray& body,
@@ -358,8 +406,7 @@ XmlElement* chunkToXml(const String& name, const String& path, XmlElement& paren
             content = decoded;
         }
     }
-    MemoryStream stream(*content);
-    chunkBodyToXml(chunkPath, stream, *element, schemas);
+    contentToXml(chunkPath, *content, *element, schemas);
     deleteByteArray(decoded);
     return element;
 }
@@ -373,9 +420,9 @@ bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const 
     TD::Array<unsigned char>* body = iff.readChunk();
     if (!body)
         return levelFailure("ERROR: Failed to read IFF chunk '%s'.\n", joinFormPath(path, text));
-    ByteArray bytes(body->data, body->count);
-    TD::deleteObject(body);
+    const ByteArray bytes = byteView(body->data, body->count);
     XmlElement* element = chunkToXml(text, path, parent, bytes, schemas, streams, iff.currentForm().chunkDataStart);
+    TD::deleteObject(body);
     if (!element)
         return false;
     addRawIdAttribute(*element, "RawName", id, element->name);

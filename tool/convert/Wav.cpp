@@ -86,7 +86,8 @@ ByteArray* writeWav(const WavData& format, const ByteArray& samples)
         b.write(samples.data, samples.count);
     if (!b.ok())
         return nullptr;
-    return b.toArray();
+    // Made at its size: handed over without a copy.
+    return b.release();
 }
 
 WavData* readWav(const ByteArray& bytes)

@@ -84,14 +84,136 @@ u8 padByteOf(const XmlElement& element, IffWriter& writer)
     return pad;
 }
 
-String trimmedText(const String& text)
+// The text without the bytes up to 0x20 at its ends, as [begin, begin + length) of it.
+void trimmedSpan(const String& text, const char*& begin, u64& length)
 {
-    u64 begin = 0, end = text.length;
-    while (begin < end && u8(text.data[begin]) <= 0x20)
-        begin++;
-    while (end > begin && u8(text.data[end - 1]) <= 0x20)
+    u64 from = 0, end = text.length;
+    while (from < end && u8(text.data[from]) <= 0x20)
+        from++;
+    while (end > from && u8(text.data[end - 1]) <= 0x20)
         end--;
-    return String(text.c_str() + begin, end - begin);
+    begin = text.c_str() + from;
+    length = end - from;
+}
+
+// The value of each hex digit; 16 for any other byte.
+struct HexDigits
+{
+    u8 value[256];
+    constexpr HexDigits() : value()
+    {
+        for (int c = 0; c < 256; c++)
+            value[c] = c >= '0' && c <= '9' ? u8(c - '0')
+                       : c >= 'a' && c <= 'f' ? u8(c - 'a' + 10)
+                       : c >= 'A' && c <= 'F' ? u8(c - 'A' + 10)
+                                              : 16;
+    }
+};
+constexpr HexDigits HEX;
+
+// parseHexByteToken over a text of n bytes that need not be terminated: its end stands for the
+// terminator.
+inline bool hexTokenAt(const char* t, u64 n, u64 i, u8& value)
+{
+    if (i + 4 > n || t[i] != '0' || (t[i + 1] != 'x' && t[i + 1] != 'X'))
+        return false;
+    const u8 high = HEX.value[u8(t[i + 2])], low = HEX.value[u8(t[i + 3])];
+    if (high > 15 || low > 15 || (i + 4 < n && !isWhitespace(u8(t[i + 4]))))
+        return false;
+    value = u8((high << 4) | low);
+    return true;
+}
+
+// Checks bytes against those expected instead of keeping them.
+class ByteComparer
+{
+public:
+    ByteComparer(const u8* bytes, u64 n) : expected(bytes), count(n) {}
+    void write(const u8* p, u64 n)
+    {
+        if (same && n <= count - at && memcmp(expected + at, p, size_t(n)) == 0)
+            at += n;
+        else
+            same = false;
+    }
+    bool ok() const { return same; }
+    bool gaveAll() const { return same && at == count; }
+
+private:
+    const u8* expected;
+    u64 count;
+    u64 at = 0;
+    bool same = true;
+};
+
+// parseChunkText over a trimmed text of n bytes, into anything with write(bytes, n) and ok().
+template <typename Out>
+void parseTrimmedText(Out& out, const char* t, u64 n)
+{
+    bool afterToken = false;
+    u64 i = 0;
+    // Literal bytes are written a run at a time: [literalStart, i) are not yet in `out`. Token
+    // bytes wait in `tokens` until a literal or the end comes.
+    u64 literalStart = 0;
+    u8 tokens[256];
+    u32 held = 0;
+    const auto flushTokens = [&] {
+        if (held)
+            out.write(tokens, held);
+        held = 0;
+    };
+    const auto writeLiterals = [&] {
+        if (i > literalStart) {
+            flushTokens();
+            out.write(reinterpret_cast<const u8*>(t + literalStart), i - literalStart);
+        }
+    };
+    while (i < n) {
+        const u8 c = u8(t[i]);
+        u8 value = 0;
+        if (c > ' ' && c != '0') {
+            // Neither whitespace nor the start of a token: a literal.
+            afterToken = false;
+            i++;
+            continue;
+        }
+        if (isWhitespace(c)) {
+            u64 j = i;
+            while (j < n && isWhitespace(u8(t[j])))
+                j++;
+            if (afterToken || (j < n && hexTokenAt(t, n, j, value))) {
+                writeLiterals();
+                i = literalStart = j;
+                continue;
+            }
+            afterToken = false;
+            i++;
+            continue;
+        }
+        if ((i == 0 || isWhitespace(u8(t[i - 1]))) && hexTokenAt(t, n, i, value)) {
+            writeLiterals();
+            // Tokens one blank apart, the bulk of a dump, are taken in one go.
+            for (;;) {
+                if (held == sizeof(tokens)) {
+                    flushTokens();
+                    if (!out.ok())
+                        return;
+                }
+                tokens[held++] = value;
+                i += 4;
+                if (i + 5 > n || t[i] != ' ' || !hexTokenAt(t, n, i + 1, value))
+                    break;
+                i++;
+            }
+            literalStart = i;
+            afterToken = true;
+            continue;
+        }
+        afterToken = false;
+        i++;
+    }
+    writeLiterals();
+    flushTokens();
 }
 
 void writeTable(ByteBuffer& out, const XmlElement& element, IffWriter& writer, u32 base, u32 depth)
@@ -134,34 +256,29 @@ void writeForm(ByteBuffer& out, const XmlElement& element, const String& formTyp
                u32 base, u32 depth)
 {
     const u32 containerId = readIdAttribute(element, "RawFormType", formType, writer);
-    u32 reserve = 0;
-    for (const XmlElement* child : element.children) {
-        u32 size = 0;
-        bool present = false;
-        if (readDecimalAttribute(*child, "OriginalSize", size, present) && size > reserve)
-            reserve = size;
-    }
-    ByteBuffer content(reserveFor(reserve));
+    // The content goes straight after the header, whose size is filled in once it is known.
+    const u32 header = out.length;
+    writeId(out, containerId);
+    out.writeU32BE(0);
+    writeId(out, type);
+    const u32 contentStart = out.length;
     for (const XmlElement* child : element.children)
-        xmlToIff(content, *child, writer, base + out.length + 12, depth + 1);
+        xmlToIff(out, *child, writer, base, depth + 1);
     bool present = false;
     const u64 original = decimalOf(element, "OriginalSize", writer, present);
-    u64 size = 4 + u64(content.length);
+    u64 size = 4 + u64(out.length - contentStart);
     // A declared size larger than the content keeps its trailing bytes, as zeros.
     if (original > size + MAX_FORM_GAP) {
         invalidValue(element, "OriginalSize", writer);
     } else if (original > size) {
-        appendZeros(content, original - size);
+        appendZeros(out, original - size);
         size = original;
     }
-    if (size > 0xFFFFFFFFu || !content.ok()) {
+    if (size > 0xFFFFFFFFu || !out.ok()) {
         writer.error("ERROR: IFF form '%s' is too large to be written.\n", element.name.c_str());
         return;
     }
-    writeId(out, containerId);
-    out.writeU32BE(u32(size));
-    writeId(out, type);
-    out.write(content.data(), content.length);
+    out.patchU32BE(header + 4, u32(size));
     appendPadByte(out, u32(size), padByteOf(element, writer));
 }
 
@@ -169,9 +286,34 @@ void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& w
 {
     bool present = false;
     const u32 original = decimalOf(element, "OriginalSize", writer, present);
-    ByteBuffer body(reserveFor(original));
     String handler;
-    if (element.getAttribute(String("Handler"), handler)) {
+    const bool handled = element.getAttribute(String("Handler"), handler);
+    String compression;
+    const bool compressed = element.getAttribute(String("Compression"), compression);
+    if (!handled && !compressed) {
+        // A body given as text goes straight into `out`: a large one is never held twice.
+        const char* text = nullptr;
+        u64 length = 0;
+        trimmedSpan(element.value, text, length);
+        const bool wasOk = out.ok();
+        const u32 header = out.length;
+        writeId(out, id);
+        out.writeU32BE(0);
+        const u32 bodyStart = out.length;
+        parseTrimmedText(out, text, length);
+        if (!out.ok()) {
+            // A buffer that had failed before is reported by the caller.
+            if (wasOk)
+                writer.error("ERROR: Out of memory for IFF chunk '%s'.\n", element.name.c_str());
+            return;
+        }
+        const u32 size = out.length - bodyStart;
+        out.patchU32BE(header + 4, size);
+        appendPadByte(out, size, padByteOf(element, writer));
+        return;
+    }
+    ByteBuffer body(reserveFor(original));
+    if (handled) {
         bool written = false;
         for (ChunkSchema* schema : writer.schemas) {
             if (!handler.equals(schema->name))
@@ -185,11 +327,12 @@ void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& w
             writer.error("ERROR: IFF chunk '%s' uses Handler='%s', but that handler cannot write XML back to bytes.\n",
                          element.name.c_str(), handler.c_str());
     } else {
-        const String text = trimmedText(element.value);
-        if (!text.isEmpty())
-            parseChunkText(body, text);
+        const char* text = nullptr;
+        u64 length = 0;
+        trimmedSpan(element.value, text, length);
+        parseTrimmedText(body, text, length);
     }
-    ByteArray* plain = body.ok() ? body.toArray() : nullptr;
+    ByteArray* plain = body.ok() ? body.release() : nullptr;
     if (!plain) {
         writer.error("ERROR: Out of memory for IFF chunk '%s'.\n", element.name.c_str());
         return;
@@ -197,8 +340,7 @@ void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& w
     const u8* stored = plain->data;
     u32 storedLength = plain->count;
     ByteArray* packed = nullptr;
-    String compression;
-    if (element.getAttribute(String("Compression"), compression)) {
+    if (compressed) {
         const u8 code = compressionCode(compression);
         // Only a body that is not the stored one's content goes through the encoder.
         if (!writer.findStored(code, *plain, stored, storedLength)) {
@@ -266,51 +408,20 @@ bool parseHexByteToken(const char* text, u64 i, u8& value)
 
 void parseChunkText(ByteBuffer& out, const String& source)
 {
-    const String text = trimmedText(source);
-    const char* t = text.c_str();
-    const u64 n = text.length;
-    bool afterToken = false;
-    u64 i = 0;
-    // Literal bytes are written a run at a time: [literalStart, i) are not yet in `out`.
-    u64 literalStart = 0;
-    const auto writeLiterals = [&] {
-        if (i > literalStart)
-            out.write(reinterpret_cast<const u8*>(t + literalStart), i - literalStart);
-    };
-    while (i < n) {
-        const u8 c = u8(t[i]);
-        u8 value = 0;
-        if (c > ' ' && c != '0') {
-            // Neither whitespace nor the start of a token: a literal.
-            afterToken = false;
-            i++;
-            continue;
-        }
-        if (isWhitespace(c)) {
-            u64 j = i;
-            while (j < n && isWhitespace(u8(t[j])))
-                j++;
-            if (afterToken || (j < n && parseHexByteToken(t, j, value))) {
-                writeLiterals();
-                i = literalStart = j;
-                continue;
-            }
-            afterToken = false;
-            i++;
-            continue;
-        }
-        if ((i == 0 || isWhitespace(u8(t[i - 1]))) && parseHexByteToken(t, i, value)) {
-            writeLiterals();
-            out.writeU8(value);
-            i += 4;
-            literalStart = i;
-            afterToken = true;
-            continue;
-        }
-        afterToken = false;
-        i++;
-    }
-    writeLiterals();
+    const char* text = nullptr;
+    u64 n = 0;
+    trimmedSpan(source, text, n);
+    parseTrimmedText(out, text, n);
+}
+
+bool chunkTextGives(const String& source, const u8* bytes, u64 n)
+{
+    const char* text = nullptr;
+    u64 length = 0;
+    trimmedSpan(source, text, length);
+    ByteComparer check(bytes, n);
+    parseTrimmedText(check, text, length);
+    return check.gaveAll();
 }
 
 u32 readIdAttribute(const XmlElement& element, const char* attributeName, const String& text, IffWriter& writer)

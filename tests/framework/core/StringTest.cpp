@@ -168,6 +168,13 @@ TEST(String, AppendGrowth)
     t.append("c", 1); // 2 + 1 + 10 + 2
     EXPECT_EQ(t.capacity, 15u);
 
+    // One large append reserves about its own size, not growth times it.
+    const std::string large(1 << 20, 'x');
+    String grown("ab");
+    grown.append(large.c_str(), large.size());
+    EXPECT_EQ(grown.length, large.size() + 2);
+    EXPECT_LE(grown.capacity, large.size() + 2 + 4096 + 2);
+
     String fromNothing;
     fromNothing.append("xyz", 3);
     EXPECT_EQ(fromNothing.capacity, 4u);

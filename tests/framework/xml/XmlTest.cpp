@@ -414,6 +414,28 @@ TEST(Xml, RandomTreesRoundTrip)
         EXPECT_TRUE(sameDocument(doc, *back)) << "tree " << i << ":\n" << first;
         EXPECT_EQ(write(*back), first) << "tree " << i;
         memDelete(back);
+        // Read in place (values looking into the text), and streamed (each child of a
+        // top-level element handed over as soon as it is whole): the same document.
+        const String text(first.c_str(), first.size());
+        PtrArray<XmlElement>* inPlace = parseXmlInPlace(text);
+        ASSERT_NE(inPlace, nullptr);
+        EXPECT_TRUE(sameDocument(doc, *inPlace)) << "tree " << i;
+        memDelete(inPlace);
+        PtrArray<XmlElement> taken(true);
+        const XmlChildSink sink{[](void* list, XmlElement* child) {
+                                    return static_cast<PtrArray<XmlElement>*>(list)->push(child) != nullptr;
+                                },
+                                &taken};
+        PtrArray<XmlElement>* streamed = parseXml(text, &sink);
+        ASSERT_NE(streamed, nullptr);
+        u32 next = 0;
+        for (u32 top = 0; top < doc.count; top++) {
+            EXPECT_EQ((*streamed)[top]->children.count, 0u);
+            for (const XmlElement* child : doc[top]->children)
+                EXPECT_TRUE(next < taken.count && sameElement(*child, *taken[next++])) << "tree " << i;
+        }
+        EXPECT_EQ(next, taken.count);
+        memDelete(streamed);
         destroyXmlElements(doc);
     }
 }
