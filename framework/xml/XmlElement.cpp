@@ -1,5 +1,6 @@
 #include "framework/xml/XmlElement.h"
 #include "framework/log/Log.h"
+#include "framework/xml/XmlText.h"
 #include "framework/xml/XmlTokenizer.h"
 
 #include <cstring>
@@ -41,6 +42,19 @@ u32 lineOfNul(const char* text, u64 length, u64 from, u32 line)
 bool refuseNul(u32 line)
 {
     logError(CHANNEL, "Unexpected NUL byte in XML text! (Line %u)", line);
+    return false;
+}
+
+// The bytes that text read from the document stands for, into `out`; false (logged) for a
+// character that no byte stands for.
+bool decodeInto(String& out, const char* text, u64 length, u32 line)
+{
+    u32 refused = 0;
+    if (decodeXmlText(text, length, out, refused))
+        return true;
+    logError(CHANNEL, "The character U+%04X cannot be stored: each character must be one byte (U+0000 to "
+                      "U+00FF)! (Line %u)",
+             refused, line);
     return false;
 }
 }
@@ -175,7 +189,7 @@ bool XmlElement::write(String& out, u32 depth) const
         out.append(" ", 1);
         out.append(a->name);
         out.append("=\"", 2);
-        out.append(a->value);
+        appendXmlEscaped(out, a->value.data, a->value.length, true);
         out.append("\"", 1);
     }
     if (children.count) {
@@ -194,7 +208,7 @@ bool XmlElement::write(String& out, u32 depth) const
     } else {
         out.append(">\n", 2);
         appendIndent(out, depth + 1);
-        out.append(value);
+        appendXmlEscaped(out, value.data, value.length, false);
         out.append("\n", 1);
     }
     appendIndent(out, depth);
@@ -211,7 +225,7 @@ u64 XmlElement::writtenLength(u32 depth) const
         return 0;
     u64 n = u64(depth) + 1 + name.length;
     for (const XmlAttribute* a : attributes)
-        n += 4 + a->name.length + a->value.length;
+        n += 4 + a->name.length + xmlEscapedLength(a->value.data, a->value.length, true);
     const u64 closing = u64(depth) + 4 + name.length;
     if (children.count) {
         n += 2 + closing;
@@ -221,7 +235,7 @@ u64 XmlElement::writtenLength(u32 depth) const
     }
     if (value.isEmpty())
         return n + 3;
-    return n + 2 + (u64(depth) + 1) + value.length + 1 + closing;
+    return n + 2 + (u64(depth) + 1) + xmlEscapedLength(value.data, value.length, false) + 1 + closing;
 }
 
 bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth, const XmlChildSink* sink)
@@ -252,7 +266,7 @@ bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth, const XmlChildSink* s
                 logError(CHANNEL, "Expected assignment for attribute '%s'! (Line %u)", attributeName, tokenizer.line);
             else if (!tokenizer.hasMore())
                 logError(CHANNEL, "Unexpected end of data while parsing attribute '%s'!", attributeName);
-            else if (tokenizer.next()[0] != '"')
+            else if (tokenizer.next()[0] != '"' && tokenizer.token[0] != '\'')
                 logError(CHANNEL, "Expected quoted value for attribute '%s'! (Line %u)", attributeName, tokenizer.line);
             else
                 ok = true;
@@ -262,6 +276,13 @@ bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth, const XmlChildSink* s
             }
             attribute->value = tokenizer.token;
             attribute->value.unquote();
+            if (xmlNeedsDecoding(attribute->value.data, attribute->value.length)) {
+                const String read = std::move(attribute->value);
+                if (!decodeInto(attribute->value, read.data, read.length, tokenizer.line)) {
+                    memDelete(attribute);
+                    return false;
+                }
+            }
             // Duplicates are kept as read; getAttribute answers with the first.
             if (!attributes.push(attribute)) {
                 memDelete(attribute);
@@ -307,7 +328,12 @@ bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth, const XmlChildSink* s
                 logError(CHANNEL, "Parsing content error in element '%s'! (Line %u)", name.c_str(), tokenizer.line);
                 return false;
             }
-            if (tokenizer.isText && tokenizer.valuesInPlace && tokenizer.spanLength) {
+            const char* text = tokenizer.isText ? tokenizer.data + tokenizer.spanStart : token.data;
+            const u64 textLength = tokenizer.isText ? tokenizer.spanLength : token.length;
+            if (xmlNeedsDecoding(text, textLength)) {
+                if (!decodeInto(value, text, textLength, tokenizer.line))
+                    return false;
+            } else if (tokenizer.isText && tokenizer.valuesInPlace && tokenizer.spanLength) {
                 // A view: capacity 0 marks bytes the String does not own.
                 value.free();
                 value.data = const_cast<char*>(tokenizer.data + tokenizer.spanStart);
@@ -452,36 +478,12 @@ XmlElement* addXmlElement(PtrArray<XmlElement>& list, const String& name)
     return element;
 }
 
-bool isPlainXmlValue(const String& value)
+XmlElement* documentRoot(const PtrArray<XmlElement>& list)
 {
-    return isPlainXmlValue(value.data, value.length);
-}
-
-bool isPlainXmlText(const String& text)
-{
-    return isPlainXmlText(text.data, text.length);
-}
-
-bool isPlainXmlValue(const char* value, u64 length)
-{
-    for (u64 i = 0; i < length; i++) {
-        const u8 c = u8(value[i]);
-        if (c < 0x20 || c >= 0x80 || c == '<' || c == '&' || c == '"')
-            return false;
-    }
-    return true;
-}
-
-bool isPlainXmlText(const char* text, u64 length)
-{
-    for (u64 i = 0; i < length; i++) {
-        const u8 c = u8(text[i]);
-        if ((c < 0x20 && c != '\t' && c != '\n') || c >= 0x80 || c == '<' || c == '&')
-            return false;
-        if (c == '>' && i >= 2 && text[i - 1] == ']' && text[i - 2] == ']')
-            return false;
-    }
-    return true;
+    for (XmlElement* element : list)
+        if (!element->name.startsWith("?"))
+            return element;
+    return nullptr;
 }
 
 void deleteXmlElements(PtrArray<XmlElement>& list)

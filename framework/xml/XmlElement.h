@@ -17,8 +17,9 @@ struct XmlAttribute
 // documents end in an error rather than a stack overflow.
 constexpr u32 XML_MAX_DEPTH = 256;
 
-// An element with attributes, child elements and at most one text value. Nothing is escaped
-// or unescaped: names and values are stored and written exactly as given.
+// An element with attributes, child elements and at most one text value. Values hold bytes: the
+// writer escapes what XML cannot hold as it is and the reader turns references back into bytes
+// (framework/xml/XmlText.h); names are stored and written exactly as given.
 class XmlElement
 {
 public:
@@ -83,15 +84,9 @@ String writeXml(const PtrArray<XmlElement>& list, bool* ok = nullptr);
 // The bytes writeXml gives for the list.
 u64 xmlWrittenLength(const PtrArray<XmlElement>& list);
 XmlElement* addXmlElement(PtrArray<XmlElement>& list, const String& name);
-
-// The writer escapes nothing, so callers hand it only text that any XML reader takes as
-// written: ASCII from the blank up, without '<' and '&'. An attribute value (between double
-// quotes) also holds no '"' and no control byte, which readers would turn into blanks; element
-// text may hold tabs and line feeds, never a carriage return (read as a line feed) nor "]]>".
-bool isPlainXmlValue(const String& value);
-bool isPlainXmlText(const String& text);
-bool isPlainXmlValue(const char* value, u64 length);
-bool isPlainXmlText(const char* text, u64 length);
+// The document's first element that is not a declaration or processing instruction ("<?xml ...?>"
+// reads as an element named "?xml", which XML tools put in front of the root); null for none.
+XmlElement* documentRoot(const PtrArray<XmlElement>& list);
 
 // Deletes every element of the list and empties it.
 void deleteXmlElements(PtrArray<XmlElement>& list);

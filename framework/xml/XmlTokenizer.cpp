@@ -12,6 +12,24 @@ XmlTokenizer::XmlTokenizer(const char* bytes, u64 n) : data(bytes), length(bytes
 {
 }
 
+void XmlTokenizer::skipComment()
+{
+    const char* end = nullptr;
+    for (u64 at = position + 4; !end && at + 3 <= length;) {
+        const void* dash = memchr(data + at, '-', size_t(length - at));
+        if (!dash)
+            break;
+        at = u64(static_cast<const char*>(dash) - data);
+        if (at + 3 <= length && memcmp(data + at, "-->", 3) == 0)
+            end = data + at + 3;
+        else
+            at++;
+    }
+    const u64 stop = end ? u64(end - data) : length;
+    while (position < stop)
+        advance();
+}
+
 void XmlTokenizer::advance()
 {
     if (data[position] == '\n')
@@ -35,7 +53,7 @@ String& XmlTokenizer::next()
             if (const void* nul = memchr(data + position, 0, size_t(stop - position)))
                 stop = u64(static_cast<const char*>(nul) - data);
             for (u64 i = position; !hasNonBlank && i < stop; i++)
-                hasNonBlank = !isBlankByte(u8(data[i]));
+                hasNonBlank = u8(data[i]) > 0x20;
             for (const char* p = data + position; p < data + stop; p++) {
                 p = static_cast<const char*>(memchr(p, '\n', size_t(data + stop - p)));
                 if (!p)
@@ -47,14 +65,22 @@ String& XmlTokenizer::next()
         }
         if (inQuote) {
             advance();
-            if (c == '"') {
+            if (c == quote) {
                 inQuote = false;
                 break;
             }
             continue;
         }
         if (c == '<') {
-            // "<!" starts a comment or declaration, which is not interpreted: it runs on as text.
+            // A comment says nothing: it ends the text before it and is passed over.
+            if (length - position >= 4 && memcmp(data + position, "<!--", 4) == 0) {
+                if (hasNonBlank)
+                    break;
+                skipComment();
+                start = position;
+                continue;
+            }
+            // Any other "<!" (a declaration) is not interpreted: it runs on as text.
             if (position + 1 < length && data[position + 1] == '!') {
                 advance();
                 hasNonBlank = true;
@@ -68,7 +94,7 @@ String& XmlTokenizer::next()
             break;
         }
         if (!inTag) {
-            if (!isBlankByte(u8(c)))
+            if (u8(c) > 0x20)
                 hasNonBlank = true;
             advance();
             continue;
@@ -98,17 +124,24 @@ String& XmlTokenizer::next()
             start = position;
             continue;
         }
-        if (c == '"')
+        if (c == '"' || c == '\'') {
             inQuote = true;
+            quote = c;
+        }
         advance();
         hasNonBlank = true;
     }
     u64 end = position;
-    while (start < end && isBlankByte(u8(data[start])))
-        start++;
-    while (end > start && isBlankByte(u8(data[end - 1])))
-        end--;
     isText = !wasInTag && !inTag;
+    // Text is UTF-8: its bytes of 0x80 and above are characters, not blanks.
+    const auto blank = [this](u64 at) {
+        const u8 c = u8(data[at]);
+        return isText ? c && c <= 0x20 : isBlankByte(c);
+    };
+    while (start < end && blank(start))
+        start++;
+    while (end > start && blank(end - 1))
+        end--;
     spanStart = start;
     spanLength = end - start;
     if (isText && spanText)

@@ -2,8 +2,9 @@
 #include "framework/core/String.h"
 #include "framework/core/Types.h"
 
-// Splits XML text into tags, names, '=' and '/' marks, quoted values and text runs. Tokens
-// come back trimmed of blank bytes (0x01-0x20 and 0x80-0xFF), so text loses bytes at its ends.
+// Splits XML text into tags, names, '=' and '/' marks, quoted values (in double or single
+// quotes) and text runs; comments are passed over. Tokens come back trimmed of blank bytes
+// (0x01-0x20, and in tags also 0x80-0xFF), so text loses blanks at its ends.
 class XmlTokenizer
 {
 public:
@@ -37,6 +38,9 @@ public:
 
 private:
     bool afterOpen = false; // the last token was "<"
+    char quote = '"';       // the quote that opened the value being read
 
     void advance();
+    // Passes over a comment ("<!--" to "-->", or to the end of the text).
+    void skipComment();
 };

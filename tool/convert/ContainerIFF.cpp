@@ -2,6 +2,7 @@
 #include "framework/core/ByteBuffer.h"
 #include "framework/core/TextUtils.h"
 #include "framework/io/FileStream.h"
+#include "framework/xml/XmlText.h"
 #include "gamedata/formats/IFF.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
@@ -27,14 +28,9 @@ bool isBadNameByte(u8 c)
            c == '!';
 }
 
-bool holds(const String& text, char c)
-{
-    return text.length && memchr(text.data, c, text.length) != nullptr;
-}
-
-// Whether the XML writer's text of the element can be read back at all: the writer escapes
-// nothing, so a name, attribute value or text holding what ends it cannot be. (Whether what is
-// read back gives the same bytes is tested on the result.)
+// Whether the XML writer's text of the element can be read back at all: values are escaped, but
+// names are written as they are, and a byte no XML can carry makes a file XML tools refuse.
+// (Whether what is read back gives the same bytes is tested on the result.)
 bool readsBackAsWritten(const XmlElement& element, u32 depth)
 {
     if (depth >= XML_MAX_DEPTH || element.name.isEmpty())
@@ -43,13 +39,13 @@ bool readsBackAsWritten(const XmlElement& element, u32 depth)
         if (isBadNameByte(u8(element.name.data[i])))
             return false;
     for (const XmlAttribute* a : element.attributes) {
-        if (a->name.isEmpty() || holds(a->value, '"'))
+        if (a->name.isEmpty() || !xmlCanHold(a->value))
             return false;
         for (u64 i = 0; i < a->name.length; i++)
             if (isBadNameByte(u8(a->name.data[i])))
                 return false;
     }
-    if (holds(element.value, '<'))
+    if (!xmlCanHold(element.value))
         return false;
     for (const XmlElement* child : element.children)
         if (!readsBackAsWritten(*child, depth + 1))
@@ -65,11 +61,13 @@ bool isUsableDocument(const PtrArray<XmlElement>* document, const String& source
         printError("ERROR: Couldn't parse '%s'!\n", name);
         return false;
     }
-    if (document->count == 0) {
+    // An XML declaration in front of the root, as XML tools write one, is passed over.
+    const XmlElement* first = documentRoot(*document);
+    if (!first) {
         printError("ERROR: No XML root for '%s'!\n", name);
         return false;
     }
-    const XmlElement& root = *(*document)[0];
+    const XmlElement& root = *first;
     if (!root.name.equals("IFF")) {
         printError("ERROR: Bad root IFF element for '%s'!\n", name);
         return false;
@@ -106,9 +104,10 @@ constexpr u64 KEPT_TEXT_PER_BYTE = 16;
 bool buildIff(const PtrArray<XmlElement>& document, bool quiet, StoredStreams* streams, const ByteArray* file,
               ByteBuffer& out, u32& length)
 {
-    if (document.count == 0)
+    const XmlElement* first = documentRoot(document);
+    if (!first)
         return false;
-    const XmlElement& root = *document[0];
+    const XmlElement& root = *first;
     SchemaList schemas(true);
     registerIffSchemas(schemas);
     IffWriter writer(schemas, quiet);

@@ -1,6 +1,7 @@
 #include "tool/convert/ContainerPFC.h"
 #include "framework/io/FileStream.h"
 #include "framework/io/MemoryStream.h"
+#include "framework/xml/XmlText.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
 #include "tool/convert/ConvertedText.h"
@@ -299,8 +300,8 @@ class TableWriter
 public:
     using Element = u32; // the depth, which is the element's place on the way
     bool ok = true;
-    // Every name and line can be written as it stands: any other (one that needs an escape, a
-    // control byte or a byte beyond ASCII) makes a file XML tools refuse or read differently.
+    // Every name and line holds only what XML can carry (escaped where it must be): a control
+    // byte makes a file XML tools refuse, so such a table stays raw.
     bool writable = true;
     u64 length = 0;
 
@@ -332,8 +333,8 @@ public:
     }
     void text(Element e, const char* name, const NameField& f)
     {
-        writable = writable && isPlainXmlValue(f.bytes, f.length);
-        addAttribute(e, name, f.bytes, f.length);
+        writable = writable && xmlCanHold(f.bytes, f.length);
+        addAttribute(e, name, f.bytes, f.length, true);
     }
     void number(Element e, const char* name, u32 value)
     {
@@ -347,7 +348,7 @@ public:
     }
     void line(Element e, const LineField& l)
     {
-        writable = writable && isPlainXmlText(reinterpret_cast<const char*>(l.data), l.length);
+        writable = writable && xmlCanHold(reinterpret_cast<const char*>(l.data), l.length);
         open[e].line = l;
         open[e].hasLine = true;
     }
@@ -362,7 +363,7 @@ private:
     struct Entry
     {
         const char* name = nullptr;
-        char attributes[160]; // ' name="value"' each, in order: a record's fit
+        char attributes[320]; // ' name="value"' each, in order: a record's fit, escaped
         u32 attributesLength = 0;
         LineField line;
         bool hasLine = false;
@@ -394,11 +395,12 @@ private:
             depth -= n;
         }
     }
-    void addAttribute(Element e, const char* name, const char* value, u32 n)
+    void addAttribute(Element e, const char* name, const char* value, u32 n, bool escaped = false)
     {
         Entry& x = open[e];
         const u32 nameLength = u32(strlen(name));
-        if (x.attributesLength + nameLength + n + 4 > sizeof(x.attributes)) {
+        const u64 valueLength = escaped ? xmlEscapedLength(value, n, true) : n;
+        if (x.attributesLength + nameLength + valueLength + 4 > sizeof(x.attributes)) {
             ok = false;
             return;
         }
@@ -408,10 +410,27 @@ private:
         at += nameLength;
         *at++ = '=';
         *at++ = '"';
-        memcpy(at, value, n);
-        at += n;
+        if (escaped) {
+            at = writeXmlEscaped(at, value, n, true);
+        } else {
+            memcpy(at, value, n);
+            at += n;
+        }
         *at++ = '"';
         x.attributesLength = u32(at - x.attributes);
+    }
+    void emitEscaped(const char* p, u64 n)
+    {
+        const u64 escaped = xmlEscapedLength(p, n, false);
+        length += escaped;
+        if (!out)
+            return;
+        if (out->length + escaped >= out->capacity) {
+            ok = false;
+            return;
+        }
+        out->length = u64(writeXmlEscaped(out->data + out->length, p, n, false) - out->data);
+        out->data[out->length] = 0;
     }
     void startTag(Element e, const char* end, u32 n)
     {
@@ -439,7 +458,7 @@ private:
             startTag(e, ">\n", 2);
             indent(e + 1);
             emit("\"", 1);
-            emit(reinterpret_cast<const char*>(x.line.data), x.line.length);
+            emitEscaped(reinterpret_cast<const char*>(x.line.data), x.line.length);
             emit("\"\n", 2);
             endTag(e);
         }

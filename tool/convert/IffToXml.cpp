@@ -2,6 +2,7 @@
 #include "framework/core/ByteBuffer.h"
 #include "framework/core/TextUtils.h"
 #include "framework/io/MemoryStream.h"
+#include "framework/xml/XmlText.h"
 #include "tool/convert/ChunkCompression.h"
 #include "tool/convert/XmlToIff.h"
 
@@ -177,13 +178,11 @@ bool levelFailure(const char* format, const String& path)
     return false;
 }
 
-// Record text from the body (names, types) that the XML file can hold as it stands: plain, and
-// without '>' and '\'', which XML tools may save as references that the reader here keeps as text.
+// Record text from the body (names, types) that an XML file can hold: escaped where it must be,
+// but never a control byte, which no XML document carries.
 bool holdsOnlyPlainText(const XmlElement& element, u32 depth)
 {
-    const auto plain = [](const String& text) {
-        return isPlainXmlValue(text) && text.indexOf('>') < 0 && text.indexOf('\'') < 0;
-    };
+    const auto plain = [](const String& text) { return xmlCanHold(text); };
     if (depth > IFF_MAX_DEPTH || !plain(element.value))
         return false;
     for (const XmlAttribute* a : element.attributes)

@@ -1,12 +1,13 @@
-// The XML writer escapes nothing, so text from the data reaches an XML file only when it needs no
-// escape: record texts that would need one leave their chunk to the text dump, ids that are no
-// XML names are written under names that are, and dialogue tables whose names or lines would
-// need one stay raw.
+// Text from the data reaches an XML file escaped where XML needs it, and reads back as its bytes:
+// only control bytes, which no XML document carries, leave a record's chunk to the text dump or a
+// dialogue table raw; ids that are no XML names are written under names that are.
+#include "framework/xml/XmlText.h"
 #include "tests/tool/convert/PfcTestUtil.h"
 #include "tests/tool/convert/schemas/SchemaTestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace
@@ -17,27 +18,65 @@ std::string dumped(const char* text)
 {
     return std::string("<CAST OriginalSize=\"8\">\n ") + text + "\n</CAST>\n";
 }
+
+std::string member(const char* kind)
+{
+    return std::string("<CAST OriginalSize=\"8\" Handler=\"SectorCast\">\n <Member Kind=\"") + kind + "\"/>\n</CAST>\n";
+}
 }
 
-TEST(PlainXmlText, ValuesAndTextsThatNeedNoEscape)
+TEST(PlainXmlText, TextIsEscapedOnlyWhereXmlNeedsItAndReadBackAsItsBytes)
 {
     struct Case
     {
-        const char* text;
-        bool value, inText;
+        const char* bytes;
+        const char* inAttribute;
+        const char* inText;
     } cases[] = {
-        {"", true, true},           {"PILOT 9'>=/?!", true, true}, {"A\x7F" "B", true, true},
-        {"say \"hi\"", false, true}, {"a\tb\nc", false, true},      {"]]", true, true},
-        {"x]]>y", true, false},     {"a<b", false, false},         {"a&b", false, false},
-        {"a\rb", false, false},     {"\x1B", false, false},        {"caf\xE9", false, false},
+        {"PILOT 9'>=/?!", "PILOT 9'>=/?!", "PILOT 9'>=/?!"},
+        {"say \"hi\"", "say &quot;hi&quot;", "say \"hi\""},
+        {"a\tb\nc", "a&#x9;b&#xA;c", "a\tb\nc"},
+        {"x]]>y <&", "x]]&gt;y &lt;&amp;", "x]]&gt;y &lt;&amp;"},
+        {"one\r\ntwo", "one&#xD;&#xA;two", "one&#xD;\ntwo"},
+        {"caf\xE9 \xFF\x80", "caf&#xE9; &#xFF;&#x80;", "caf&#xE9; &#xFF;&#x80;"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(isPlainXmlValue(String(c.text)), c.value) << c.text;
-        EXPECT_EQ(isPlainXmlText(String(c.text)), c.inText) << c.text;
+        for (const bool attribute : {true, false}) {
+            String written;
+            appendXmlEscaped(written, c.bytes, strlen(c.bytes), attribute);
+            EXPECT_EQ(std::string(written.c_str()), attribute ? c.inAttribute : c.inText) << c.bytes;
+            String read;
+            u32 refused = 0;
+            EXPECT_TRUE(decodeXmlText(written.data, written.length, read, refused));
+            EXPECT_EQ(std::string(read.c_str()), c.bytes);
+        }
     }
+    // Read as XML tools write: references of any kind, UTF-8, CR LF; what is no reference stays.
+    const struct
+    {
+        const char* read;
+        const char* bytes;
+    } readings[] = {
+        {"&#65;&#x42;&#x0043;&apos;&gt;", "ABC'>"}, {"caf\xC3\xA9", "caf\xE9"},   {"caf\xE9", "caf\xE9"},
+        {"a\r\nb\rc", "a\nb\nc"},                  {"&nbsp; & &#; &#0;", "&nbsp; & &#; &#0;"},
+    };
+    for (const auto& r : readings) {
+        String read;
+        u32 refused = 0;
+        EXPECT_TRUE(decodeXmlText(r.read, strlen(r.read), read, refused));
+        EXPECT_EQ(std::string(read.c_str()), r.bytes) << r.read;
+    }
+    for (const char* above : {"\xE2\x82\xAC", "&#x20AC;", "&#256;"}) {
+        String read;
+        u32 refused = 0;
+        EXPECT_FALSE(decodeXmlText(above, strlen(above), read, refused)) << above;
+        EXPECT_GT(refused, 0xFFu);
+    }
+    EXPECT_TRUE(xmlCanHold("\t\r\n\x7F\xFF", 5));
+    EXPECT_FALSE(xmlCanHold("ring\x07", 5));
 }
 
-TEST(PlainXmlText, RecordTextsThatNeedEscapesLeaveTheChunkToTheTextDump)
+TEST(PlainXmlText, RecordTextsAreEscapedAndOnlyControlBytesLeaveTheChunkToTheTextDump)
 {
     struct Case
     {
@@ -47,14 +86,14 @@ TEST(PlainXmlText, RecordTextsThatNeedEscapesLeaveTheChunkToTheTextDump)
         {text("ABCD", 8), "<CAST OriginalSize=\"8\" Handler=\"SectorCast\">\n <Member Kind=\"ABCD\"/>\n</CAST>\n"},
         {text("ION\x7FGUN", 8),
          "<CAST OriginalSize=\"8\" Handler=\"SectorCast\">\n <Member Kind=\"ION\x7FGUN\"/>\n</CAST>\n"},
-        {text("A&B", 8), dumped("0x41 0x26 0x42 0x00 0x00 0x00 0x00 0x00")},
-        {text("<TAG>", 8), dumped("0x3C 0x54 0x41 0x47 0x3E 0x00 0x00 0x00")},
-        {text("SAY\"WHAT", 8), dumped("SAY\"WHAT")},
-        {text("TAIL>GUN", 8), dumped("TAIL 0x3E GUN")},
-        {text("BOSUN'S", 8), dumped("BOSUN'S 0x00")},
-        {text("TAB\tWORD", 8), dumped("TAB 0x09 WORD")},
+        {text("A&B", 8), member("A&amp;B")},
+        {text("<TAG>", 8), member("&lt;TAG>")},
+        {text("SAY\"WHAT", 8), member("SAY&quot;WHAT")},
+        {text("TAIL>GUN", 8), member("TAIL>GUN")},
+        {text("BOSUN'S", 8), member("BOSUN'S")},
+        {text("TAB\tWORD", 8), member("TAB&#x9;WORD")},
+        {text("CAF\xE9", 8), member("CAF&#xE9;")},
         {text("\x01" "CTRL", 8), dumped("0x01 CTRL 0x00 0x00 0x00")},
-        {text("CAF\xE9", 8), dumped("0x43 0x41 0x46 0xE9 0x00 0x00 0x00 0x00")},
     };
     for (const Case& c : cases) {
         const std::string xml = chunkXml("SSSS.CAST", "CAST", c.name);
@@ -89,7 +128,7 @@ TEST(PlainXmlText, IdsThatAreNoXmlNamesGetNamesThatAre)
     EXPECT_EQ(hexOf(iffOf(xml)), hexOf(image));
 }
 
-TEST(PlainXmlText, DialogueTablesWhoseTextsNeedEscapesStayRaw)
+TEST(PlainXmlText, DialogueTablesConvertEscapedAndStayRawOnlyForControlBytes)
 {
     OptionScope scope;
     using pfctest::cutaway;
@@ -101,18 +140,19 @@ TEST(PlainXmlText, DialogueTablesWhoseTextsNeedEscapesStayRaw)
     } cases[] = {
         {dialogue("BOSUN'S", "A>B", "BAR", 1, 0, "it's \"fine\" > ok\ttab\nline", 0), true},
         {cutaway("\x7F", 1, 0, "\x7F"), true},
-        {cutaway("BAR", 1, 0, "salt & pepper"), false},
-        {cutaway("BAR", 1, 0, "a <b>"), false},
-        {cutaway("BAR", 1, 0, "x ]]> y"), false},
-        {cutaway("BAR", 1, 0, "one\r\ntwo"), false},
+        {cutaway("BAR", 1, 0, "salt & pepper"), true},
+        {cutaway("BAR", 1, 0, "a <b>"), true},
+        {cutaway("BAR", 1, 0, "x ]]> y"), true},
+        {cutaway("BAR", 1, 0, "one\r\ntwo"), true},
+        {cutaway("BAR", 1, 0, "caf\xE9"), true},
+        {dialogue("A&B", "", "", 1, 0, "x", 0), true},
+        {dialogue("", "<E>", "", 1, 0, "x", 0), true},
+        {dialogue("", "", "Q\"T", 1, 0, "x", 0), true},
+        {cutaway("A\tB", 1, 0, "x"), true},
+        {cutaway("\xE9T\xE9", 1, 0, "x"), true},
+        {cat({pfctest::branch("A\nB", "", 0, 0), pfctest::END_BRANCH}), true},
         {cutaway("BAR", 1, 0, "ring\x07"), false},
-        {cutaway("BAR", 1, 0, "caf\xE9"), false},
-        {dialogue("A&B", "", "", 1, 0, "x", 0), false},
-        {dialogue("", "<E>", "", 1, 0, "x", 0), false},
-        {dialogue("", "", "Q\"T", 1, 0, "x", 0), false},
-        {cutaway("A\tB", 1, 0, "x"), false},
-        {cutaway("\xE9T\xE9", 1, 0, "x"), false},
-        {cat({pfctest::branch("A\nB", "", 0, 0), pfctest::END_BRANCH}), false},
+        {dialogue("", "\x1B", "", 1, 0, "x", 0), false},
     };
     for (const Case& c : cases) {
         ContainerPFC* pfc = pfctest::openPfc("T.PFC", c.table);

@@ -1,0 +1,246 @@
+#include "framework/xml/XmlText.h"
+
+#include <cstring>
+#include <utility>
+
+namespace
+{
+const char HEX[] = "0123456789ABCDEF";
+
+// The reference a byte is written as, or null when it is written as it is. `at` and `text` tell
+// whether a '>' ends "]]>".
+const char* referenceFor(const char* text, u64 at, bool attribute, char buffer[8])
+{
+    const u8 c = u8(text[at]);
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return at >= 2 && text[at - 1] == ']' && text[at - 2] == ']' ? "&gt;" : nullptr;
+    case '"':
+        return attribute ? "&quot;" : nullptr;
+    case '\t':
+        return attribute ? "&#x9;" : nullptr;
+    case '\n':
+        return attribute ? "&#xA;" : nullptr;
+    case '\r':
+        return "&#xD;";
+    default:
+        break;
+    }
+    if (c < 0x80)
+        return nullptr;
+    buffer[0] = '&';
+    buffer[1] = '#';
+    buffer[2] = 'x';
+    buffer[3] = HEX[c >> 4];
+    buffer[4] = HEX[c & 15];
+    buffer[5] = ';';
+    buffer[6] = 0;
+    return buffer;
+}
+
+bool isSpecial(u8 c)
+{
+    return c == '&' || c == '<' || c == '>' || c == '"' || c == '\t' || c == '\n' || c == '\r' || c >= 0x80;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The reference at text[0] (an '&'): its code point and length, or length 0 when it is none.
+u64 readReference(const char* text, u64 left, u32& value)
+{
+    static const struct
+    {
+        const char* name;
+        u8 value;
+    } entities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    for (const auto& e : entities) {
+        const u64 n = strlen(e.name);
+        if (left >= n && memcmp(text, e.name, n) == 0) {
+            value = e.value;
+            return n;
+        }
+    }
+    if (left < 4 || text[1] != '#')
+        return 0;
+    const bool hex = text[2] == 'x';
+    u64 i = hex ? 3 : 2;
+    u64 digits = 0;
+    u64 v = 0;
+    for (; i < left && text[i] != ';'; i++, digits++) {
+        const int d = hex ? hexValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        if (d < 0 || digits >= 8)
+            return 0;
+        v = v * (hex ? 16 : 10) + u64(d);
+    }
+    // A reference to NUL names no character.
+    if (i >= left || digits == 0 || v == 0)
+        return 0;
+    value = u32(v);
+    return i + 1;
+}
+
+bool isContinuation(u8 c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// The UTF-8 sequence at text[0] (a byte of 0x80 and above): its code point and length, or length
+// 0 when the bytes are not UTF-8.
+u64 readUtf8(const u8* text, u64 left, u32& value)
+{
+    const u8 c = text[0];
+    u64 n = 0;
+    u32 v = 0;
+    u32 least = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        v = c & 0x1F;
+        least = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        v = c & 0x0F;
+        least = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        v = c & 0x07;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (left < n)
+        return 0;
+    for (u64 i = 1; i < n; i++) {
+        if (!isContinuation(text[i]))
+            return 0;
+        v = (v << 6) | (text[i] & 0x3F);
+    }
+    if (v < least || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
+    value = v;
+    return n;
+}
+}
+
+bool xmlCanHold(const char* text, u64 length)
+{
+    for (u64 i = 0; i < length; i++) {
+        const u8 c = u8(text[i]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return false;
+    }
+    return true;
+}
+
+u64 xmlEscapedLength(const char* text, u64 length, bool attribute)
+{
+    u64 n = length;
+    char buffer[8];
+    for (u64 i = 0; i < length; i++) {
+        if (!isSpecial(u8(text[i])))
+            continue;
+        if (const char* reference = referenceFor(text, i, attribute, buffer))
+            n += strlen(reference) - 1;
+    }
+    return n;
+}
+
+char* writeXmlEscaped(char* out, const char* text, u64 length, bool attribute)
+{
+    char buffer[8];
+    u64 plain = 0; // the start of the bytes not yet copied
+    for (u64 i = 0; i < length; i++) {
+        if (!isSpecial(u8(text[i])))
+            continue;
+        const char* reference = referenceFor(text, i, attribute, buffer);
+        if (!reference)
+            continue;
+        memcpy(out, text + plain, size_t(i - plain));
+        out += i - plain;
+        const size_t n = strlen(reference);
+        memcpy(out, reference, n);
+        out += n;
+        plain = i + 1;
+    }
+    memcpy(out, text + plain, size_t(length - plain));
+    return out + (length - plain);
+}
+
+void appendXmlEscaped(String& out, const char* text, u64 length, bool attribute)
+{
+    const u64 n = xmlEscapedLength(text, length, attribute);
+    if (n == length) {
+        out.append(text, length);
+        return;
+    }
+    String escaped(n + 1);
+    if (escaped.capacity <= n)
+        return;
+    char* end = writeXmlEscaped(escaped.data, text, length, attribute);
+    *end = 0;
+    escaped.length = u64(end - escaped.data);
+    out.append(escaped);
+}
+
+bool xmlNeedsDecoding(const char* text, u64 length)
+{
+    for (u64 i = 0; i < length; i++) {
+        const u8 c = u8(text[i]);
+        if (c == '&' || c == '\r' || c >= 0x80)
+            return true;
+    }
+    return false;
+}
+
+bool decodeXmlText(const char* text, u64 length, String& out, u32& refused)
+{
+    // Decoding never lengthens the text.
+    String decoded(length + 1);
+    if (decoded.capacity <= length) {
+        out.free();
+        return true;
+    }
+    char* at = decoded.data;
+    const u8* p = reinterpret_cast<const u8*>(text);
+    for (u64 i = 0; i < length;) {
+        const u8 c = p[i];
+        u32 value = 0;
+        u64 n = 0;
+        if (c == '&') {
+            n = readReference(text + i, length - i, value);
+        } else if (c == '\r') {
+            *at++ = '\n';
+            i += i + 1 < length && p[i + 1] == '\n' ? 2 : 1;
+            continue;
+        } else if (c >= 0x80) {
+            n = readUtf8(p + i, length - i, value);
+        }
+        if (!n) {
+            *at++ = char(c);
+            i++;
+            continue;
+        }
+        if (value > 0xFF) {
+            refused = value;
+            return false;
+        }
+        *at++ = char(value);
+        i += n;
+    }
+    *at = 0;
+    decoded.length = u64(at - decoded.data);
+    out = std::move(decoded);
+    return true;
+}

@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""Text that XML holds only escaped ('&', '<', quotes, tabs, carriage returns, bytes of 0x80 and
+above) is written with references that any XML reader turns back into the stored bytes, and XML
+the way ordinary tools save it (xmllint --format, Python's xml.etree: a declaration, their own
+references, UTF-8, CR LF line ends) is read back as they mean it.
+
+Usage: escape_test.py TOOL SCRATCH_DIR
+"""
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
+from tooltest import fixtures as fx  # noqa: E402
+import tooltest  # noqa: E402
+
+TOOL, SCRATCH = sys.argv[1:3]
+
+# Every class of byte that needs a reference, in a line and in the names of a dialogue table.
+LINE = b'Caf\xe9 & "Rock" <roll> ]]> tab\there\r\nnext \xff'
+
+
+def table(line):
+    return fx.pfc_dialogue(b"CAF\xe9", b"A&B<C>", b'Q"\tT', 1, 0, line, 0) + fx.pfc_cutaway("BAR", 1, 0, "plain words")
+
+
+# A record of a sector's cast whose names hold such bytes.
+SECTOR = fx.iff_form(b"SSSS", fx.iff_chunk(b"CAST", fx.names8(b"CAF\xe9", b"<&>\"'")))
+
+
+def archive(line):
+    return fx.tre([("TALK\\CAFE.PFC", table(line)), ("MAP\\SECTOR.IFF", SECTOR)])
+
+
+ARCHIVE = archive(LINE)
+FILES = {"TALK/CAFE.PFC.xml": "PFC", "MAP/SECTOR.IFF.xml": "IFF"}
+
+
+class Escape(unittest.TestCase):
+    def setUp(self):
+        self.work = os.path.join(SCRATCH, self.id().rsplit(".", 1)[1])
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        with open(os.path.join(self.work, "ESC.TRE"), "wb") as f:
+            f.write(ARCHIVE)
+        status, out = tooltest.run(TOOL, ["-e", "ESC.TRE", "out"], self.work)
+        self.assertEqual(status, 0, out)
+
+    def path(self, name):
+        return os.path.join(self.work, "out", name)
+
+    def repacked(self):
+        """The archive repacked from out/ (exit 0, no error), as bytes."""
+        status, out = tooltest.run(TOOL, ["-r", "ESC.TRE", "out", "-o", "again"], self.work)
+        self.assertEqual(status, 0, out)
+        self.assertNotIn("ERROR", out)
+        with open(os.path.join(self.work, "again.TRE"), "rb") as f:
+            return f.read()
+
+    def entry(self, image, name):
+        with open(os.path.join(self.work, "NEW.TRE"), "wb") as f:
+            f.write(image)
+        shutil.rmtree(os.path.join(self.work, "back"), ignore_errors=True)
+        status, out = tooltest.run(TOOL, ["-e", "-n", "NEW.TRE", "back"], self.work)
+        self.assertEqual(status, 0, out)
+        with open(os.path.join(self.work, "back", name), "rb") as f:
+            return f.read()
+
+    def test_documents_convert_escaped_and_xml_tools_read_them_as_the_bytes(self):
+        for name, root in FILES.items():
+            self.assertTrue(os.path.exists(self.path(name)), name)
+            self.assertEqual(subprocess.run(["xmllint", "--noout", self.path(name)]).returncode, 0, name)
+            self.assertEqual(ET.parse(self.path(name)).getroot().tag, root)
+        # What a conforming reader makes of the line and the names, taking each character as its byte.
+        dialogue = ET.parse(self.path("TALK/CAFE.PFC.xml")).getroot()[0]
+        self.assertEqual(dialogue.text.strip().encode("latin-1"), b'"' + LINE + b'"')
+        self.assertEqual([dialogue.get(k).encode("latin-1") for k in ("speaker", "expression", "background")],
+                         [b"CAF\xe9", b"A&B<C>", b'Q"\tT'])
+        self.assertEqual(self.repacked(), ARCHIVE)
+
+    def test_xml_saved_by_other_tools_repacks_unchanged(self):
+        def etree(path, encoding):
+            ET.parse(path).write(path, encoding=encoding, xml_declaration=True)
+
+        def xmllint(path):
+            formatted = subprocess.run(["xmllint", "--format", path], stdout=subprocess.PIPE, check=True).stdout
+            with open(path, "wb") as f:
+                f.write(formatted)
+
+        def crlf(path):
+            with open(path, "rb") as f:
+                text = f.read()
+            with open(path, "wb") as f:
+                f.write(text.replace(b"\n", b"\r\n"))
+
+        # ElementTree writes a carriage return in text as it is, which every XML reader takes for
+        # a line feed: its saves mean the line with one line end there.
+        meant = archive(LINE.replace(b"\r\n", b"\n"))
+        saves = {"etree UTF-8": (lambda p: etree(p, "UTF-8"), meant),
+                 "etree ASCII": (lambda p: etree(p, "us-ascii"), meant),
+                 "xmllint --format": (xmllint, ARCHIVE), "CR LF": (crlf, ARCHIVE)}
+        for how, (save, expected) in saves.items():
+            with self.subTest(saved=how):
+                self.setUp()
+                for name in FILES:
+                    save(self.path(name))
+                self.assertEqual(self.repacked(), expected)
+
+    def test_an_edit_saved_by_etree_gives_the_intended_bytes(self):
+        tree = ET.parse(self.path("TALK/CAFE.PFC.xml"))
+        dialogue = tree.getroot()[0]
+        dialogue.text = '"Tom & Jerry caf\u00e9 <b>"'
+        dialogue.set("speaker", "\u00c9T\u00c9")
+        tree.write(self.path("TALK/CAFE.PFC.xml"), encoding="UTF-8", xml_declaration=True)
+        table = self.entry(self.repacked(), "TALK/CAFE.PFC")
+        self.assertEqual(table, fx.pfc_dialogue(b"\xc9T\xc9", b"A&B<C>", b'Q"\tT', 1, 0, b"Tom & Jerry caf\xe9 <b>", 0)
+                         + fx.pfc_cutaway("BAR", 1, 0, "plain words"))
+
+    def test_a_character_no_byte_stands_for_is_refused(self):
+        for text in ("\u20ac 5", "&#x20AC; 5"):
+            with self.subTest(text=text):
+                self.setUp()
+                with open(self.path("TALK/CAFE.PFC.xml"), "rb") as f:
+                    xml = f.read()
+                start = xml.index(b"<Cutaway")
+                start = xml.index(b'"plain words"', start)
+                with open(self.path("TALK/CAFE.PFC.xml"), "wb") as f:
+                    f.write(xml[:start] + b'"' + text.encode("utf-8") + b'"' + xml[start + 13:])
+                status, out = tooltest.run(TOOL, ["-r", "ESC.TRE", "out"], self.work)
+                self.assertEqual(status, 1, out)
+                self.assertIn("\nERROR: Couldn't parse 'out/TALK/CAFE.PFC.xml'!", out)
+                self.assertIn("U+20AC", out)
+                self.assertFalse(os.path.exists(os.path.join(self.work, "output.TRE")))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
