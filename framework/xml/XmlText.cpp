@@ -47,6 +47,61 @@ bool isSpecial(u8 c)
     return c == '&' || c == '<' || c == '>' || c == '"' || c == '\t' || c == '\n' || c == '\r' || c >= 0x80;
 }
 
+// Eight bytes at a time: the documents' texts run to many megabytes, nearly all plain.
+constexpr u64 ONES = 0x0101010101010101ull;
+constexpr u64 HIGHS = 0x8080808080808080ull;
+
+u64 loadWord(const char* p)
+{
+    u64 x;
+    memcpy(&x, p, 8);
+    return x;
+}
+
+// A high bit in each byte of x below n (n at most 0x80), or that is 0x80 and above.
+u64 belowOrHigh(u64 x, u8 n)
+{
+    return ((x - ONES * n) & ~x & HIGHS) | (x & HIGHS);
+}
+
+u64 equalTo(u64 x, u8 c)
+{
+    const u64 y = x ^ (ONES * c);
+    return (y - ONES) & ~y & HIGHS;
+}
+
+// The position of the first byte from `at` that is below 0x20, 0x80 and above, or one of the
+// marks (0 stands for none); `length` when there is none.
+template <char A, char B, char C, char D>
+u64 firstOf(const char* text, u64 at, u64 length)
+{
+    while (at + 8 <= length) {
+        const u64 x = loadWord(text + at);
+        u64 hit = belowOrHigh(x, 0x20);
+        if (A)
+            hit |= equalTo(x, u8(A));
+        if (B)
+            hit |= equalTo(x, u8(B));
+        if (C)
+            hit |= equalTo(x, u8(C));
+        if (D)
+            hit |= equalTo(x, u8(D));
+        if (hit)
+            break;
+        at += 8;
+    }
+    for (; at < length; at++) {
+        const char c = text[at];
+        if (u8(c) < 0x20 || u8(c) >= 0x80 || (A && c == A) || (B && c == B) || (C && c == C) || (D && c == D))
+            return at;
+    }
+    return length;
+}
+
+constexpr auto firstToEscape = firstOf<'&', '<', '>', '"'>;
+constexpr auto firstControl = firstOf<0, 0, 0, 0>;
+constexpr auto firstToDecode = firstOf<'&', 0, 0, 0>;
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -136,7 +191,7 @@ u64 readUtf8(const u8* text, u64 left, u32& value)
 
 bool xmlCanHold(const char* text, u64 length)
 {
-    for (u64 i = 0; i < length; i++) {
+    for (u64 i = firstControl(text, 0, length); i < length; i = firstControl(text, i + 1, length)) {
         const u8 c = u8(text[i]);
         if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
             return false;
@@ -148,7 +203,7 @@ u64 xmlEscapedLength(const char* text, u64 length, bool attribute)
 {
     u64 n = length;
     char buffer[8];
-    for (u64 i = 0; i < length; i++) {
+    for (u64 i = firstToEscape(text, 0, length); i < length; i = firstToEscape(text, i + 1, length)) {
         if (!isSpecial(u8(text[i])))
             continue;
         if (const char* reference = referenceFor(text, i, attribute, buffer))
@@ -196,7 +251,7 @@ void appendXmlEscaped(String& out, const char* text, u64 length, bool attribute)
 
 bool xmlNeedsDecoding(const char* text, u64 length)
 {
-    for (u64 i = 0; i < length; i++) {
+    for (u64 i = firstToDecode(text, 0, length); i < length; i = firstToDecode(text, i + 1, length)) {
         const u8 c = u8(text[i]);
         if (c == '&' || c == '\r' || c >= 0x80)
             return true;
