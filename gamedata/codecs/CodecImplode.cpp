@@ -533,27 +533,85 @@ ByteArray* CodecImplode::compress(const ByteArray& in)
     return buffer.ok() ? buffer.toArray() : nullptr;
 }
 
+namespace
+{
+// The codec's own output of explode: a buffer that grows as blocks arrive.
+struct ExplodeOutput
+{
+    ImplodeStreams input;
+    // Where the input block being decoded starts: the bytes before it are used up. The first
+    // blocks are short, so that a dense start is told by its rate rather than by a whole block.
+    u64 blockStart;
+    u32 reads;
+    u8* data;
+    u64 length;
+    u64 capacity;
+    // Growth stops at the claim until the bytes pass it, then at the stream's bound.
+    u64 claim;
+    u64 bound;
+    bool failed;
+};
+
+u32 readExplodeInput(u8* buffer, u32* size, void* context)
+{
+    ExplodeOutput* o = static_cast<ExplodeOutput*>(context);
+    const u32 most = 64u << (o->reads < 5 ? o->reads : 5);
+    u32 want = *size < most ? *size : most;
+    o->reads++;
+    o->blockStart = o->input.position;
+    return implodeReadCallback(buffer, &want, &o->input);
+}
+
+void writeExplodeOutput(const u8* buffer, u32* size, void* context)
+{
+    ExplodeOutput* o = static_cast<ExplodeOutput*>(context);
+    const u64 needed = o->length + *size;
+    if (o->failed || !*size)
+        return;
+    // A result holds at most 4 GiB - 1 bytes.
+    if (needed > UINT32_MAX) {
+        o->failed = true;
+        return;
+    }
+    if (needed > o->capacity) {
+        u64 ceiling = needed <= o->claim ? o->claim : o->bound > needed ? o->bound : needed;
+        if (ceiling > UINT32_MAX)
+            ceiling = UINT32_MAX;
+        const u64 grown = nextOutputSize(o->capacity, needed, ceiling, o->length, o->blockStart, o->input.size);
+        u8* bigger = moveOutput(o->data, o->length, grown);
+        if (!bigger) {
+            o->failed = true;
+            return;
+        }
+        o->data = bigger;
+        o->capacity = grown;
+    }
+    memcpy(o->data + o->length, buffer, *size);
+    o->length = needed;
+}
+}
+
 ByteArray* CodecImplode::decompress(const ByteArray& in, u32 expectedSize)
 {
-    u64 capacity = expectedSize;
-    u64 bound = explodeMaxDecodedSize(in.count);
-    if (capacity > bound)
-        capacity = bound;
-    ByteBuffer buffer{u32(capacity)};
+    // The claim only caps where the output starts; it grows as blocks arrive, past the claim
+    // too, since the result is not held to it.
+    const u64 n = in.data ? in.count : 0;
+    const u64 bound = explodeMaxDecodedSize(n);
+    const u64 claim = expectedSize < bound ? expectedSize : bound;
+    const u64 first = firstOutputSize(claim, n, 8);
     ExplodeWork* work = static_cast<ExplodeWork*>(allocZeroed(sizeof(ExplodeWork)));
-    if (!work || !buffer.ok()) {
+    u8* data = first ? static_cast<u8*>(memAlloc(first)) : nullptr;
+    if (!work || (first && !data)) {
         memFree(work);
+        memFree(data);
         return nullptr;
     }
-    ImplodeStreams source = {in.data, in.data ? in.count : 0u, 0, &buffer};
-    i32 r = explode(implodeReadCallback, implodeWriteCallback, work, &source);
+    ExplodeOutput output = {{in.data, n, 0, nullptr}, 0, 0, data, 0, first, claim, bound, false};
+    i32 r = explode(readExplodeInput, writeExplodeOutput, work, &output);
     memFree(work);
-    if (r != EXPLODE_OK || !buffer.ok())
+    if (r != EXPLODE_OK || output.failed) {
+        memFree(output.data);
         return nullptr;
-    if (buffer.array && buffer.array->count == buffer.length) {
-        // Sized right from the start: hand the buffer's array over instead of copying it.
-        buffer.owned = false;
-        return buffer.array;
     }
-    return buffer.toArray();
+    return takeOutput(output.data, output.capacity, u32(output.length));
 }

@@ -89,6 +89,7 @@ class CodecImplode : public Codec
 {
 public:
     ByteArray* compress(const ByteArray& in) override;
-    // The result's size is not compared with expectedSize, which only sizes the buffer.
+    // The result's size is not compared with expectedSize, which only caps where the output
+    // starts: it grows as blocks arrive.
     ByteArray* decompress(const ByteArray& in, u32 expectedSize) override;
 };

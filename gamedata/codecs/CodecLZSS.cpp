@@ -7,6 +7,8 @@ namespace
 constexpr u32 WINDOW_SIZE = 4096;
 constexpr u32 WINDOW_MASK = WINDOW_SIZE - 1;
 constexpr u32 LOOK_AHEAD = 17;
+// The most bytes one token adds to the output.
+constexpr u32 MAX_TOKEN_OUTPUT = 17;
 constexpr i32 TREE_ROOT = 4096;
 constexpr i32 UNUSED = 0;
 
@@ -264,26 +266,78 @@ ByteArray* CodecLZSS::compress(const ByteArray& in)
 
 ByteArray* CodecLZSS::decompress(const ByteArray& in, u32 expectedSize)
 {
-    // Every token yields at most one byte per bit, so a longer claim cannot be met.
+    // Every token yields at most one byte per bit, so a longer claim cannot be met; a shorter one
+    // is still only a ceiling: the output grows as tokens fill it.
     if (u64(expectedSize) > u64(in.count) * 8)
         return nullptr;
-    ByteArray* out = memNew<ByteArray>(expectedSize);
-    if (!out)
+    u64 capacity = firstOutputSize(expectedSize, in.count, 4);
+    u8* dst = capacity ? static_cast<u8*>(memAlloc(capacity)) : nullptr;
+    if (capacity && !dst)
         return nullptr;
-    if (expectedSize && !out->data) {
-        deleteByteArray(out);
-        return nullptr;
-    }
     u8 window[WINDOW_SIZE];
     memset(window, 0, sizeof(window));
     u32 position = 1;
-    u8* dst = out->data;
     u32 produced = 0;
-    BitReader bits{in.data, 0, u64(in.count) * 8};
+    const u8* src = in.data;
+    BitReader bits{src, 0, u64(in.count) * 8};
 
     // Bytes past the expected size would be dropped anyway, so decoding ends once it is met.
     // A token that needs bits past the end of the input ends the stream like the end marker.
-    while (produced < expectedSize) {
+    for (;;) {
+        // While eight input bytes remain and any token fits short of the buffer's end and of the
+        // expected size, tokens are read from one word without checks, and copies come from the
+        // output itself, which holds the window's bytes: the window is laid again on leaving.
+        const u64 end = capacity < expectedSize ? capacity : expectedSize;
+        const u64 wordBits = in.count >= 8 ? (u64(in.count) - 7) * 8 : 0;
+        const u32 fastFrom = produced;
+        bool ended = false;
+        while (u64(produced) + MAX_TOKEN_OUTPUT <= end && bits.bitPosition < wordBits) {
+            const u64 word = loadBigEndian(src + (bits.bitPosition >> 3)) << (bits.bitPosition & 7);
+            if (word >> 63) {
+                dst[produced++] = u8(word >> 55);
+                bits.bitPosition += 9;
+                continue;
+            }
+            const u32 source = u32(word >> 51) & WINDOW_MASK;
+            if (source == 0) {
+                ended = true;
+                break;
+            }
+            const u32 length = (u32(word >> 47) & 15) + 2;
+            bits.bitPosition += 17;
+            // The window position of output byte i is i + 1; a source that far back reads the
+            // byte produced that many bytes ago, or a zero from before the first.
+            const u32 distance = ((produced - source) & WINDOW_MASK) + 1;
+            u8* to = dst + produced;
+            if (distance > produced) {
+                for (u32 k = 0; k < length; k++)
+                    to[k] = produced + k >= distance ? dst[produced + k - distance] : 0;
+            } else if (distance >= length) {
+                memcpy(to, to - distance, length);
+            } else if (distance == 1) {
+                memset(to, to[-1], length);
+            } else {
+                const u8* from = to - distance;
+                for (u32 k = 0; k < length; k++)
+                    to[k] = from[k];
+            }
+            produced += length;
+        }
+        for (u32 i = produced - fastFrom > WINDOW_SIZE ? produced - WINDOW_SIZE : fastFrom; i < produced; i++)
+            window[(i + 1) & WINDOW_MASK] = dst[i];
+        position = (produced + 1) & WINDOW_MASK;
+        if (ended || produced >= expectedSize)
+            break;
+        if (capacity - produced < MAX_TOKEN_OUTPUT && capacity < expectedSize) {
+            const u64 grown = nextOutputSize(capacity, produced + MAX_TOKEN_OUTPUT, expectedSize, produced,
+                                             bits.bitPosition >> 3, in.count);
+            u8* bigger = moveOutput(dst, produced, grown);
+            if (!bigger)
+                break;
+            dst = bigger;
+            capacity = grown;
+            continue;
+        }
         if (!bits.has(1))
             break;
         if (bits.read(1)) {
@@ -310,8 +364,8 @@ ByteArray* CodecLZSS::decompress(const ByteArray& in, u32 expectedSize)
         }
     }
     if (produced != expectedSize) {
-        deleteByteArray(out);
+        memFree(dst);
         return nullptr;
     }
-    return out;
+    return takeOutput(dst, capacity, produced);
 }

@@ -167,6 +167,9 @@ i64 decodeCore(LzwState& s, const u8* src, u64 srcLen, u8* out, u64 start, u64 c
             break;
         }
         u8* to = dst + written;
+        // The string's first byte is kept from the copy, not read back from where it was
+        // just stored.
+        u8 first;
         if (FAST && source >= 256) {
             const u8* from = out + positions[source];
             // Both words are loaded before either store: the source ends where `to` starts.
@@ -175,6 +178,10 @@ i64 decodeCore(LzwState& s, const u8* src, u64 srcLen, u8* out, u64 start, u64 c
             memcpy(to + 8, &b, 8);
             if (sourceLength > 16)
                 memmove(to + 16, from + 16, sourceLength - 16);
+            first = u8(a);
+        } else if (FAST) {
+            first = u8(source);
+            to[0] = first;
         } else {
             u8* p = to + sourceLength;
             for (u32 c = source;;) {
@@ -184,11 +191,12 @@ i64 decodeCore(LzwState& s, const u8* src, u64 srcLen, u8* out, u64 start, u64 c
                     break;
                 c = wordPrefix(word);
             }
+            first = to[0];
         }
         if (repeatsPrevious)
-            to[sourceLength] = to[0];
+            to[sourceLength] = first;
         if (previous != LZW_END_CODE) {
-            dict[next] = makeWord(wordLength(dict[previous]) + 1, previous, to[0]);
+            dict[next] = makeWord(wordLength(dict[previous]) + 1, previous, first);
             if (FAST)
                 positions[next] = previousAt;
             if (next >= (1u << width) - 1) {
@@ -375,9 +383,11 @@ ByteArray* CodecLZW::compress(const ByteArray& in)
 
 ByteArray* CodecLZW::decompress(const ByteArray& in, u32 expectedSize)
 {
-    // Sized once from what the caller expects, but never beyond what the input can spell.
-    u64 bound = lzwMaxDecodedSize(in.count);
-    u64 capacity = expectedSize ? expectedSize : u64(in.count) * 4 + 4096;
+    // A known size is only a ceiling, and never beyond what the input can spell: the output
+    // grows as strings fill it.
+    const u64 bound = lzwMaxDecodedSize(in.count);
+    const u64 limit = expectedSize && expectedSize < bound ? expectedSize : bound;
+    u64 capacity = expectedSize ? firstOutputSize(limit, in.count, 8) : u64(in.count) * 4 + 4096;
     if (capacity > bound)
         capacity = bound;
     if (capacity > UINT32_MAX)
@@ -404,22 +414,25 @@ ByteArray* CodecLZW::decompress(const ByteArray& in, u32 expectedSize)
         if (r == 0)
             break;
         if (r == -1) {
-            // The next string does not fit. Past a known size the result is wrong anyway.
-            u64 grown = capacity * 2 > produced + 4096 ? capacity * 2 : produced + 4096;
-            if (grown > bound)
-                grown = bound;
-            if (expectedSize || grown > UINT32_MAX || grown <= capacity) {
+            // The next string does not fit: grow, up to a known size (past it the result is
+            // wrong anyway) or, without one, up to what the input can spell.
+            u64 grown;
+            if (expectedSize) {
+                grown = nextOutputSize(capacity, produced + 4096, limit, produced, state->inputPosition, in.count);
+            } else {
+                grown = capacity * 2 > produced + 4096 ? capacity * 2 : produced + 4096;
+                if (grown > bound)
+                    grown = bound;
+            }
+            if (grown > UINT32_MAX || grown <= capacity) {
                 ok = false;
                 break;
             }
-            u8* bigger = static_cast<u8*>(memAlloc(grown + LZW_COPY_SLACK));
+            u8* bigger = moveOutput(out, produced, grown + LZW_COPY_SLACK);
             if (!bigger) {
                 ok = false;
                 break;
             }
-            if (produced)
-                memcpy(bigger, out, produced);
-            memFree(out);
             out = bigger;
             capacity = grown;
             continue;
@@ -437,23 +450,5 @@ ByteArray* CodecLZW::decompress(const ByteArray& in, u32 expectedSize)
         memFree(out);
         return nullptr;
     }
-    ByteArray* result;
-    if (capacity - produced > produced / 4 + 4096) {
-        result = memNew<ByteArray>(out, u32(produced));
-        memFree(out);
-        if (result && produced && !result->data) {
-            deleteByteArray(result);
-            return nullptr;
-        }
-        return result;
-    }
-    result = memNew<ByteArray>();
-    if (!result) {
-        memFree(out);
-        return nullptr;
-    }
-    result->data = out;
-    result->count = u32(produced);
-    result->byteSize = produced;
-    return result;
+    return takeOutput(out, capacity + LZW_COPY_SLACK, u32(produced));
 }

@@ -61,19 +61,6 @@ struct Slot
     u8 used;
 };
 
-// The decoder's output moved to a bigger buffer; null (the old one kept) when memory ran out.
-// Out of line, and the pointer passed by value, so the hot loop keeps it in a register.
-[[gnu::noinline]] u8* moveOutput(u8* out, u64 used, u64 capacity)
-{
-    u8* bigger = static_cast<u8*>(memAlloc(capacity));
-    if (!bigger)
-        return nullptr;
-    if (used)
-        memcpy(bigger, out, size_t(used));
-    memFree(out);
-    return bigger;
-}
-
 ByteArray* takeBits(u8* buffer, const BitWriter& w)
 {
     ByteArray* result = memNew<ByteArray>(buffer, u32(w.bytes()));

@@ -493,13 +493,13 @@ ByteArray* CodecRefPack::decompress(const ByteArray& in, u32 expectedSize)
 {
     const u64 n = in.count;
     const u8* src = in.data;
-    // Nothing can decode to more than MAX_RATIO times its size, so no larger claim is trusted.
-    const u32 capacity = u64(expectedSize) < n * MAX_RATIO ? expectedSize : u32(n * MAX_RATIO);
-    ByteArray* out = memNew<ByteArray>(capacity);
-    if (!out)
+    // Nothing can decode to more than MAX_RATIO times its size, so no larger claim is trusted,
+    // and even that one only as a ceiling: the output grows as commands fill it.
+    const u32 limit = u64(expectedSize) < n * MAX_RATIO ? expectedSize : u32(n * MAX_RATIO);
+    u64 room = firstOutputSize(limit, n, 8);
+    u8* dst = room ? static_cast<u8*>(memAlloc(room)) : nullptr;
+    if (room && !dst)
         return nullptr;
-    u8* dst = out->data;
-    const u32 room = dst ? capacity : 0;
     u64 ip = 0;
     u32 op = 0;
     bool stopped = false;
@@ -508,7 +508,8 @@ ByteArray* CodecRefPack::decompress(const ByteArray& in, u32 expectedSize)
     for (;;) {
         // Where every command surely fits, copy in whole words: a few bytes are written past
         // the command's end and overwritten by the next one.
-        while (ip + 8 <= n && u64(op) + FAST_ROOM <= room) {
+        const u32 fastEnd = room >= FAST_ROOM ? u32(room - FAST_ROOM + 1) : 0;
+        while (ip + 8 <= n && op < fastEnd) {
             const u8 b0 = src[ip];
             const u8* c = src + ip;
             u32 literals, length, distance, size;
@@ -531,7 +532,13 @@ ByteArray* CodecRefPack::decompress(const ByteArray& in, u32 expectedSize)
                 literals = ((b0 & 0x1F) + 1) * 4;
                 if (ip + 1 + literals > n)
                     break;
-                memcpy(dst + op, c + 1, literals);
+                // Whole 16-byte words where the input has them: a run is at most seven.
+                if (ip + 1 + 112 <= n) {
+                    for (u32 k = 0; k < literals; k += 16)
+                        memcpy(dst + op + k, c + 1 + k, 16);
+                } else {
+                    memcpy(dst + op, c + 1, literals);
+                }
                 ip += 1 + literals;
                 op += literals;
                 continue;
@@ -565,8 +572,20 @@ ByteArray* CodecRefPack::decompress(const ByteArray& in, u32 expectedSize)
                     memcpy(to + k, to + k - period, 8);
             }
         }
-        if (op >= room || ip >= n)
+        if (op >= limit || ip >= n)
             break;
+        if (room < limit && op + FAST_ROOM > room) {
+            // Room for any one command, so the word copies go on.
+            const u64 grown = nextOutputSize(room, op + FAST_ROOM, limit, op, ip, n);
+            u8* bigger = moveOutput(dst, op, grown);
+            if (!bigger) {
+                memFree(dst);
+                return nullptr;
+            }
+            dst = bigger;
+            room = grown;
+            continue;
+        }
         const u8 b0 = src[ip];
         u32 literals, length = 0, distance = 0, size;
         bool stop = false;
@@ -608,8 +627,8 @@ ByteArray* CodecRefPack::decompress(const ByteArray& in, u32 expectedSize)
             u64 count = literals;
             if (count > n - ip)
                 count = n - ip;
-            if (count > room - op)
-                count = room - op;
+            if (count > limit - op)
+                count = limit - op;
             if (count == 0) {
                 broken = true;
                 break;
@@ -625,7 +644,7 @@ ByteArray* CodecRefPack::decompress(const ByteArray& in, u32 expectedSize)
             break;
         }
         if (length) {
-            u32 count = length < room - op ? length : room - op;
+            u32 count = length < limit - op ? length : limit - op;
             u32 k = 0;
             // Before the start of the output there are only zero bytes.
             while (k < count && op + k < distance)
@@ -648,9 +667,5 @@ ByteArray* CodecRefPack::decompress(const ByteArray& in, u32 expectedSize)
 
     if (broken || (!stopped && op != expectedSize))
         logWarn("RefPack", "Size mismatch! (produced %u, expected %u)", op, expectedSize);
-    if (op == capacity)
-        return out;
-    ByteArray* shorter = memNew<ByteArray>(dst, op);
-    deleteByteArray(out);
-    return shorter;
+    return takeOutput(dst, room, op);
 }

@@ -389,6 +389,39 @@ TEST(CodecLZSS, UnwrittenWindowPositionsReadAsZero)
     EXPECT_EQ(tokenTableDecode(stream), (Bytes{'X', 0, 0, 0, 0}));
 }
 
+// Tokens of every kind, matches from anywhere in the window (positions never written, the one
+// being written, the far end), decode as the token table says, also once the output outgrows
+// its first buffer.
+TEST(CodecLZSS, DecoderFollowsTheTokenTable)
+{
+    Rng r(10);
+    for (int t = 0; t < 40; t++) {
+        Bytes stream;
+        u64 bits = 0;
+        u32 count = 0;
+        auto put = [&](u32 value, u32 n) {
+            bits = bits << n | value;
+            for (count += n; count >= 8; count -= 8)
+                stream.push_back(u8(bits >> (count - 8)));
+        };
+        const u32 tokens = t < 36 ? r.below(400) : 150000;
+        for (u32 k = 0; k < tokens; k++) {
+            if (r.below(t < 36 ? 2 : 8) == 0) {
+                put(0x100 | r.below(256), 9);
+            } else {
+                put(1 + r.below(4095), 13);
+                put(t < 36 ? r.below(16) : 15, 4);
+            }
+        }
+        put(0, 13);
+        if (count)
+            put(0, 8 - count);
+        std::optional<Bytes> want = tokenTableDecode(stream);
+        ASSERT_TRUE(want) << "case " << t;
+        EXPECT_EQ(decompressBytes(stream, u32(want->size())), want) << "case " << t;
+    }
+}
+
 // Removing a node with an unused child writes node 0's parent link, and position 0 leaving the
 // window later acts on that stale link. The original encoder did so; on inputs with many runs
 // it changes the stream, so it is kept.

@@ -1,4 +1,8 @@
+#include "gamedata/codecs/CodecImplode.h"
+#include "gamedata/codecs/CodecLZSS.h"
 #include "gamedata/codecs/CodecLZW.h"
+#include "gamedata/codecs/CodecLZWX.h"
+#include "gamedata/codecs/CodecRefPack.h"
 #include "tests/gamedata/codecs/CodecTestData.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +115,55 @@ std::vector<RoundTripCase> roundTripCases()
         cases.push_back({"distinct pairs", distinctPairBytes(n)});
     cases.push_back({"text 1 MiB", textBytes(1 << 20, 99)});
     return cases;
+}
+
+// Every codec behind the one interface, for the tests of what all decoders share.
+template <typename C>
+Bytes encodeWith(const Bytes& data)
+{
+    C codec;
+    ArrayPtr src = toArray(data);
+    ArrayPtr out(codec.compress(*src));
+    EXPECT_NE(out, nullptr);
+    return toBytes(out.get());
+}
+
+template <typename C>
+ByteArray* decodeWith(const ByteArray& in, u32 claim)
+{
+    C codec;
+    return codec.decompress(in, claim);
+}
+
+struct AnyCodec
+{
+    const char* name;
+    Bytes (*encode)(const Bytes&);
+    ByteArray* (*decode)(const ByteArray&, u32);
+    // LZW, LZWX and LZSS give nothing unless the claim is met; Implode and RefPack give what the
+    // stream holds.
+    bool heldToClaim;
+};
+
+const AnyCodec ALL_CODECS[] = {
+    {"LZW", encodeWith<CodecLZW>, decodeWith<CodecLZW>, true},
+    {"LZWX", encodeWith<CodecLZWX>, decodeWith<CodecLZWX>, true},
+    {"LZSS", encodeWith<CodecLZSS>, decodeWith<CodecLZSS>, true},
+    {"Implode", encodeWith<CodecImplode>, decodeWith<CodecImplode>, false},
+    {"RefPack", encodeWith<CodecRefPack>, decodeWith<CodecRefPack>, false},
+};
+
+// A decode, quiet (LZW prints its errors), with the most the tracked heap rose meanwhile.
+ArrayPtr decodeMeasured(const AnyCodec& codec, const Bytes& stream, u32 claim, u64& heapRise)
+{
+    ArrayPtr src = toArray(stream);
+    testing::internal::CaptureStdout();
+    memResetPeak();
+    const u64 base = memLiveBytes();
+    ArrayPtr out(codec.decode(*src, claim));
+    heapRise = memPeakBytes() - base;
+    testing::internal::GetCapturedStdout();
+    return out;
 }
 }
 
@@ -450,5 +503,60 @@ TEST(CodecLZW, PillowAgreesBothWays)
             EXPECT_TRUE(toBytes(back.get()) == c.data);
         }
         n++;
+    }
+}
+
+// A claimed size is a ceiling, never an allocation: a stream that spells far less than it claims
+// fails or gives what it spells, and meanwhile the heap holds a few times the stream at most.
+TEST(Codecs, ClaimedSizeReservesNothing)
+{
+    const Bytes text = textBytes(100000, 31);
+    for (const AnyCodec& codec : ALL_CODECS) {
+        SCOPED_TRACE(codec.name);
+        Bytes stream = codec.encode(text);
+        u32 claim = 0xFFFFFFF0u;
+        // LZSS refuses at once what its stream could not spell; the most it could is claimed by
+        // a long one that ends early.
+        if (codec.encode == encodeWith<CodecLZSS>) {
+            stream.resize(1 << 20);
+            claim = 8u << 20;
+        }
+        u64 heapRise = 0;
+        ArrayPtr out = decodeMeasured(codec, stream, claim, heapRise);
+        if (codec.heldToClaim) {
+            EXPECT_EQ(out, nullptr);
+        } else {
+            ASSERT_NE(out, nullptr);
+            EXPECT_TRUE(toBytes(out.get()) == text);
+        }
+        EXPECT_LT(heapRise, 4 * stream.size() + (1 << 20));
+    }
+}
+
+// Output far denser than a claim is taken for at once starts small and grows to the claim, and
+// a claim one byte over what the stream spells grows no further than that.
+TEST(Codecs, OutputGrowsToTheClaim)
+{
+    Bytes data = textBytes(50000, 5);
+    data.resize(data.size() + (3 << 20), 0);
+    const Bytes tail = textBytes(50000, 6);
+    data.insert(data.end(), tail.begin(), tail.end());
+    const u32 size = u32(data.size());
+    for (const AnyCodec& codec : ALL_CODECS) {
+        SCOPED_TRACE(codec.name);
+        const Bytes stream = codec.encode(data);
+        ASSERT_LT(stream.size() * 4, data.size());
+        u64 heapRise = 0;
+        ArrayPtr exact = decodeMeasured(codec, stream, size, heapRise);
+        ASSERT_NE(exact, nullptr);
+        EXPECT_TRUE(toBytes(exact.get()) == data);
+        ArrayPtr over = decodeMeasured(codec, stream, size + 1, heapRise);
+        if (codec.heldToClaim) {
+            EXPECT_EQ(over, nullptr);
+        } else {
+            ASSERT_NE(over, nullptr);
+            EXPECT_TRUE(toBytes(over.get()) == data);
+        }
+        EXPECT_LT(heapRise, 3 * u64(size));
     }
 }
