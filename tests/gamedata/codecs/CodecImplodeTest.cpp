@@ -141,11 +141,7 @@ Bytes str(const char* s)
 
 Bytes compressBytes(const Bytes& in)
 {
-    CodecImplode codec;
-    ArrayPtr src = toArray(in);
-    ArrayPtr out(codec.compress(*src));
-    EXPECT_NE(out, nullptr);
-    return toBytes(out.get());
+    return encodeWith<CodecImplode>(in);
 }
 
 ArrayPtr decompressBytes(const Bytes& in, u32 expected)

@@ -76,11 +76,7 @@ CodeTrace traceCodes(const Bytes& stream)
 
 Bytes compressBytes(const Bytes& in)
 {
-    CodecLZW codec;
-    ArrayPtr src = toArray(in);
-    ArrayPtr out(codec.compress(*src));
-    EXPECT_NE(out, nullptr);
-    return toBytes(out.get());
+    return encodeWith<CodecLZW>(in);
 }
 
 // Decompresses and captures what the codec printed.
@@ -118,16 +114,6 @@ std::vector<RoundTripCase> roundTripCases()
 }
 
 // Every codec behind the one interface, for the tests of what all decoders share.
-template <typename C>
-Bytes encodeWith(const Bytes& data)
-{
-    C codec;
-    ArrayPtr src = toArray(data);
-    ArrayPtr out(codec.compress(*src));
-    EXPECT_NE(out, nullptr);
-    return toBytes(out.get());
-}
-
 template <typename C>
 ByteArray* decodeWith(const ByteArray& in, u32 claim)
 {

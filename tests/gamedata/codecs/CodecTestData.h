@@ -124,6 +124,17 @@ inline Bytes toBytes(const ByteArray* a)
     return Bytes(a->data, a->data + a->count);
 }
 
+// The stream codec C makes of `data`, expected to succeed.
+template <typename C>
+Bytes encodeWith(const Bytes& data)
+{
+    C codec;
+    ArrayPtr src = toArray(data);
+    ArrayPtr out(codec.compress(*src));
+    EXPECT_NE(out, nullptr);
+    return toBytes(out.get());
+}
+
 // A scratch directory for oracle runs, removed with the object.
 struct ScratchDir
 {
