@@ -269,11 +269,8 @@ bool ArchiveToolApp::update()
     // Whatever code saw an empty result where an allocation had failed, the run does not pass.
     if (outOfMemory("working on", archivePath.c_str()))
         ok = false;
-    // What was read from an input that shrank under its image is zeros, not its bytes.
-    if (container && imageChanged(container->image)) {
-        printError("ERROR: '%s' changed while it was read!\n", archivePath.c_str());
+    if (container && inputChanged(container->image, archivePath))
         ok = false;
-    }
     printf("\n");
     if (!flushStandardOutput())
         ok = false;

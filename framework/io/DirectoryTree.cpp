@@ -86,10 +86,10 @@ void DirectoryTree::scan(const String& path, u32 depth, DirectoryFilter* filter)
         }
         const DirectoryEntry* entry = frame->entries.items[frame->next++];
         String entryName(entry->name, entry->length);
+        String fullPath(frame->directory);
+        fullPath.append("/", 1);
+        fullPath.append(entry->name, entry->length);
         if (entry->isOther) {
-            String fullPath(frame->directory);
-            fullPath.append("/", 1);
-            fullPath.append(entry->name, entry->length);
             StringPair* pair = memNew<StringPair>();
             if (pair) {
                 pair->name = entryName;
@@ -101,9 +101,6 @@ void DirectoryTree::scan(const String& path, u32 depth, DirectoryFilter* filter)
         }
         if (filter && !filter->accept(frame->directory, entryName, entry->isDirectory))
             continue;
-        String fullPath(frame->directory);
-        fullPath.append("/", 1);
-        fullPath.append(entry->name, entry->length);
         if (!entry->isDirectory) {
             frame->node->addFile(fullPath);
             continue;

@@ -1,12 +1,13 @@
 #include "framework/io/TreeWriter.h"
 #include "framework/core/Faults.h"
+#include "framework/core/Heap.h"
 #include "framework/io/FileStream.h"
+#include "framework/platform/Directory.h"
 #include "framework/platform/FileOps.h"
 #include "framework/platform/Signals.h"
 #include "framework/platform/ThreadPlatform.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace
@@ -67,7 +68,7 @@ int writeTemporary(int dirFd, char temp[TEMP_NAME_SIZE], const u8* data, u64 siz
     if (error)
         closeHandle(fd);
     else
-        error = finishFile(fd, false);
+        error = finishFile(fd);
     // The last moment a quit signal can still keep the file from taking its name.
     if (!error && quitSignalCount())
         error = ECANCELED;
@@ -109,19 +110,9 @@ int syncWhileChecking(int fd, WrittenCheck check, void* context, const String& w
     return syncFails ? EIO : sync.error;
 }
 
-char* copyText(const char* text, u64 n)
+bool isLeafName(const char* leaf)
 {
-    char* copy = static_cast<char*>(malloc(n + 1));
-    if (copy) {
-        memcpy(copy, text, n);
-        copy[n] = 0;
-    }
-    return copy;
-}
-
-bool isDotName(const char* leaf)
-{
-    return !*leaf || strcmp(leaf, ".") == 0 || strcmp(leaf, "..") == 0;
+    return *leaf && !isDotName(leaf);
 }
 
 PlaceResult failed(int error)
@@ -138,7 +129,7 @@ TreeWriter::~TreeWriter()
 void TreeWriter::begin(const String& rootPath, const String& input)
 {
     end();
-    root = copyText(rootPath.c_str(), rootPath.length);
+    root = rootPath;
     FileIdentity id;
     hasInput = !input.isEmpty() && identifyFile(input.c_str(), id);
     inputDevice = id.device;
@@ -148,8 +139,7 @@ void TreeWriter::begin(const String& rootPath, const String& input)
 void TreeWriter::end()
 {
     forget();
-    free(root);
-    root = nullptr;
+    root = String();
     hasInput = false;
 }
 
@@ -157,7 +147,7 @@ void TreeWriter::closeDirectories()
 {
     for (u32 i = 0; directories && i < OPEN_DIRECTORIES; i++) {
         closeHandle(directories[i].fd);
-        free(directories[i].path);
+        memFree(directories[i].path);
         directories[i] = OpenDirectory();
     }
     openCount = 0;
@@ -166,22 +156,19 @@ void TreeWriter::closeDirectories()
 void TreeWriter::forget()
 {
     closeDirectories();
-    free(directories);
+    memFree(directories);
     directories = nullptr;
     closeHandle(baseFd);
     baseFd = -1;
-    free(baseName);
     baseName = nullptr;
 }
 
 int TreeWriter::openBase(const char* base)
 {
-    if (baseFd >= 0 && strcmp(baseName, base) == 0)
+    if (baseFd >= 0 && baseName == base)
         return baseFd;
     forget();
-    baseName = copyText(base, strlen(base));
-    if (!baseName)
-        return -ENOMEM;
+    baseName = base;
     baseFd = openDirectory(base);
     return baseFd;
 }
@@ -191,9 +178,9 @@ int TreeWriter::openBase(const char* base)
 // another one.
 const char* TreeWriter::splitBelowRoot(const char* p, const char*& base) const
 {
-    const u64 n = root ? strlen(root) : 0;
-    if (n && strncmp(p, root, n) == 0 && (root[n - 1] == '/' || p[n] == '/' || p[n] == 0)) {
-        base = root;
+    const u64 n = root.length;
+    if (n && strncmp(p, root.c_str(), n) == 0 && (root[n - 1] == '/' || p[n] == '/' || p[n] == 0)) {
+        base = root.c_str();
         p += n;
     } else {
         base = p[0] == '/' ? "/" : ".";
@@ -208,7 +195,8 @@ int TreeWriter::enter(const char* base, const char* relative, u64 n)
     const int top = openBase(base);
     if (top < 0 || n == 0)
         return top;
-    if (!directories && !(directories = static_cast<OpenDirectory*>(calloc(OPEN_DIRECTORIES, sizeof(OpenDirectory)))))
+    if (!directories &&
+        !(directories = static_cast<OpenDirectory*>(allocZeroed(OPEN_DIRECTORIES * sizeof(OpenDirectory)))))
         return -ENOMEM;
     u32 slot = 2166136261u;
     for (u64 i = 0; i < n; i++)
@@ -222,7 +210,7 @@ int TreeWriter::enter(const char* base, const char* relative, u64 n)
         closeDirectories();
         return enter(base, relative, n);
     }
-    char* key = copyText(relative, n);
+    char* key = strDupN(n, relative, nullptr);
     if (!key)
         return -ENOMEM;
     // Mostly the directory is there: one call finds it without following a link. Otherwise it is
@@ -235,7 +223,7 @@ int TreeWriter::enter(const char* base, const char* relative, u64 n)
             if (end)
                 *end = 0;
             int next = fd;
-            if (strcmp(part, "..") == 0 || strcmp(part, ".") == 0)
+            if (isDotName(part))
                 next = -EINVAL;
             else if (*part)
                 next = enterDirectoryAt(fd, part);
@@ -246,11 +234,9 @@ int TreeWriter::enter(const char* base, const char* relative, u64 n)
                 *end = '/';
             part = end ? end + 1 : part + strlen(part);
         }
-        if (fd == top)
-            fd = -EINVAL;
     }
     if (fd < 0) {
-        free(key);
+        memFree(key);
         return fd;
     }
     directories[slot].path = key;
@@ -281,13 +267,13 @@ PlaceResult TreeWriter::writeFile(const String& path, const u8* data, u64 size)
     const char* relative = splitBelowRoot(path.c_str(), base);
     const char* slash = strrchr(relative, '/');
     const char* leaf = slash ? slash + 1 : relative;
-    if (isDotName(leaf))
+    if (!isLeafName(leaf))
         return failed(EINVAL);
     const int dirFd = enter(base, relative, slash ? u64(slash - relative) : 0);
     if (dirFd < 0)
         return {-dirFd == ELOOP ? PlaceStatus::Link : PlaceStatus::Failed, -dirFd};
     char temp[TEMP_NAME_SIZE];
-    int error = writeTemporary(dirFd, temp, size ? data : nullptr, size, REMOVABLE_EXTRACTING);
+    int error = writeTemporary(dirFd, temp, data, size, REMOVABLE_EXTRACTING);
     if (error)
         return failed(error);
     // A free name takes the file at once. Otherwise a look at what is there: nothing but a
@@ -339,7 +325,7 @@ int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenChec
     const i64 slash = path.lastIndexOf('/');
     const String directory = slash < 0 ? String(".") : slash == 0 ? String("/") : path.left(u64(slash));
     const char* leaf = path.c_str() + (slash < 0 ? 0 : slash + 1);
-    if (isDotName(leaf))
+    if (!isLeafName(leaf))
         return EINVAL;
     if (slash > 0 && directory.isEmpty())
         return ENOMEM;
@@ -352,33 +338,35 @@ int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenChec
         closeHandle(dirFd);
         return -fd;
     }
-    int error = writeAllTo(fd, size ? data : nullptr, size, true);
+    int error = writeAllTo(fd, data, size, true);
     if (!error) {
         // Judged under its temporary name, which the hard exit of a second signal still removes.
         const String written = check ? (slash < 0 ? String(temp) : directory + "/" + temp) : String();
         error = syncWhileChecking(fd, check, context, written);
     }
-    const int closed = finishFile(fd, false);
+    const int closed = finishFile(fd);
     if (!error)
         error = closed;
     // The last moment a quit signal can still keep the archive from taking its name.
     if (!error && quitSignalCount())
         error = ECANCELED;
-    if (error) {
-        removeAt(dirFd, temp);
-        clearRemovableFile(REMOVABLE_TEMPORARY);
-    }
+    bool replaced = false;
     if (!error) {
-        error = renameAt(dirFd, temp, leaf);
-        if (error)
-            removeAt(dirFd, temp);
-        clearRemovableFile(REMOVABLE_TEMPORARY);
+        error = renameAtIfFree(dirFd, temp, leaf);
+        if (error == EEXIST || error == ENOSYS) {
+            replaced = true;
+            error = renameAt(dirFd, temp, leaf);
+        }
     }
+    if (error)
+        removeAt(dirFd, temp);
+    clearRemovableFile(REMOVABLE_TEMPORARY);
     // The rename itself reaches the disk with its directory; an archive whose name may not
-    // survive a crash is not passed off as written.
+    // survive a crash is not passed off as written. One that replaced an older file stays: the
+    // older one is gone either way.
     if (!error) {
         error = syncDirectory(dirFd);
-        if (error)
+        if (error && !replaced)
             removeAt(dirFd, leaf);
     }
     closeHandle(dirFd);

@@ -40,7 +40,7 @@ public:
     // named it, links and all); any other path below the working directory, or below "/".
     // The file at `input` (empty: none) is never replaced.
     void begin(const String& root, const String& input);
-    // Closes the directory kept open and forgets the root.
+    // Closes the directories kept open and forgets the root.
     void end();
 
     // Makes the directory and those above it.
@@ -50,8 +50,8 @@ public:
     PlaceResult writeFile(const String& path, const u8* data, u64 size);
 
 private:
-    char* root = nullptr;      // as given
-    char* baseName = nullptr;  // the directory paths are placed below (the root, "." or "/")
+    String root;                    // as given
+    const char* baseName = nullptr; // the directory paths are placed below: root, "." or "/"
     int baseFd = -1;
     // Handles of the directories below it met so far, by relative path (entries often take turns
     // between a few hundred folders); emptied when full.

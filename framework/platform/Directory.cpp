@@ -17,11 +17,6 @@ u8 upperByte(char c)
     return (b >= 'a' && b <= 'z') ? u8(b - ('a' - 'A')) : b;
 }
 
-bool isDotName(const char* name)
-{
-    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
-
 // Anything but a file or a directory: a link, FIFO, device or socket.
 constexpr unsigned char KIND_OTHER = 0xFF;
 
@@ -42,6 +37,11 @@ unsigned char entryKind(int dirFd, const struct dirent* e)
         return DT_DIR;
     return KIND_OTHER;
 }
+}
+
+bool isDotName(const char* name)
+{
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
 int compareDirectoryNames(const char* a, u64 aLength, const char* b, u64 bLength)

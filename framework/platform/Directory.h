@@ -17,6 +17,9 @@ struct DirectoryEntry
     ~DirectoryEntry() { memFree(name); }
 };
 
+// "." or "..".
+bool isDotName(const char* name);
+
 // Appends the entries of `path` to `out` (an owning array), sorted with compareDirectoryNames;
 // "." and ".." are left out. Symbolic links, devices, FIFOs and sockets are marked isOther, so a
 // walk built on this never follows a link. With followLink clear, `path` itself is refused when

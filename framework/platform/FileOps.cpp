@@ -146,20 +146,17 @@ int writeAllTo(int fd, const u8* data, u64 size, bool early)
 
 int syncFile(int fd)
 {
+    // EINVAL and EROFS: a file that cannot be synced (a pipe, a read-only mount) has nothing to lose.
     if (fsync(fd) == 0 || errno == EINVAL || errno == EROFS)
         return 0;
     return errno ? errno : EIO;
 }
 
-int finishFile(int fd, bool durable)
+int finishFile(int fd)
 {
-    int error = 0;
-    // EINVAL and EROFS: a file that cannot be synced (a pipe, a read-only mount) has nothing to lose.
-    if (durable && checked(fsync(fd)) != 0 && errno != EINVAL && errno != EROFS)
-        error = errno ? errno : EIO;
-    if (checked(close(fd)) != 0 && !error)
-        error = errno ? errno : EIO;
-    return error;
+    if (checked(close(fd)) != 0)
+        return errno ? errno : EIO;
+    return 0;
 }
 
 int writeFileWhole(const char* path, const u8* data, u64 size)
@@ -174,7 +171,7 @@ int writeFileWhole(const char* path, const u8* data, u64 size)
     if (error)
         close(fd);
     else
-        error = finishFile(fd, false);
+        error = finishFile(fd);
     if (error)
         unlink(path);
     clearRemovableFile(REMOVABLE_EXTRACTING);
@@ -217,8 +214,7 @@ int openDirectory(const char* path)
 
 int enterDirectoryAt(int dirFd, const char* name)
 {
-    // Not blocking: a FIFO in the way must not wait for a writer.
-    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int fd = openat(dirFd, name, flags);
     if (fd < 0 && errno == ENOENT) {
         if (mkdirat(dirFd, name, 0777) != 0 && errno != EEXIST)
@@ -235,13 +231,10 @@ int openDirectoryBeneath(int dirFd, const char* relative)
 {
 #ifdef SYS_openat2
     struct open_how how = {};
-    how.flags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
+    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     const long fd = syscall(SYS_openat2, dirFd, relative, &how, sizeof(how));
-    if (fd >= 0)
-        return int(fd);
-    // Kernels before 5.6 (or a filter that forbids the call) say ENOSYS or EPERM.
-    return errno == EPERM || errno == E2BIG ? -ENOSYS : -errno;
+    return fd >= 0 ? int(fd) : -errno;
 #else
     (void)dirFd;
     (void)relative;

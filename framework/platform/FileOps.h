@@ -20,14 +20,9 @@ ByteArray* readFileWhole(const char* path, ReadFailure& failure);
 ByteArray* mapFileWhole(const char* path, ReadFailure& failure);
 
 // Creates or truncates the file and writes the bytes. 0 on success; otherwise the error number
-// of the step that failed (the open, a write, the flush to disk or the close), and the file is
-// removed, so a failed write never leaves a short file behind. A quit signal stops the write
-// with ECANCELED.
+// of the step that failed (the open, a write or the close), and the file is removed, so a failed
+// write never leaves a short file behind. A quit signal stops the write with ECANCELED.
 int writeFileWhole(const char* path, const u8* data, u64 size);
-
-// Handles of open directories and files for the calls below. WORKING_DIRECTORY stands for the
-// working directory wherever a directory handle is asked for.
-constexpr int WORKING_DIRECTORY = -100;
 
 // Two names with equal identities name one file.
 struct FileIdentity
@@ -57,7 +52,7 @@ int openDirectory(const char* path);
 // (-ELOOP when one is there); a handle, or minus the error number.
 int enterDirectoryAt(int dirFd, const char* name);
 // The existing directory `relative` ("A/B") below `dirFd` in one step, refusing any symbolic
-// link on the way; a handle, or minus the error number (-ENOSYS where the system cannot do it:
+// link on the way; a handle, or minus the error number (also where the system cannot do it:
 // then walk it with enterDirectoryAt).
 int openDirectoryBeneath(int dirFd, const char* relative);
 void closeHandle(int fd);
@@ -71,9 +66,8 @@ int writeAllTo(int fd, const u8* data, u64 size, bool early);
 // Flushes the file's data to disk; 0 or the error number (none for a file that cannot be synced,
 // such as a pipe). Safe on any thread.
 int syncFile(int fd);
-// Closes the file, with durable first flushing it to disk (the close reports what it alone can:
-// NFS, quotas); 0 or the error number. The handle is closed either way.
-int finishFile(int fd, bool durable);
+// Closes the file (the close reports what it alone can: NFS, quotas); 0 or the error number.
+int finishFile(int fd);
 int renameAt(int dirFd, const char* from, const char* to);
 // The same, but only onto a name that is free: EEXIST when something is there (ENOSYS where the
 // file system cannot tell).

@@ -30,8 +30,9 @@ void onConsoleCtrl(int signal);
 u32 quitSignalCount();
 
 // Files that must not outlive a process ended by a second quit signal: the temporary archive
-// (slot 0) and a file being extracted (slot 1). Recorded before they are created and cleared
-// once they have their final names, so a signal at any moment leaves none behind. `name` is
+// (slot 0) and a file being extracted (slot 1). The tool's temporary files are recorded before
+// they are created and cleared once they have their final names, so a signal at any moment
+// leaves none behind. `name` is
 // taken in the directory `dirFd` (an open handle; -100 for the working directory).
 enum RemovableFile : u32
 {

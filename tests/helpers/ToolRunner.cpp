@@ -1,6 +1,7 @@
 #include "tests/helpers/ToolRunner.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,11 +16,17 @@ std::string ToolResult::body() const
     return nl == std::string::npos ? std::string() : out.substr(nl + 1);
 }
 
-pid_t startTool(const std::vector<std::string>& args, const std::string& cwd, int& output)
+pid_t startTool(const std::vector<std::string>& args, const std::string& cwd, int& output, int pipeBytes)
 {
     int pipefd[2];
     if (pipe(pipefd) != 0)
         return -1;
+    // Sized before the tool runs: once it has written, the kernel may refuse to shrink the pipe.
+    if (pipeBytes && fcntl(pipefd[0], F_SETPIPE_SZ, pipeBytes) < 0) {
+        close(pipefd[0]);
+        close(pipefd[1]);
+        return -1;
+    }
     pid_t pid = fork();
     if (pid == 0) {
         dup2(pipefd[1], 1);

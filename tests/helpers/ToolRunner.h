@@ -14,8 +14,9 @@ struct ToolResult
 
 ToolResult runTool(const std::vector<std::string>& args, const std::string& cwd = "");
 // Starts the tool in cwd (this directory when empty) with both its output streams on one pipe:
-// its process id and the pipe's read end in `output`, or -1 when it could not be started.
-pid_t startTool(const std::vector<std::string>& args, const std::string& cwd, int& output);
+// its process id and the pipe's read end in `output`, or -1 when it could not be started. A
+// non-zero `pipeBytes` sets the pipe's size.
+pid_t startTool(const std::vector<std::string>& args, const std::string& cwd, int& output, int pipeBytes = 0);
 
 // A fresh, empty directory under the build tree; removed and made again on each call.
 std::string scratchDirectory(const std::string& name);

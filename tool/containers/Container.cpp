@@ -17,6 +17,7 @@ bool failureNoted = false;
 bool halted = false;
 TreeWriter extraction;
 bool memoryReported = false;
+bool changeReported = false;
 bool progressLineOpen = false;
 }
 
@@ -76,6 +77,17 @@ bool outOfMemory(const char* doing, const char* name)
     return true;
 }
 
+bool inputChanged(const ByteArray* image, const String& path)
+{
+    if (!imageChanged(image))
+        return false;
+    if (!changeReported) {
+        changeReported = true;
+        printError("ERROR: '%s' changed while it was read!\n", path.c_str());
+    }
+    return true;
+}
+
 void noteToolFailure()
 {
     failureNoted = true;
@@ -91,6 +103,7 @@ void clearToolFailure()
     failureNoted = false;
     halted = false;
     memoryReported = false;
+    changeReported = false;
     memClearAllocationFailure();
 }
 

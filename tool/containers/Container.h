@@ -81,6 +81,9 @@ bool runHalted();
 // run can be trusted, whatever the code that saw an empty result made of it. `doing` says what
 // the run was doing, `name` on what.
 bool outOfMemory(const char* doing, const char* name);
+// True, after the one line that says so, when the file under `image` changed while it was read
+// (pages of a mapped file that shrank read as zeros): nothing taken from it holds.
+bool inputChanged(const ByteArray* image, const String& path);
 // True, after the one "Interrupted" line, once a quit signal has come in: every loop over
 // entries asks between entries and stops.
 bool interrupted();

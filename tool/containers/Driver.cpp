@@ -210,12 +210,10 @@ Container* openContainer(const String& path)
         return nullptr;
     }
     Container* c = detectContainer(path, *bytes);
-    // Pages of a mapped file that shrank meanwhile read as zeros: nothing opened from them holds.
-    const bool changed = imageChanged(bytes);
+    const bool changed = inputChanged(bytes, path);
     // The entries are views into the file's bytes: the container keeps them.
     c = keepingImage(c, bytes);
     if (changed) {
-        printError("ERROR: '%s' changed while it was read!\n", path.c_str());
         deleteContainer(c);
         return nullptr;
     }
@@ -409,11 +407,8 @@ bool checkWritten(void* context, const String& written)
     check.bytes = nullptr;
     if (interrupted() || outOfMemory("writing", check.outName.c_str()))
         return false;
-    // Bytes of an input that shrank under its mapped image were read as zeros.
-    if (imageChanged(check.container.image)) {
-        printError("ERROR: '%s' changed while it was read!\n", check.container.path.c_str());
+    if (inputChanged(check.container.image, check.container.path))
         return false;
-    }
     return !check.original || verifyWritten(check.container, *check.original, written, check.outName);
 }
 }

@@ -85,11 +85,6 @@ std::string imageProblems(int mapping)
     return "";
 }
 
-std::string guardedImageProblems()
-{
-    return imageProblems(1);
-}
-
 // A file that shrinks under its image reads as zeros past its new end, without a crash, and the
 // image says that it changed; so does one written in place.
 std::string changeProblems()
@@ -146,7 +141,7 @@ TEST(FileImage, HoldsTheFileBytesReadOrMapped)
 {
     // Without the crash handlers here (whether another test installed them or not).
     EXPECT_EQ(imageProblems(-1), "");
-    inGuardedChild(guardedImageProblems);
+    inGuardedChild([] { return imageProblems(1); });
 }
 
 TEST(FileImage, FileChangedUnderItsImageIsSeenNotACrash)
@@ -158,7 +153,8 @@ TEST(FileImage, FileChangedUnderItsImageIsSeenNotACrash)
 // on its full output pipe) fails the run with error lines, never a crash.
 TEST(FileImage, ArchiveCutShortDuringExtractionFailsTheRun)
 {
-    const std::string dir = scratchDirectory("image-cut");
+    ScratchDir scratch;
+    const std::string& dir = scratch.path;
     std::vector<std::pair<std::string, testutil::Bytes>> entries;
     for (u32 i = 0; i < 2000; i++)
         entries.push_back({"STORE\\ITEM" + std::to_string(i) + ".BIN", randomBytes(100, i)});
@@ -166,11 +162,10 @@ TEST(FileImage, ArchiveCutShortDuringExtractionFailsTheRun)
     writeFile(dir + "/CUT.TRE", archive);
 
     int output = -1;
-    const pid_t pid = startTool({"-vve", "CUT.TRE", "out"}, dir, output);
-    ASSERT_GT(pid, 0);
     // One page of pipe: once the archive is open, a few hundred lines of entries fill it and the
     // tool waits to write more.
-    fcntl(output, F_SETPIPE_SZ, int(PAGE));
+    const pid_t pid = startTool({"-vve", "CUT.TRE", "out"}, dir, output, int(PAGE));
+    ASSERT_GT(pid, 0);
     std::string out;
     char buffer[4096];
     while (out.find("Extracting contents...") == std::string::npos) {
