@@ -162,8 +162,8 @@ class Archives(unittest.TestCase):
                         self.assertEqual(hashlib.md5(w.readframes(w.getnframes())).hexdigest(), s["md5"], s["wav"])
 
     def test_every_extracted_xml_file_is_well_formed(self):
-        # The tool escapes nothing, so every XML file it writes (IFF documents and dialogue tables,
-        # nested ones included) must hold only text that needs no escape: xmllint judges them all.
+        # Every XML file the tool writes (IFF documents and dialogue tables, nested ones included)
+        # must be well-formed whatever bytes its entry holds: xmllint judges them all.
         for m in load_index():
             if not m["opens"]:
                 continue

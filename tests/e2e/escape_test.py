@@ -41,11 +41,8 @@ FILES = {"TALK/CAFE.PFC.xml": "PFC", "MAP/SECTOR.IFF.xml": "IFF"}
 
 class Escape(unittest.TestCase):
     def setUp(self):
-        self.work = os.path.join(SCRATCH, self.id().rsplit(".", 1)[1])
-        shutil.rmtree(self.work, ignore_errors=True)
-        os.makedirs(self.work)
-        with open(os.path.join(self.work, "ESC.TRE"), "wb") as f:
-            f.write(ARCHIVE)
+        self.work = tooltest.case_dir(self, SCRATCH)
+        tooltest.put(self.work, "ESC.TRE", ARCHIVE)
         status, out = tooltest.run(TOOL, ["-e", "ESC.TRE", "out"], self.work)
         self.assertEqual(status, 0, out)
 
@@ -53,21 +50,14 @@ class Escape(unittest.TestCase):
         return os.path.join(self.work, "out", name)
 
     def repacked(self):
-        """The archive repacked from out/ (exit 0, no error), as bytes."""
-        status, out = tooltest.run(TOOL, ["-r", "ESC.TRE", "out", "-o", "again"], self.work)
-        self.assertEqual(status, 0, out)
-        self.assertNotIn("ERROR", out)
-        with open(os.path.join(self.work, "again.TRE"), "rb") as f:
-            return f.read()
+        return tooltest.repacked(self, TOOL, self.work, "ESC.TRE")
 
     def entry(self, image, name):
-        with open(os.path.join(self.work, "NEW.TRE"), "wb") as f:
-            f.write(image)
+        tooltest.put(self.work, "NEW.TRE", image)
         shutil.rmtree(os.path.join(self.work, "back"), ignore_errors=True)
         status, out = tooltest.run(TOOL, ["-e", "-n", "NEW.TRE", "back"], self.work)
         self.assertEqual(status, 0, out)
-        with open(os.path.join(self.work, "back", name), "rb") as f:
-            return f.read()
+        return tooltest.files_under(os.path.join(self.work, "back"))[name]
 
     def test_documents_convert_escaped_and_xml_tools_read_them_as_the_bytes(self):
         for name, root in FILES.items():
@@ -87,14 +77,10 @@ class Escape(unittest.TestCase):
 
         def xmllint(path):
             formatted = subprocess.run(["xmllint", "--format", path], stdout=subprocess.PIPE, check=True).stdout
-            with open(path, "wb") as f:
-                f.write(formatted)
+            tooltest.put("", path, formatted)
 
         def crlf(path):
-            with open(path, "rb") as f:
-                text = f.read()
-            with open(path, "wb") as f:
-                f.write(text.replace(b"\n", b"\r\n"))
+            tooltest.put("", path, tooltest.read("", path).replace(b"\n", b"\r\n"))
 
         # ElementTree writes a carriage return in text as it is, which every XML reader takes for
         # a line feed: its saves mean the line with one line end there.
@@ -112,23 +98,21 @@ class Escape(unittest.TestCase):
     def test_an_edit_saved_by_etree_gives_the_intended_bytes(self):
         tree = ET.parse(self.path("TALK/CAFE.PFC.xml"))
         dialogue = tree.getroot()[0]
-        dialogue.text = '"Tom & Jerry caf\u00e9 <b>"'
+        dialogue.text = '"salt & pepper caf\u00e9 <b>"'
         dialogue.set("speaker", "\u00c9T\u00c9")
         tree.write(self.path("TALK/CAFE.PFC.xml"), encoding="UTF-8", xml_declaration=True)
         table = self.entry(self.repacked(), "TALK/CAFE.PFC")
-        self.assertEqual(table, fx.pfc_dialogue(b"\xc9T\xc9", b"A&B<C>", b'Q"\tT', 1, 0, b"Tom & Jerry caf\xe9 <b>", 0)
-                         + fx.pfc_cutaway("BAR", 1, 0, "plain words"))
+        edited = fx.pfc_dialogue(b"\xc9T\xc9", b"A&B<C>", b'Q"\tT', 1, 0, b"salt & pepper caf\xe9 <b>", 0)
+        self.assertEqual(table, edited + fx.pfc_cutaway("BAR", 1, 0, "plain words"))
 
     def test_a_character_no_byte_stands_for_is_refused(self):
         for text in ("\u20ac 5", "&#x20AC; 5"):
             with self.subTest(text=text):
                 self.setUp()
-                with open(self.path("TALK/CAFE.PFC.xml"), "rb") as f:
-                    xml = f.read()
-                start = xml.index(b"<Cutaway")
-                start = xml.index(b'"plain words"', start)
-                with open(self.path("TALK/CAFE.PFC.xml"), "wb") as f:
-                    f.write(xml[:start] + b'"' + text.encode("utf-8") + b'"' + xml[start + 13:])
+                xml = tooltest.read(self.work, "out/TALK/CAFE.PFC.xml")
+                start = xml.index(b'"plain words"', xml.index(b"<Cutaway"))
+                tooltest.put(self.work, "out/TALK/CAFE.PFC.xml",
+                             xml[:start] + b'"%s"' % text.encode() + xml[start + 13:])
                 status, out = tooltest.run(TOOL, ["-r", "ESC.TRE", "out"], self.work)
                 self.assertEqual(status, 1, out)
                 self.assertIn("\nERROR: Couldn't parse 'out/TALK/CAFE.PFC.xml'!", out)

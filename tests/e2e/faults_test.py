@@ -15,7 +15,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
-from tooltest import files_under  # noqa: E402
+from tooltest import files_under, fresh_dir  # noqa: E402
 
 TOOL, FIXTURES, SCRATCH = sys.argv[1:4]
 ARCHIVES = sys.argv[4:]
@@ -50,9 +50,7 @@ def points(total, every=False):
 class FaultWalk(unittest.TestCase):
     def walk(self, archive, mode):
         name = archive.replace("/", "_")
-        base = os.path.join(SCRATCH, name + mode)
-        shutil.rmtree(base, ignore_errors=True)
-        os.makedirs(base)
+        base = fresh_dir(SCRATCH, name + mode)
         source = os.path.join(FIXTURES, archive)
         tree = os.path.join(base, "tree")
         if mode == "-r":

@@ -7,7 +7,6 @@ Usage: interrupt_test.py TOOL SCRATCH_DIR
 """
 import os
 import random
-import shutil
 import signal
 import subprocess
 import sys
@@ -16,11 +15,12 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
 from tooltest import fixtures as make_fixtures  # noqa: E402
+import tooltest  # noqa: E402
 
 TOOL, SCRATCH = sys.argv[1:3]
 # The real bound is a second; a sanitizer build on a busy machine gets room.
 BOUND = 5.0
-ENTRIES = [("PART%02u\\BLOCK%04u.BIN" % (i % 16, i), random.Random(i).randbytes(24 * 1024)) for i in range(4096)]
+ENTRIES = [("DATA%02u\\BLOCK%04u.BIN" % (i % 16, i), random.Random(i).randbytes(24 * 1024)) for i in range(4096)]
 MODES = {"extract": ["-e", "BIG.TRE", "out"], "repack": ["-r", "BIG.TRE", "tree"], "rewrite": ["-w", "BIG.TRE"]}
 # Standard output is a pipe here: only detail lines printed while the work goes on bring a
 # marker out in time. These reach each mode's own work, past the reading of the archive.
@@ -46,21 +46,15 @@ def read_until(proc, marker):
 class Interrupts(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.base = os.path.join(SCRATCH, "interrupt")
-        shutil.rmtree(cls.base, ignore_errors=True)
-        os.makedirs(cls.base)
-        cls.archive = os.path.join(cls.base, "BIG.TRE")
-        with open(cls.archive, "wb") as f:
-            f.write(make_fixtures.tre(ENTRIES))
+        cls.base = tooltest.fresh_dir(SCRATCH, "interrupt")
+        cls.archive = os.path.join(cls.base, tooltest.put(cls.base, "BIG.TRE", make_fixtures.tre(ENTRIES)))
         cls.files = {name.replace("\\", "/"): data for name, data in ENTRIES}
         tree = os.path.join(cls.base, "tree")
         done = subprocess.run([TOOL, "-e", cls.archive, tree], stdout=subprocess.DEVNULL)
         assert done.returncode == 0
 
     def workdir(self, tag):
-        work = os.path.join(self.base, tag)
-        shutil.rmtree(work, ignore_errors=True)
-        os.makedirs(work)
+        work = tooltest.fresh_dir(self.base, tag)
         os.link(self.archive, os.path.join(work, "BIG.TRE"))
         os.symlink(os.path.join(self.base, "tree"), os.path.join(work, "tree"))
         return work
@@ -98,7 +92,7 @@ class Interrupts(unittest.TestCase):
                     detail, marker = MIDWAY[mode]
                     self.interrupt("%s-%s" % (mode, sig.name), detail + args, marker, [sig])
             with self.subTest(signal=sig.name, mode="reading"):
-                self.interrupt("reading-" + sig.name, ["-v"] + MODES["rewrite"], b" >> PART", [sig])
+                self.interrupt("reading-" + sig.name, ["-v"] + MODES["rewrite"], b" >> DATA", [sig])
 
     def test_a_signal_before_the_work_ends_the_run_as_interrupted(self):
         for mode, args in MODES.items():
@@ -109,7 +103,7 @@ class Interrupts(unittest.TestCase):
     def test_a_second_signal_ends_the_run_at_once(self):
         for mode, args in MODES.items():
             with self.subTest(mode=mode):
-                self.interrupt("twice-" + mode, ["-v"] + args, b" >> PART", [signal.SIGTERM, signal.SIGTERM])
+                self.interrupt("twice-" + mode, ["-v"] + args, b" >> DATA", [signal.SIGTERM, signal.SIGTERM])
 
 
 if __name__ == "__main__":

@@ -30,65 +30,35 @@ CASES = {
 NUL_CASE = ([b"ABC\0JUNK", "ABC"], ["ABC", "ABC~1"])
 
 
-def tre(names, datas):
-    return fx.tre([(n, d) for n, d in zip(names, datas)])
+# One CRC for every row keeps a CRC-TRE's table in the cases' order.
+KINDS = {"TRE": (fx.tre, "ARCHIVE.TRE", True),
+         "CRC-TRE": (lambda entries: tooltest.crctre_named(entries, crc=0x1234), "ARCHIVE.TRE", True),
+         "XTRE": (tooltest.xtre_named, "ARCHIVE.TRE", False)}
 
 
-def crctre(names, datas):
-    entries = []
-    for n, d in zip(names, datas):
-        raw = n.encode("latin-1") if isinstance(n, str) else n
-        name, _, junk = raw.partition(b"\0")
-        # One CRC for all keeps the table in this order, as the cases expect.
-        entries.append({"name": name, "junk": junk, "data": d, "crc": 0x1234})
-    return fx.crctre(entries)
-
-
-def xtre(names, datas):
-    # Names come from one clash table whose records name the descriptors.
-    files = [fx.XFile(d) for d in datas]
-    return fx.xtre(1, files, [(0x5A5A0001, ("clash", 0))], [[(n, i) for i, n in enumerate(names)]])
-
-
-KINDS = {"TRE": (tre, "ARCHIVE.TRE", True), "CRC-TRE": (crctre, "ARCHIVE.TRE", True),
-         "XTRE": (xtre, "ARCHIVE.TRE", False)}
-
-
-def run(args, cwd):
-    return tooltest.run(TOOL, args, cwd)
+def run(args, cwd, **kw):
+    return tooltest.run(TOOL, args, cwd, **kw)
 
 
 class Collisions(unittest.TestCase):
-    def work(self, tag):
-        work = os.path.join(SCRATCH, tag)
-        shutil.rmtree(work, ignore_errors=True)
-        os.makedirs(work)
-        return work
-
     def test_every_collision_round_trips_and_edits_reach_their_entry(self):
         for kind, (build, file, nul) in KINDS.items():
             cases = dict(CASES, nul=NUL_CASE) if nul else CASES
             for case, (names, paths) in cases.items():
                 with self.subTest(kind=kind, case=case):
-                    work = self.work("%s-%s" % (kind, case))
+                    work = tooltest.fresh_dir(SCRATCH, "%s-%s" % (kind, case))
                     datas = [("entry %d of %s\n" % (i, case)).encode() * (i + 1) for i in range(len(names))]
-                    image = build(names, datas)
-                    with open(os.path.join(work, file), "wb") as f:
-                        f.write(image)
+                    image = build(list(zip(names, datas)))
+                    tooltest.put(work, file, image)
                     status, out = run(["-e", "-n", file, "out"], work)
                     self.assertEqual(status, 0, out)
                     self.assertEqual(files_under(os.path.join(work, "out")), dict(zip(paths, datas)))
                     # Unedited, the tree gives back the archive.
-                    status, out = run(["-n", "-r", file, "out", "-o", "same"], work)
-                    self.assertEqual(status, 0, out)
-                    with open(os.path.join(work, "same.TRE"), "rb") as f:
-                        self.assertEqual(f.read(), image)
+                    self.assertEqual(tooltest.repacked(self, TOOL, work, file, ("-n", "-r"), "same"), image)
                     # The last colliding entry edited: only it changes.
                     edited = b"edited bytes\n"
-                    with open(os.path.join(work, "out", paths[-1]), "wb") as f:
-                        f.write(edited)
-                    status, out = run(["-n", "-r", file, "out", "-o", "edited"], work)
-                    self.assertEqual(status, 0, out)
+                    tooltest.put(os.path.join(work, "out"), paths[-1], edited)
+                    tooltest.repacked(self, TOOL, work, file, ("-n", "-r"), "edited")
                     status, out = run(["-e", "-n", "edited.TRE", "again"], work)
                     self.assertEqual(status, 0, out)
                     self.assertEqual(files_under(os.path.join(work, "again")),
@@ -97,13 +67,10 @@ class Collisions(unittest.TestCase):
 
 class Links(unittest.TestCase):
     def setUp(self):
-        self.work = os.path.join(SCRATCH, "links-" + self.id().rsplit(".", 1)[1])
-        shutil.rmtree(self.work, ignore_errors=True)
-        self.outside = os.path.join(self.work, "outside")
+        self.work = tooltest.case_dir(self, SCRATCH, "links-")
+        self.outside = tooltest.fresh_dir(self.work, "outside")
         os.makedirs(os.path.join(self.work, "out"))
-        os.makedirs(self.outside)
-        with open(os.path.join(self.work, "LINKS.TRE"), "wb") as f:
-            f.write(fx.tre([("A\\B.BIN", b"inside a folder\n"), ("C.BIN", b"a file\n")]))
+        tooltest.put(self.work, "LINKS.TRE", fx.tre([("A\\B.BIN", b"inside a folder\n"), ("C.BIN", b"a file\n")]))
 
     def test_a_link_in_place_of_a_folder_is_not_entered(self):
         os.symlink(self.outside, os.path.join(self.work, "out", "A"))
@@ -111,41 +78,32 @@ class Links(unittest.TestCase):
         self.assertEqual(status, 1, out)
         self.assertIn("ERROR: ", out)
         self.assertEqual(os.listdir(self.outside), [])
-        with open(os.path.join(self.work, "out", "C.BIN"), "rb") as f:
-            self.assertEqual(f.read(), b"a file\n")
+        self.assertEqual(tooltest.read(self.work, "out/C.BIN"), b"a file\n")
 
     def test_a_link_in_place_of_a_file_is_not_written_through(self):
         target = os.path.join(self.outside, "target.txt")
-        with open(target, "wb") as f:
-            f.write(b"keep me\n")
+        tooltest.put(self.outside, "target.txt", b"keep me\n")
         os.symlink(target, os.path.join(self.work, "out", "C.BIN"))
         status, out = run(["-e", "LINKS.TRE", "out"], self.work)
         self.assertEqual(status, 1, out)
         self.assertIn("ERROR: ", out)
-        with open(target, "rb") as f:
-            self.assertEqual(f.read(), b"keep me\n")
-        with open(os.path.join(self.work, "out", "A", "B.BIN"), "rb") as f:
-            self.assertEqual(f.read(), b"inside a folder\n")
-
+        self.assertEqual(tooltest.read(self.outside, "target.txt"), b"keep me\n")
+        self.assertEqual(tooltest.read(self.work, "out/A/B.BIN"), b"inside a folder\n")
 
 
 class InTheWay(unittest.TestCase):
     def setUp(self):
-        self.work = os.path.join(SCRATCH, "way-" + self.id().rsplit(".", 1)[1])
-        shutil.rmtree(self.work, ignore_errors=True)
-        os.makedirs(self.work)
+        self.work = tooltest.case_dir(self, SCRATCH, "way-")
 
     def write(self, name, data):
-        with open(os.path.join(self.work, name), "wb") as f:
-            f.write(data)
+        tooltest.put(self.work, name, data)
 
     def read(self, name):
-        with open(os.path.join(self.work, name), "rb") as f:
-            return f.read()
+        return tooltest.read(self.work, name)
 
     def refused(self, args, alone):
         """The run fails with an ERROR line for `alone`, and the other entry is still written."""
-        status, out = tooltest.run(TOOL, args, self.work, timeout=30)
+        status, out = run(args, self.work, timeout=30)
         self.assertEqual(status, 1, out)
         self.assertRegex(out, r"\nERROR: [^\n]*%s" % alone, out)
         self.assertIn("Extracted 1/2 files.", out)
@@ -162,32 +120,29 @@ class InTheWay(unittest.TestCase):
         self.assertEqual(files_under(os.path.join(self.work, "out")), {"X.BIN": b"second run, longer\n",
                                                                         os.path.join("D", "Y.BIN"): b"2\n"})
 
-    def test_the_input_archive_is_never_written_over(self):
-        image = fx.tre([("SELF.TRE", b"twenty-three bytes here"), ("OTHER.BIN", b"other\n")])
-        for how in ("its own folder", "a hard link in the output"):
-            with self.subTest(how=how):
-                shutil.rmtree(self.work)
-                os.makedirs(os.path.join(self.work, "out"))
-                self.write("SELF.TRE", image)
-                if how == "its own folder":
-                    args = ["-e", "SELF.TRE", "."]
-                else:
-                    os.link(os.path.join(self.work, "SELF.TRE"), os.path.join(self.work, "out", "SELF.TRE"))
-                    args = ["-e", "SELF.TRE", "out"]
-                self.refused(args, "SELF.TRE")
-                self.assertEqual(self.read("SELF.TRE"), image)
-
-    def test_a_fifo_or_a_folder_in_a_files_place_is_left_alone(self):
-        self.write("W.TRE", fx.tre([("IN.BIN", b"never\n"), ("OK.BIN", b"written\n")]))
-        for what, make in (("fifo", os.mkfifo), ("folder", os.mkdir)):
+    def test_the_input_archive_a_fifo_or_a_folder_in_a_files_place_is_left_alone(self):
+        own = [("SELF.TRE", b"twenty-three bytes here"), ("OTHER.BIN", b"other\n")]
+        way = [("IN.BIN", b"never\n"), ("OK.BIN", b"written\n")]
+        link = lambda path: os.link(os.path.join(self.work, "SELF.TRE"), path)
+        unchanged = lambda: self.assertEqual(self.read("SELF.TRE"), fx.tre(own))
+        is_a = lambda kind: lambda: self.assertTrue(kind(os.lstat(os.path.join(self.work, "out", "IN.BIN")).st_mode))
+        # Each case: the archive, its entries (the first refused, the second written), the folder
+        # extracted into, what is put in the first entry's place, and that it was left alone.
+        cases = {"input in its own folder": ("SELF.TRE", own, ".", None, unchanged),
+                 "input hard-linked in the output": ("SELF.TRE", own, "out", link, unchanged),
+                 "fifo": ("W.TRE", way, "out", os.mkfifo, is_a(stat.S_ISFIFO)),
+                 "folder": ("W.TRE", way, "out", os.mkdir, is_a(stat.S_ISDIR))}
+        for what, (archive, entries, into, make, left_alone) in cases.items():
             with self.subTest(what=what):
-                shutil.rmtree(os.path.join(self.work, "out"), ignore_errors=True)
+                self.setUp()
                 os.makedirs(os.path.join(self.work, "out"))
-                make(os.path.join(self.work, "out", "IN.BIN"))
-                self.refused(["-e", "W.TRE", "out"], "IN.BIN")
-                self.assertEqual(self.read(os.path.join("out", "OK.BIN")), b"written\n")
-                mode = os.lstat(os.path.join(self.work, "out", "IN.BIN")).st_mode
-                self.assertTrue(stat.S_ISFIFO(mode) if what == "fifo" else stat.S_ISDIR(mode))
+                self.write(archive, fx.tre(entries))
+                (first, _), (second, data) = entries
+                if make:
+                    make(os.path.join(self.work, into, first))
+                self.refused(["-e", archive, into], first)
+                left_alone()
+                self.assertEqual(self.read(os.path.join(into, second)), data)
 
     def test_gap_file_names_are_the_tools_own_with_or_without_g(self):
         sub = fx.tre([("IN.BIN", b"inside\n")], gap=b"NESTED GAP")
@@ -207,10 +162,7 @@ class InTheWay(unittest.TestCase):
                         self.assertEqual(found[".GAP~1"], b"and of this one\n")
                         if extract_g:
                             self.assertEqual((found["SUB.TRE.GAP"], found[".GAP"]), (b"NESTED GAP", b"TOP GAP"))
-                        status, out = run(["-r"] + repack_g + ["GAPS.TRE", "out", "-o", "again"], self.work)
-                        self.assertEqual(status, 0, out)
-                        self.assertNotIn("ERROR", out)
-                        self.assertEqual(self.read("again.TRE"), image)
+                        self.assertEqual(tooltest.repacked(self, TOOL, self.work, "GAPS.TRE", ["-r"] + repack_g), image)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,6 @@ symbolic link or a FIFO, a folder that cannot be read. Each such run names what 
 Usage: repack_test.py TOOL FAULT_TOOL SCRATCH_DIR
 """
 import os
-import shutil
 import sys
 import unittest
 
@@ -23,31 +22,19 @@ VOC = fx.voc(3, 300)
 PLAIN = b"plain bytes\n"
 
 
-def xtre(entries):
-    names = [n for n, _ in entries]
-    return fx.xtre(1, [fx.XFile(d) for _, d in entries], [(0x5A5A0001, ("clash", 0))],
-                   [[(n, i) for i, n in enumerate(names)]])
-
-
-def crctre(entries):
-    return fx.crctre([{"name": n, "data": d} for n, d in entries])
-
-
 # Each kind: the archive's file name and its writer over (name, bytes) entries.
-KINDS = {"TRE": ("DOCS.TRE", fx.tre), "XTRE": ("DOCS.TRE", xtre), "CRC-TRE": ("DOCS.TRE", crctre),
+KINDS = {"TRE": ("DOCS.TRE", fx.tre), "XTRE": ("DOCS.TRE", tooltest.xtre_named),
+         "CRC-TRE": ("DOCS.TRE", tooltest.crctre_named),
          "PAK": ("DOCS.PAK", lambda entries: fx.pak([(0, d) for _, d in entries]))}
 
 
 class Repack(unittest.TestCase):
     def stage(self, kind, entries, tag=""):
         """The archive of that kind in a fresh folder, extracted into out/ (-n when raw)."""
-        self.work = os.path.join(SCRATCH, "%s-%s%s" % (self.id().rsplit(".", 1)[1], kind, tag))
-        shutil.rmtree(self.work, ignore_errors=True)
-        os.makedirs(self.work)
+        self.work = tooltest.case_dir(self, SCRATCH, suffix="-%s%s" % (kind, tag))
         self.file, build = KINDS[kind]
         self.image = build(entries)
-        with open(os.path.join(self.work, self.file), "wb") as f:
-            f.write(self.image)
+        tooltest.put(self.work, self.file, self.image)
         status, out = self.run_tool(["-e", self.file, "out"])
         self.assertEqual(status, 0, out)
 
@@ -55,8 +42,7 @@ class Repack(unittest.TestCase):
         return tooltest.run(tool, args, self.work, env=env, timeout=60)
 
     def put(self, name, data):
-        with open(os.path.join(self.work, "out", name), "wb") as f:
-            f.write(data)
+        tooltest.put(os.path.join(self.work, "out"), name, data)
 
     def refused(self, lines, args=("-r",), tool=TOOL, env=None):
         """The repack fails with each of these lines and writes nothing."""
@@ -68,11 +54,7 @@ class Repack(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.work)), sorted([self.file, "out"]))
 
     def repacked(self, args=("-r",)):
-        status, out = self.run_tool(list(args) + [self.file, "out", "-o", "again"])
-        self.assertEqual(status, 0, out)
-        self.assertNotIn("ERROR", out)
-        with open(os.path.join(self.work, "again" + os.path.splitext(self.file)[1]), "rb") as f:
-            return f.read()
+        return tooltest.repacked(self, TOOL, self.work, self.file, args, timeout=60)
 
     def test_both_forms_of_one_document_are_refused_by_name(self):
         # A PAK cannot tell a dialogue table by its name: only IFF and VOC are documents there.
@@ -104,8 +86,7 @@ class Repack(unittest.TestCase):
         edited = b"the edit itself\n"
         self.put("000", edited)
         self.put("000.orig", PLAIN)
-        with open(os.path.join(self.work, "out", "001.IFF.xml"), "rb") as f:
-            self.put("001.IFF.xml~", f.read())
+        self.put("001.IFF.xml~", tooltest.read(self.work, "out/001.IFF.xml"))
         self.refused(["File '000.orig' not found in container!", "File '001.IFF.xml~' not found in container!"])
         # With -a a name the PAK cannot number is refused the same way.
         os.remove(os.path.join(self.work, "out", "000.orig"))
@@ -125,8 +106,7 @@ class Repack(unittest.TestCase):
         rewritten = self.repacked(("-a", "-r"))
         status, out = self.run_tool(["-e", "again.TRE", "back"])
         self.assertEqual(status, 0, out)
-        with open(os.path.join(self.work, "back", "CASE.BIN"), "rb") as f:
-            self.assertEqual(f.read(), b"the edit\n", rewritten)
+        self.assertEqual(tooltest.read(self.work, "back/CASE.BIN"), b"the edit\n", rewritten)
 
     def test_links_fifos_and_unreadable_folders_are_named(self):
         self.stage("TRE", [("ONE.BIN", PLAIN), ("SUB\\TWO.BIN", PLAIN)])

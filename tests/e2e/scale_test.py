@@ -8,7 +8,6 @@ past a reader's limits; entries that share one stored stream still share it when
 Usage: scale_test.py TOOL FAULT_TOOL SCRATCH_DIR
 """
 import os
-import shutil
 import struct
 import subprocess
 import sys
@@ -16,31 +15,38 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
 from tooltest import fixtures as fx  # noqa: E402
+import tooltest  # noqa: E402
 
 TOOL, FAULT_TOOL, SCRATCH = sys.argv[1:4]
 MIB = 1 << 20
 
 
-def run_measured(args, cwd, tool=TOOL, env=None):
+def run_measured(args, cwd):
     """Status, output and the peak resident size of the run, in bytes."""
-    with subprocess.Popen([tool] + args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT) as p:
+    with subprocess.Popen([TOOL] + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT) as p:
         out = p.stdout.read().decode("latin-1")
         _, status, usage = os.wait4(p.pid, 0)
         p.returncode = os.waitstatus_to_exitcode(status)
     return p.returncode, out, usage.ru_maxrss * 1024
 
 
-class Scale(unittest.TestCase):
+def floor(mib):
+    """The environment that sets the test tool's floor of unpacked bytes."""
+    return dict(os.environ, MORDAX_UNPACKED_FLOOR=str(mib * MIB))
+
+
+class Work(unittest.TestCase):
+    """Each test in a fresh folder of its own (named after it, past PREFIX)."""
+    PREFIX = ""
+
     def setUp(self):
-        self.work = os.path.join(SCRATCH, self.id().rsplit(".", 1)[1])
-        shutil.rmtree(self.work, ignore_errors=True)
-        os.makedirs(self.work)
+        self.work = tooltest.case_dir(self, SCRATCH, self.PREFIX)
 
-    def put(self, name, image):
-        with open(os.path.join(self.work, name), "wb") as f:
-            f.write(image)
-        return name
+    def put(self, name, data):
+        return tooltest.put(self.work, name, data)
 
+
+class Scale(Work):
     def test_entries_that_share_bytes_share_memory(self):
         # 4,096 entries of one 1 MiB blob: 4 GiB as copies.
         blob = bytes(range(256)) * 4096
@@ -69,7 +75,7 @@ class Scale(unittest.TestCase):
         header = 8 + 74 * 3000
         image = fx.tre_raw(header, [("SHARE%04u.PAK" % i, header, len(pak)) for i in range(3000)], pak)
         name = self.put("SHAREDPAK.TRE", image)
-        status, out, _ = run_measured(["-w", name], self.work)
+        status, out = tooltest.run(TOOL, ["-w", name], self.work)
         self.assertEqual(status, 0, out[-300:])
         self.assertIn("Done. Content checksums match.", out)
 
@@ -79,64 +85,64 @@ class Scale(unittest.TestCase):
         stream = fx.lzw_encode(b"\0" * MIB)
         pak = fx.pak([(0x20, struct.pack("<I", MIB) + stream)])
         name = self.put("BUDGET.TRE", fx.tre([("PAK%03u.PAK" % i, pak) for i in range(300)]))
-        env = dict(os.environ, MORDAX_UNPACKED_FLOOR=str(256 * MIB))
-        status, out, _ = run_measured([name], self.work, FAULT_TOOL, env)
+        status, out = tooltest.run(FAULT_TOOL, [name], self.work, env=floor(256))
         self.assertEqual(status, 1, out[-300:])
         self.assertIn("ERROR: Unpacking '", out)
         self.assertNotIn("Done.", out)
         self.assertNotIn("PROGRAM TERMINATED", out)
 
 
-class Written(unittest.TestCase):
+# One LZW entry of a few KiB packed, and 16 MiB of zeros to replace it: far past 256 times that.
+Z_PAK = fx.pak([fx.lzw(b"small entry " * 20)])
+ZEROS = b"\0" * (16 * MIB)
+
+
+class Written(Work):
     """What -r and -w write opens again, and as what it was."""
+    PREFIX = "written-"
 
     def setUp(self):
-        self.work = os.path.join(SCRATCH, "written-" + self.id().rsplit(".", 1)[1])
-        shutil.rmtree(self.work, ignore_errors=True)
+        super().setUp()
         os.makedirs(os.path.join(self.work, "tree"))
 
-    def put(self, name, data):
-        with open(os.path.join(self.work, name), "wb") as f:
-            f.write(data)
-
     def refused(self, args, line, env=None, tool=TOOL):
-        status, out, _ = run_measured(args, self.work, tool, env)
+        status, out = tooltest.run(tool, args, self.work, env=env)
         self.assertEqual(status, 1, out[-600:])
         self.assertIn("\nERROR: " + line, out)
         self.assertFalse([n for n in os.listdir(self.work) if n.startswith("output")], out[-600:])
 
-    def test_nothing_past_the_budget_of_what_is_written(self):
-        # One LZW entry replaced by 16 MiB of zeros: a few KiB packed, far past 256 times that.
-        self.put("Z.PAK", fx.pak([fx.lzw(b"small entry " * 20)]))
-        self.put("tree/000", b"\0" * (16 * MIB))
-        floor = lambda mib: dict(os.environ, MORDAX_UNPACKED_FLOOR=str(mib * MIB))
-        self.refused(["-r", "Z.PAK", "tree"], "'output.PAK' would unpack to 16777216 bytes, past the budget",
-                     floor(8), FAULT_TOOL)
-        # Where the budget allows it, it is written and opens again.
+    def test_what_the_budget_allows_is_written_and_opens_again(self):
+        # Past a smaller budget the same repack is refused: a row of the limits' table below.
+        self.put("Z.PAK", Z_PAK)
+        self.put("tree/000", ZEROS)
         for args in (["-r", "Z.PAK", "tree"], ["output.PAK"]):
-            status, out, _ = run_measured(args, self.work, FAULT_TOOL, floor(64))
+            status, out = tooltest.run(FAULT_TOOL, args, self.work, env=floor(64))
             self.assertEqual(status, 0, out[-600:])
         self.assertIn("000 (16777216 bytes)", out)
 
-    def test_nothing_past_a_readers_limits(self):
+    def test_nothing_past_a_readers_limits_or_the_budget(self):
         many = fx.tre([("F%04u.BIN" % i, b"x") for i in range(4096)])
+        # Each case: the archive, the files of its tree and the refusal; then the environment and
+        # the tool to run, when not the plain tool's.
         cases = [
             ("TRE past 4096 entries", "MANY.TRE", many, {"NEW.BIN": b"one more"},
              "A TRE archive holds at most 4096 entries; this one would hold 4097!"),
             ("PAK of 1000 entries", "MANY.PAK", fx.pak([(0, b"e%03u" % i) for i in range(999)]), {"999": b"one more"},
              "A PAK holds at most 999 entries; this one would hold 1000!"),
-            ("PAK read as empty", "ONE.PAK", fx.pak([(0, b"a longer entry")]), {"000": b"four"},
+            ("PAK of 12 bytes, read as empty", "ONE.PAK", fx.pak([(0, b"a longer entry")]), {"000": b"four"},
              "A PAK of 1 entries would be only 12 bytes long"),
-            ("empty PAK given 3 bytes", "NONE.PAK", struct.pack("<II", 12, 8) + b"tiny", {"000": b"abc"},
+            ("PAK of 11 bytes, read as empty", "NONE.PAK", fx.pak([(0, b"tiny")]), {"000": b"abc"},
              "A PAK of 1 entries would be only 11 bytes long"),
+            ("PAK past the budget", "Z.PAK", Z_PAK, {"000": ZEROS},
+             "'output.PAK' would unpack to 16777216 bytes, past the budget", floor(8), FAULT_TOOL),
         ]
-        for what, name, image, files, line in cases:
+        for what, name, image, files, line, *run in cases:
             with self.subTest(what=what):
                 self.setUp()
                 self.put(name, image)
                 for file, data in files.items():
                     self.put("tree/" + file, data)
-                self.refused(["-a", "-r", name, "tree"], line)
+                self.refused(["-a", "-r", name, "tree"], line, *run)
 
     def test_streams_shared_as_read_are_shared_as_written(self):
         # A CRC-TRE whose 1,000 rows name one LZSS stream, in the layout the tool writes.
@@ -155,7 +161,7 @@ class Written(unittest.TestCase):
         for name, image in (("SHARED.TRE", crc), ("SHARED.PAK", pak)):
             with self.subTest(archive=name):
                 self.put(name, image)
-                status, out, _ = run_measured(["-w", name, "-o", "copy"], self.work)
+                status, out = tooltest.run(TOOL, ["-w", name, "-o", "copy"], self.work)
                 self.assertEqual(status, 0, out[-600:])
                 self.assertIn("Done. All OK; file checksums match.", out)
 

@@ -8,7 +8,6 @@ Usage: truth_test.py TOOL SCRATCH_DIR
 import os
 import re
 import resource
-import shutil
 import subprocess
 import sys
 import unittest
@@ -31,13 +30,9 @@ def run(args, cwd, limit_file_size=None, wrap=None):
 
 class Truth(unittest.TestCase):
     def setUp(self):
-        self.work = os.path.join(SCRATCH, self.id().rsplit(".", 1)[1])
-        shutil.rmtree(self.work, ignore_errors=True)
-        os.makedirs(self.work)
+        self.work = tooltest.case_dir(self, SCRATCH)
         self.entries = [("DIR%02u\\FILE%04u.BIN" % (i % 7, i), make_fixtures.binary(i, 1000)) for i in range(2000)]
-        self.archive = os.path.join(self.work, "MANY.TRE")
-        with open(self.archive, "wb") as f:
-            f.write(make_fixtures.tre(self.entries))
+        self.archive = os.path.join(self.work, tooltest.put(self.work, "MANY.TRE", make_fixtures.tre(self.entries)))
 
     def failed(self, status, out):
         tail = out[-600:]

@@ -2,6 +2,7 @@
 archives themselves come from the test-archive generator (tests/fixtures/make_fixtures.py),
 imported here as `fixtures`."""
 import os
+import shutil
 import subprocess
 import sys
 
@@ -25,3 +26,55 @@ def files_under(root):
             with open(path, "rb") as f:
                 found[os.path.relpath(path, root)] = f.read()
     return found
+
+
+
+def fresh_dir(*parts):
+    """An empty folder at the joined path (anything there before is removed): its path."""
+    path = os.path.join(*parts)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def case_dir(case, scratch, prefix="", suffix=""):
+    """A fresh folder under scratch named after the running test method."""
+    return fresh_dir(scratch, prefix + case.id().rsplit(".", 1)[1] + suffix)
+
+
+def put(folder, name, data):
+    """Writes data to folder/name: the name."""
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+    return name
+
+
+def read(folder, name):
+    with open(os.path.join(folder, name), "rb") as f:
+        return f.read()
+
+
+def repacked(case, tool, cwd, archive, args=("-r",), out="again", **kw):
+    """Repacks cwd/out onto archive as `out` (exit 0, no ERROR): the bytes written."""
+    status, text = run(tool, list(args) + [archive, "out", "-o", out], cwd, **kw)
+    case.assertEqual(status, 0, text)
+    case.assertNotIn("ERROR", text)
+    return read(cwd, out + os.path.splitext(archive)[1])
+
+
+def xtre_named(entries):
+    """An XTRE whose (name, bytes) entries are named, in order, by one clash table."""
+    return fixtures.xtre(1, [fixtures.XFile(d) for _, d in entries], [(0x5A5A0001, ("clash", 0))],
+                         [[(n, i) for i, (n, _) in enumerate(entries)]])
+
+
+def crctre_named(entries, crc=None):
+    """A CRC-TRE of (name, bytes) entries; a name's bytes after a NUL are kept past it in the field.
+    One crc for every row keeps the table in the entries' order."""
+    rows = []
+    for n, d in entries:
+        name, _, junk = (n.encode("latin-1") if isinstance(n, str) else n).partition(b"\0")
+        rows.append({"name": name, "junk": junk, "data": d})
+        if crc is not None:
+            rows[-1]["crc"] = crc
+    return fixtures.crctre(rows)
