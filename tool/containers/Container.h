@@ -43,8 +43,12 @@ public:
     // document written in its converted form adds its suffix; anything else keeps the path.
     virtual String extractedName(const String& entryPath) const;
     // The bytes that opening what serialise last built would unpack from packed entries, nested
-    // archives included (what the budget of unpacked bytes is charged); 0 for documents.
-    virtual u64 unpackedOnOpen() { return 0; }
+    // archives included (what the budget of unpacked bytes is charged); before any serialise,
+    // what opening it unpacked. 0 for documents.
+    virtual u64 unpackedOnOpen() { return unpackedOwn; }
+    // This archive's own streams' part of that: added up on open, then by each serialise as it
+    // writes, so it always describes the bytes last read or built.
+    u64 unpackedOwn = 0;
 
     Container(const Container&) = delete;
     Container& operator=(const Container&) = delete;

@@ -213,6 +213,7 @@ Container* ContainerCRCTRE::open(const String& name, const ByteArray& bytes)
                 deleteContainer(tre);
                 return nullptr;
             }
+            tre->unpackedOwn += decoded->count;
         }
         e->data = unpacked ? newByteView(unpacked->data, unpacked->count) : newByteView(at, span);
         e->stored = e->compressed ? newByteView(at, span) : nullptr;
@@ -253,14 +254,6 @@ u32 ContainerCRCTRE::extract(const String& directory, u32 indent)
     if (indent == 0)
         printf("Done. Extracted %u/%u files.\n", written, fileCount());
     return written;
-}
-
-u64 ContainerCRCTRE::unpackedOnOpen()
-{
-    u64 n = 0;
-    for (CrcTreEntry* e : entries)
-        n += e->compressed && !e->sharedInOutput ? e->dataSize() : 0;
-    return n;
 }
 
 u32 ContainerCRCTRE::fileCount()
@@ -397,6 +390,8 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
     // group's first entry as read and where its stream went.
     const CrcTreEntry* group = nullptr;
     u32 groupReadOffset = 0;
+    // What a reopen unpacks: every packed stream written, once however many entries share it.
+    u64 unpacks = 0;
     for (u32 i = 0; i < n && !failed; i++) {
         CrcTreEntry* e = dataOrder[i];
         if (interrupted()) {
@@ -406,12 +401,10 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
         // Edits and additions moved their entries to offsets no data can have.
         const bool unedited = e->offset != 0 && e->offset != 0xFFFFFFFFu && (!e->compressed || e->stored);
         const u32 readOffset = e->offset;
-        e->sharedInOutput = 0;
         if (unedited && group && readOffset == groupReadOffset && e->compressed == group->compressed &&
             e->dataSize() == group->dataSize() && (!e->compressed || e->stored->count == group->stored->count)) {
             e->offset = group->offset;
             e->packedSize = group->packedSize;
-            e->sharedInOutput = 1;
             if (progress)
                 progress(depth);
             continue;
@@ -434,8 +427,10 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
             }
             source = block;
         }
-        if (e->compressed)
+        if (e->compressed) {
             e->packedSize = source ? source->count : 0;
+            unpacks += e->dataSize();
+        }
         sources[i] = source;
         e->offset = u32(position);
         position += source ? source->count : 0;
@@ -468,6 +463,7 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
             at += CRCTRE_NAME_SIZE;
         }
         putEach(at, sources, n);
+        unpackedOwn = unpacks;
     }
     memFree(sources);
     return result;

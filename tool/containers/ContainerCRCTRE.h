@@ -24,7 +24,6 @@ struct CrcTreEntry
     ByteArray* stored = nullptr; // a packed entry's stream as read, until an edit replaces it
     const CrcTreEntry* sharesWith = nullptr; // the entry whose unpacked copy this one shares
     u32 packedSize = 0;        // LZSS stream size of the last write
-    u8 sharedInOutput = 0;     // the last write pointed it at an earlier entry's stream
     u8 sortFlag = 0;           // sort key: 0 crc, 1 offset, 2 whether it takes bytes
 
     CrcTreEntry() = default;
@@ -54,7 +53,6 @@ public:
     bool repack(const String& directory, const String& subPath, u32 indent) override;
     u32 fileCount() override;
     void hashContents(Md5& context, u32 indent) override;
-    u64 unpackedOnOpen() override;
 
     // The entries' places on disk, worked out on first use; false when memory ran out.
     bool indexEntries();

@@ -318,6 +318,7 @@ PakEntry* ContainerPAK::readEntry(MemoryStream& stream, u32 offset, u32 index, u
                 memDelete(e);
                 return nullptr;
             }
+            unpackedOwn += decoded ? decoded->count : 0;
             if (decoded)
                 e->content = newByteView(decoded->data, decoded->count);
             if (decoded && !e->content) {
@@ -444,6 +445,8 @@ public:
         deleteByteArray(e->content);
         e->content = bytes;
         e->changed = 1;
+        // The user's bytes now, packed when written whatever the stored ones did.
+        e->keptStored = 0;
         // The parsed child no longer stands for the entry's bytes.
         deleteContainer(e->nested);
         e->nested = nullptr;
@@ -569,6 +572,8 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
     const PakEntry* last = nullptr;
     u32 lastReadOffset = 0;
     bool emptyBefore = false;
+    // What a reopen unpacks from the streams written here; a shared stream is unpacked once.
+    u64 unpacks = 0;
     for (u32 i = 0; i < entries.count && !failed; i++) {
         PakEntry* e = entries[i];
         if (interrupted()) {
@@ -585,7 +590,6 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         }
         const bool unedited = !e->changed && e->archiveBytes && (!e->nested || sameBytes(e->nestedImage, e->content));
         const u32 readOffset = e->offset;
-        e->sharedInOutput = 0;
         // Unedited entries that shared one stored stream (same offset, size and method) still do:
         // possible when that stream is the last data written and the entry before this one took
         // no bytes there, so that reading the offsets back gives each entry its size again.
@@ -594,7 +598,6 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
             u64(last->offset) + last->encodedSize == position) {
             e->offset = last->offset;
             e->encodedSize = last->encodedSize;
-            e->sharedInOutput = 1;
             emptyBefore = false;
             if (!e->nested)
                 progress(depth);
@@ -603,6 +606,7 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         const ByteArray* out = nullptr;
         if (unedited) {
             out = e->archiveBytes;
+            unpacks += e->method != PAK_STORED && !e->keptStored ? e->contentSize() : 0;
         } else if (e->method == PAK_STORED || (e->nested && e->keptStored)) {
             // A child found in bytes that did not unpack was found in their stored form and goes
             // back in it: packing its image would wrap one more layer round it at every level.
@@ -616,6 +620,7 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
             }
             encoded.push(packed);
             out = packed;
+            unpacks += source->count;
         }
         stored[i] = out;
         e->encodedSize = out->count;
@@ -660,6 +665,8 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         if (buffer.ok())
             result = buffer.release();
     }
+    if (result)
+        unpackedOwn = unpacks;
     memFree(stored);
     // The children's images were needed only to compare and to copy.
     for (PakEntry* e : entries) {
@@ -667,17 +674,6 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         e->nestedImage = nullptr;
     }
     return result;
-}
-
-u64 ContainerPAK::unpackedOnOpen()
-{
-    u64 n = 0;
-    for (PakEntry* e : entries) {
-        const bool packed = (e->method == PAK_LZW || e->method == PAK_IMPLODE) && !e->keptStored;
-        n += packed && !e->sharedInOutput ? e->contentSize() : 0;
-        n += e->nested ? e->nested->unpackedOnOpen() : 0;
-    }
-    return n;
 }
 
 u32 ContainerPAK::fileCount()

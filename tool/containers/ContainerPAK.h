@@ -35,7 +35,6 @@ struct PakEntry
     ByteArray* nestedImage = nullptr; // the child's bytes from the last serialise
     u32 encodedSize = 0;
     u8 keptStored = 0; // packed, but the stream did not unpack: content holds the stored bytes
-    u8 sharedInOutput = 0; // the last write pointed it at an earlier entry's stored bytes
 
     PakEntry() = default;
     ~PakEntry();
@@ -72,7 +71,7 @@ public:
     bool repack(const String& directory, const String& subPath, u32 indent) override;
     u32 fileCount() override;
     void hashContents(Md5& context, u32 indent) override;
-    u64 unpackedOnOpen() override;
+    u64 unpackedOnOpen() override { return unpackedOwn + nestedUnpackedOnOpen(entries); }
 
 private:
     EntryIndex index;

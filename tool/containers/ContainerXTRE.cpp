@@ -407,6 +407,7 @@ bool ContainerXTRE::unpack(XtreEntry& e)
         return false;
     }
     e.data = newByteView(decoded->data, decoded->count);
+    unpackedOwn += decoded->count;
     return e.data != nullptr && chargeUnpacked(decoded->count, e.name);
 }
 
@@ -437,33 +438,6 @@ u32 ContainerXTRE::extract(const String& directory, u32 indent)
     if (indent == 0)
         printf("Done. Extracted %u/%u files.\n", written, fileCount());
     return written;
-}
-
-u64 ContainerXTRE::unpackedOnOpen()
-{
-    // One charge per descriptor: the slots that name it read one stream.
-    struct Stream
-    {
-        u32 descriptor;
-        u32 size;
-    };
-    Stream* streams = static_cast<Stream*>(memAlloc(u64(entries.count ? entries.count : 1) * sizeof(Stream)));
-    if (!streams)
-        return 0;
-    for (u32 i = 0; i < entries.count; i++)
-        streams[i] = {entries[i]->descriptorPosition, entries[i]->type ? entries[i]->dataSize() : 0};
-    std::sort(streams, streams + entries.count,
-              [](const Stream& x, const Stream& y) { return x.descriptor < y.descriptor; });
-    u64 n = 0;
-    for (u32 i = 0; i < entries.count;) {
-        u32 most = 0;
-        const u32 descriptor = streams[i].descriptor;
-        for (; i < entries.count && streams[i].descriptor == descriptor; i++)
-            most = streams[i].size > most ? streams[i].size : most;
-        n += most;
-    }
-    memFree(streams);
-    return n + nestedUnpackedOnOpen(entries);
 }
 
 u32 ContainerXTRE::fileCount()
@@ -636,8 +610,13 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
         if (out.ok())
             result = out.release();
     }
+    u64 unpacks = 0;
     for (u32 i = 0; result && i < blockCount; i++) {
         const XtreBlock& blk = blocks[i];
+        // A block shorter than its size is a packed stream, which a reopen unpacks (once for all
+        // the slots that name its descriptor).
+        const u32 size = blk.sizeWord & SIZE_MASK;
+        unpacks += blk.length < size ? size : 0;
         u8* descriptor = result->data + blk.entry->descriptorPosition;
         putWord(descriptor, blk.position);
         putWord(descriptor + 4, blk.sizeWord);
@@ -646,6 +625,8 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
         if (blk.entry->hasNextDescriptor)
             putWord(descriptor + DESCRIPTOR_SIZE, blk.position + blk.length);
     }
+    if (result)
+        unpackedOwn = unpacks;
     for (u32 i = 0; blocks && i < blockCount; i++)
         deleteByteArray(blocks[i].owned);
     memFree(blocks);

@@ -76,7 +76,7 @@ public:
     bool repack(const String& directory, const String& subPath, u32 indent) override;
     u32 fileCount() override;
     void hashContents(Md5& context, u32 indent) override;
-    u64 unpackedOnOpen() override;
+    u64 unpackedOnOpen() override { return unpackedOwn + nestedUnpackedOnOpen(entries); }
 
     // The entries' places on disk, worked out on first use; false when memory ran out.
     bool indexEntries();

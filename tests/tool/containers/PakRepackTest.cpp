@@ -1,4 +1,5 @@
 #include "PakTestUtil.h"
+#include "gamedata/codecs/CodecLZW.h"
 
 using namespace paktest;
 
@@ -205,6 +206,45 @@ TEST_F(PakRepack, ArchiveExtractedRawComesBackAsAFile)
         EXPECT_EQ(rebuilt(),
                   pakLayout({{0, text("entry zero")}, {0, replacement}, {0, text("entry two.")}}));
         remove(dir.file("001.PAK").c_str());
+    }
+}
+
+// A written archive is charged what opening it again unpacks: an entry whose stream did not
+// unpack is packed once edited, and a packed nested archive is its new image.
+TEST_F(PakRepack, UnpackedOnOpenIsWhatAFreshOpenUnpacks)
+{
+    const Bytes inner = innerPak();
+    ByteArray innerArray = toArray(inner);
+    ByteArray* lzw = CodecLZW().compress(innerArray);
+    ASSERT_NE(lzw, nullptr);
+    const Bytes packedInner = le32(u32(inner.size())) + toBytes(lzw);
+    deleteByteArray(lzw);
+    struct Case
+    {
+        Bytes archive;
+        const char* file;
+        Bytes edit;
+        u64 unpacks;
+    };
+    const Case cases[] = {
+        {pakLayout({{0x60, le32(50) + text("not implode data")}, {0, filled(768)}}), "000", filled(4096), 4096},
+        {pakLayout({{0x20, packedInner}}), "000.PAK/001", filled(3000),
+         pakLayout({{0xFF, text("inner zero")}, {0, filled(3000)}}).size()},
+    };
+    for (const Case& c : cases) {
+        deleteContainer(pak);
+        open("I.PAK", c.archive);
+        if (strchr(c.file, '/'))
+            mkdir(dir.file("000.PAK").c_str(), 0755);
+        put(c.file, c.edit);
+        EXPECT_TRUE(repack()) << c.file;
+        const Bytes written = rebuilt();
+        ContainerPAK* fresh = openPak("I.PAK", written);
+        ASSERT_NE(fresh, nullptr) << c.file;
+        EXPECT_EQ(fresh->unpackedOnOpen(), c.unpacks) << c.file;
+        EXPECT_EQ(pak->unpackedOnOpen(), c.unpacks) << c.file;
+        deleteContainer(fresh);
+        remove(dir.file(c.file).c_str());
     }
 }
 
