@@ -297,11 +297,11 @@ void putEach(u8*& at, const ByteArray* const* sources, u32 count)
     }
 }
 
-ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent)
+ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent, const char* note)
 {
     if (toolOptions().verbosity >= 1) {
         printMarker('<', indent);
-        printf(" %s\n", name.c_str());
+        printf(" %s%s\n", name.c_str(), note);
     }
     ByteArray* bytes = readWholeFile(fullPath);
     if (!bytes)
@@ -309,14 +309,50 @@ ByteArray* readReplacement(const String& name, const String& fullPath, u32 inden
     return bytes;
 }
 
-bool repackDocument(Container& document, const String& fullPath, const String& relativePath, u32 indent)
+namespace
 {
+void printRepackLine(const String& name, const char* label, u32 indent)
+{
+    if (toolOptions().verbosity >= 1) {
+        printMarker('<', indent);
+        printf(" [%s] %s\n", name.c_str(), label);
+    }
+}
+}
+
+bool repackChild(Container& nested, const String& name, const String& fullPath, const String& relativePath,
+                 u32 indent)
+{
+    printRepackLine(name, "(Container)", indent);
+    return nested.repack(fullPath, relativePath, indent + 1);
+}
+
+bool repackDocument(Container& document, const String& name, const char* label, const String& fullPath,
+                    const String& relativePath, u32 indent)
+{
+    printRepackLine(name, label, indent);
     if (document.repack(fullPath, relativePath, indent + 1))
         return true;
     if (!interrupted() && !runHalted())
         printError("ERROR: '%s' could not be converted back; nothing was written. Fix it, or delete it to keep "
                    "the entry as it was!\n",
                    fullPath.c_str());
+    return false;
+}
+
+bool withinEntryLimit(const char* kind, u32 count, u32 most, const char* what)
+{
+    if (count <= most)
+        return true;
+    printError("ERROR: %s holds at most %u %s; this one would hold %u!\n", kind, most, what, count);
+    return false;
+}
+
+bool archiveSizeFits(u64 bytes)
+{
+    if (bytes <= 0xFFFFFFFFu)
+        return true;
+    printError("ERROR: The archive would be larger than 4 GiB!\n");
     return false;
 }
 

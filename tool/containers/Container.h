@@ -156,13 +156,26 @@ inline void putU32LE(u8*& at, u32 v)
     at += 4;
 }
 void putEach(u8*& at, const ByteArray* const* sources, u32 count);
-// The file that replaces an entry on repack, read whole, after its detail line " <<... name"
-// (from verbosity 1); null after "Couldn't read" when it can't be read.
-ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent);
+// The file that replaces an entry on repack (or is added, with note " (NEW FILE)"), read whole,
+// after its detail line " <<... name<note>" (from verbosity 1); null after "Couldn't read" when
+// it can't be read.
+ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent, const char* note = "");
 
-// A document entry (IFF, PFC, VOC) laid over from its file: its container converts the file
-// back. A failure adds a line that names the file and says what to do, after the converter's own.
-bool repackDocument(Container& document, const String& fullPath, const String& relativePath, u32 indent);
+// A folder laid over a nested archive, after its detail line " <<... [name] (Container)": the
+// archive repacks itself one level deeper.
+bool repackChild(Container& nested, const String& name, const String& fullPath, const String& relativePath,
+                 u32 indent);
+// A document entry (IFF, PFC, VOC) laid over from its file, after its detail line
+// " <<... [name] label": its container converts the file back. A failure adds a line that names
+// the file and says what to do, after the converter's own.
+bool repackDocument(Container& document, const String& name, const char* label, const String& fullPath,
+                    const String& relativePath, u32 indent);
+
+// False, after "A <kind> holds at most <most> <what>; this one would hold <count>!", when count is
+// past most.
+bool withinEntryLimit(const char* kind, u32 count, u32 most, const char* what);
+// False, after its error line, when an archive would be larger than 4 GiB.
+bool archiveSizeFits(u64 bytes);
 
 // The first 8 bytes of the live context's digest, read little-endian (the hash lines).
 u64 peekDigest(Md5& context);

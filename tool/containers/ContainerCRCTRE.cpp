@@ -299,14 +299,9 @@ public:
 
     bool add(const String& relativePath, const String& fullPath, const String& name, u32 indent) override
     {
-        if (toolOptions().verbosity >= 1) {
-            printMarker('<', indent);
-            printf(" %s (NEW FILE)\n", name.c_str());
-        }
-        return tre.addFile(relativePath, fullPath, name);
+        ByteArray* bytes = readReplacement(name, fullPath, indent, " (NEW FILE)");
+        return bytes && tre.addFile(relativePath, name, bytes);
     }
-
-    bool child(const String&, const String&, const String&, const EntryIndex::Match&, u32) override { return false; }
 
 private:
     ContainerCRCTRE& tre;
@@ -315,7 +310,7 @@ private:
 
 bool ContainerCRCTRE::indexEntries()
 {
-    return index.buildOnce(entries, [](const CrcTreEntry& e) { return EntryIndexRow{e.index, e.name, nullptr}; },
+    return index.buildOnce(entries, [](const CrcTreEntry& e, u32) { return EntryIndexRow{e.index, e.name, nullptr}; },
                            nullptr);
 }
 
@@ -325,13 +320,15 @@ bool ContainerCRCTRE::repack(const String& directory, const String&, u32 indent)
     return indexEntries() && index.repack(directory, visitor, indent);
 }
 
-bool ContainerCRCTRE::addFile(const String& relativePath, const String& fullPath, const String& name)
+bool ContainerCRCTRE::addFile(const String& relativePath, const String& name, ByteArray* bytes)
 {
     CrcTreEntry* e = memNew<CrcTreEntry>();
     if (!e || !entries.push(e)) {
         memDelete(e);
+        deleteByteArray(bytes);
         return false;
     }
+    e->data = bytes;
     // Stored under its path in the tree, so that extracting puts it back where it was found.
     e->ownedName = static_cast<char*>(allocZeroed(CRCTRE_NAME_SIZE));
     if (!e->ownedName)
@@ -355,21 +352,14 @@ bool ContainerCRCTRE::addFile(const String& relativePath, const String& fullPath
         printf(" --> Will compress file.\n");
     e->index = entries.count - 1;
     e->offset = 0xFFFFFFFFu;
-    e->data = readWholeFile(fullPath);
-    if (!e->data) {
-        printError("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
-        return false;
-    }
     return true;
 }
 
 ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
 {
     const u32 n = entries.count;
-    if (n > CRCTRE_MAX_FILES) {
-        printError("ERROR: A CRC-TRE archive holds at most %u files; this one would hold %u!\n", CRCTRE_MAX_FILES, n);
+    if (!withinEntryLimit("A CRC-TRE archive", n, CRCTRE_MAX_FILES, "files"))
         return nullptr;
-    }
     const u64 dataStart = CRCTRE_HEADER_SIZE + u64(n) * CRCTRE_ENTRY_SIZE;
     // By offset; among equal offsets a file that takes no bytes goes first. Such a file shares its
     // offset with the data after it, and placing it after that data would move it on every
@@ -434,10 +424,7 @@ ByteArray* ContainerCRCTRE::serialise(ProgressFunction progress, u32 depth)
         sources[i] = source;
         e->offset = u32(position);
         position += source ? source->count : 0;
-        if (position > 0xFFFFFFFFu) {
-            printError("ERROR: The archive would be larger than 4 GiB!\n");
-            failed = true;
-        }
+        failed = !archiveSizeFits(position);
         if (progress)
             progress(depth);
     }

@@ -56,8 +56,9 @@ public:
 
     // The entries' places on disk, worked out on first use; false when memory ran out.
     bool indexEntries();
-    // Appends the file as a new entry stored under its relative path; false when it can't be read.
-    bool addFile(const String& relativePath, const String& fullPath, const String& name);
+    // Appends the file's bytes (taken) as a new entry stored under its relative path; false when
+    // memory ran out.
+    bool addFile(const String& relativePath, const String& name, ByteArray* bytes);
 
 private:
     EntryIndex index;

@@ -380,13 +380,8 @@ void ContainerPAK::list(u32 indent)
 bool ContainerPAK::indexEntries()
 {
     // An entry's place in the table is its number.
-    struct Rows : EntryIndex::Rows
-    {
-        const PtrArray<PakEntry>& entries;
-        explicit Rows(const PtrArray<PakEntry>& e) : entries(e) {}
-        EntryIndexRow row(u32 i) const override { return EntryIndexRow{i, entries[i]->name, entries[i]->nested}; }
-    };
-    return index.built() || index.build(Rows(entries), entries.count, nullptr);
+    return index.buildOnce(entries, [](const PakEntry& e, u32 i) { return EntryIndexRow{i, e.name, e.nested}; },
+                           nullptr);
 }
 
 u32 ContainerPAK::extract(const String& directory, u32 indent)
@@ -417,27 +412,15 @@ public:
     bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
               u32 indent) override
     {
-        const ToolOptions& opt = toolOptions();
         if (interrupted())
             return false;
         PakEntry* e = pak.entries[match.position];
-        if (match.as == FORM_DOCUMENT) {
-            if (opt.verbosity >= 1) {
-                printMarker('<', indent);
-                printf(" [%s] (Container)\n", nameBeforeFirstDot(name).c_str());
-            }
-            return repackDocument(*e->nested, fullPath, relativePath, indent);
-        }
+        if (match.as == FORM_DOCUMENT)
+            return repackDocument(*e->nested, nameBeforeFirstDot(name), "(Container)", fullPath, relativePath, indent);
         // Raw bytes, also of an archive extracted as one file.
-        if (opt.verbosity >= 1) {
-            printMarker('<', indent);
-            printf(" %s\n", nameBeforeFirstDot(name).c_str());
-        }
-        ByteArray* bytes = readWholeFile(fullPath);
-        if (!bytes) {
-            printError("ERROR: Couldn't read packet file '%s'!\n", fullPath.c_str());
+        ByteArray* bytes = readReplacement(nameBeforeFirstDot(name), fullPath, indent);
+        if (!bytes)
             return false;
-        }
         if (sameBytes(bytes, e->content)) {
             deleteByteArray(bytes);
             return true;
@@ -456,12 +439,8 @@ public:
     bool child(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
                u32 indent) override
     {
-        PakEntry* e = pak.entries[match.position];
-        if (toolOptions().verbosity >= 1) {
-            printMarker('<', indent);
-            printf(" [%s] (Container)\n", nameBeforeFirstDot(name).c_str());
-        }
-        return e->nested->repack(fullPath, relativePath, indent + 1);
+        return repackChild(*pak.entries[match.position]->nested, nameBeforeFirstDot(name), fullPath, relativePath,
+                           indent);
     }
 
     // A number past the table names a new entry; anything else is a file a PAK cannot place.
@@ -474,15 +453,9 @@ public:
                        relativePath.c_str());
             return false;
         }
-        if (toolOptions().verbosity >= 1) {
-            printMarker('<', indent);
-            printf(" %s (NEW FILE)\n", nameBeforeFirstDot(name).c_str());
-        }
-        ByteArray* bytes = readWholeFile(fullPath);
-        if (!bytes) {
-            printError("ERROR: Couldn't read packet file '%s'!\n", fullPath.c_str());
+        ByteArray* bytes = readReplacement(nameBeforeFirstDot(name), fullPath, indent, " (NEW FILE)");
+        if (!bytes)
             return false;
-        }
         PakEntry* e = memNew<PakEntry>();
         if (!e || !pak.entries.push(e)) {
             memDelete(e);
@@ -544,6 +517,8 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         ByteArray* copy = memNew<ByteArray>(*keptBytes);
         return copy && copy->count == keptBytes->count ? copy : nullptr;
     }
+    if (!withinEntryLimit("A PAK", entries.count, PAK_MAX_ENTRIES - 1, "entries"))
+        return nullptr;
     for (PakEntry* e : entries) {
         if (!e->nested)
             continue;
@@ -552,11 +527,6 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
         // A child that cannot be built leaves the archive unbuildable, never silently short.
         if (!e->nestedImage)
             return nullptr;
-    }
-    if (entries.count >= PAK_MAX_ENTRIES) {
-        printError("ERROR: A PAK holds at most %u entries; this one would hold %u!\n", PAK_MAX_ENTRIES - 1,
-                   entries.count);
-        return nullptr;
     }
     // Each entry's stored bytes: borrowed from the entry, or newly encoded (owned here); none for
     // an entry that points at an earlier one's.
@@ -641,10 +611,7 @@ ByteArray* ContainerPAK::serialise(ProgressFunction progress, u32 depth)
     }
     const u64 dataLength = position - firstOffset;
     const u64 total = firstOffset + dataLength;
-    if (!failed && total > 0xFFFFFFFFu) {
-        printError("ERROR: The archive would be larger than 4 GiB!\n");
-        failed = true;
-    }
+    failed = failed || !archiveSizeFits(total);
     if (!failed && entries.count && total <= PAK_TINY_SIZE) {
         // A file that short is read as an empty PAK: its entries would be lost.
         printError("ERROR: A PAK of %u entries would be only %u bytes long, which reads back as an empty PAK!\n",

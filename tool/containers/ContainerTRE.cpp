@@ -257,7 +257,7 @@ u32 ContainerTRE::extract(const String& directory, u32 indent)
     if (opt.dumpGap && !runHalted()) {
         if (opt.verbosity >= 1)
             printf("Writing gap data for analysis...\n");
-        String gapPath = directory + ".GAP";
+        String gapPath = directory + GAP_SUFFIX;
         writeExtractedFile(gapPath, gap ? gap->data : nullptr, gap ? gap->count : 0);
     }
     if (indent == 0)
@@ -288,14 +288,9 @@ public:
               u32 indent) override
     {
         TreEntry* e = tre.entries[match.position];
-        if (match.as == FORM_DOCUMENT) {
-            // A document is converted back by its own container.
-            if (toolOptions().verbosity) {
-                printMarker('<', indent);
-                printf(" [%s] (Container File)\n", name.c_str());
-            }
-            return repackDocument(*e->nested, fullPath, relativePath, indent);
-        }
+        // A document is converted back by its own container.
+        if (match.as == FORM_DOCUMENT)
+            return repackDocument(*e->nested, name, "(Container File)", fullPath, relativePath, indent);
         ByteArray* bytes = readReplacement(name, fullPath, indent);
         if (!bytes)
             return false;
@@ -314,15 +309,9 @@ public:
 
     bool add(const String&, const String& fullPath, const String& name, u32 indent) override
     {
-        if (toolOptions().verbosity) {
-            printMarker('<', indent);
-            printf(" %s (NEW FILE)\n", name.c_str());
-        }
-        ByteArray* bytes = readWholeFile(fullPath);
-        if (!bytes) {
-            printError("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+        ByteArray* bytes = readReplacement(name, fullPath, indent, " (NEW FILE)");
+        if (!bytes)
             return false;
-        }
         TreEntry* e = memNew<TreEntry>();
         if (!e || !tre.entries.push(e)) {
             memDelete(e);
@@ -340,11 +329,7 @@ public:
     bool child(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
                u32 indent) override
     {
-        if (toolOptions().verbosity) {
-            printMarker('<', indent);
-            printf(" [%s] (Container)\n", name.c_str());
-        }
-        if (tre.entries[match.position]->nested->repack(fullPath, relativePath, indent + 1))
+        if (repackChild(*tre.entries[match.position]->nested, name, fullPath, relativePath, indent))
             return true;
         printError("ERROR: Container '%s' repacking failed!\n", name.c_str());
         return false;
@@ -367,8 +352,8 @@ bool ContainerTRE::indexEntries(u32 indent)
     // The top-level archive writes its gap file inside the chosen directory, as ".GAP", with -g or
     // not: extraction and repack agree on which file is an entry whatever the options.
     return index.buildOnce(
-        entries, [](const TreEntry& e) { return EntryIndexRow{e.index, mapTrePath(e.name), e.nested}; },
-        indent == 0 ? ".GAP" : nullptr);
+        entries, [](const TreEntry& e, u32) { return EntryIndexRow{e.index, mapTrePath(e.name), e.nested}; },
+        indent == 0 ? GAP_SUFFIX : nullptr);
 }
 
 bool ContainerTRE::repack(const String& directory, const String&, u32 indent)
@@ -381,10 +366,8 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
 {
     const u32 verbosity = toolOptions().verbosity;
     const u32 n = entries.count;
-    if (n > TRE_MAX_FILES) {
-        printError("ERROR: A TRE archive holds at most %u entries; this one would hold %u!\n", TRE_MAX_FILES, n);
+    if (!withinEntryLimit("A TRE archive", n, TRE_MAX_FILES, "entries"))
         return nullptr;
-    }
     const u64 gapLength = gap ? gap->count : 0;
     const u64 headerSize = u64(TRE_ENTRY_SIZE) * n + 8 + gapLength;
     // Each entry's bytes in the new archive, in data order: its own (shared with the entry), or
@@ -418,10 +401,7 @@ ByteArray* ContainerTRE::serialise(ProgressFunction progress, u32 depth)
         e->writtenOffset = u32(offset);
         e->writtenSize = sources[i] ? sources[i]->count : 0;
         offset += e->writtenSize;
-        if (offset > 0xFFFFFFFFu) {
-            printError("ERROR: The archive would be larger than 4 GiB!\n");
-            failed = true;
-        }
+        failed = !archiveSizeFits(offset);
     }
     // The table keeps the order read from the archive (added entries last).
     PtrArray<TreEntry> table(false);

@@ -473,11 +473,7 @@ public:
         XtreEntry* e = x.entries[match.position];
         if (match.as == FORM_DOCUMENT) {
             // A document is converted back by its own container.
-            if (toolOptions().verbosity >= 1) {
-                printMarker('<', indent);
-                printf(" [%s] (Container File)\n", name.c_str());
-            }
-            if (!repackDocument(*e->nested, fullPath, relativePath, indent))
+            if (!repackDocument(*e->nested, name, "(Container File)", fullPath, relativePath, indent))
                 return false;
             e->modified = 1;
             return true;
@@ -497,16 +493,12 @@ public:
     bool child(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
                u32 indent) override
     {
-        if (toolOptions().verbosity >= 1) {
-            printMarker('<', indent);
-            printf(" [%s] (Container)\n", name.c_str());
-        }
         XtreEntry* e = x.entries[match.position];
         // The writer keeps the stored bytes of a child that comes back as it was: as its old bytes,
         // or, for a child that does not rebuild to them (a damaged one), as it rebuilt before.
         e->hasBaseline = childDigest(*e->nested, e->baseline) ? 1 : 0;
         e->modified = 1;
-        return e->nested->repack(fullPath, relativePath, indent + 1);
+        return repackChild(*e->nested, name, fullPath, relativePath, indent);
     }
 
 private:
@@ -517,7 +509,7 @@ private:
 bool ContainerXTRE::indexEntries()
 {
     return index.buildOnce(
-        entries, [](const XtreEntry& e) { return EntryIndexRow{e.index, mapXtrePath(e.name), e.nested}; }, nullptr);
+        entries, [](const XtreEntry& e, u32) { return EntryIndexRow{e.index, mapXtrePath(e.name), e.nested}; }, nullptr);
 }
 
 bool ContainerXTRE::repack(const String& directory, const String&, u32 indent)
@@ -595,10 +587,7 @@ ByteArray* ContainerXTRE::serialise(ProgressFunction progress, u32 depth)
         blk.position = u32(position);
         position += blk.length;
         blockCount++;
-        if (position > 0xFFFFFFFFu) {
-            printError("ERROR: The archive would be larger than 4 GiB!\n");
-            failed = true;
-        }
+        failed = !archiveSizeFits(position);
     }
 
     ByteArray* result = nullptr;

@@ -161,9 +161,21 @@ WalkItem* addItem(PtrArray<WalkItem>& items, WalkItem::Kind kind, u32 indent, co
     return item;
 }
 
+// Appends the tree's files and folders in scan order; false when memory ran out. What a repack
+// must not pass over in silence is named on the way and clears `whole`: a folder it could not
+// read, and anything that is neither a file nor a folder (a symbolic link is never followed).
 bool collect(const DirectoryTree& tree, const String& full, const String& relative, u32 indent,
-             PtrArray<WalkItem>& items)
+             PtrArray<WalkItem>& items, bool& whole)
 {
+    if (!tree.complete) {
+        printError("ERROR: Couldn't read directory '%s'!\n", full.c_str());
+        whole = false;
+    }
+    for (const StringPair* other : tree.others) {
+        printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
+                   other->path.c_str());
+        whole = false;
+    }
     for (StringPair* f : tree.files) {
         WalkItem* item = addItem(items, WalkItem::FILE, indent, f->name);
         if (!item)
@@ -178,7 +190,7 @@ bool collect(const DirectoryTree& tree, const String& full, const String& relati
         const u32 at = items.count - 1;
         open->relative = joinPath(relative, d->name);
         open->full = joinPath(full, d->name);
-        if (!collect(*d, open->full, open->relative, indent + 1, items))
+        if (!collect(*d, open->full, open->relative, indent + 1, items, whole))
             return false;
         if (!addItem(items, WalkItem::CLOSE, indent, d->name))
             return false;
@@ -191,7 +203,6 @@ constexpr u32 FORM_BITS = 2;
 // The fourth value of a lookup's form bits: the gap file a nested classic TRE writes beside its
 // folder, which is the tool's own and stands for no entry.
 constexpr u32 FORM_GAP = 3;
-const char GAP_SUFFIX[] = ".GAP";
 }
 
 String withCollisionSuffix(const String& path, u32 n)
@@ -404,57 +415,11 @@ void EntryIndex::Visitor::missing(const String& relativePath, const String&)
     printError("ERROR: File '%s' not found in container!\n", relativePath.c_str());
 }
 
-namespace
-{
-// What a repack must not pass over in silence: a folder it could not read, and anything in the
-// tree that is neither a file nor a folder (a symbolic link is never followed).
-bool treeIsWhole(const DirectoryTree& root, const String& rootPath)
-{
-    // A heap stack rather than recursion, as for the scan itself: a tree may be very deep.
-    struct Pending
-    {
-        const DirectoryTree* node;
-        String path;
-    };
-    PtrArray<Pending> pending(true);
-    Pending* first = memNew<Pending>(Pending{&root, rootPath});
-    if (!first || !pending.push(first)) {
-        memDelete(first);
-        return false;
-    }
-    bool whole = true;
-    while (pending.count) {
-        Pending* at = pending.items[--pending.count];
-        pending.items[pending.count] = nullptr;
-        if (!at->node->complete) {
-            printError("ERROR: Couldn't read directory '%s'!\n", at->path.c_str());
-            whole = false;
-        }
-        for (const StringPair* other : at->node->others) {
-            printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
-                       other->path.c_str());
-            whole = false;
-        }
-        for (u32 i = at->node->directories.count; i-- > 0;) {
-            const DirectoryTree* child = at->node->directories.items[i];
-            Pending* next = memNew<Pending>(Pending{child, joinPath(at->path, child->name)});
-            if (!next || !pending.push(next)) {
-                memDelete(next);
-                memDelete(at);
-                return false;
-            }
-        }
-        memDelete(at);
-    }
-    return whole;
-}
-}
-
 bool EntryIndex::repack(const String& directory, Visitor& visitor, u32 indent) const
 {
     DirectoryTree tree;
     tree.scan(directory, 0, nullptr);
-    if (memAllocationFailed() || !treeIsWhole(tree, directory))
+    if (memAllocationFailed())
         return false;
     return walk(tree, directory, visitor, indent);
 }
@@ -464,14 +429,14 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
     const ToolOptions& opt = toolOptions();
     PtrArray<WalkItem> items(true);
     // Per entry: the exact matches that count (none below a folder standing for a nested
-    // archive), 1 + the first of them, and whether a match of any kind took it.
+    // archive), and 1 + the item that took it (0: none has).
     u32* hits = static_cast<u32*>(allocZeroed(u64(count ? count : 1) * sizeof(u32)));
     u32* owner = static_cast<u32*>(allocZeroed(u64(count ? count : 1) * sizeof(u32)));
-    u8* taken = static_cast<u8*>(allocZeroed(count ? count : 1));
-    if (!hits || !owner || !taken || !collect(tree, directory, String(), indent, items) || memAllocationFailed()) {
+    bool whole = true;
+    if (!hits || !owner || !collect(tree, directory, String(), indent, items, whole) || memAllocationFailed() ||
+        !whole) {
         memFree(hits);
         memFree(owner);
-        memFree(taken);
         return false;
     }
     // Exact matches first, all of them: no match without regard to case may take their entries.
@@ -491,10 +456,9 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
             item->match = {(value - 1) >> FORM_BITS, EntryForm(form)};
             return true;
         });
+        // No entry takes the reserved name, so a file of that name matched none.
         if (!isFolder && !reservedName.isEmpty() && item->relative.equals(reservedName))
             item->ours = 1;
-        if (item->ours)
-            item->matched = 0;
         if (item->matched)
             hits[item->match.position]++;
     }
@@ -511,11 +475,11 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
             if (!below) {
                 eachValue(folded, item->relative, true, [&](u32 value) {
                     const u32 position = (value - 1) >> FORM_BITS;
-                    if (((value - 1) & 3) != FORM_DIRECTORY || taken[position] || hits[position])
+                    if (((value - 1) & 3) != FORM_DIRECTORY || owner[position] || hits[position])
                         return false;
                     item->matched = 2;
                     item->match = {position, FORM_DIRECTORY};
-                    taken[position] = 1;
+                    owner[position] = k + 1;
                     return true;
                 });
             }
@@ -545,7 +509,6 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
         u32& first = owner[item->match.position];
         if (!first) {
             first = k + 1;
-            taken[item->match.position] = 1;
         } else {
             printError("ERROR: Both '%s' and '%s' stand for one entry; keep only the one you edited!\n",
                        items[first - 1]->full.c_str(), item->full.c_str());
@@ -566,11 +529,11 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
         eachValue(folded, item->relative, true, [&](u32 value) {
             const u32 position = (value - 1) >> FORM_BITS;
             const u32 form = (value - 1) & 3;
-            if (form == FORM_DIRECTORY || taken[position])
+            if (form == FORM_DIRECTORY || owner[position])
                 return false;
             item->matched = 2;
             item->match = {position, EntryForm(form)};
-            taken[position] = 1;
+            owner[position] = k + 1;
             return true;
         });
         // A file with no entry: without -a every one is named, and nothing is written.
@@ -581,7 +544,6 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
     }
     memFree(hits);
     memFree(owner);
-    memFree(taken);
     if (refused)
         return false;
 

@@ -4,6 +4,9 @@
 
 class DirectoryTree;
 
+// Added to a classic TRE's folder name for the file its gap data is written to.
+constexpr char GAP_SUFFIX[] = ".GAP";
+
 // What an entry becomes on disk when extracted.
 enum EntryForm : u8
 {
@@ -48,8 +51,8 @@ public:
     // classic TRE writes beside its folder ("NAME.GAP") is reserved as well, whatever the
     // options. A repack passes over these files of the tool's own without a word.
     bool build(const Rows& rows, u32 count, const char* reserved);
-    // The same from a container's entries, rowOf(entry) giving each one's row; nothing is done
-    // when the index is built already.
+    // The same from a container's entries, rowOf(entry, position) giving each one's row; nothing
+    // is done when the index is built already.
     template <typename Entries, typename RowOf>
     bool buildOnce(const Entries& list, RowOf rowOf, const char* reserved)
     {
@@ -58,7 +61,7 @@ public:
             const Entries& list;
             RowOf& rowOf;
             ListRows(const Entries& l, RowOf& r) : list(l), rowOf(r) {}
-            EntryIndexRow row(u32 position) const override { return rowOf(*list[position]); }
+            EntryIndexRow row(u32 position) const override { return rowOf(*list[position], position); }
         };
         return built() || build(ListRows(list, rowOf), list.count, reserved);
     }
@@ -95,9 +98,9 @@ public:
         virtual bool add(const String& relativePath, const String& fullPath, const String& name, u32 indent) = 0;
         // The line for a file with no entry without -a ("not found in container").
         virtual void missing(const String& relativePath, const String& fullPath);
-        // A folder standing for a nested archive. False stops the walk.
-        virtual bool child(const String& relativePath, const String& fullPath, const String& name, const Match& match,
-                           u32 indent) = 0;
+        // A folder standing for a nested archive. False stops the walk; archives without nested
+        // ones never see one.
+        virtual bool child(const String&, const String&, const String&, const Match&, u32) { return false; }
         // Any other folder, before and after what lies below it; false (from either) stops it.
         // By default its detail line " [name]" from verbosity 1.
         virtual bool enter(const String& relativePath, const String& fullPath, const String& name, u32 indent);
