@@ -10,15 +10,13 @@ FileStreamReader::~FileStreamReader()
 
 bool FileStreamReader::open()
 {
-    isOpen = stream && stream->open();
-    return isOpen;
+    return stream && stream->open();
 }
 
 void FileStreamReader::close()
 {
     if (stream)
         stream->close();
-    isOpen = false;
 }
 
 u8 FileStreamReader::readU8()

@@ -31,7 +31,6 @@ private:
     bool readable() const { return stream && stream->isOpen; }
 
     FileStream* stream;
-    bool isOpen = false;
 };
 
 // The library's open-file hook: a reader over the file at path, opened for reading.

@@ -126,22 +126,6 @@ i64 fileEntryIndex(const String& fileName)
     return value;
 }
 
-i64 pakEntryIndex(const String& name)
-{
-    u64 digits = 0;
-    while (digits < name.length && name[digits] >= '0' && name[digits] <= '9')
-        digits++;
-    if (digits == 0 || digits > 9)
-        return -1;
-    // "007[???]" is how entries of unknown kind are named.
-    if (digits < name.length && name[digits] != '[')
-        return -1;
-    i64 value = 0;
-    for (u64 i = 0; i < digits; i++)
-        value = value * 10 + (name[i] - '0');
-    return value;
-}
-
 PakEntry::~PakEntry()
 {
     deleteByteArray(content);
@@ -412,8 +396,6 @@ public:
     bool file(const String& relativePath, const String& fullPath, const String& name, const EntryIndex::Match& match,
               u32 indent) override
     {
-        if (interrupted())
-            return false;
         PakEntry* e = pak.entries[match.position];
         if (match.as == FORM_DOCUMENT)
             return repackDocument(*e->nested, nameBeforeFirstDot(name), "(Container)", fullPath, relativePath, indent);
@@ -444,9 +426,10 @@ public:
     }
 
     // A number past the table names a new entry; anything else is a file a PAK cannot place.
+    // Only files at the archive's own level come here: the walk enters no folder of a PAK's.
     bool add(const String& relativePath, const String& fullPath, const String& name, u32 indent) override
     {
-        const i64 number = relativePath.indexOf('/') < 0 ? fileEntryIndex(name) : -1;
+        const i64 number = fileEntryIndex(name);
         if (number < i64(tableSize)) {
             printError("ERROR: File '%s' can't be added: a PAK adds only files named by a number past its last "
                        "entry!\n",

@@ -78,8 +78,6 @@ private:
     bool indexEntries();
 };
 
-// The entry index a repack file name, cut at its first '.', stands for: it must be 1 to 9
-// digits, optionally followed by a '[' part (as in "007[???]"). -1 otherwise.
-i64 pakEntryIndex(const String& name);
-// The same for a whole file name: pakEntryIndex of the name cut at its first '.'.
+// The entry index a repack file name stands for: 1 to 9 digits, then nothing, a '.' or a '['
+// part (as in "007[???]"). -1 otherwise.
 i64 fileEntryIndex(const String& fileName);

@@ -309,7 +309,9 @@ bool contentsMatch(Container& container, const String& written, const String& ou
 class FileDigest : public Job
 {
 public:
-    explicit FileDigest(const String& path) : stream(path, FileStream::ModeRead), buffer(FileStream::MD5_CHUNK)
+    // Without `reading` nothing is set up (no buffer): a run that verifies nothing.
+    explicit FileDigest(const String& path, bool reading = true)
+        : stream(path, FileStream::ModeRead), buffer(reading ? FileStream::MD5_CHUNK : 0)
     {
         flags = KEEP;
     }
@@ -321,13 +323,17 @@ public:
     bool whole = false;
 };
 
-// The original's checksum, read back from disk on a worker while the copy is built and written:
-// the file does not change meanwhile, and its time is then hidden behind that work.
+// The original's checksum, read back from disk on a worker while the copy is built and written,
+// so that its time is hidden behind that work. A change to the file meanwhile is caught before
+// the verification counts (inputChanged).
 class OriginalDigest
 {
 public:
-    explicit OriginalDigest(const String& path) : job(path)
+    // Nothing is read without `verify`.
+    OriginalDigest(const String& path, bool verify) : job(path, verify)
     {
+        if (!verify || !job.buffer.data)
+            return;
         opened = job.stream.open();
         JobSystem* jobs = applicationInstance ? applicationInstance->jobs : nullptr;
         if (opened && jobs) {
@@ -335,7 +341,13 @@ public:
             beside = jobs->submit(&job, 0);
         }
     }
-    ~OriginalDigest() { finish(); }
+    // A worker that took the job may still be reading into this object; a job never handed out
+    // is not run just to be thrown away.
+    ~OriginalDigest()
+    {
+        if (beside)
+            applicationInstance->jobs->wait(counter);
+    }
     OriginalDigest(const OriginalDigest&) = delete;
     OriginalDigest& operator=(const OriginalDigest&) = delete;
 
@@ -428,14 +440,8 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         filesDone = 0;
         filesTotal = container.fileCount();
     }
-    OriginalDigest* original = verify ? memNew<OriginalDigest>(container.path) : nullptr;
-    // Waits for the digest's worker, if any, on every way out.
-    struct Release
-    {
-        OriginalDigest* digest;
-        ~Release() { memDelete(digest); }
-    } release{original};
-    if (verify && !original) {
+    OriginalDigest original(container.path, verify);
+    if (verify && !original.job.buffer.data) {
         outOfMemory("verifying", outName.c_str());
         return false;
     }
@@ -462,7 +468,7 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         deleteByteArray(bytes);
         return false;
     }
-    WriteCheck check{container, outName, bytes, original};
+    WriteCheck check{container, outName, bytes, verify ? &original : nullptr};
     const int error = replaceFileDurably(outName, bytes->data, bytes->count, checkWritten, &check);
     deleteByteArray(bytes);
     if (error == PLACE_REFUSED || (error && interrupted()))

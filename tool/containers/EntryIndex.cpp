@@ -552,6 +552,9 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
     u32 depth = 0;
     bool ok = true;
     for (u32 k = 0; k < items.count && ok; k++) {
+        // A quit signal stops the walk between visits; its one line says all there is to say.
+        if (interrupted())
+            return false;
         WalkItem* item = items[k];
         switch (item->kind) {
         case WalkItem::FILE:

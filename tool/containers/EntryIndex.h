@@ -106,7 +106,7 @@ public:
         virtual bool enter(const String& relativePath, const String& fullPath, const String& name, u32 indent);
         virtual bool leave(const String& name, bool ok);
     };
-    // False when a visit said stop, a file was refused or memory ran out.
+    // False when a visit said stop, a file was refused, memory ran out or a quit signal came in.
     bool walk(const DirectoryTree& tree, const String& directory, Visitor& visitor, u32 indent) const;
     // Scans the directory and walks it; a folder that could not be read, or anything in the tree
     // that is neither a file nor a folder (a symbolic link, a FIFO), is named and fails the walk

@@ -104,13 +104,15 @@ TEST(PakNaming, RepackFileNamesToIndices)
         {"007[???]", 7},
         {"123456789", 123456789},
         {"1234567890", -1},
-        {"", -1}, // ".DS_Store" cut at its first '.'
+        {"15.DAT", 15},
+        {"", -1},
+        {".DS_Store", -1},
         {"readme", -1},
         {"12abc", -1},
         {"-1", -1},
         {"[???]", -1},
     };
     for (const IndexCase& c : cases)
-        EXPECT_EQ(pakEntryIndex(String(c.name)), c.expected) << c.name;
+        EXPECT_EQ(fileEntryIndex(String(c.name)), c.expected) << c.name;
 }
 }

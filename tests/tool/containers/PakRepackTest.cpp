@@ -28,10 +28,11 @@ struct PakRepack : testing::Test
     }
     void TearDown() override { deleteContainer(pak); }
     String root() const { return String(dir.path.c_str()); }
-    bool repack(std::string* out = nullptr)
+    bool repack(std::string* out = nullptr, const std::string& from = std::string())
     {
         bool ok = false;
-        std::string printed = captured([&] { ok = pak->repack(root(), String(), 0); });
+        const String tree = from.empty() ? root() : String(from.c_str());
+        std::string printed = captured([&] { ok = pak->repack(tree, String(), 0); });
         if (out)
             *out = printed;
         return ok;
@@ -86,41 +87,63 @@ TEST_F(PakRepack, EditInsideANestedArchiveRebuildsIt)
     EXPECT_EQ(rebuilt(), pakLayout({{0, text("entry zero")}, {0, inner}, {0, text("entry two.")}}));
 }
 
-TEST_F(PakRepack, FilesWithoutAnEntrysExactNameAreNamedAndNothingChanges)
+// Trees a repack refuses as a whole: each line names what is wrong, and no entry changes.
+TEST_F(PakRepack, RefusedTreesNameEachFileAndChangeNothing)
 {
-    open("S.PAK", sampleArchive());
-    put(".DS_Store", text("finder data"));
-    put("readme.txt", text("notes"));
-    put("2b.txt", text("not entry two"));
-    put("0000000002.txt", text("ten digits"));
-    // Backup copies beside an edit: only the exact name is the entry's.
-    put("000", text("the edit"));
-    put("000.orig", text("entry zero"));
-    put("002.xml~", text("an editor's backup"));
-    std::string out;
-    EXPECT_FALSE(repack(&out));
-    EXPECT_EQ(out, "ERROR: File '.DS_Store' not found in container!\n"
-                   "ERROR: File '000.orig' not found in container!\n"
-                   "ERROR: File '0000000002.txt' not found in container!\n"
-                   "ERROR: File '002.xml~' not found in container!\n"
-                   "ERROR: File '2b.txt' not found in container!\n"
-                   "ERROR: File 'readme.txt' not found in container!\n");
-    for (PakEntry* e : pak->entries)
-        EXPECT_EQ(e->changed, 0);
-    EXPECT_EQ(toBytes(pak->entries[0]->content), text("entry zero"));
-}
-
-TEST_F(PakRepack, AddedFilesNeedANumberPastTheTable)
-{
-    open("S.PAK", sampleArchive());
-    put("NEWSOUND.VOC", text("no number"));
-    put("001.new", text("a number that is taken"));
-    scope.options.addNewFiles = 1;
-    std::string out;
-    EXPECT_FALSE(repack(&out));
+    struct Case
+    {
+        const char* what;
+        std::vector<std::pair<std::string, Bytes>> files; // a name ending in '/' is a folder
+        bool addNew;
+        std::string expected; // "@" stands for the tree's path
+    };
+    const std::string notFound = "' not found in container!\n";
     const std::string refusal = "' can't be added: a PAK adds only files named by a number past its last entry!\n";
-    EXPECT_EQ(out, "ERROR: File '001.new" + refusal + "ERROR: File 'NEWSOUND.VOC" + refusal);
-    EXPECT_EQ(pak->entries.count, 3u);
+    const Case cases[] = {
+        // Backup copies beside an edit: only the exact name is the entry's.
+        {"no exact name",
+         {{".DS_Store", text("finder data")},
+          {"readme.txt", text("notes")},
+          {"2b.txt", text("not entry two")},
+          {"0000000002.txt", text("ten digits")},
+          {"000", text("the edit")},
+          {"000.orig", text("entry zero")},
+          {"002.xml~", text("an editor's backup")}},
+         false,
+         "ERROR: File '.DS_Store" + notFound + "ERROR: File '000.orig" + notFound + "ERROR: File '0000000002.txt" +
+             notFound + "ERROR: File '002.xml~" + notFound + "ERROR: File '2b.txt" + notFound +
+             "ERROR: File 'readme.txt" + notFound},
+        {"added without a number past the table",
+         {{"NEWSOUND.VOC", text("no number")}, {"001.new", text("a number that is taken")}},
+         true,
+         "ERROR: File '001.new" + refusal + "ERROR: File 'NEWSOUND.VOC" + refusal},
+        {"past the table without -a", {{"012", text("new one")}}, false,
+         "ERROR: Packet file '@/012' is out of index range!\n"},
+        {"new folder", {{"007.PAK/", {}}}, true,
+         "ERROR: Cannot (yet) add new directory/sub-container '@/007.PAK' to PAK!\n"},
+        {"folder where a file entry goes", {{"000/", {}}}, false, "ERROR: File '000" + notFound},
+    };
+    for (const Case& c : cases) {
+        iotest::ScratchDir tree;
+        deleteContainer(pak);
+        open("S.PAK", sampleArchive());
+        for (const auto& [name, bytes] : c.files) {
+            if (name.back() == '/')
+                ASSERT_EQ(mkdir(tree.file(name).c_str(), 0755), 0) << c.what;
+            else
+                iotest::writeFile(tree.file(name), bytes);
+        }
+        scope.options.addNewFiles = c.addNew;
+        std::string out, expected = c.expected;
+        for (size_t at; (at = expected.find('@')) != std::string::npos;)
+            expected.replace(at, 1, tree.path);
+        EXPECT_FALSE(repack(&out, tree.path)) << c.what;
+        EXPECT_EQ(out, expected) << c.what;
+        EXPECT_EQ(pak->entries.count, 3u) << c.what;
+        for (PakEntry* e : pak->entries)
+            EXPECT_EQ(e->changed, 0) << c.what;
+        EXPECT_EQ(toBytes(pak->entries[0]->content), text("entry zero")) << c.what;
+    }
 }
 
 TEST_F(PakRepack, UnknownKindEntriesRepackByTheirNumber)
@@ -134,16 +157,6 @@ TEST_F(PakRepack, UnknownKindEntriesRepackByTheirNumber)
     EXPECT_EQ(toBytes(pak->entries[0]->content), text("edited voice 1"));
     // The flag byte stays with the entry.
     EXPECT_EQ(rebuilt(), pakLayout({{0xA0, text("edited voice 1")}, {0, text("voice data two")}}));
-}
-
-TEST_F(PakRepack, FilesBeyondTheTableNeedAddNewFiles)
-{
-    open("S.PAK", sampleArchive());
-    put("012", text("new one"));
-    std::string out;
-    EXPECT_FALSE(repack(&out));
-    EXPECT_EQ(out, "ERROR: Packet file '" + dir.file("012") + "' is out of index range!\n");
-    EXPECT_EQ(pak->entries.count, 3u);
 }
 
 TEST_F(PakRepack, NewFilesGoToTheEndInNumericOrder)
@@ -160,25 +173,6 @@ TEST_F(PakRepack, NewFilesGoToTheEndInNumericOrder)
     EXPECT_EQ(entryNames(*pak), (std::vector<std::string>{"000", "001.PAK", "002", "013", "15"}));
     EXPECT_EQ(rebuilt(), pakLayout({{0, text("entry zero")}, {0, innerPak()}, {0, text("entry two.")},
                                            {0, text("thirteen")}, {0, text("fifteen")}}));
-}
-
-TEST_F(PakRepack, NewDirectoriesCannotBeAdded)
-{
-    open("S.PAK", sampleArchive());
-    ASSERT_EQ(mkdir(dir.file("007.PAK").c_str(), 0755), 0);
-    scope.options.addNewFiles = 1;
-    std::string out;
-    EXPECT_FALSE(repack(&out));
-    EXPECT_EQ(out, "ERROR: Cannot (yet) add new directory/sub-container '" + dir.file("007.PAK") + "' to PAK!\n");
-}
-
-TEST_F(PakRepack, AFolderWhereAFileEntryGoesFails)
-{
-    open("S.PAK", sampleArchive());
-    ASSERT_EQ(mkdir(dir.file("000").c_str(), 0755), 0);
-    std::string out;
-    EXPECT_FALSE(repack(&out));
-    EXPECT_EQ(out, "ERROR: File '000' not found in container!\n");
 }
 
 TEST_F(PakRepack, TinyArchiveGrowsOnlyWhenEntriesAreAdded)
