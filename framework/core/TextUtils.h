@@ -21,6 +21,30 @@ inline u8 asciiUpper(u8 c)
     return (c >= 'a' && c <= 'z') ? u8(c - ('a' - 'A')) : c;
 }
 
+namespace textutils_detail
+{
+struct HexDigitTable
+{
+    i8 value[256];
+    constexpr HexDigitTable() : value()
+    {
+        for (int c = 0; c < 256; c++)
+            value[c] = c >= '0' && c <= '9' ? i8(c - '0')
+                       : c >= 'a' && c <= 'f' ? i8(c - 'a' + 10)
+                       : c >= 'A' && c <= 'F' ? i8(c - 'A' + 10)
+                                              : i8(-1);
+    }
+};
+inline constexpr HexDigitTable HEX_DIGITS;
+}
+
+// The value of a hex digit of either case, -1 for any other byte: a table lookup, as dumps of
+// hundreds of megabytes are read back a digit at a time.
+inline int hexDigitValue(u8 c)
+{
+    return textutils_detail::HEX_DIGITS.value[c];
+}
+
 // C strings. A null pointer counts as "".
 u64 strLength(const char* s);
 // Copies at most destSize - 1 bytes and terminates; nothing when destSize is 0.

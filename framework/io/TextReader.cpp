@@ -1,5 +1,6 @@
 #include "framework/io/TextReader.h"
 #include "framework/core/Heap.h"
+#include "framework/core/TextUtils.h"
 
 #include <cstring>
 
@@ -8,11 +9,6 @@ namespace
 bool isDigit(u8 c)
 {
     return c >= '0' && c <= '9';
-}
-
-bool isHexDigit(u8 c)
-{
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 }
 
@@ -198,7 +194,7 @@ bool TextReader::scanNumber(u8 c)
             store('0');
             store('x');
             hex = true;
-            if (!next(c) || !isHexDigit(c))
+            if (!next(c) || hexDigitValue(c) < 0)
                 return false;
         } else {
             pushBack(afterZero, x);
@@ -208,7 +204,7 @@ bool TextReader::scanNumber(u8 c)
     }
 
     for (;;) {
-        if (hex ? isHexDigit(c) : isDigit(c)) {
+        if (hex ? hexDigitValue(c) >= 0 : isDigit(c)) {
             store(c);
             digits = true;
         } else if (c == '.' && !hex) {

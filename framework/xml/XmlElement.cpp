@@ -16,6 +16,12 @@ bool endOfElementData(const XmlElement& element)
     return false;
 }
 
+bool outOfMemory(const XmlElement& element)
+{
+    logError(CHANNEL, "Out of memory writing element '%s'!", element.name.c_str());
+    return false;
+}
+
 void appendIndent(String& out, u32 depth)
 {
     static const char blanks[] = "                                                                ";
@@ -46,12 +52,16 @@ bool refuseNul(u32 line)
 }
 
 // The bytes that text read from the document stands for, into `out`; false (logged) for a
-// character that no byte stands for.
+// character that no byte stands for, or when memory ran out.
 bool decodeInto(String& out, const char* text, u64 length, u32 line)
 {
     u32 refused = 0;
     if (decodeXmlText(text, length, out, refused))
         return true;
+    if (!refused) {
+        logError(CHANNEL, "Out of memory reading text! (Line %u)", line);
+        return false;
+    }
     logError(CHANNEL, "The character U+%04X cannot be stored: each character must be one byte (U+0000 to "
                       "U+00FF)! (Line %u)",
              refused, line);
@@ -189,7 +199,8 @@ bool XmlElement::write(String& out, u32 depth) const
         out.append(" ", 1);
         out.append(a->name);
         out.append("=\"", 2);
-        appendXmlEscaped(out, a->value.data, a->value.length, true);
+        if (!appendXmlEscaped(out, a->value.data, a->value.length, true))
+            return outOfMemory(*this);
         out.append("\"", 1);
     }
     if (children.count) {
@@ -208,7 +219,8 @@ bool XmlElement::write(String& out, u32 depth) const
     } else {
         out.append(">\n", 2);
         appendIndent(out, depth + 1);
-        appendXmlEscaped(out, value.data, value.length, false);
+        if (!appendXmlEscaped(out, value.data, value.length, false))
+            return outOfMemory(*this);
         out.append("\n", 1);
     }
     appendIndent(out, depth);
@@ -328,21 +340,23 @@ bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth, const XmlChildSink* s
                 logError(CHANNEL, "Parsing content error in element '%s'! (Line %u)", name.c_str(), tokenizer.line);
                 return false;
             }
-            const char* text = tokenizer.isText ? tokenizer.data + tokenizer.spanStart : token.data;
-            const u64 textLength = tokenizer.isText ? tokenizer.spanLength : token.length;
+            // Every token here is text: a span of the document, or the token when it held a comment.
+            const bool copied = tokenizer.heldComment;
+            const char* text = copied ? token.data : tokenizer.data + tokenizer.spanStart;
+            const u64 textLength = copied ? token.length : tokenizer.spanLength;
             if (xmlNeedsDecoding(text, textLength)) {
                 if (!decodeInto(value, text, textLength, tokenizer.line))
                     return false;
-            } else if (tokenizer.isText && tokenizer.valuesInPlace && tokenizer.spanLength) {
+            } else if (copied) {
+                value = token;
+            } else if (tokenizer.valuesInPlace && textLength) {
                 // A view: capacity 0 marks bytes the String does not own.
                 value.free();
-                value.data = const_cast<char*>(tokenizer.data + tokenizer.spanStart);
-                value.length = tokenizer.spanLength;
-            } else if (tokenizer.isText) {
-                // Copied from the text once, at its size.
-                value.assign(tokenizer.data + tokenizer.spanStart, tokenizer.spanLength);
+                value.data = const_cast<char*>(text);
+                value.length = textLength;
             } else {
-                value = token;
+                // Copied from the text once, at its size.
+                value.assign(text, textLength);
             }
         }
         if (!tokenizer.hasMore())
@@ -373,9 +387,7 @@ bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer, const
     bool expectName = false;
     while (tokenizer.hasMore()) {
         String& token = tokenizer.next();
-        if (tokenizer.isText && tokenizer.spanLength)
-            token.assign(tokenizer.data + tokenizer.spanStart, tokenizer.spanLength);
-        if (token.isEmpty())
+        if (tokenizer.isText ? !tokenizer.spanLength : token.isEmpty())
             continue;
         if (expectName) {
             expectName = false;
@@ -392,7 +404,10 @@ bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer, const
             }
             continue;
         }
-        if (token[0] != '<') {
+        if (tokenizer.isText || token[0] != '<') {
+            // Text is copied only to be named.
+            if (tokenizer.isText && !tokenizer.heldComment)
+                token.assign(tokenizer.data + tokenizer.spanStart, tokenizer.spanLength);
             logError(CHANNEL, "Found '%s' instead of next tag! (Line %u)", token.c_str(), tokenizer.line);
             return false;
         }

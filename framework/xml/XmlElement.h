@@ -48,7 +48,8 @@ public:
     const String* attributeValue(const char* attributeName) const;
 
     // Appends the element and its subtree, one blank of indentation per level. False (with an
-    // error logged) when the subtree is nested deeper than XML_MAX_DEPTH levels.
+    // error logged) when the subtree is nested deeper than XML_MAX_DEPTH levels or memory ran
+    // out.
     bool write(String& out, u32 depth) const;
     // The number of bytes write appends at that depth.
     u64 writtenLength(u32 depth) const;
@@ -74,7 +75,8 @@ PtrArray<XmlElement>* parseXml(const String& text, const XmlChildSink* sink = nu
 // Same, but each element's text value is a view of its bytes in `text` (owning nothing, not
 // ended by a 0 byte), so nothing as large as the text is copied: for a document read once and
 // dropped. It must go before the text does, and its values are read by their length only and
-// never changed.
+// never changed: a value must be copied before it is changed, as String's free, assign and move
+// would free bytes it does not own.
 PtrArray<XmlElement>* parseXmlInPlace(const String& text, const XmlChildSink* sink = nullptr);
 bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer, const XmlChildSink* sink = nullptr);
 // Every top-level element at depth 0, in a buffer of exactly its size and one byte more (room

@@ -1,4 +1,5 @@
 #include "framework/xml/XmlText.h"
+#include "framework/core/TextUtils.h"
 
 #include <cstring>
 #include <utility>
@@ -7,8 +8,9 @@ namespace
 {
 const char HEX[] = "0123456789ABCDEF";
 
-// The reference a byte is written as, or null when it is written as it is. `at` and `text` tell
-// whether a '>' ends "]]>".
+// The reference a byte is written as, or null when it is written as it is (every byte but
+// '&', '<', '>', '"', tab, line feed, carriage return and 0x80 and above is). `at` and `text`
+// tell whether a '>' ends "]]>".
 const char* referenceFor(const char* text, u64 at, bool attribute, char buffer[8])
 {
     const u8 c = u8(text[at]);
@@ -40,11 +42,6 @@ const char* referenceFor(const char* text, u64 at, bool attribute, char buffer[8
     buffer[5] = ';';
     buffer[6] = 0;
     return buffer;
-}
-
-bool isSpecial(u8 c)
-{
-    return c == '&' || c == '<' || c == '>' || c == '"' || c == '\t' || c == '\n' || c == '\r' || c >= 0x80;
 }
 
 // Eight bytes at a time: the documents' texts run to many megabytes, nearly all plain.
@@ -102,17 +99,6 @@ constexpr auto firstToEscape = firstOf<'&', '<', '>', '"'>;
 constexpr auto firstControl = firstOf<0, 0, 0, 0>;
 constexpr auto firstToDecode = firstOf<'&', 0, 0, 0>;
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The reference at text[0] (an '&'): its code point and length, or length 0 when it is none.
 u64 readReference(const char* text, u64 left, u32& value)
 {
@@ -135,7 +121,7 @@ u64 readReference(const char* text, u64 left, u32& value)
     u64 digits = 0;
     u64 v = 0;
     for (; i < left && text[i] != ';'; i++, digits++) {
-        const int d = hex ? hexValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        const int d = hex ? hexDigitValue(u8(text[i])) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
         if (d < 0 || digits >= 8)
             return 0;
         v = v * (hex ? 16 : 10) + u64(d);
@@ -204,8 +190,6 @@ u64 xmlEscapedLength(const char* text, u64 length, bool attribute)
     u64 n = length;
     char buffer[8];
     for (u64 i = firstToEscape(text, 0, length); i < length; i = firstToEscape(text, i + 1, length)) {
-        if (!isSpecial(u8(text[i])))
-            continue;
         if (const char* reference = referenceFor(text, i, attribute, buffer))
             n += strlen(reference) - 1;
     }
@@ -216,9 +200,7 @@ char* writeXmlEscaped(char* out, const char* text, u64 length, bool attribute)
 {
     char buffer[8];
     u64 plain = 0; // the start of the bytes not yet copied
-    for (u64 i = 0; i < length; i++) {
-        if (!isSpecial(u8(text[i])))
-            continue;
+    for (u64 i = firstToEscape(text, 0, length); i < length; i = firstToEscape(text, i + 1, length)) {
         const char* reference = referenceFor(text, i, attribute, buffer);
         if (!reference)
             continue;
@@ -233,20 +215,35 @@ char* writeXmlEscaped(char* out, const char* text, u64 length, bool attribute)
     return out + (length - plain);
 }
 
-void appendXmlEscaped(String& out, const char* text, u64 length, bool attribute)
+bool appendXmlEscaped(String& out, const char* text, u64 length, bool attribute)
 {
     const u64 n = xmlEscapedLength(text, length, attribute);
-    if (n == length) {
-        out.append(text, length);
-        return;
+    if (!n)
+        return true;
+    if (out.length + n >= out.capacity) {
+        // Grown to at least double, so appending value after value stays linear.
+        const u64 needed = out.length + n + 1;
+        String grown(needed > out.capacity * 2 ? needed : out.capacity * 2);
+        if (grown.capacity < needed)
+            return false;
+        if (out.length)
+            memcpy(grown.data, out.data, size_t(out.length));
+        // Swapped, as moving an empty String keeps the old buffer; a view is never freed.
+        grown.length = out.length;
+        std::swap(out.data, grown.data);
+        std::swap(out.capacity, grown.capacity);
+        if (!grown.capacity)
+            grown.data = nullptr;
     }
-    String escaped(n + 1);
-    if (escaped.capacity <= n)
-        return;
-    char* end = writeXmlEscaped(escaped.data, text, length, attribute);
-    *end = 0;
-    escaped.length = u64(end - escaped.data);
-    out.append(escaped);
+    // Escaped straight into place; a text with nothing to escape is one copy.
+    char* at = out.data + out.length;
+    if (n == length)
+        memcpy(at, text, size_t(length));
+    else
+        writeXmlEscaped(at, text, length, attribute);
+    out.length += n;
+    out.data[out.length] = 0;
+    return true;
 }
 
 bool xmlNeedsDecoding(const char* text, u64 length)
@@ -264,8 +261,8 @@ bool decodeXmlText(const char* text, u64 length, String& out, u32& refused)
     // Decoding never lengthens the text.
     String decoded(length + 1);
     if (decoded.capacity <= length) {
-        out.free();
-        return true;
+        refused = 0;
+        return false;
     }
     char* at = decoded.data;
     const u8* p = reinterpret_cast<const u8*>(text);

@@ -21,8 +21,9 @@ u64 xmlEscapedLength(const char* text, u64 length, bool attribute);
 // Writes the text as XML at `out`, which has room for xmlEscapedLength bytes; the end of what
 // was written.
 char* writeXmlEscaped(char* out, const char* text, u64 length, bool attribute);
-// Appends the text as XML.
-void appendXmlEscaped(String& out, const char* text, u64 length, bool attribute);
+// Appends the text as XML, in place when `out` has room; false (and `out` unchanged) when memory
+// ran out.
+bool appendXmlEscaped(String& out, const char* text, u64 length, bool attribute);
 
 // Whether text read from a document must be decoded: it holds a reference, a carriage return or
 // a byte of 0x80 and above.
@@ -31,5 +32,6 @@ bool xmlNeedsDecoding(const char* text, u64 length);
 // references up to U+00FF become their bytes, CR LF and a lone CR become LF, UTF-8 sequences of
 // U+0080 to U+00FF become their one byte, and bytes that are not UTF-8 (and an '&' that begins no
 // reference) are taken as they are. False for a character above U+00FF (typed or referred to),
-// which no byte stands for: `refused` then holds it.
+// which no byte stands for: `refused` then holds it. Also false, with `refused` 0, when memory ran
+// out.
 bool decodeXmlText(const char* text, u64 length, String& out, u32& refused);

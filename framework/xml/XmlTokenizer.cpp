@@ -30,6 +30,33 @@ void XmlTokenizer::skipComment()
         advance();
 }
 
+void XmlTokenizer::takeTextWithoutComments(u64 start, u64 end)
+{
+    token.keepRange(0, 0);
+    for (u64 at = start; at < end;) {
+        u64 open = at;
+        while (open + 4 <= end && memcmp(data + open, "<!--", 4) != 0) {
+            const void* next = memchr(data + open + 1, '<', size_t(end - open - 1));
+            open = next ? u64(static_cast<const char*>(next) - data) : end;
+        }
+        if (open + 4 > end)
+            open = end;
+        token.append(data + at, open - at);
+        // As skipComment reads it: "-->" from after the "<!--", or to the end.
+        u64 close = open + 4;
+        while (close + 3 <= end && memcmp(data + close, "-->", 3) != 0)
+            close++;
+        at = close + 3 <= end ? close + 3 : end;
+    }
+    // The blanks the comments stood between are trimmed as the text's own would be.
+    u64 from = 0, to = token.length;
+    while (from < to && u8(token.data[from]) <= 0x20)
+        from++;
+    while (to > from && u8(token.data[to - 1]) <= 0x20)
+        to--;
+    token.keepRange(from, to);
+}
+
 void XmlTokenizer::advance()
 {
     if (data[position] == '\n')
@@ -43,15 +70,14 @@ String& XmlTokenizer::next()
     const bool wasInTag = inTag;
     u64 start = position;
     bool hasNonBlank = false;
+    heldComment = false;
     while (hasMore()) {
         const char c = data[position];
         if (!inQuote && !inTag && c != '<') {
             // Text runs to the next '<' (or the end of the text): taken a stretch at a time.
             const u64 rest = length - position;
             const void* open = memchr(data + position, '<', size_t(rest));
-            u64 stop = open ? u64(static_cast<const char*>(open) - data) : length;
-            if (const void* nul = memchr(data + position, 0, size_t(stop - position)))
-                stop = u64(static_cast<const char*>(nul) - data);
+            const u64 stop = open ? u64(static_cast<const char*>(open) - data) : length;
             for (u64 i = position; !hasNonBlank && i < stop; i++)
                 hasNonBlank = u8(data[i]) > 0x20;
             for (const char* p = data + position; p < data + stop; p++) {
@@ -72,12 +98,16 @@ String& XmlTokenizer::next()
             continue;
         }
         if (c == '<') {
-            // A comment says nothing: it ends the text before it and is passed over.
+            // A comment says nothing: it is passed over, within text too (the text goes on after
+            // it, and the comment is dropped from the token).
             if (length - position >= 4 && memcmp(data + position, "<!--", 4) == 0) {
-                if (hasNonBlank)
+                if (hasNonBlank && inTag)
                     break;
                 skipComment();
-                start = position;
+                if (hasNonBlank)
+                    heldComment = true;
+                else
+                    start = position;
                 continue;
             }
             // Any other "<!" (a declaration) is not interpreted: it runs on as text.
@@ -144,7 +174,9 @@ String& XmlTokenizer::next()
         end--;
     spanStart = start;
     spanLength = end - start;
-    if (isText && spanText)
+    if (isText && heldComment)
+        takeTextWithoutComments(start, end);
+    else if (isText && spanText)
         token.keepRange(0, 0);
     else if (end > start)
         token.assign(data + start, end - start);

@@ -25,6 +25,9 @@ public:
     bool isText = false;
     u64 spanStart = 0;
     u64 spanLength = 0;
+    // The text held a comment: it is in `token` (spanText or not) without it, trimmed again; the
+    // span still covers the comment.
+    bool heldComment = false;
 
     XmlTokenizer() = default;
     explicit XmlTokenizer(String&& source);
@@ -33,6 +36,8 @@ public:
     XmlTokenizer(const XmlTokenizer&) = delete;
     XmlTokenizer& operator=(const XmlTokenizer&) = delete;
 
+    // A 0 byte ends the text only where a token would start: parseXmlElements refuses text that
+    // holds one before reading it.
     String& next();
     bool hasMore() const { return position < length && data[position] != 0; }
 
@@ -43,4 +48,6 @@ private:
     void advance();
     // Passes over a comment ("<!--" to "-->", or to the end of the text).
     void skipComment();
+    // Copies the text [start, end) into `token` without its comments.
+    void takeTextWithoutComments(u64 start, u64 end);
 };

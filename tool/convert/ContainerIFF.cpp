@@ -2,7 +2,6 @@
 #include "framework/core/ByteBuffer.h"
 #include "framework/core/TextUtils.h"
 #include "framework/io/FileStream.h"
-#include "framework/xml/XmlText.h"
 #include "gamedata/formats/IFF.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
@@ -28,9 +27,10 @@ bool isBadNameByte(u8 c)
            c == '!';
 }
 
-// Whether the XML writer's text of the element can be read back at all: values are escaped, but
-// names are written as they are, and a byte no XML can carry makes a file XML tools refuse.
-// (Whether what is read back gives the same bytes is tested on the result.)
+// Whether the XML writer's text of the element can be read back at all: names are written as
+// they are. Values need no scan: the walk writes dumps and numbers (printable by construction),
+// ids read as FORM, LIST, CAT, RIFF or RIFX, and schema output only once it passed
+// holdsOnlyPlainText. (Whether what is read back gives the same bytes is tested on the result.)
 bool readsBackAsWritten(const XmlElement& element, u32 depth)
 {
     if (depth >= XML_MAX_DEPTH || element.name.isEmpty())
@@ -39,14 +39,12 @@ bool readsBackAsWritten(const XmlElement& element, u32 depth)
         if (isBadNameByte(u8(element.name.data[i])))
             return false;
     for (const XmlAttribute* a : element.attributes) {
-        if (a->name.isEmpty() || !xmlCanHold(a->value))
+        if (a->name.isEmpty())
             return false;
         for (u64 i = 0; i < a->name.length; i++)
             if (isBadNameByte(u8(a->name.data[i])))
                 return false;
     }
-    if (!xmlCanHold(element.value))
-        return false;
     for (const XmlElement* child : element.children)
         if (!readsBackAsWritten(*child, depth + 1))
             return false;
@@ -95,8 +93,6 @@ void destroyDocument(PtrArray<XmlElement>* document)
 // once, each up to five bytes a byte ("0xAB " for every byte of a dump), and what the walk
 // keeps on the way.
 constexpr u64 CONVERSION_BYTES_PER_BYTE = 12;
-// A text up to this many times its file is kept from open (see keepsConvertedText).
-constexpr u64 KEPT_TEXT_PER_BYTE = 16;
 
 // Writes the document's IFF bytes into `out`; `length` receives how many of them are the file
 // (less the final pad byte a "MissingFinalPad" root drops). False when an element cannot be
@@ -160,7 +156,7 @@ bool rebuildsExactly(PtrArray<XmlElement>* document, const ByteArray& bytes, Sto
                sameBytes(rebuilt.data(), length, bytes.data, bytes.count);
     }
     destroyDocument(parsed);
-    if (!same || !keepsConvertedText(text.length, bytes.count, KEPT_TEXT_PER_BYTE))
+    if (!same || !keepsConvertedText(text.length, bytes.count))
         text.free();
     return same;
 }

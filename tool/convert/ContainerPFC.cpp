@@ -217,8 +217,6 @@ ByteArray* encodeRoot(const XmlElement& root, u32 sizeHint)
 
 // Room for what converting holds besides the text: the records on their way.
 constexpr u64 TEXT_RESERVE_SLACK = 1 << 16;
-// A text up to this many times its table is kept from open (see keepsConvertedText).
-constexpr u64 KEPT_TEXT_PER_BYTE = 16;
 
 template <typename Builder>
 bool decodeTable(const ByteArray& bytes, Builder& b)
@@ -421,16 +419,14 @@ private:
     }
     void emitEscaped(const char* p, u64 n)
     {
-        const u64 escaped = xmlEscapedLength(p, n, false);
-        length += escaped;
-        if (!out)
-            return;
-        if (out->length + escaped >= out->capacity) {
-            ok = false;
+        if (!out) {
+            length += xmlEscapedLength(p, n, false);
             return;
         }
-        out->length = u64(writeXmlEscaped(out->data + out->length, p, n, false) - out->data);
-        out->data[out->length] = 0;
+        // The text was sized by the count, so this escapes in place.
+        const u64 before = out->length;
+        ok = ok && appendXmlEscaped(*out, p, n, false);
+        length += out->length - before;
     }
     void startTag(Element e, const char* end, u32 n)
     {
@@ -470,38 +466,49 @@ private:
     }
 };
 
+// Why tableText made no text.
+enum class TextStatus : u8
+{
+    MADE,
+    TOO_DEEP,      // the branches nest too deeply
+    NOT_WRITTEN,   // a record holds text the writer cannot write as it stands
+    OVER_BUDGET,   // the text does not fit the archive's budget
+    OUT_OF_MEMORY,
+};
+
 // The table's XML text, as writeXml writes its document (with one byte of room for a line
-// end), made in a buffer of its size. Empty when the branches nest too deeply or memory ran out
-// (`decoded` false), or a record holds text the writer cannot write as it stands. With
-// `reserve`, the text's size is first reserved in the archive's budget (`refused` when it does
-// not fit); the caller releases `reserved`.
-String tableText(const ByteArray& bytes, bool& decoded, bool reserve, u64& reserved, bool& refused)
+// end), made in a buffer of its size; empty unless `status` is MADE. With `reserve`, the text's
+// size is first reserved in the archive's budget; the caller releases `reserved`.
+String tableText(const ByteArray& bytes, TextStatus& status, bool reserve, u64& reserved)
 {
     reserved = 0;
-    refused = false;
     // The writer is too large for a thread's stack.
     TableWriter* count = memNew<TableWriter>(nullptr);
-    decoded = count && decodeTable(bytes, *count);
+    const bool decoded = count && decodeTable(bytes, *count);
     const bool writable = decoded && count->writable;
     if (writable)
         count->finish();
     const u64 length = writable && count->ok ? count->length : 0;
+    status = !count ? TextStatus::OUT_OF_MEMORY : !decoded ? TextStatus::TOO_DEEP : TextStatus::NOT_WRITTEN;
     memDelete(count);
     if (!length)
         return String();
     if (reserve) {
         // The text and the one record read back at a time.
         const u64 need = length + 1 + TEXT_RESERVE_SLACK;
-        refused = !reserveTransient(need);
-        if (refused)
+        if (!reserveTransient(need)) {
+            status = TextStatus::OVER_BUDGET;
             return String();
+        }
         reserved = need;
     }
     String text(length + 1);
     TableWriter* write = text.data ? memNew<TableWriter>(&text) : nullptr;
     if (write && decodeTable(bytes, *write))
         write->finish();
-    if (!write || !write->ok || text.length != length)
+    status = !write ? TextStatus::OUT_OF_MEMORY : write->ok && text.length == length ? TextStatus::MADE
+                                                                                     : TextStatus::NOT_WRITTEN;
+    if (status != TextStatus::MADE)
         text.free();
     memDelete(write);
     return text;
@@ -746,25 +753,28 @@ bool ContainerPFC::probe(const String& name, const ByteArray&)
 
 Container* ContainerPFC::open(const String& name, const ByteArray& bytes)
 {
-    bool decoded = false, refused = false;
+    TextStatus status = TextStatus::MADE;
     u64 reserved = 0;
-    String text = tableText(bytes, decoded, !toolOptions().noConvert, reserved, refused);
+    String text = tableText(bytes, status, !toolOptions().noConvert, reserved);
     const char* reason = nullptr;
-    if (!decoded)
+    if (status == TextStatus::TOO_DEEP)
         reason = "its branches nest too deeply";
-    else if (refused)
+    else if (status == TextStatus::OVER_BUDGET)
         reason = "converting it would pass the archive's budget";
-    else if (text.isEmpty() || !rebuildsExactly(text, bytes))
+    else if (status == TextStatus::OUT_OF_MEMORY)
+        reason = "memory ran out converting it";
+    else if (status != TextStatus::MADE || !rebuildsExactly(text, bytes))
         reason = "its XML would not rebuild it exactly";
     releaseTransient(reserved);
-    if (reason && toolOptions().verbosity >= (refused ? 1 : 2))
+    const bool shortOfRoom = status == TextStatus::OVER_BUDGET || status == TextStatus::OUT_OF_MEMORY;
+    if (reason && toolOptions().verbosity >= (shortOfRoom ? 1 : 2))
         printf(" -> '%s' stays raw: %s.\n", name.c_str(), reason);
     ContainerPFC* pfc = memNew<ContainerPFC>(name, bytes, reason == nullptr);
     if (pfc && !pfc->raw) {
         deleteContainer(pfc);
         return nullptr;
     }
-    if (pfc && !reason && keepsConvertedText(text.length, bytes.count, KEPT_TEXT_PER_BYTE))
+    if (pfc && !reason && keepsConvertedText(text.length, bytes.count))
         keepConvertedText(pfc->xmlFile, std::move(text));
     return pfc;
 }
@@ -831,10 +841,10 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
     if (document) {
         text = writeXml(*document, &written);
     } else {
-        bool decoded = false, refused = false;
+        TextStatus status = TextStatus::MADE;
         u64 reserved = 0;
-        text = tableText(*raw, decoded, false, reserved, refused);
-        written = !text.isEmpty();
+        text = tableText(*raw, status, false, reserved);
+        written = status == TextStatus::MADE;
     }
     text += "\n";
     if (!written && !outOfMemory("extracting", file.c_str())) {

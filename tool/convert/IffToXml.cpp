@@ -52,14 +52,11 @@ private:
     char* at;
 };
 
-bool isHexDigitByte(u8 c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // The same walk, counting what it would write. It stops at a literal that would read back as a
 // token ("0x41" at the start of a run or after a blank in it, and followed by a blank or the
-// run's end): such a text never gives the body back.
+// run's end): such a text never gives the body back. Any other dump does, so it is not read back
+// to check: a run and a token are one blank apart, and a run holds single blanks only between
+// its literals, so a word of a run shaped as a token is the only thing that reads differently.
 class DumpCounter
 {
 public:
@@ -74,8 +71,8 @@ public:
             at = static_cast<const u8*>(memchr(at, '0', size_t(p + n - at)));
             if (!at || at + 4 > p + n)
                 break;
-            if ((at == p || at[-1] == ' ') && (at[1] == 'x' || at[1] == 'X') && isHexDigitByte(at[2]) &&
-                isHexDigitByte(at[3]) && (at + 4 == p + n || at[4] == ' ')) {
+            if ((at == p || at[-1] == ' ') && (at[1] == 'x' || at[1] == 'X') && hexDigitValue(at[2]) >= 0 &&
+                hexDigitValue(at[3]) >= 0 && (at + 4 == p + n || at[4] == ' ')) {
                 readsAsToken = true;
                 return;
             }
@@ -92,19 +89,6 @@ String sizedText(u64 length)
     if (text.data)
         text.length = length;
     return text;
-}
-
-bool hasHexPrefix(const u8* data, u32 n)
-{
-    const u8* end = data + n;
-    for (const u8* p = data; p < end; p++) {
-        p = static_cast<const u8*>(memchr(p, '0', size_t(end - p)));
-        if (!p)
-            return false;
-        if (p + 1 < end && (p[1] == 'x' || p[1] == 'X'))
-            return true;
-    }
-    return false;
 }
 
 String allTokens(const u8* data, u32 n)
@@ -333,13 +317,7 @@ String chunkBodyToText(const u8* data, u32 n)
         return out;
     DumpWriter text(out);
     mixedDump(text, data, n);
-    // A literal such as the four characters 0x41 after a blank would come back as one byte.
-    // Without a "0x" or "0X" in the body no literal can read as a token, and the text reads
-    // back as the body.
-    if (!hasHexPrefix(data, n) || chunkTextGives(out, data, n))
-        return out;
-    out.free();
-    return allTokens(data, n);
+    return out;
 }
 
 namespace

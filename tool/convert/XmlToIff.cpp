@@ -24,20 +24,6 @@ bool isWhitespace(u8 c)
     return c == '\t' || c == '\n' || c == '\r' || c == ' ';
 }
 
-bool isHexDigit(u8 c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-u8 hexValue(u8 c)
-{
-    if (c >= '0' && c <= '9')
-        return u8(c - '0');
-    if (c >= 'a' && c <= 'f')
-        return u8(c - 'a' + 10);
-    return u8(c - 'A' + 10);
-}
-
 u32 reserveFor(u32 size)
 {
     u32 n = size > RESERVE_STEP ? size : RESERVE_STEP;
@@ -95,60 +81,23 @@ void trimmedSpan(const String& text, const char*& begin, u64& length)
     begin = text.c_str() + from;
     length = end - from;
 }
+}
 
-// The value of each hex digit; 16 for any other byte.
-struct HexDigits
+bool parseHexByteToken(const char* text, u64 length, u64 i, u8& value)
 {
-    u8 value[256];
-    constexpr HexDigits() : value()
-    {
-        for (int c = 0; c < 256; c++)
-            value[c] = c >= '0' && c <= '9' ? u8(c - '0')
-                       : c >= 'a' && c <= 'f' ? u8(c - 'a' + 10)
-                       : c >= 'A' && c <= 'F' ? u8(c - 'A' + 10)
-                                              : 16;
-    }
-};
-constexpr HexDigits HEX;
-
-// parseHexByteToken over a text of n bytes that need not be terminated: its end stands for the
-// terminator.
-inline bool hexTokenAt(const char* t, u64 n, u64 i, u8& value)
-{
-    if (i + 4 > n || t[i] != '0' || (t[i + 1] != 'x' && t[i + 1] != 'X'))
+    if (i + 4 > length || text[i] != '0' || (text[i + 1] != 'x' && text[i + 1] != 'X'))
         return false;
-    const u8 high = HEX.value[u8(t[i + 2])], low = HEX.value[u8(t[i + 3])];
-    if (high > 15 || low > 15 || (i + 4 < n && !isWhitespace(u8(t[i + 4]))))
+    const int high = hexDigitValue(u8(text[i + 2])), low = hexDigitValue(u8(text[i + 3]));
+    if (high < 0 || low < 0 || (i + 4 < length && !isWhitespace(u8(text[i + 4]))))
         return false;
     value = u8((high << 4) | low);
     return true;
 }
 
-// Checks bytes against those expected instead of keeping them.
-class ByteComparer
+namespace
 {
-public:
-    ByteComparer(const u8* bytes, u64 n) : expected(bytes), count(n) {}
-    void write(const u8* p, u64 n)
-    {
-        if (same && n <= count - at && memcmp(expected + at, p, size_t(n)) == 0)
-            at += n;
-        else
-            same = false;
-    }
-    bool ok() const { return same; }
-    bool gaveAll() const { return same && at == count; }
-
-private:
-    const u8* expected;
-    u64 count;
-    u64 at = 0;
-    bool same = true;
-};
-
-// parseChunkText over a trimmed text of n bytes, into anything with write(bytes, n) and ok().
-template <typename Out>
-void parseTrimmedText(Out& out, const char* t, u64 n)
+// parseChunkText over a trimmed text of n bytes.
+void parseTrimmedText(ByteBuffer& out, const char* t, u64 n)
 {
     bool afterToken = false;
     u64 i = 0;
@@ -181,7 +130,7 @@ void parseTrimmedText(Out& out, const char* t, u64 n)
             u64 j = i;
             while (j < n && isWhitespace(u8(t[j])))
                 j++;
-            if (afterToken || (j < n && hexTokenAt(t, n, j, value))) {
+            if (afterToken || (j < n && parseHexByteToken(t, n, j, value))) {
                 writeLiterals();
                 i = literalStart = j;
                 continue;
@@ -190,7 +139,7 @@ void parseTrimmedText(Out& out, const char* t, u64 n)
             i++;
             continue;
         }
-        if ((i == 0 || isWhitespace(u8(t[i - 1]))) && hexTokenAt(t, n, i, value)) {
+        if ((i == 0 || isWhitespace(u8(t[i - 1]))) && parseHexByteToken(t, n, i, value)) {
             writeLiterals();
             // Tokens one blank apart, the bulk of a dump, are taken in one go.
             for (;;) {
@@ -201,7 +150,7 @@ void parseTrimmedText(Out& out, const char* t, u64 n)
                 }
                 tokens[held++] = value;
                 i += 4;
-                if (i + 5 > n || t[i] != ' ' || !hexTokenAt(t, n, i + 1, value))
+                if (i + 5 > n || t[i] != ' ' || !parseHexByteToken(t, n, i + 1, value))
                     break;
                 i++;
             }
@@ -282,43 +231,28 @@ void writeForm(ByteBuffer& out, const XmlElement& element, const String& formTyp
     appendPadByte(out, u32(size), padByteOf(element, writer));
 }
 
+// The chunk's content goes straight after its header in `out` (a large body is never held
+// twice); a compressed one is then replaced by its stored stream.
 void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& writer)
 {
+    // The size is the content's own; a declared one is only checked.
     bool present = false;
-    const u32 original = decimalOf(element, "OriginalSize", writer, present);
+    decimalOf(element, "OriginalSize", writer, present);
     String handler;
     const bool handled = element.getAttribute(String("Handler"), handler);
     String compression;
     const bool compressed = element.getAttribute(String("Compression"), compression);
-    if (!handled && !compressed) {
-        // A body given as text goes straight into `out`: a large one is never held twice.
-        const char* text = nullptr;
-        u64 length = 0;
-        trimmedSpan(element.value, text, length);
-        const bool wasOk = out.ok();
-        const u32 header = out.length;
-        writeId(out, id);
-        out.writeU32BE(0);
-        const u32 bodyStart = out.length;
-        parseTrimmedText(out, text, length);
-        if (!out.ok()) {
-            // A buffer that had failed before is reported by the caller.
-            if (wasOk)
-                writer.error("ERROR: Out of memory for IFF chunk '%s'.\n", element.name.c_str());
-            return;
-        }
-        const u32 size = out.length - bodyStart;
-        out.patchU32BE(header + 4, size);
-        appendPadByte(out, size, padByteOf(element, writer));
-        return;
-    }
-    ByteBuffer body(reserveFor(original));
+    const bool wasOk = out.ok();
+    const u32 header = out.length;
+    writeId(out, id);
+    out.writeU32BE(0);
+    const u32 bodyStart = out.length;
     if (handled) {
         bool written = false;
         for (ChunkSchema* schema : writer.schemas) {
             if (!handler.equals(schema->name))
                 continue;
-            if (schema->fromXml(element, body)) {
+            if (schema->fromXml(element, out)) {
                 written = true;
                 break;
             }
@@ -330,22 +264,24 @@ void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& w
         const char* text = nullptr;
         u64 length = 0;
         trimmedSpan(element.value, text, length);
-        parseTrimmedText(body, text, length);
+        parseTrimmedText(out, text, length);
     }
-    ByteArray* plain = body.ok() ? body.release() : nullptr;
-    if (!plain) {
-        writer.error("ERROR: Out of memory for IFF chunk '%s'.\n", element.name.c_str());
+    if (!out.ok()) {
+        // A buffer that had failed before is reported by the caller.
+        if (wasOk)
+            writer.error("ERROR: Out of memory for IFF chunk '%s'.\n", element.name.c_str());
         return;
     }
-    const u8* stored = plain->data;
-    u32 storedLength = plain->count;
-    ByteArray* packed = nullptr;
     if (compressed) {
+        const ByteArray plain = byteView(out.data() + bodyStart, out.length - bodyStart);
+        const u8* stored = nullptr;
+        u32 storedLength = 0;
         const u8 code = compressionCode(compression);
+        ByteArray* packed = nullptr;
         // Only a body that is not the stored one's content goes through the encoder.
-        if (!writer.findStored(code, *plain, stored, storedLength)) {
+        if (!writer.findStored(code, plain, stored, storedLength)) {
             CompressionFailure failure;
-            packed = encodeChunkBody(*plain, code, failure);
+            packed = encodeChunkBody(plain, code, failure);
             if (failure == COMPRESSION_UNKNOWN)
                 writer.error("ERROR: IFF chunk compression '%s' cannot be written yet.\n", compression.c_str());
             else if (failure == COMPRESSION_TOO_LARGE)
@@ -358,13 +294,16 @@ void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& w
                              compression.c_str());
             }
         }
+        // The stored stream lies in the file or in `packed`, never in `out`.
+        if (stored) {
+            out.length = bodyStart;
+            out.write(stored, storedLength);
+        }
+        deleteByteArray(packed);
     }
-    writeId(out, id);
-    out.writeU32BE(storedLength);
-    out.write(stored, storedLength);
-    appendPadByte(out, storedLength, padByteOf(element, writer));
-    deleteByteArray(packed);
-    deleteByteArray(plain);
+    const u32 size = out.length - bodyStart;
+    out.patchU32BE(header + 4, size);
+    appendPadByte(out, size, padByteOf(element, writer));
 }
 }
 
@@ -392,36 +331,12 @@ void IffWriter::error(const char* format, ...)
     va_end(args);
 }
 
-bool parseHexByteToken(const char* text, u64 i, u8& value)
-{
-    // Each test stops at the terminator, so nothing past the text is read.
-    if (text[i] != '0' || (text[i + 1] != 'x' && text[i + 1] != 'X'))
-        return false;
-    if (!isHexDigit(u8(text[i + 2])) || !isHexDigit(u8(text[i + 3])))
-        return false;
-    const u8 after = u8(text[i + 4]);
-    if (after != 0 && !isWhitespace(after))
-        return false;
-    value = u8((hexValue(u8(text[i + 2])) << 4) | hexValue(u8(text[i + 3])));
-    return true;
-}
-
 void parseChunkText(ByteBuffer& out, const String& source)
 {
     const char* text = nullptr;
     u64 n = 0;
     trimmedSpan(source, text, n);
     parseTrimmedText(out, text, n);
-}
-
-bool chunkTextGives(const String& source, const u8* bytes, u64 n)
-{
-    const char* text = nullptr;
-    u64 length = 0;
-    trimmedSpan(source, text, length);
-    ByteComparer check(bytes, n);
-    parseTrimmedText(check, text, length);
-    return check.gaveAll();
 }
 
 u32 readIdAttribute(const XmlElement& element, const char* attributeName, const String& text, IffWriter& writer)
@@ -440,7 +355,7 @@ u32 readIdAttribute(const XmlElement& element, const char* attributeName, const 
             while (isWhitespace(u8(v[at])))
                 at++;
             u8 b = 0;
-            if (!parseHexByteToken(v, at, b)) {
+            if (!parseHexByteToken(v, value.length, at, b)) {
                 ok = false;
                 break;
             }
@@ -472,9 +387,10 @@ bool readPadByteAttribute(const XmlElement& element, u8& pad)
         if (!v[2])
             return false;
         for (const char* p = v + 2; *p; p++) {
-            if (!isHexDigit(u8(*p)))
+            const int digit = hexDigitValue(u8(*p));
+            if (digit < 0)
                 return false;
-            number = (number << 4) | hexValue(u8(*p));
+            number = (number << 4) | u32(digit);
         }
     } else {
         if (!v[0])

@@ -36,9 +36,9 @@ u32 readIdAttribute(const XmlElement& element, const char* attributeName, const 
 // whitespace or the end are bytes; whitespace next to a token separates; everything else is
 // literal.
 void parseChunkText(ByteBuffer& out, const String& text);
-// Whether parseChunkText of the text gives exactly these bytes (nothing is built).
-bool chunkTextGives(const String& text, const u8* bytes, u64 n);
-bool parseHexByteToken(const char* text, u64 position, u8& value);
+// The token "0xNN" (either case) at `position` of a text of `length` bytes, followed by
+// whitespace or the text's end; false when there is none there.
+bool parseHexByteToken(const char* text, u64 length, u64 position, u8& value);
 // "PadByte": 0 when absent; hex after "0x", else decimal; the low 8 bits. False for a value that
 // is not a number.
 bool readPadByteAttribute(const XmlElement& element, u8& pad);

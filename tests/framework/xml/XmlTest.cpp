@@ -256,9 +256,11 @@ TEST(Xml, ParsesWhatTheModelHolds)
                                       "<root a=\"x < y > z / w = v\" b = \"  spaced  \" a=\"second\">\n"
                                       "  <v>\t  two\n   lines \xc3\xa9 </v>\n"
                                       "  <e/><f></f>\n"
-                                      "  <g><!-- a comment becomes the value --></g>\n"
+                                      "  <g><!-- a comment is passed over --></g>\n"
                                       "  <h>&amp; <![CDATA[x]]></h>\n"
                                       "  <i>\xc3\xa9t\xc3\xa9</i>\n"
+                                      "  <j>0x01 0x02 <!-- note --> 0x03 <!-- end --> </j>\n"
+                                      "  <k>x<!-- a > b -->&amp;y</k>\n"
                                       "</root>");
     ASSERT_NE(doc, nullptr);
     ASSERT_EQ(doc->count, 2u);
@@ -277,15 +279,18 @@ TEST(Xml, ParsesWhatTheModelHolds)
     EXPECT_FALSE(root.getAttribute(String("A"), missing));
     EXPECT_EQ(str(missing), "untouched");
 
-    ASSERT_EQ(root.children.count, 6u);
+    ASSERT_EQ(root.children.count, 8u);
     // Blanks are trimmed from both ends of text; UTF-8 of U+0080 to U+00FF is its one byte, a
-    // comment is passed over, a reference is its byte (an unknown construct stays as it is).
+    // comment is passed over (within text too), a reference is its byte (an unknown construct
+    // stays as it is).
     EXPECT_EQ(str(root.children[0]->value), "two\n   lines \xE9");
     EXPECT_EQ(str(root.children[1]->name), "e");
     EXPECT_EQ(str(root.children[2]->value), "");
     EXPECT_EQ(str(root.children[3]->value), "");
     EXPECT_EQ(str(root.children[4]->value), "& <![CDATA[x]]>");
     EXPECT_EQ(str(root.children[5]->value), "\xE9t\xE9");
+    EXPECT_EQ(str(root.children[6]->value), "0x01 0x02  0x03");
+    EXPECT_EQ(str(root.children[7]->value), "x&y");
     memDelete(doc);
 
     for (const char* blankOnly : {"", "   \n\t\r\n  ", "\xef\xbb\xbf"}) {
