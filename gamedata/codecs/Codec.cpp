@@ -32,7 +32,8 @@ u64 nextOutputSize(u64 capacity, u64 needed, u64 limit, u64 produced, u64 consum
     return size < limit ? size : limit;
 }
 
-u8* moveOutput(u8* out, u64 used, u64 size)
+// Not inlined: a decoder's hot loop then keeps its output pointer in a register.
+[[gnu::noinline]] u8* moveOutput(u8* out, u64 used, u64 size)
 {
     u8* bigger = static_cast<u8*>(memAlloc(size));
     if (!bigger)

@@ -6,8 +6,8 @@ namespace
 {
 constexpr u32 MAX_WIDTH = 12;
 constexpr u32 TABLE_SLOTS = 8192;
-// The decoder's output starts at four times its input, at least this, at most the claim.
-constexpr u64 FIRST_OUTPUT = 64 << 10;
+// A claim up to this many times the input is allocated at once (see firstOutputSize).
+constexpr u64 PLAUSIBLE_RATIO = 4;
 
 // Codes written least significant bit first into a zero-filled buffer sized by the caller.
 struct BitWriter
@@ -124,9 +124,7 @@ ByteArray* CodecLZWX::decompress(const ByteArray& in, u32 expectedSize)
     // then only as a ceiling: the output grows as codes fill it.
     if (!dictionary || expectedSize > lzwxMaxDecodedSize(size))
         return nullptr;
-    u64 capacity = size * 4 > FIRST_OUTPUT ? size * 4 : FIRST_OUTPUT;
-    if (capacity > expectedSize)
-        capacity = expectedSize;
+    u64 capacity = firstOutputSize(expectedSize, size, PLAUSIBLE_RATIO);
     u8* out = capacity ? static_cast<u8*>(memAlloc(capacity)) : nullptr;
     if (capacity && !out)
         return nullptr;
@@ -158,11 +156,8 @@ ByteArray* CodecLZWX::decompress(const ByteArray& in, u32 expectedSize)
         if (length > capacity - outputPosition) {
             if (length > expectedSize - outputPosition)
                 break;
-            // Doubled (or to the end of a long string), never past the claim.
-            const u64 needed = u64(outputPosition) + length;
-            u64 want = capacity * 2 > needed ? capacity * 2 : needed;
-            if (want > expectedSize)
-                want = expectedSize;
+            const u64 want = nextOutputSize(capacity, u64(outputPosition) + length, expectedSize, outputPosition,
+                                            bit >> 3, size);
             u8* bigger = moveOutput(out, outputPosition, want);
             if (!bigger)
                 break;
@@ -184,16 +179,12 @@ ByteArray* CodecLZWX::decompress(const ByteArray& in, u32 expectedSize)
         previousLength = length;
         outputPosition += length;
     }
-    // A complete output fills the buffer exactly.
-    ByteArray* result = outputPosition == expectedSize ? memNew<ByteArray>() : nullptr;
-    if (!result) {
+    // A complete output fills the buffer exactly: the capacity never passes the claim.
+    if (outputPosition != expectedSize) {
         memFree(out);
         return nullptr;
     }
-    result->data = out;
-    result->count = expectedSize;
-    result->byteSize = expectedSize;
-    return result;
+    return takeOutput(out, capacity, expectedSize);
 }
 
 ByteArray* CodecLZWX::literalStream(const ByteArray& in)

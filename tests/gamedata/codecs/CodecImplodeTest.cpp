@@ -139,11 +139,6 @@ Bytes str(const char* s)
     return Bytes(s, s + strlen(s));
 }
 
-Bytes compressBytes(const Bytes& in)
-{
-    return encodeWith<CodecImplode>(in);
-}
-
 ArrayPtr decompressBytes(const Bytes& in, u32 expected)
 {
     CodecImplode codec;
@@ -189,7 +184,7 @@ std::vector<std::pair<std::string, Bytes>> roundTripInputs()
 TEST(CodecImplode, EmptyInput)
 {
     // Header and end mark; the empty stream decodes back to nothing.
-    EXPECT_EQ(compressBytes({}), (Bytes{0x00, 0x06, 0x01, 0xFF}));
+    EXPECT_EQ(encodeWith<CodecImplode>({}), (Bytes{0x00, 0x06, 0x01, 0xFF}));
     ArrayPtr back = decompressBytes({0x00, 0x06, 0x01, 0xFF}, 0);
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->count, 0u);
@@ -268,7 +263,7 @@ TEST(CodecImplode, RepetitionsRepeatTheirSource)
 TEST(CodecImplode, ExpectedSizeIsIgnored)
 {
     Bytes data = textBytes(100, 3);
-    Bytes stream = compressBytes(data);
+    Bytes stream = encodeWith<CodecImplode>(data);
     for (u32 expected : {0u, 50u, 100u, 1000u, 0xFFFFFFFFu}) {
         ArrayPtr back = decompressBytes(stream, expected);
         ASSERT_NE(back, nullptr);
@@ -280,7 +275,7 @@ TEST(CodecImplode, RoundTrips)
 {
     for (const auto& [name, data] : roundTripInputs()) {
         SCOPED_TRACE(name);
-        ArrayPtr back = decompressBytes(compressBytes(data), u32(data.size()));
+        ArrayPtr back = decompressBytes(encodeWith<CodecImplode>(data), u32(data.size()));
         ASSERT_NE(back, nullptr);
         EXPECT_TRUE(toBytes(back.get()) == data);
     }
@@ -330,7 +325,7 @@ TEST(CodecImplode, TokenChoices)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes stream = compressBytes(c.data);
+        Bytes stream = encodeWith<CodecImplode>(c.data);
         EXPECT_EQ(tokens(stream), c.want);
         ArrayPtr back = decompressBytes(stream, 0);
         ASSERT_NE(back, nullptr);
@@ -347,13 +342,13 @@ TEST(CodecImplode, LazyMatchRules)
         far.push_back(u8(0x80 + i % 100));
     Bytes tail = str("cdef!bcdef");
     far.insert(far.end(), tail.begin(), tail.end());
-    std::vector<Token> t = tokens(compressBytes(far));
+    std::vector<Token> t = tokens(encodeWith<CodecImplode>(far));
     ASSERT_GE(t.size(), 2u);
     EXPECT_EQ(t[t.size() - 2], lit('b'));
     EXPECT_EQ(t.back(), rep(4, 6));
 
     // Near: "bcd" 11 back is kept, and "ef" follows.
-    t = tokens(compressBytes(str("xbcdyyycdef!bcdef")));
+    t = tokens(encodeWith<CodecImplode>(str("xbcdyyycdef!bcdef")));
     ASSERT_GE(t.size(), 2u);
     EXPECT_EQ(t[t.size() - 2], rep(3, 11));
     EXPECT_EQ(t.back(), rep(2, 6));
@@ -367,14 +362,14 @@ TEST(CodecImplode, ShortMatchesStayNear)
         data.push_back(u8(0x80 + (i * 37) % 113));
     data.push_back('z');
     data.push_back('q');
-    std::vector<Token> t = tokens(compressBytes(data));
+    std::vector<Token> t = tokens(encodeWith<CodecImplode>(data));
     ASSERT_GE(t.size(), 2u);
     EXPECT_EQ(t[t.size() - 2], lit('z'));
     EXPECT_EQ(t.back(), lit('q'));
     for (const auto& [name, in] : roundTripInputs()) {
         if (in.size() > 100000)
             continue;
-        for (const Token& k : tokens(compressBytes(in))) {
+        for (const Token& k : tokens(encodeWith<CodecImplode>(in))) {
             EXPECT_FALSE(k.length == 2 && k.value > 256) << name;
             EXPECT_LE(k.length, 516u);
             EXPECT_LE(k.value, k.length ? 4095u : 255u);
@@ -385,7 +380,7 @@ TEST(CodecImplode, ShortMatchesStayNear)
 TEST(CodecImplode, EveryTruncationFails)
 {
     Bytes data = textBytes(5000, 21);
-    Bytes stream = compressBytes(data);
+    Bytes stream = encodeWith<CodecImplode>(data);
     for (size_t cut = 0; cut < stream.size(); cut++) {
         Bytes prefix(stream.begin(), stream.begin() + cut);
         ArrayPtr back = decompressBytes(prefix, u32(data.size()));
@@ -414,7 +409,7 @@ TEST(CodecImplode, HostileInputStaysBounded)
         }
     }
     for (size_t n : {1, 1000, 1 << 20}) {
-        Bytes stream = compressBytes(Bytes(n, 1));
+        Bytes stream = encodeWith<CodecImplode>(Bytes(n, 1));
         EXPECT_GE(explodeMaxDecodedSize(stream.size()), n);
     }
 }

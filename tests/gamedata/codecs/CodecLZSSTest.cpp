@@ -1,5 +1,6 @@
 #include "gamedata/codecs/CodecLZSS.h"
 
+#include "CodecTestData.h"
 #include "PackTestData.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include <vector>
 
 using namespace packtest;
+// Bytes and the arrays are the same types in both helpers.
+using codectest::encodeWith;
 
 namespace
 {
@@ -24,17 +27,6 @@ std::optional<Bytes> decompressBytes(const Bytes& in, u32 expectedSize)
         return std::nullopt;
     Bytes result = toBytes(out);
     EXPECT_EQ(out->count, expectedSize);
-    deleteByteArray(out);
-    return result;
-}
-
-Bytes compressBytes(const Bytes& in)
-{
-    CodecLZSS codec;
-    auto a = toArray(in);
-    ByteArray* out = codec.compress(*a);
-    EXPECT_NE(out, nullptr);
-    Bytes result = toBytes(out);
     deleteByteArray(out);
     return result;
 }
@@ -286,7 +278,7 @@ TEST(CodecLZSS, GoldenStreams)
     };
     for (const Case& c : cases) {
         Bytes in(c.input.begin(), c.input.end());
-        Bytes packed = compressBytes(in);
+        Bytes packed = encodeWith<CodecLZSS>(in);
         EXPECT_EQ(hex(packed), c.stream) << "input of " << in.size();
         EXPECT_EQ(decompressBytes(packed, u32(in.size())), in);
     }
@@ -295,7 +287,7 @@ TEST(CodecLZSS, GoldenStreams)
 TEST(CodecLZSS, RunsBecomeOverlappingMatchesOnTheByteJustWritten)
 {
     Bytes in(200, 'r');
-    Bytes packed = compressBytes(in);
+    Bytes packed = encodeWith<CodecLZSS>(in);
     // One literal, then matches of 17 from window position 1 while the run lasts.
     EXPECT_EQ(hex(Bytes(packed.begin(), packed.begin() + 3)), "b9 00 07");
     EXPECT_LT(packed.size(), 30u);
@@ -308,7 +300,7 @@ TEST(CodecLZSS, MatchesThePlainEncoderBitForBit)
     for (int t = 0; t < 60; t++) {
         size_t n = t < 40 ? r.below(3000) : 20000 + r.below(60000);
         Bytes in = sampleInput(r, n, t);
-        Bytes packed = compressBytes(in);
+        Bytes packed = encodeWith<CodecLZSS>(in);
         ASSERT_EQ(packed, plainEncode(in)) << "case " << t << ", " << n << " bytes";
     }
 }
@@ -318,7 +310,7 @@ TEST(CodecLZSS, TokenTableDecoderReadsOurStreams)
     Rng r(6);
     for (int t = 0; t < 40; t++) {
         Bytes in = sampleInput(r, r.below(t < 30 ? 2000 : 30000), t);
-        EXPECT_EQ(tokenTableDecode(compressBytes(in)), in) << "case " << t;
+        EXPECT_EQ(tokenTableDecode(encodeWith<CodecLZSS>(in)), in) << "case " << t;
     }
 }
 
@@ -327,19 +319,19 @@ TEST(CodecLZSS, RoundTrips)
     Rng r(8);
     for (u32 n = 0; n <= 300; n++) {
         Bytes in = sampleInput(r, n, int(n));
-        ASSERT_EQ(decompressBytes(compressBytes(in), n), in) << n << " bytes";
+        ASSERT_EQ(decompressBytes(encodeWith<CodecLZSS>(in), n), in) << n << " bytes";
     }
     Bytes repeats = sampleInput(r, 70000, 4);
-    EXPECT_EQ(decompressBytes(compressBytes(repeats), 70000), repeats);
+    EXPECT_EQ(decompressBytes(encodeWith<CodecLZSS>(repeats), 70000), repeats);
     Bytes text = textLike(r, 4u << 20);
-    Bytes packed = compressBytes(text);
+    Bytes packed = encodeWith<CodecLZSS>(text);
     EXPECT_LT(packed.size(), text.size() * 3 / 4);
     EXPECT_EQ(decompressBytes(packed, u32(text.size())), text);
 }
 
 TEST(CodecLZSS, DecoderSizeRule)
 {
-    const Bytes stream = compressBytes(Bytes{'h', 'e', 'l', 'l', 'o', 'h', 'e', 'l', 'l', 'o'});
+    const Bytes stream = encodeWith<CodecLZSS>(Bytes{'h', 'e', 'l', 'l', 'o', 'h', 'e', 'l', 'l', 'o'});
     // Surplus output is cut to the expected size; a short stream fails.
     EXPECT_EQ(decompressBytes(stream, 4), (Bytes{'h', 'e', 'l', 'l'}));
     EXPECT_EQ(decompressBytes(stream, 0), Bytes());
@@ -355,7 +347,7 @@ TEST(CodecLZSS, TruncatedStreamsStopAtTheEndOfInput)
 {
     Rng r(9);
     Bytes in = textLike(r, 3000);
-    Bytes stream = compressBytes(in);
+    Bytes stream = encodeWith<CodecLZSS>(in);
     // Three bytes more than the end marker and padding: the last data token is always cut.
     for (size_t cut = 0; cut + 3 <= stream.size(); cut += 1 + cut / 4) {
         Bytes part(stream.begin(), stream.begin() + long(cut));
@@ -373,7 +365,7 @@ TEST(CodecLZSS, TruncatedStreamsStopAtTheEndOfInput)
 TEST(CodecLZSS, ClaimsBeyondEightTimesTheInputFailAtOnce)
 {
     // 17 bits can make 17 bytes: n input bytes never make more than 8n.
-    Bytes runs = compressBytes(Bytes(100000, 7));
+    Bytes runs = encodeWith<CodecLZSS>(Bytes(100000, 7));
     EXPECT_EQ(decompressBytes(Bytes{0x00, 0x00}, 17), std::nullopt);
     EXPECT_EQ(decompressBytes(Bytes{0x80, 0x00}, 0xFFFFFFFFu), std::nullopt);
     EXPECT_EQ(decompressBytes(runs, 100000), Bytes(100000, 7));
@@ -429,7 +421,7 @@ TEST(CodecLZSS, NodeZeroLinksAreKept)
 {
     Rng r(7);
     Bytes in = sticky(r, 9000);
-    Bytes packed = compressBytes(in);
+    Bytes packed = encodeWith<CodecLZSS>(in);
     EXPECT_EQ(packed, plainEncode(in, true));
     EXPECT_NE(packed, plainEncode(in, false));
     EXPECT_EQ(decompressBytes(packed, u32(in.size())), in);
@@ -465,5 +457,5 @@ TEST(CodecLZSS, SameBytesAsTheFixtureGeneratorsEncoder)
     Rng r(7);
     const Bytes inputs[] = {sticky(r, 9000), textLike(r, 6000), randomBytes(r, 3000, 3), Bytes()};
     for (const Bytes& in : inputs)
-        EXPECT_EQ(fixtureEncode(in), compressBytes(in)) << in.size() << " bytes";
+        EXPECT_EQ(fixtureEncode(in), encodeWith<CodecLZSS>(in)) << in.size() << " bytes";
 }

@@ -135,6 +135,14 @@ Bytes encodeWith(const Bytes& data)
     return toBytes(out.get());
 }
 
+// The output of codec C for a stream and a claimed size (null when it fails).
+template <typename C>
+ByteArray* decodeWith(const ByteArray& in, u32 claim)
+{
+    C codec;
+    return codec.decompress(in, claim);
+}
+
 // A scratch directory for oracle runs, removed with the object.
 struct ScratchDir
 {
