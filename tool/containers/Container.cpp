@@ -297,7 +297,7 @@ void putEach(u8*& at, const ByteArray* const* sources, u32 count)
     }
 }
 
-ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent, const char* note)
+ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent, const char* note, const char* kind)
 {
     if (toolOptions().verbosity >= 1) {
         printMarker('<', indent);
@@ -305,7 +305,7 @@ ByteArray* readReplacement(const String& name, const String& fullPath, u32 inden
     }
     ByteArray* bytes = readWholeFile(fullPath);
     if (!bytes)
-        printError("ERROR: Couldn't read '%s'!\n", fullPath.c_str());
+        printError("ERROR: Couldn't read %s'%s'!\n", kind, fullPath.c_str());
     return bytes;
 }
 

@@ -157,9 +157,10 @@ inline void putU32LE(u8*& at, u32 v)
 }
 void putEach(u8*& at, const ByteArray* const* sources, u32 count);
 // The file that replaces an entry on repack (or is added, with note " (NEW FILE)"), read whole,
-// after its detail line " <<... name<note>" (from verbosity 1); null after "Couldn't read" when
-// it can't be read.
-ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent, const char* note = "");
+// after its detail line " <<... name<note>" (from verbosity 1); null after "Couldn't read <kind>'path'!"
+// when it can't be read (a PAK says "packet file ").
+ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent, const char* note = "",
+                           const char* kind = "");
 
 // A folder laid over a nested archive, after its detail line " <<... [name] (Container)": the
 // archive repacks itself one level deeper.

@@ -400,7 +400,7 @@ public:
         if (match.as == FORM_DOCUMENT)
             return repackDocument(*e->nested, nameBeforeFirstDot(name), "(Container)", fullPath, relativePath, indent);
         // Raw bytes, also of an archive extracted as one file.
-        ByteArray* bytes = readReplacement(nameBeforeFirstDot(name), fullPath, indent);
+        ByteArray* bytes = readReplacement(nameBeforeFirstDot(name), fullPath, indent, "", "packet file ");
         if (!bytes)
             return false;
         if (sameBytes(bytes, e->content)) {
@@ -436,7 +436,7 @@ public:
                        relativePath.c_str());
             return false;
         }
-        ByteArray* bytes = readReplacement(nameBeforeFirstDot(name), fullPath, indent, " (NEW FILE)");
+        ByteArray* bytes = readReplacement(nameBeforeFirstDot(name), fullPath, indent, " (NEW FILE)", "packet file ");
         if (!bytes)
             return false;
         PakEntry* e = memNew<PakEntry>();
