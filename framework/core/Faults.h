@@ -6,7 +6,8 @@
 enum class FaultKind : u8
 {
     Allocation,
-    Write,   // a write, flush, sync or close of a file being written
+    Write,   // a write, flush or close of a file being written, or the removal of a temporary one
+    Sync,    // the flush of a written file, or of its directory, to disk
     Listing, // the reading of a directory's entries (as an I/O error would end it)
 };
 

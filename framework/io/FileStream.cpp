@@ -288,6 +288,9 @@ ByteArray* reported(ByteArray* bytes, ReadFailure failure, const String& path)
     case ReadFailure::NotRegular:
         logDebug("File", "'%s' is not a regular file.", path.c_str());
         break;
+    case ReadFailure::Link:
+        logDebug("File", "'%s' is a symbolic link; it was not followed.", path.c_str());
+        break;
     case ReadFailure::TooLarge:
         logDebug("File", "'%s' is too large to read whole.", path.c_str());
         break;
@@ -301,10 +304,12 @@ ByteArray* reported(ByteArray* bytes, ReadFailure failure, const String& path)
 }
 }
 
-ByteArray* readWholeFile(const String& path)
+ByteArray* readWholeFile(const String& path, ReadFailure* why)
 {
     ReadFailure failure = ReadFailure::None;
     ByteArray* bytes = readFileWhole(path.c_str(), failure);
+    if (why)
+        *why = failure;
     return reported(bytes, failure, path);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include "framework/core/String.h"
 #include "framework/io/Stream.h"
+#include "framework/platform/FileOps.h"
 
 #include <cstdio>
 
@@ -79,9 +80,9 @@ private:
     u64 readLittleEndian(u32 n);
 };
 
-// The whole file in a new array; null when it is not a regular file, is 4 GiB or more, or
-// cannot be read completely.
-ByteArray* readWholeFile(const String& path);
+// The whole file in a new array; null when it is not a regular file (a symbolic link is not
+// followed), is 4 GiB or more, or cannot be read completely; why into *failure.
+ByteArray* readWholeFile(const String& path, ReadFailure* failure = nullptr);
 // The same bytes as the image of an archive, which is kept for the whole run: mapped read-only
 // where that is safe, so that a large file costs neither a copy nor a page faulted in on its own;
 // read as above otherwise. The same failures. Its bytes must never be written.

@@ -12,9 +12,11 @@
 
 namespace
 {
-// ".mdx-" and six letters or digits: short, so any name that can be created has room beside it.
-constexpr u32 TEMP_NAME_SIZE = 12;
 constexpr u32 TEMP_NAME_TRIES = 64;
+// Descriptors left to the rest of a run beside the folder handles: the standard streams, the
+// archive's image, a file being written and one being read, digests, the log, the framework's
+// own threads.
+constexpr u64 DESCRIPTORS_LEFT = 48;
 
 // Seeded once from the system; names only need to be unlikely to be taken, as the exclusive
 // create settles the rest.
@@ -29,6 +31,7 @@ u64 nextNameBits()
     return state * 0x2545F4914F6CDD1Dull;
 }
 
+// ".mdx-" and six letters or digits: short, so any name that can be created has room beside it.
 void temporaryName(char name[TEMP_NAME_SIZE])
 {
     static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -39,28 +42,41 @@ void temporaryName(char name[TEMP_NAME_SIZE])
     name[TEMP_NAME_SIZE - 1] = 0;
 }
 
-// A new file under a fresh temporary name in dirFd, recorded for the hard exit before it
-// exists; its handle, or minus the error number (the record then cleared).
+// A new file under a fresh temporary name in dirFd, recorded for the hard exit of a second quit
+// signal in the same step as its creation: a name that belonged to someone else is never
+// recorded. Its handle, or minus the error number.
 int createTemporary(int dirFd, char name[TEMP_NAME_SIZE], RemovableFile slot)
 {
     for (u32 tries = 0;; tries++) {
         temporaryName(name);
-        recordRemovableFile(slot, name, dirFd);
-        const int fd = createFileAt(dirFd, name);
-        if (fd >= 0)
-            return fd;
-        if (fd != -EEXIST || tries + 1 >= TEMP_NAME_TRIES) {
-            clearRemovableFile(slot);
-            return fd;
+        int fd;
+        {
+            QuitSignalsHeld held;
+            fd = createFileAt(dirFd, name);
+            if (fd >= 0)
+                recordRemovableFile(slot, name, dirFd);
         }
+        if (fd >= 0 || fd != -EEXIST || tries + 1 >= TEMP_NAME_TRIES)
+            return fd;
     }
 }
 
-// Writes the bytes to a new temporary file in dirFd (its name into temp). 0 or the error number;
-// on failure nothing is left of the file and its record is cleared, otherwise the caller gives
-// it its name.
-int writeTemporary(int dirFd, char temp[TEMP_NAME_SIZE], const u8* data, u64 size, RemovableFile slot)
+// Removes the temporary file of a failed write and clears its record; false when it is still
+// there (its name then stays in `temp`).
+bool dropTemporary(int dirFd, const char* temp, RemovableFile slot)
 {
+    const bool removed = removeAt(dirFd, temp) == 0;
+    clearRemovableFile(slot);
+    return removed;
+}
+
+// Writes the bytes to a new temporary file in dirFd (its name into temp). 0 or the error number;
+// on failure its record is cleared and nothing is left of the file unless `leftBehind` says so,
+// otherwise the caller gives it its name.
+int writeTemporary(int dirFd, char temp[TEMP_NAME_SIZE], const u8* data, u64 size, RemovableFile slot,
+                   bool& leftBehind)
+{
+    leftBehind = false;
     const int fd = createTemporary(dirFd, temp, slot);
     if (fd < 0)
         return -fd;
@@ -72,10 +88,8 @@ int writeTemporary(int dirFd, char temp[TEMP_NAME_SIZE], const u8* data, u64 siz
     // The last moment a quit signal can still keep the file from taking its name.
     if (!error && quitSignalCount())
         error = ECANCELED;
-    if (error) {
-        removeAt(dirFd, temp);
-        clearRemovableFile(slot);
-    }
+    if (error)
+        leftBehind = !dropTemporary(dirFd, temp, slot);
     return error;
 }
 
@@ -97,7 +111,7 @@ u32 runSync(void* argument)
 int syncWhileChecking(int fd, WrittenCheck check, void* context, const String& written)
 {
     // Decided here, on the thread that does the work, so a test's count of operations stays fixed.
-    const bool syncFails = faultInjected(FaultKind::Write);
+    const bool syncFails = faultInjected(FaultKind::Sync);
     Sync sync{fd, 0};
     PlatformThread* beside = check ? platformStartThread(runSync, &sync, 64 * 1024) : nullptr;
     const bool refused = check && (written.isEmpty() || !check(context, written));
@@ -134,6 +148,9 @@ void TreeWriter::begin(const String& rootPath, const String& input)
     hasInput = !input.isEmpty() && identifyFile(input.c_str(), id);
     inputDevice = id.device;
     inputInode = id.inode;
+    const u64 limit = descriptorLimit();
+    const u64 room = limit > DESCRIPTORS_LEFT ? limit - DESCRIPTORS_LEFT : 1;
+    openLimit = u32(room < OPEN_DIRECTORIES / 2 ? room : OPEN_DIRECTORIES / 2);
 }
 
 void TreeWriter::end()
@@ -143,14 +160,33 @@ void TreeWriter::end()
     hasInput = false;
 }
 
-void TreeWriter::closeDirectories()
+u32 TreeWriter::slotOf(const char* relative, u64 n) const
 {
+    u32 slot = 2166136261u;
+    for (u64 i = 0; i < n; i++)
+        slot = (slot ^ u8(relative[i])) * 16777619u;
+    return slot & (OPEN_DIRECTORIES - 1);
+}
+
+void TreeWriter::closeDirectories(int keep)
+{
+    OpenDirectory kept;
     for (u32 i = 0; directories && i < OPEN_DIRECTORIES; i++) {
-        closeHandle(directories[i].fd);
-        memFree(directories[i].path);
+        if (!directories[i].path)
+            continue;
+        if (keep >= 0 && directories[i].fd == keep) {
+            kept = directories[i];
+        } else {
+            closeHandle(directories[i].fd);
+            memFree(directories[i].path);
+        }
         directories[i] = OpenDirectory();
     }
     openCount = 0;
+    if (kept.path) {
+        directories[slotOf(kept.path, strlen(kept.path))] = kept;
+        openCount = 1;
+    }
 }
 
 void TreeWriter::forget()
@@ -190,55 +226,69 @@ const char* TreeWriter::splitBelowRoot(const char* p, const char*& base) const
     return p;
 }
 
+// The directory `key` below `top`. Mostly it is there: one call finds it without following a link.
+// Otherwise it is walked component by component, made where it is missing, and the walk says what
+// is wrong. A handle, or minus the error number.
+int TreeWriter::openBelow(int top, char* key)
+{
+    int fd = openDirectoryBeneath(top, key);
+    if (fd >= 0)
+        return fd;
+    fd = top;
+    for (char* part = key; fd >= 0 && *part;) {
+        char* end = strchr(part, '/');
+        if (end)
+            *end = 0;
+        int next = fd;
+        if (isDotName(part))
+            next = -EINVAL;
+        else if (*part)
+            next = enterDirectoryAt(fd, part);
+        if (fd != top && next != fd)
+            closeHandle(fd);
+        fd = next;
+        if (end)
+            *end = '/';
+        part = end ? end + 1 : part + strlen(part);
+    }
+    return fd;
+}
+
 int TreeWriter::enter(const char* base, const char* relative, u64 n)
 {
     const int top = openBase(base);
     if (top < 0 || n == 0)
         return top;
-    if (!directories &&
-        !(directories = static_cast<OpenDirectory*>(allocZeroed(OPEN_DIRECTORIES * sizeof(OpenDirectory)))))
-        return -ENOMEM;
-    u32 slot = 2166136261u;
-    for (u64 i = 0; i < n; i++)
-        slot = (slot ^ u8(relative[i])) * 16777619u;
-    slot &= OPEN_DIRECTORIES - 1;
-    for (; directories[slot].path; slot = (slot + 1) & (OPEN_DIRECTORIES - 1))
+    if (!directories) {
+        directories = static_cast<OpenDirectory*>(memAlloc(OPEN_DIRECTORIES * sizeof(OpenDirectory)));
+        if (!directories)
+            return -ENOMEM;
+        // Empty slots hold no handle: -1, never the 0 of zeroed memory.
+        for (u32 i = 0; i < OPEN_DIRECTORIES; i++)
+            directories[i] = OpenDirectory();
+        openCount = 0;
+    }
+    for (u32 slot = slotOf(relative, n); directories[slot].path; slot = (slot + 1) & (OPEN_DIRECTORIES - 1))
         if (strlen(directories[slot].path) == n && memcmp(directories[slot].path, relative, n) == 0)
             return directories[slot].fd;
-    // At most half full, so that probes stay short.
-    if (openCount >= OPEN_DIRECTORIES / 2) {
+    if (openCount >= openLimit)
         closeDirectories();
-        return enter(base, relative, n);
-    }
     char* key = strDupN(n, relative, nullptr);
     if (!key)
         return -ENOMEM;
-    // Mostly the directory is there: one call finds it without following a link. Otherwise it is
-    // walked component by component, made where it is missing, and the walk says what is wrong.
-    int fd = openDirectoryBeneath(top, key);
-    if (fd < 0) {
-        fd = top;
-        for (char* part = key; fd >= 0 && *part;) {
-            char* end = strchr(part, '/');
-            if (end)
-                *end = 0;
-            int next = fd;
-            if (isDotName(part))
-                next = -EINVAL;
-            else if (*part)
-                next = enterDirectoryAt(fd, part);
-            if (fd != top && next != fd)
-                closeHandle(fd);
-            fd = next;
-            if (end)
-                *end = '/';
-            part = end ? end + 1 : part + strlen(part);
-        }
+    int fd = openBelow(top, key);
+    // The descriptor table is full: the handles kept for later are given back, and it is tried again.
+    if ((fd == -EMFILE || fd == -ENFILE) && openCount) {
+        closeDirectories();
+        fd = openBelow(top, key);
     }
     if (fd < 0) {
         memFree(key);
         return fd;
     }
+    u32 slot = slotOf(key, n);
+    while (directories[slot].path)
+        slot = (slot + 1) & (OPEN_DIRECTORIES - 1);
     directories[slot].path = key;
     directories[slot].fd = fd;
     openCount++;
@@ -273,12 +323,21 @@ PlaceResult TreeWriter::writeFile(const String& path, const u8* data, u64 size)
     if (dirFd < 0)
         return {-dirFd == ELOOP ? PlaceStatus::Link : PlaceStatus::Failed, -dirFd};
     char temp[TEMP_NAME_SIZE];
-    int error = writeTemporary(dirFd, temp, data, size, REMOVABLE_EXTRACTING);
-    if (error)
-        return failed(error);
+    bool stuck = false;
+    int error = writeTemporary(dirFd, temp, data, size, REMOVABLE_EXTRACTING, stuck);
+    if (descriptorsExhausted(error) && openCount) {
+        closeDirectories(dirFd);
+        error = writeTemporary(dirFd, temp, data, size, REMOVABLE_EXTRACTING, stuck);
+    }
+    PlaceResult result;
+    if (error) {
+        result = failed(error);
+        if (stuck)
+            memcpy(result.leftBehind, temp, TEMP_NAME_SIZE);
+        return result;
+    }
     // A free name takes the file at once. Otherwise a look at what is there: nothing but a
     // regular file is ever replaced, and never the input.
-    PlaceResult result;
     error = renameAtIfFree(dirFd, temp, leaf);
     if (error == EEXIST || error == ENOSYS) {
         FileIdentity there;
@@ -301,10 +360,15 @@ PlaceResult TreeWriter::writeFile(const String& path, const u8* data, u64 size)
     }
     if (error)
         result = failed(error);
-    if (!result.ok())
-        removeAt(dirFd, temp);
+    if (!result.ok() && !dropTemporary(dirFd, temp, REMOVABLE_EXTRACTING))
+        memcpy(result.leftBehind, temp, TEMP_NAME_SIZE);
     clearRemovableFile(REMOVABLE_EXTRACTING);
     return result;
+}
+
+bool descriptorsExhausted(int error)
+{
+    return error == EMFILE || error == ENFILE;
 }
 
 bool storageExhausted(int error)
@@ -318,7 +382,8 @@ bool sameFile(const String& a, const String& b)
     return identifyFile(a.c_str(), ia) && identifyFile(b.c_str(), ib) && ia == ib;
 }
 
-int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenCheck check, void* context)
+int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenCheck check, void* context,
+                       DurableWrite* how)
 {
     if (quitSignalCount())
         return ECANCELED;
@@ -338,11 +403,11 @@ int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenChec
         closeHandle(dirFd);
         return -fd;
     }
+    const String tempPath = slash < 0 ? String(temp) : directory + "/" + temp;
     int error = writeAllTo(fd, data, size, true);
     if (!error) {
         // Judged under its temporary name, which the hard exit of a second signal still removes.
-        const String written = check ? (slash < 0 ? String(temp) : directory + "/" + temp) : String();
-        error = syncWhileChecking(fd, check, context, written);
+        error = syncWhileChecking(fd, check, context, check ? tempPath : String());
     }
     const int closed = finishFile(fd);
     if (!error)
@@ -358,16 +423,16 @@ int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenChec
             error = renameAt(dirFd, temp, leaf);
         }
     }
-    if (error)
-        removeAt(dirFd, temp);
+    if (error && !dropTemporary(dirFd, temp, REMOVABLE_TEMPORARY) && how)
+        how->leftBehind = tempPath;
     clearRemovableFile(REMOVABLE_TEMPORARY);
     // The rename itself reaches the disk with its directory; an archive whose name may not
     // survive a crash is not passed off as written. One that replaced an older file stays: the
     // older one is gone either way.
     if (!error) {
         error = syncDirectory(dirFd);
-        if (error && !replaced)
-            removeAt(dirFd, leaf);
+        if (error && !replaced && removeAt(dirFd, leaf) != 0 && how)
+            how->leftBehind = path;
     }
     closeHandle(dirFd);
     return error;

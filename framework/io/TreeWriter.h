@@ -11,12 +11,21 @@ enum class PlaceStatus : u8
     Failed,     // `error` says why
 };
 
+// ".mdx-", six letters or digits and the terminator.
+constexpr u32 TEMP_NAME_SIZE = 12;
+
 struct PlaceResult
 {
     PlaceStatus status = PlaceStatus::Done;
     int error = 0;
+    // A temporary file that could not be removed after a failure (empty: none), in the
+    // directory of the path written.
+    char leftBehind[TEMP_NAME_SIZE] = {};
     bool ok() const { return status == PlaceStatus::Done; }
 };
+
+// True for the errors of a full descriptor table (the process's limit or the system's).
+bool descriptorsExhausted(int error);
 
 // Writes a tree of files below a chosen directory, and nothing anywhere else:
 // - every directory below the root is made and entered by handle, never through a symbolic link;
@@ -27,7 +36,9 @@ struct PlaceResult
 //   exists, so no moment leaves it behind;
 // - nothing is opened where something other than a regular file stands, and the input file
 //   (by any name that reaches it) is never replaced.
-// The handles of the directories it has entered stay open for the next files.
+// The handles of the directories it has entered stay open for the next files, as many as the
+// process's descriptor limit leaves room for; they are given back when an open finds the table
+// full, and the open is tried again.
 class TreeWriter
 {
 public:
@@ -54,7 +65,7 @@ private:
     const char* baseName = nullptr; // the directory paths are placed below: root, "." or "/"
     int baseFd = -1;
     // Handles of the directories below it met so far, by relative path (entries often take turns
-    // between a few hundred folders); emptied when full.
+    // between a few hundred folders); emptied when `openLimit` are held.
     struct OpenDirectory
     {
         char* path = nullptr;
@@ -63,6 +74,7 @@ private:
     static constexpr u32 OPEN_DIRECTORIES = 512;
     OpenDirectory* directories = nullptr;
     u32 openCount = 0;
+    u32 openLimit = OPEN_DIRECTORIES / 2;
     bool hasInput = false;
     u64 inputDevice = 0;
     u64 inputInode = 0;
@@ -71,7 +83,10 @@ private:
     // or minus the error number.
     int enter(const char* base, const char* relative, u64 n);
     int openBase(const char* base);
-    void closeDirectories();
+    int openBelow(int top, char* key);
+    // Closes the cached handles but `keep` (-1: all of them).
+    void closeDirectories(int keep = -1);
+    u32 slotOf(const char* relative, u64 n) const;
     void forget();
     const char* splitBelowRoot(const char* path, const char*& base) const;
 };
@@ -89,10 +104,17 @@ typedef bool (*WrittenCheck)(void* context, const String& writtenPath);
 // What replaceFileDurably gives when the check refused the file.
 constexpr int PLACE_REFUSED = -1;
 
+// How replaceFileDurably ended, besides its result: the temporary file that could not be removed
+// after a failure (empty: none).
+struct DurableWrite
+{
+    String leftBehind;
+};
+
 // Replaces the file at path with the bytes, whole or not at all: they go to a temporary file in
 // its directory, reach the disk, are judged by the check (when there is one), and take the name
 // by a rename that is itself synced. 0, PLACE_REFUSED, or the error number of the step that
 // failed (ECANCELED when a quit signal came first); no temporary file is left behind, and a file
 // of that name from before stays unless the new one took its place.
 int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenCheck check = nullptr,
-                       void* context = nullptr);
+                       void* context = nullptr, DurableWrite* how = nullptr);

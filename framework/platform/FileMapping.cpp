@@ -67,8 +67,9 @@ void guardMappedFiles()
     guarded.store(1);
 }
 
-ByteArray* mapFileBytes(int fd, u64 size, bool& memoryFailed)
+ByteArray* mapFileBytes(int fd, const FileStamp& stamp, bool& memoryFailed)
 {
+    const u64 size = stamp.size;
     memoryFailed = false;
     if (!guarded.load() || size == 0 || size > SIZE_MAX)
         return nullptr;
@@ -81,10 +82,9 @@ ByteArray* mapFileBytes(int fd, u64 size, bool& memoryFailed)
     if (!slot)
         return nullptr;
     ByteArray* bytes = memNew<ByteArray>();
-    struct stat st;
     slot->fd = bytes ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
     void* at = MAP_FAILED;
-    if (slot->fd >= 0 && fstat(slot->fd, &st) == 0)
+    if (slot->fd >= 0)
         at = mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
     if (at == MAP_FAILED) {
         if (slot->fd >= 0)
@@ -96,7 +96,8 @@ ByteArray* mapFileBytes(int fd, u64 size, bool& memoryFailed)
         return nullptr;
     }
     slot->length = size;
-    slot->modified = st.st_mtim;
+    slot->modified.tv_sec = time_t(stamp.seconds);
+    slot->modified.tv_nsec = long(stamp.nanoseconds);
     slot->lost.store(0);
     // Guarded before any page is touched: the file may have shrunk already.
     slot->start.store(static_cast<u8*>(at));

@@ -11,6 +11,7 @@
 #include <linux/openat2.h>
 #include <sys/syscall.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <ctime>
 #include <unistd.h>
@@ -34,13 +35,14 @@ int checked(int result)
 
 namespace
 {
-// The regular file a whole-file read takes: its handle and size, or -1 and the reason.
-int openWhole(const char* path, u64& size, ReadFailure& failure)
+// The regular file a whole-file read takes: its handle, size and time of change (from one status
+// call, so that they describe one state of the file), or -1 and the reason.
+int openWhole(const char* path, int follow, FileStamp& stamp, ReadFailure& failure)
 {
     // Not blocking: opening a FIFO for reading would otherwise wait for a writer.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | follow);
     if (fd < 0) {
-        failure = ReadFailure::Missing;
+        failure = errno == ELOOP && follow ? ReadFailure::Link : ReadFailure::Missing;
         return -1;
     }
     struct stat st;
@@ -49,7 +51,9 @@ int openWhole(const char* path, u64& size, ReadFailure& failure)
     else if (u64(st.st_size) > 0xFFFFFFFFull)
         failure = ReadFailure::TooLarge;
     else {
-        size = u64(st.st_size);
+        stamp.size = u64(st.st_size);
+        stamp.seconds = i64(st.st_mtim.tv_sec);
+        stamp.nanoseconds = i64(st.st_mtim.tv_nsec);
         return fd;
     }
     close(fd);
@@ -84,29 +88,30 @@ ByteArray* readOpenFile(int fd, u64 size, ReadFailure& failure)
 
 ByteArray* readFileWhole(const char* path, ReadFailure& failure)
 {
-    u64 size = 0;
-    const int fd = openWhole(path, size, failure);
+    FileStamp stamp;
+    const int fd = openWhole(path, O_NOFOLLOW, stamp, failure);
     if (fd < 0)
         return nullptr;
-    ByteArray* bytes = readOpenFile(fd, size, failure);
+    ByteArray* bytes = readOpenFile(fd, stamp.size, failure);
     close(fd);
     return bytes;
 }
 
 ByteArray* mapFileWhole(const char* path, ReadFailure& failure)
 {
-    u64 size = 0;
-    const int fd = openWhole(path, size, failure);
+    FileStamp stamp;
+    // The archive the user named: a link to it is followed.
+    const int fd = openWhole(path, 0, stamp, failure);
     if (fd < 0)
         return nullptr;
     bool memoryFailed = false;
-    ByteArray* bytes = size ? mapFileBytes(fd, size, memoryFailed) : nullptr;
+    ByteArray* bytes = stamp.size ? mapFileBytes(fd, stamp, memoryFailed) : nullptr;
     if (bytes)
         failure = ReadFailure::None;
     else if (memoryFailed)
         failure = ReadFailure::Memory;
     else
-        bytes = readOpenFile(fd, size, failure);
+        bytes = readOpenFile(fd, stamp.size, failure);
     close(fd);
     return bytes;
 }
@@ -266,16 +271,32 @@ int renameAtIfFree(int dirFd, const char* from, const char* to)
     return errno == EINVAL || errno == ENOSYS ? ENOSYS : errno;
 }
 
-void removeAt(int dirFd, const char* name)
+int removeAt(int dirFd, const char* name)
 {
-    unlinkat(dirFd, name, 0);
+    if (faultInjected(FaultKind::Write))
+        return EIO;
+    if (unlinkat(dirFd, name, 0) == 0 || errno == ENOENT)
+        return 0;
+    return errno ? errno : EIO;
 }
 
 int syncDirectory(int dirFd)
 {
-    if (checked(fsync(dirFd)) == 0 || errno == EINVAL || errno == EROFS)
+    if (faultInjected(FaultKind::Sync)) {
+        errno = EIO;
+        return EIO;
+    }
+    if (fsync(dirFd) == 0 || errno == EINVAL || errno == EROFS)
         return 0;
     return errno ? errno : EIO;
+}
+
+u64 descriptorLimit()
+{
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 1u << 20;
+    return u64(limit.rlim_cur);
 }
 
 u64 randomBits()

@@ -8,12 +8,13 @@ enum class ReadFailure : u8
     None,
     Missing,   // cannot be opened
     NotRegular, // a directory, FIFO, device or socket (never waited on)
+    Link,      // a symbolic link (never followed)
     TooLarge,  // 4 GiB or more
     Short,     // could not be read whole
     Memory,
 };
 // The whole regular file in a new array, in one open, one status call and one read; null with
-// the reason otherwise.
+// the reason otherwise. A symbolic link at path is not followed.
 ByteArray* readFileWhole(const char* path, ReadFailure& failure);
 // The same bytes, mapped read-only instead of copied where that is safe (FileMapping.h), read
 // otherwise; the same failures. The bytes must never be written.
@@ -72,11 +73,14 @@ int renameAt(int dirFd, const char* from, const char* to);
 // The same, but only onto a name that is free: EEXIST when something is there (ENOSYS where the
 // file system cannot tell).
 int renameAtIfFree(int dirFd, const char* from, const char* to);
-void removeAt(int dirFd, const char* name);
+// 0, or the error number when the name is still there.
+int removeAt(int dirFd, const char* name);
 // The directory's own entries (a rename in it) reach the disk; 0 or the error number.
 int syncDirectory(int dirFd);
 // Bits for names nobody else will pick.
 u64 randomBits();
+// The most descriptors the process may hold at once (its soft limit).
+u64 descriptorLimit();
 
 // Errors after which no later write can be expected to succeed either (the disk is full, the
 // file-size limit is reached, the device failed).

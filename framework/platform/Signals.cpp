@@ -185,6 +185,24 @@ void clearRemovableFile(RemovableFile slot)
     removableSet[slot].store(0);
 }
 
+static_assert(sizeof(sigset_t) <= 128, "the saved mask must fit");
+
+QuitSignalsHeld::QuitSignalsHeld()
+{
+    sigset_t quit;
+    sigemptyset(&quit);
+    sigaddset(&quit, SIGINT);
+    sigaddset(&quit, SIGTERM);
+    sigaddset(&quit, SIGHUP);
+    held = pthread_sigmask(SIG_BLOCK, &quit, reinterpret_cast<sigset_t*>(saved)) == 0;
+}
+
+QuitSignalsHeld::~QuitSignalsHeld()
+{
+    if (held)
+        pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved), nullptr);
+}
+
 void noteInterruptReported()
 {
     interruptReported.store(1);

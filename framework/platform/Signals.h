@@ -41,6 +41,21 @@ enum RemovableFile : u32
 };
 void recordRemovableFile(RemovableFile slot, const char* name, int dirFd = -100);
 void clearRemovableFile(RemovableFile slot);
+
+// While one lives, quit signals wait for the calling thread: a file's creation and its record
+// above happen as one step, so the hard exit removes only a file this run created.
+class QuitSignalsHeld
+{
+public:
+    QuitSignalsHeld();
+    ~QuitSignalsHeld();
+    QuitSignalsHeld(const QuitSignalsHeld&) = delete;
+    QuitSignalsHeld& operator=(const QuitSignalsHeld&) = delete;
+
+private:
+    alignas(8) unsigned char saved[128]; // the thread's mask before
+    bool held = false;
+};
 // The application has said that the run was interrupted; the hard exit does not say it again.
 void noteInterruptReported();
 

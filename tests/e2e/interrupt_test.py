@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """SIGINT, SIGTERM and SIGHUP stop a long run promptly: status 1, "ERROR: Interrupted!", and
 nothing half-written left behind (no output archive, no temporary file, no short extracted
-file). A signal before the work starts ends the run the same way.
+file). A signal before the work starts ends the run the same way. A signal at the worst moment
+(a preloaded trap raises or awaits it) neither places a file it stopped nor removes one that is
+not the tool's own.
 
-Usage: interrupt_test.py TOOL SCRATCH_DIR
+Usage: interrupt_test.py TOOL TRAP_LIBRARY SCRATCH_DIR
 """
 import os
 import random
@@ -17,7 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from tooltest import fixtures as make_fixtures  # noqa: E402
 import tooltest  # noqa: E402
 
-TOOL, SCRATCH = sys.argv[1:3]
+TOOL, TRAP, SCRATCH = (os.path.abspath(a) for a in sys.argv[1:4])
 # The real bound is a second; a sanitizer build on a busy machine gets room.
 BOUND = 5.0
 ENTRIES = [("DATA%02u\\BLOCK%04u.BIN" % (i % 16, i), random.Random(i).randbytes(24 * 1024)) for i in range(4096)]
@@ -104,6 +106,37 @@ class Interrupts(unittest.TestCase):
         for mode, args in MODES.items():
             with self.subTest(mode=mode):
                 self.interrupt("twice-" + mode, ["-v"] + args, b" >> DATA", [signal.SIGTERM, signal.SIGTERM])
+
+
+class WorstMoments(unittest.TestCase):
+    def setUp(self):
+        self.work = os.path.realpath(tooltest.case_dir(self, SCRATCH))
+        tooltest.put(self.work, "TWO.TRE", make_fixtures.tre([("ONE.BIN", b"new one"), ("TWO.BIN", b"new two")]))
+        self.out = os.path.join(self.work, "out")
+        os.makedirs(self.out)
+        self.env = dict(os.environ, LD_PRELOAD=tooltest.preload(TOOL, TRAP), TRAP_DIR=self.out)
+
+    def test_a_signal_as_a_file_is_closed_keeps_it_from_its_name(self):
+        tooltest.put(self.out, "ONE.BIN", b"old one")
+        self.env["TRAP_QUIT_AT_CLOSE"] = "1"
+        status, out = tooltest.run(TOOL, ["-e", "TWO.TRE", "out"], self.work, env=self.env)
+        self.assertEqual(status, 1, out)
+        self.assertIn("ERROR: Interrupted!\n", out)
+        self.assertEqual(tooltest.files_under(self.out), {"ONE.BIN": b"old one"}, out)
+
+    def test_a_second_signal_removes_no_file_of_someone_else(self):
+        self.env["TRAP_TAKE_NAME"] = "1"
+        proc = subprocess.Popen([TOOL, "-e", "TWO.TRE", "out"], cwd=self.work, env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        taken = proc.stderr.readline().decode().split(" ", 1)[1].strip()
+        proc.send_signal(signal.SIGINT)
+        proc.send_signal(signal.SIGTERM)
+        out, _ = proc.communicate(timeout=60)
+        self.assertEqual(proc.returncode, 1, out)
+        with open(taken, "rb") as f:
+            self.assertEqual(f.read(), b"theirs")
+        left = tooltest.files_under(self.out)
+        self.assertEqual(left, {os.path.basename(taken): b"theirs"}, out)
 
 
 if __name__ == "__main__":

@@ -83,6 +83,27 @@ class Truth(unittest.TestCase):
             self.assertEqual(f.read(), g.read())
         self.assertEqual(sorted(os.listdir(self.work)), sorted(["MANY.TRE", name + ".TRE"]))
 
+    def test_many_folders_with_standard_input_closed_or_few_descriptors(self):
+        entries = [("D%03u\\F%u.BIN" % (i, j), make_fixtures.binary(i * 3 + j, 40)) for i in range(300) for j in range(3)]
+        tooltest.put(self.work, "FOLDERS.TRE", make_fixtures.tre(entries))
+        expected = {name.replace("\\", "/"): data for name, data in entries}
+        cases = {"closed_input": lambda: os.close(0),
+                 "few_descriptors": lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))}
+        for what, limits in cases.items():
+            with self.subTest(what):
+                status, out = tooltest.run(TOOL, ["-e", "FOLDERS.TRE", what], self.work, preexec_fn=limits)
+                self.assertEqual(status, 0, out[-600:])
+                self.assertIn("Done. Extracted 900/900 files.", out)
+                self.assertEqual(tooltest.files_under(os.path.join(self.work, what)), expected)
+
+    def test_a_rewrite_that_cannot_take_its_name_claims_nothing(self):
+        os.makedirs(os.path.join(self.work, "copy.TRE"))
+        status, out = run(["-w", self.archive, "-o", "copy"], self.work)
+        self.failed(status, out)
+        self.assertNotIn("Done.", out)
+        self.assertEqual(sorted(os.listdir(self.work)), ["MANY.TRE", "copy.TRE"])
+        self.assertEqual(os.listdir(os.path.join(self.work, "copy.TRE")), [])
+
     def test_standard_output_that_takes_nothing_fails_the_run(self):
         """A listing is the run's result: when it cannot be written the run does not pass."""
         read_end, closed_pipe = os.pipe()

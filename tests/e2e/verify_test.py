@@ -3,18 +3,17 @@
 preloaded write) is found by the file checksums, and a flip in an entry's data fails the run
 and leaves no archive behind; an archive written intact passes.
 
-Usage: verify_test.py TOOL FLIPBYTE_LIBRARY SCRATCH_DIR
+Usage: verify_test.py TOOL TRAP_LIBRARY SCRATCH_DIR
 """
 import os
-import re
-import subprocess
 import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "helpers"))
 from tooltest import files_under, fixtures, fresh_dir, put, run  # noqa: E402
+import tooltest  # noqa: E402
 
-TOOL, FLIPBYTE, SCRATCH = (os.path.abspath(a) for a in sys.argv[1:4])
+TOOL, TRAP, SCRATCH = (os.path.abspath(a) for a in sys.argv[1:4])
 ARCHIVE = fixtures.tre([("DATA\\ONE.BIN", fixtures.binary(1, 3000)), ("DATA\\TWO.BIN", fixtures.binary(2, 5000))])
 FILES_DIFFER = "ERROR: File checksums DO NOT match - reloading & checking content...\n"
 # Flip offset (None: no preload), status, lines printed, whether the output stays.
@@ -28,9 +27,8 @@ CASES = [
 
 
 def preload():
-    """The flipping library, after the sanitizer runtime when the tool carries one."""
-    linked = subprocess.run(["ldd", TOOL], stdout=subprocess.PIPE, text=True).stdout
-    return ":".join(re.findall(r"=> (\S*/libasan\.so\S*)", linked)[:1] + [FLIPBYTE])
+    """The trap library, after the sanitizer runtime when the tool carries one."""
+    return tooltest.preload(TOOL, TRAP)
 
 
 class Verify(unittest.TestCase):
@@ -41,7 +39,7 @@ class Verify(unittest.TestCase):
                 put(work, "IN.TRE", ARCHIVE)
                 env = dict(os.environ)
                 if at is not None:
-                    env.update(LD_PRELOAD=preload(), FLIPBYTE_DIR=work, FLIPBYTE_AT=str(at))
+                    env.update(LD_PRELOAD=preload(), TRAP_DIR=work, TRAP_FLIP_AT=str(at))
                 got, out = run(TOOL, ["-w", "IN.TRE", "-o", "OUT"], work, env=env)
                 self.assertEqual(got, status, out)
                 at_line = [out.replace("\r", "\n").find(line) for line in lines]

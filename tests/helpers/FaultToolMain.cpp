@@ -1,7 +1,7 @@
-// The tool with one allocation, file write or directory listing made to fail, for the tests that
-// walk every such failure point of a run. MORDAX_FAULT="alloc:N", "write:N" or "list:N" fails
-// the Nth one counted by the tool's work (0 fails none); the counts of the run go to standard
-// error at the end. MORDAX_UNPACKED_FLOOR=BYTES sets the floor of the budget of unpacked bytes,
+// The tool with one allocation, file write, sync to disk or directory listing made to fail, for
+// the tests that walk every such failure point of a run. MORDAX_FAULT="alloc:N", "write:N",
+// "sync:N" or "list:N" fails the Nth one counted by the tool's work (0 fails none); the counts of
+// the run go to standard error at the end. MORDAX_UNPACKED_FLOOR=BYTES sets the floor of the budget of unpacked bytes,
 // so that a test can reach it whatever the machine's memory.
 #include "framework/app/Frame.h"
 #include "framework/core/Faults.h"
@@ -17,7 +17,7 @@
 namespace
 {
 std::atomic<bool> armed{false};
-std::atomic<u64> counts[3];
+std::atomic<u64> counts[4];
 std::thread::id workThread;
 FaultKind failKind = FaultKind::Allocation;
 u64 failAt = 0;
@@ -55,6 +55,7 @@ int main(int argc, char** argv)
 {
     if (const char* plan = getenv("MORDAX_FAULT")) {
         failKind = strncmp(plan, "write:", 6) == 0  ? FaultKind::Write
+                   : strncmp(plan, "sync:", 5) == 0 ? FaultKind::Sync
                    : strncmp(plan, "list:", 5) == 0 ? FaultKind::Listing
                                                      : FaultKind::Allocation;
         const char* number = strchr(plan, ':');
@@ -66,7 +67,8 @@ int main(int argc, char** argv)
     FrameSetup setup = {" - MORDAX v" MORDAX_VERSION " - game archive tool, by the MORDAX developers\n",
                         createFaultToolApplication};
     const int status = runFramework(argc, argv, setup);
-    fprintf(stderr, "fault points: alloc %llu write %llu list %llu\n", (unsigned long long)counts[0].load(),
-            (unsigned long long)counts[1].load(), (unsigned long long)counts[2].load());
+    fprintf(stderr, "fault points: alloc %llu write %llu list %llu sync %llu\n", (unsigned long long)counts[0].load(),
+            (unsigned long long)counts[1].load(), (unsigned long long)counts[int(FaultKind::Listing)].load(),
+            (unsigned long long)counts[int(FaultKind::Sync)].load());
     return status;
 }

@@ -2,6 +2,7 @@
 archives themselves come from the test-archive generator (tests/fixtures/make_fixtures.py),
 imported here as `fixtures`."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -15,6 +16,13 @@ def run(tool, args, cwd, env=None, timeout=300, **popen):
     p = subprocess.run([tool] + args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                        timeout=timeout, **popen)
     return p.returncode, p.stdout.decode("latin-1")
+
+
+def preload(tool, library):
+    """LD_PRELOAD for a library preloaded into the tool: after the sanitizer runtime when the tool
+    carries one."""
+    linked = subprocess.run(["ldd", tool], stdout=subprocess.PIPE, text=True).stdout
+    return ":".join(re.findall(r"=> (\S*/libasan\.so\S*)", linked)[:1] + [library])
 
 
 def files_under(root):

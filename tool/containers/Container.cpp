@@ -248,6 +248,19 @@ bool makeExtractionDirectory(const String& directory)
     return false;
 }
 
+namespace
+{
+void reportLeftBehind(const PlaceResult& result, const String& path)
+{
+    if (!result.leftBehind[0])
+        return;
+    const i64 slash = path.lastIndexOf('/');
+    const String temp = slash < 0 ? String(result.leftBehind) : path.left(u64(slash)) + "/" + result.leftBehind;
+    printError("ERROR: Couldn't remove the temporary file '%s'; delete it by hand!\n", temp.c_str());
+    noteToolFailure();
+}
+}
+
 bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn)
 {
     if (goOn)
@@ -258,16 +271,26 @@ bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn
     const PlaceResult result = extraction.writeFile(path, data, size);
     if (result.ok())
         return true;
-    if (interrupted())
+    if (interrupted()) {
+        reportLeftBehind(result, path);
         return false;
+    }
     if (result.status != PlaceStatus::Failed) {
         reportRefusal(result, path);
+        reportLeftBehind(result, path);
         if (goOn)
             *goOn = true;
         return false;
     }
     printError("ERROR: Write failure for '%s'!\n", path.c_str());
+    reportLeftBehind(result, path);
     noteToolFailure();
+    // No later write can be expected to succeed either.
+    if (descriptorsExhausted(result.error)) {
+        printError("ERROR: The limit of open files is reached (%s); raise it (ulimit -n) and run again!\n",
+                   strerror(result.error));
+        haltRun();
+    }
     if (storageExhausted(result.error))
         haltRun();
     return false;
@@ -303,10 +326,24 @@ ByteArray* readReplacement(const String& name, const String& fullPath, u32 inden
         printMarker('<', indent);
         printf(" %s%s\n", name.c_str(), note);
     }
-    ByteArray* bytes = readWholeFile(fullPath);
-    if (!bytes)
-        printError("ERROR: Couldn't read %s'%s'!\n", kind, fullPath.c_str());
-    return bytes;
+    return readRepackFile(fullPath, kind);
+}
+
+ByteArray* readRepackFile(const String& path, const char* kind, bool* missing)
+{
+    ReadFailure failure = ReadFailure::None;
+    ByteArray* bytes = readWholeFile(path, &failure);
+    if (bytes)
+        return bytes;
+    if (missing)
+        *missing = failure == ReadFailure::Missing;
+    // A link or a FIFO put there after the folder was listed is refused as the listing refuses it.
+    if (failure == ReadFailure::Link || failure == ReadFailure::NotRegular)
+        printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
+                   path.c_str());
+    else if (!missing || failure != ReadFailure::Missing)
+        printError("ERROR: Couldn't read %s'%s'!\n", kind, path.c_str());
+    return nullptr;
 }
 
 namespace

@@ -161,6 +161,10 @@ void putEach(u8*& at, const ByteArray* const* sources, u32 count);
 // when it can't be read (a PAK says "packet file ").
 ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent, const char* note = "",
                            const char* kind = "");
+// A file of a repack's folder, read whole without following a symbolic link; null after its
+// "ERROR: " line: "Couldn't read <kind>'path'!", or the line of a link or special file found in
+// the folder. With `missing`, a file that is not there prints nothing and sets it.
+ByteArray* readRepackFile(const String& path, const char* kind = "", bool* missing = nullptr);
 
 // A folder laid over a nested archive, after its detail line " <<... [name] (Container)": the
 // archive repacks itself one level deeper.

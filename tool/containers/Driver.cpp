@@ -259,7 +259,8 @@ String outputFileName(const Container& container, const String& outPath)
 namespace
 {
 // The content check of a verification: both sides hashed entry by entry, the copy read back
-// from the output file under the original's name.
+// from the output file under the original's name. Its verdict is printed by the caller once the
+// file is in place.
 bool contentsMatch(Container& container, const String& written, const String& outName)
 {
     printError("ERROR: File checksums DO NOT match - reloading & checking content...\n");
@@ -300,7 +301,6 @@ bool contentsMatch(Container& container, const String& written, const String& ou
         printError("ERROR: Content checksums DO NOT match!\n");
         return false;
     }
-    printf("Done. Content checksums match.\n");
     return true;
 }
 
@@ -370,34 +370,40 @@ public:
     bool done = false;
 };
 
+// What a verification found, said only once the file has its name.
+enum class Verdict : u8
+{
+    None,
+    FilesMatch,
+    ContentsMatch,
+};
+
 // The files' checksums as they are on disk, and when they differ, the contents. `written` is the
-// output as written (still under its temporary name); messages name the output.
-bool verifyWritten(Container& container, OriginalDigest& original, const String& written, const String& outName)
+// output as written (still under its temporary name); messages name the output. None on failure.
+Verdict verifyWritten(Container& container, OriginalDigest& original, const String& written, const String& outName)
 {
     FileDigest copy(written);
     if (!original.opened) {
         printError("ERROR: Couldn't re-open original file for checksumming!\n");
-        return false;
+        return Verdict::None;
     }
     if (!copy.stream.open()) {
         printError("ERROR: Couldn't re-open output file for checksumming!\n");
-        return false;
+        return Verdict::None;
     }
     if (outOfMemory("verifying", outName.c_str()))
-        return false;
+        return Verdict::None;
     copy.run();
     const bool originalWhole = original.finish();
     if (interrupted() || outOfMemory("verifying", outName.c_str()))
-        return false;
+        return Verdict::None;
     if (!originalWhole || !copy.whole) {
         printError("ERROR: Couldn't read all of the %s file for checksumming!\n", originalWhole ? "output" : "original");
-        return false;
+        return Verdict::None;
     }
-    if (memcmp(original.job.digest, copy.digest, 16) == 0) {
-        printf("Done. All OK; file checksums match.\n");
-        return true;
-    }
-    return contentsMatch(container, written, outName);
+    if (memcmp(original.job.digest, copy.digest, 16) == 0)
+        return Verdict::FilesMatch;
+    return contentsMatch(container, written, outName) ? Verdict::ContentsMatch : Verdict::None;
 }
 
 // What the written file is judged by before it takes its name.
@@ -407,6 +413,7 @@ struct WriteCheck
     const String& outName;
     ByteArray*& bytes;
     OriginalDigest* original; // with a verification
+    Verdict verdict = Verdict::None;
 };
 
 // Nothing that failed before the file is in place leaves it there: memory that ran out on the way
@@ -421,7 +428,10 @@ bool checkWritten(void* context, const String& written)
         return false;
     if (inputChanged(check.container.image, check.container.path))
         return false;
-    return !check.original || verifyWritten(check.container, *check.original, written, check.outName);
+    if (!check.original)
+        return true;
+    check.verdict = verifyWritten(check.container, *check.original, written, check.outName);
+    return check.verdict != Verdict::None;
 }
 }
 
@@ -469,15 +479,21 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
         return false;
     }
     WriteCheck check{container, outName, bytes, verify ? &original : nullptr};
-    const int error = replaceFileDurably(outName, bytes->data, bytes->count, checkWritten, &check);
+    DurableWrite how;
+    const int error = replaceFileDurably(outName, bytes->data, bytes->count, checkWritten, &check, &how);
     deleteByteArray(bytes);
-    if (error == PLACE_REFUSED || (error && interrupted()))
-        return false;
-    if (error) {
+    if (error && error != PLACE_REFUSED && !interrupted())
         printError("ERROR: Couldn't write to output file '%s' (%s)!\n", outName.c_str(), strerror(error));
+    if (!how.leftBehind.isEmpty())
+        printError("ERROR: Couldn't remove '%s' after the failure; delete it by hand!\n", how.leftBehind.c_str());
+    if (error)
         return false;
-    }
+    // The verdicts, now that the archive has its name and that name is on disk.
     if (!verify)
         printf("Done. Repacked %u files.\n", container.fileCount());
+    else if (check.verdict == Verdict::FilesMatch)
+        printf("Done. All OK; file checksums match.\n");
+    else
+        printf("Done. Content checksums match.\n");
     return true;
 }

@@ -141,6 +141,7 @@ struct WalkItem
     u8 ours = 0; // a file the tool writes besides the entries (a gap file): passed over
     u32 indent;
     u32 close = 0; // OPEN: the position of its CLOSE
+    u32 parent = 0; // 1 + the position of the folder it is in (0: the top)
     EntryIndex::Match match = {};
     const String* name;
     String relative;
@@ -148,7 +149,7 @@ struct WalkItem
 };
 
 // Appends an item of the given kind; null when memory ran out.
-WalkItem* addItem(PtrArray<WalkItem>& items, WalkItem::Kind kind, u32 indent, const String& name)
+WalkItem* addItem(PtrArray<WalkItem>& items, WalkItem::Kind kind, u32 indent, const String& name, u32 parent)
 {
     WalkItem* item = memNew<WalkItem>();
     if (!item || !items.push(item)) {
@@ -158,6 +159,7 @@ WalkItem* addItem(PtrArray<WalkItem>& items, WalkItem::Kind kind, u32 indent, co
     item->kind = kind;
     item->indent = indent;
     item->name = &name;
+    item->parent = parent;
     return item;
 }
 
@@ -165,7 +167,7 @@ WalkItem* addItem(PtrArray<WalkItem>& items, WalkItem::Kind kind, u32 indent, co
 // must not pass over in silence is named on the way and clears `whole`: a folder it could not
 // read, and anything that is neither a file nor a folder (a symbolic link is never followed).
 bool collect(const DirectoryTree& tree, const String& full, const String& relative, u32 indent,
-             PtrArray<WalkItem>& items, bool& whole)
+             PtrArray<WalkItem>& items, bool& whole, u32 parent = 0)
 {
     if (!tree.complete) {
         printError("ERROR: Couldn't read directory '%s'!\n", full.c_str());
@@ -177,22 +179,22 @@ bool collect(const DirectoryTree& tree, const String& full, const String& relati
         whole = false;
     }
     for (StringPair* f : tree.files) {
-        WalkItem* item = addItem(items, WalkItem::FILE, indent, f->name);
+        WalkItem* item = addItem(items, WalkItem::FILE, indent, f->name, parent);
         if (!item)
             return false;
         item->relative = joinPath(relative, f->name);
         item->full = f->path;
     }
     for (DirectoryTree* d : tree.directories) {
-        WalkItem* open = addItem(items, WalkItem::OPEN, indent, d->name);
+        WalkItem* open = addItem(items, WalkItem::OPEN, indent, d->name, parent);
         if (!open)
             return false;
         const u32 at = items.count - 1;
         open->relative = joinPath(relative, d->name);
         open->full = joinPath(full, d->name);
-        if (!collect(*d, open->full, open->relative, indent + 1, items, whole))
+        if (!collect(*d, open->full, open->relative, indent + 1, items, whole, at + 1))
             return false;
-        if (!addItem(items, WalkItem::CLOSE, indent, d->name))
+        if (!addItem(items, WalkItem::CLOSE, indent, d->name, parent))
             return false;
         items[at]->close = items.count - 1;
     }
@@ -548,8 +550,7 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
         return false;
 
     // The visits, in scan order; a failure closes the folders it is in, innermost first.
-    u32 open[256];
-    u32 depth = 0;
+    u32 inside = 0; // 1 + the position of the folder entered last and not yet left (0: none)
     bool ok = true;
     for (u32 k = 0; k < items.count && ok; k++) {
         // A quit signal stops the walk between visits; its one line says all there is to say.
@@ -573,18 +574,17 @@ bool EntryIndex::walk(const DirectoryTree& tree, const String& directory, Visito
                 k = item->close;
             } else {
                 ok = visitor.enter(item->relative, item->full, *item->name, item->indent);
-                if (ok && depth < 256)
-                    open[depth++] = k;
+                if (ok)
+                    inside = k + 1;
             }
             break;
         case WalkItem::CLOSE:
-            if (depth)
-                depth--;
+            inside = item->parent;
             ok = visitor.leave(*item->name, true);
             break;
         }
     }
-    while (!ok && depth)
-        visitor.leave(*items[open[--depth]]->name, false);
+    for (; !ok && inside; inside = items[inside - 1]->parent)
+        visitor.leave(*items[inside - 1]->name, false);
     return ok && !refused;
 }

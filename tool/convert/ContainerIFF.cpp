@@ -478,23 +478,24 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
     ByteArray* data = nullptr;
     if (source.isEmpty() || source.endsWith("/")) {
         // A lone IFF file repacked from the directory it was extracted into.
+        bool missing = true;
         if (!opt.noConvert) {
             file = joinPath(source, getFileName(secondPath));
-            data = readWholeFile(file);
+            data = readRepackFile(file, "", &missing);
         }
-        if (!data) {
+        if (!data && missing) {
             String rawFile = joinPath(source, getFileName(path));
-            data = readWholeFile(rawFile);
+            data = readRepackFile(rawFile, "", &missing);
             if (data || opt.noConvert)
                 file = rawFile;
         }
+        if (!data && missing)
+            printError("ERROR: Couldn't read '%s'!\n", file.c_str());
     } else {
-        data = readWholeFile(file);
+        data = readRepackFile(file);
     }
-    if (!data) {
-        printError("ERROR: Couldn't read '%s'!\n", file.c_str());
+    if (!data)
         return false;
-    }
     dropDocument();
     const bool wasConverted = converts;
     converts = false;

@@ -871,20 +871,21 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
         const String rawFile = joinPath(filePath, getFileName(path));
         const bool xmlFirst = asXml();
         file = xmlFirst ? xmlFile : rawFile;
-        bytes = readWholeFile(file);
-        if (!bytes && !opt.noConvert) {
+        bool missing = false;
+        bytes = readRepackFile(file, "", &missing);
+        if (!bytes && missing && !opt.noConvert) {
             const String& other = xmlFirst ? rawFile : xmlFile;
-            bytes = readWholeFile(other);
+            bytes = readRepackFile(other, "", &missing);
             if (bytes)
                 file = other;
         }
+        if (!bytes && missing)
+            printError("ERROR: Couldn't read '%s'!\n", file.c_str());
     } else {
-        bytes = readWholeFile(file);
+        bytes = readRepackFile(file);
     }
-    if (!bytes) {
-        printError("ERROR: Couldn't read '%s'!\n", file.c_str());
+    if (!bytes)
         return false;
-    }
     bool ok = true;
     if (file.endsWithNoCase(".xml")) {
         ok = repackXml(*bytes, file);

@@ -343,11 +343,9 @@ bool ContainerVOC::repack(const String& directory, const String&, u32 indent)
         printMarker('<', indent);
         printf(" %s\n", file.c_str());
     }
-    ByteArray* bytes = readWholeFile(file);
-    if (!bytes) {
-        printError("ERROR: Couldn't read '%s'!\n", file.c_str());
+    ByteArray* bytes = readRepackFile(file);
+    if (!bytes)
         return false;
-    }
     const bool ok = file.endsWithNoCase(".wav") ? replaceFromWav(file, *bytes) : replaceFromVoc(file, *bytes);
     deleteByteArray(bytes);
     return ok;

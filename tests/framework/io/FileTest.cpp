@@ -290,10 +290,18 @@ TEST(ReadWholeFile, RefusesWhatCannotBeReadWhole)
     EXPECT_EQ(empty->count, 0u);
     memDelete(empty);
 
-    // A directory opens for reading on Linux; a FIFO would block the open.
-    EXPECT_EQ(readWholeFile(dir.path.c_str()), nullptr);
+    // A directory opens for reading on Linux; a FIFO would block the open; a link is never
+    // followed, even to a file that could be read.
     ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
-    EXPECT_EQ(readWholeFile(dir.file("fifo").c_str()), nullptr);
+    ASSERT_EQ(symlink("empty", dir.file("link").c_str()), 0);
+    const std::pair<std::string, ReadFailure> refused[] = {
+        {dir.path, ReadFailure::NotRegular}, {dir.file("fifo"), ReadFailure::NotRegular},
+        {dir.file("link"), ReadFailure::Link}, {dir.file("missing"), ReadFailure::Missing}};
+    for (const auto& [path, why] : refused) {
+        ReadFailure failure = ReadFailure::None;
+        EXPECT_EQ(readWholeFile(path.c_str(), &failure), nullptr) << path;
+        EXPECT_EQ(failure, why) << path;
+    }
 
     // Sparse files: 4 GiB and more is refused before anything is allocated.
     for (u64 size : {0x100000000ull, 0x100000001ull, 0x500000000ull}) {

@@ -1,0 +1,130 @@
+/* Preloaded into the tool by the end-to-end tests to make the file system misbehave at one chosen
+ * moment, as a faulty disk, a slow file system or another process would. Only files with a
+ * temporary ".mdx-" name directly inside TRAP_DIR (as the kernel reports it) are touched; without
+ * TRAP_DIR every call goes through as asked.
+ * - TRAP_FLIP_AT=N: the low bit of byte N of the file is flipped on its way in (a write).
+ * - TRAP_QUIT_AT_CLOSE=1: SIGINT is raised once the first such file has been closed, the last
+ *   step before it would take its name.
+ * - TRAP_TAKE_NAME=1: the first exclusive create of such a name finds it just taken by someone
+ *   else (the file is made with "theirs" in it, and its path printed to standard error), after a
+ *   pause of a second in which the test signals the tool. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+typedef ssize_t (*write_fn)(int, const void*, size_t);
+typedef int (*close_fn)(int);
+typedef int (*openat_fn)(int, const char*, int, ...);
+
+static int in_dir(const char* path)
+{
+    const char* dir = getenv("TRAP_DIR");
+    if (!dir)
+        return 0;
+    size_t d = strlen(dir);
+    return strncmp(path, dir, d) == 0 && strncmp(path + d, "/.mdx-", 6) == 0 && !strchr(path + d + 1, '/');
+}
+
+static int fd_path(int fd, char* path, size_t size)
+{
+    char link[64];
+    snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, size - 1);
+    if (n <= 0)
+        return 0;
+    path[n] = 0;
+    return 1;
+}
+
+static int is_target(int fd)
+{
+    char path[4096];
+    return getenv("TRAP_DIR") && fd_path(fd, path, sizeof(path)) && in_dir(path);
+}
+
+ssize_t write(int fd, const void* data, size_t size)
+{
+    static write_fn next;
+    if (!next)
+        next = (write_fn)dlsym(RTLD_NEXT, "write");
+    const char* at = getenv("TRAP_FLIP_AT");
+    if (!at || size == 0 || !is_target(fd))
+        return next(fd, data, size);
+    off_t flip = (off_t)strtoll(at, NULL, 10);
+    off_t pos = lseek(fd, 0, SEEK_CUR);
+    if (pos < 0 || flip < pos || flip >= pos + (off_t)size)
+        return next(fd, data, size);
+    /* The bytes before it first; the writer comes back for the rest. */
+    if (flip > pos)
+        return next(fd, data, (size_t)(flip - pos));
+    unsigned char byte = *(const unsigned char*)data ^ 1;
+    return next(fd, &byte, 1);
+}
+
+int close(int fd)
+{
+    static close_fn next;
+    static int raised;
+    if (!next)
+        next = (close_fn)dlsym(RTLD_NEXT, "close");
+    const int quit = !raised && getenv("TRAP_QUIT_AT_CLOSE") && is_target(fd);
+    const int result = next(fd);
+    if (quit) {
+        raised = 1;
+        raise(SIGINT);
+    }
+    return result;
+}
+
+static int trapped_openat(openat_fn next, int dirfd, const char* name, int flags, mode_t mode)
+{
+    static int taken;
+    char dir[4096], path[8192];
+    if (!taken && getenv("TRAP_TAKE_NAME") && (flags & O_EXCL) && strncmp(name, ".mdx-", 5) == 0 &&
+        fd_path(dirfd, dir, sizeof(dir))) {
+        snprintf(path, sizeof(path), "%s/%s", dir, name);
+        if (in_dir(path)) {
+            taken = 1;
+            int theirs = next(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (theirs >= 0) {
+                write(theirs, "theirs", 6);
+                close(theirs);
+                fprintf(stderr, "TAKEN %s\n", path);
+                fflush(stderr);
+                sleep(1);
+            }
+        }
+    }
+    return next(dirfd, name, flags, mode);
+}
+
+int openat(int dirfd, const char* name, int flags, ...)
+{
+    static openat_fn next;
+    if (!next)
+        next = (openat_fn)dlsym(RTLD_NEXT, "openat");
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(args, int) : 0;
+    va_end(args);
+    return trapped_openat(next, dirfd, name, flags, mode);
+}
+
+int openat64(int dirfd, const char* name, int flags, ...)
+{
+    static openat_fn next;
+    if (!next)
+        next = (openat_fn)dlsym(RTLD_NEXT, "openat64");
+    va_list args;
+    va_start(args, flags);
+    mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(args, int) : 0;
+    va_end(args);
+    return trapped_openat(next, dirfd, name, flags, mode);
+}
