@@ -48,6 +48,27 @@ void memFree(void* p)
     free(p);
 }
 
+void* memRealloc(void* p, u64 size)
+{
+    if (!p)
+        return memAlloc(size);
+    const u64 before = malloc_usable_size(p);
+    void* block = (size > SIZE_MAX || faultInjected(FaultKind::Allocation)) ? nullptr : realloc(p, size_t(size));
+    if (!block) {
+        allocationFailed.store(true);
+        logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)size,
+                 (unsigned long long)liveBytes.load());
+        return nullptr;
+    }
+    const u64 after = malloc_usable_size(block);
+    liveBytes.fetch_sub(before);
+    const u64 live = liveBytes.fetch_add(after) + after;
+    u64 peak = peakBytes.load(std::memory_order_relaxed);
+    while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+    }
+    return block;
+}
+
 bool memAllocationFailed()
 {
     return allocationFailed.load();

@@ -7,6 +7,9 @@
 // Every allocation of the program goes through these, so a failure can say how much is live.
 void* memAlloc(u64 size);
 void memFree(void* p);
+// The block grown or shrunk to `size`, its bytes kept (moved by the system where it can, so a
+// large block is not copied); null when that failed, and then `p` is left as it was.
+void* memRealloc(void* p, u64 size);
 // n + 1 zeroed bytes holding at most n bytes of src (never read past n); null src gives "".
 char* strDupN(u64 n, const char* src, u64* outCapacity);
 char* allocTextBuffer(u64 n, u64* outCapacity);

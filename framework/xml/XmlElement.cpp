@@ -1,7 +1,8 @@
 #include "framework/xml/XmlElement.h"
 #include "framework/log/Log.h"
 #include "framework/xml/XmlText.h"
-#include "framework/xml/XmlTokenizer.h"
+#include "framework/xml/XmlReader.h"
+#include "framework/xml/XmlWriter.h"
 
 #include <cstring>
 #include <utility>
@@ -10,63 +11,12 @@ namespace
 {
 const char* const CHANNEL = "XML";
 
-bool endOfElementData(const XmlElement& element)
-{
-    logError(CHANNEL, "Unexpected end of data while parsing element '%s'!", element.name.c_str());
-    return false;
-}
-
 bool outOfMemory(const XmlElement& element)
 {
     logError(CHANNEL, "Out of memory writing element '%s'!", element.name.c_str());
     return false;
 }
 
-void appendIndent(String& out, u32 depth)
-{
-    static const char blanks[] = "                                                                ";
-    while (depth > 0) {
-        u32 n = depth < sizeof(blanks) - 1 ? depth : u32(sizeof(blanks) - 1);
-        out.append(blanks, n);
-        depth -= n;
-    }
-}
-
-// The line of the first 0 byte at or after `from`, or 0 when there is none.
-u32 lineOfNul(const char* text, u64 length, u64 from, u32 line)
-{
-    const void* nul = from < length ? memchr(text + from, 0, length - from) : nullptr;
-    if (!nul)
-        return 0;
-    for (const char* p = text + from; p < static_cast<const char*>(nul); p++) {
-        if (*p == '\n')
-            line++;
-    }
-    return line;
-}
-
-bool refuseNul(u32 line)
-{
-    logError(CHANNEL, "Unexpected NUL byte in XML text! (Line %u)", line);
-    return false;
-}
-
-// The bytes that text read from the document stands for, into `out`; false (logged) for a
-// character that no byte stands for, or when memory ran out.
-bool decodeInto(String& out, const char* text, u64 length, u32 line)
-{
-    u32 refused = 0;
-    if (decodeXmlText(text, length, out, refused))
-        return true;
-    if (!refused) {
-        logError(CHANNEL, "Out of memory reading text! (Line %u)", line);
-        return false;
-    }
-    logError(CHANNEL, "The character U+%04X cannot be stored: each character must be one byte (U+0000 to "
-                      "U+00FF)! (Line %u)",
-             refused, line);
-    return false;
-}
 }
 
 XmlElement::XmlElement(const String& elementName) : name(elementName)
@@ -81,25 +31,30 @@ XmlElement::XmlElement(String&& elementName) : name(std::move(elementName))
 
 XmlElement::~XmlElement()
 {
-    if (!children.count)
-        return;
-    // Descendants are released from a heap list, so a tree of any depth is freed without
-    // recursion.
-    PtrArray<XmlElement> pending;
-    for (XmlElement* child : children) {
-        if (!pending.push(child))
-            memDelete(child);
-    }
-    children.reset();
-    while (pending.count) {
-        XmlElement* element = pending.items[--pending.count];
-        pending.items[pending.count] = nullptr;
-        for (XmlElement* child : element->children) {
-            if (!pending.push(child))
-                memDelete(child);
+    // Descendants are released without recursion and without allocating (a destructor may run
+    // because memory ran out): elements waiting for their children to go are linked through the
+    // spare word of their first child slot, which nothing else uses.
+    XmlElement* waiting = nullptr;
+    const auto wait = [&waiting](XmlElement* element) {
+        element->children.aux[0] = reinterpret_cast<u64>(waiting);
+        waiting = element;
+    };
+    if (children.count)
+        wait(this);
+    while (waiting) {
+        XmlElement* element = waiting;
+        if (!element->children.count) {
+            waiting = reinterpret_cast<XmlElement*>(element->children.aux[0]);
+            if (element != this)
+                memDelete(element);
+            continue;
         }
-        element->children.reset();
-        memDelete(element);
+        XmlElement* child = element->children.items[--element->children.count];
+        element->children.items[element->children.count] = nullptr;
+        if (child->children.count)
+            wait(child);
+        else
+            memDelete(child);
     }
 }
 
@@ -186,48 +141,36 @@ const String* XmlElement::attributeValue(const char* attributeName) const
     return nullptr;
 }
 
+namespace
+{
+void writeElement(XmlWriter& writer, const XmlElement& element)
+{
+    if (!writer.open(element.name))
+        return;
+    for (const XmlAttribute* a : element.attributes)
+        writer.attribute(a->name.c_str(), a->value);
+    // A value is not written beside children.
+    if (element.children.count) {
+        for (const XmlElement* child : element.children)
+            writeElement(writer, *child);
+    } else {
+        writer.text(element.value);
+    }
+    writer.close();
+}
+}
+
 bool XmlElement::write(String& out, u32 depth) const
 {
-    if (depth >= XML_MAX_DEPTH) {
-        logError(CHANNEL, "Element '%s' is nested more than %u levels deep!", name.c_str(), XML_MAX_DEPTH);
-        return false;
-    }
-    appendIndent(out, depth);
-    out.append("<", 1);
-    out.append(name);
-    for (const XmlAttribute* a : attributes) {
-        out.append(" ", 1);
-        out.append(a->name);
-        out.append("=\"", 2);
-        if (!appendXmlEscaped(out, a->value.data, a->value.length, true))
-            return outOfMemory(*this);
-        out.append("\"", 1);
-    }
-    if (children.count) {
-        out.append(">\n", 2);
-        for (const XmlElement* child : children) {
-            if (!child->write(out, depth + 1))
-                return false;
-        }
-    } else if (value.isEmpty()) {
-        // A declaration such as '?xml' closes the way it opened.
-        if (name[0] == '?')
-            out.append("?>\n", 3);
-        else
-            out.append("/>\n", 3);
-        return true;
-    } else {
-        out.append(">\n", 2);
-        appendIndent(out, depth + 1);
-        if (!appendXmlEscaped(out, value.data, value.length, false))
-            return outOfMemory(*this);
-        out.append("\n", 1);
-    }
-    appendIndent(out, depth);
-    out.append("</", 2);
-    out.append(name);
-    out.append(">\n", 2);
-    return true;
+    TextBuilder text;
+    text.adopt(out);
+    XmlWriter writer(text, depth);
+    writeElement(writer, *this);
+    const bool written = writer.ok();
+    if (!text.ok())
+        outOfMemory(*this);
+    text.giveBack(out);
+    return written;
 }
 
 u64 XmlElement::writtenLength(u32 depth) const
@@ -250,196 +193,63 @@ u64 XmlElement::writtenLength(u32 depth) const
     return n + 2 + (u64(depth) + 1) + xmlEscapedLength(value.data, value.length, false) + 1 + closing;
 }
 
-bool XmlElement::parse(XmlTokenizer& tokenizer, u32 depth, const XmlChildSink* sink)
-{
-    if (!tokenizer.hasMore())
-        return endOfElementData(*this);
-
-    bool noBody = false;
-    for (;;) {
-        const String& token = tokenizer.next();
-        if (token[0] == '>') {
-            if (noBody)
-                return true;
-            break;
-        }
-        if (token[0] == '/' || token[0] == '?') {
-            noBody = true;
-        } else {
-            XmlAttribute* attribute = memNew<XmlAttribute>();
-            if (!attribute)
-                return false;
-            attribute->name = token;
-            const char* attributeName = attribute->name.c_str();
-            bool ok = false;
-            if (!tokenizer.hasMore())
-                logError(CHANNEL, "Unexpected end of data while parsing attribute '%s'!", attributeName);
-            else if (tokenizer.next()[0] != '=')
-                logError(CHANNEL, "Expected assignment for attribute '%s'! (Line %u)", attributeName, tokenizer.line);
-            else if (!tokenizer.hasMore())
-                logError(CHANNEL, "Unexpected end of data while parsing attribute '%s'!", attributeName);
-            else if (tokenizer.next()[0] != '"' && tokenizer.token[0] != '\'')
-                logError(CHANNEL, "Expected quoted value for attribute '%s'! (Line %u)", attributeName, tokenizer.line);
-            else
-                ok = true;
-            if (!ok) {
-                memDelete(attribute);
-                return false;
-            }
-            attribute->value = tokenizer.token;
-            attribute->value.unquote();
-            if (xmlNeedsDecoding(attribute->value.data, attribute->value.length)) {
-                const String read = std::move(attribute->value);
-                if (!decodeInto(attribute->value, read.data, read.length, tokenizer.line)) {
-                    memDelete(attribute);
-                    return false;
-                }
-            }
-            // Duplicates are kept as read; getAttribute answers with the first.
-            if (!attributes.push(attribute)) {
-                memDelete(attribute);
-                return false;
-            }
-        }
-        if (!tokenizer.hasMore())
-            return endOfElementData(*this);
-    }
-
-    for (;;) {
-        const String& token = tokenizer.next();
-        if (token.equals("<")) {
-            if (!tokenizer.hasMore())
-                return endOfElementData(*this);
-            const String& childName = tokenizer.next();
-            if (childName[0] == '/') {
-                if (!tokenizer.hasMore())
-                    return endOfElementData(*this);
-                break;
-            }
-            if (depth + 1 >= XML_MAX_DEPTH) {
-                logError(CHANNEL, "Element '%s' is nested more than %u levels deep! (Line %u)", childName.c_str(),
-                         XML_MAX_DEPTH, tokenizer.line);
-                return false;
-            }
-            XmlElement* child = memNew<XmlElement>(childName);
-            if (!child)
-                return false;
-            if (!child->parse(tokenizer, depth + 1)) {
-                memDelete(child);
-                return false;
-            }
-            if (sink && depth == 0) {
-                if (!sink->take(sink->context, child))
-                    return false;
-            } else if (!children.push(child)) {
-                memDelete(child);
-                return false;
-            }
-        } else {
-            if (!value.isEmpty()) {
-                logError(CHANNEL, "Parsing content error in element '%s'! (Line %u)", name.c_str(), tokenizer.line);
-                return false;
-            }
-            // Every token here is text: a span of the document, or the token when it held a comment.
-            const bool copied = tokenizer.heldComment;
-            const char* text = copied ? token.data : tokenizer.data + tokenizer.spanStart;
-            const u64 textLength = copied ? token.length : tokenizer.spanLength;
-            if (xmlNeedsDecoding(text, textLength)) {
-                if (!decodeInto(value, text, textLength, tokenizer.line))
-                    return false;
-            } else if (copied) {
-                value = token;
-            } else if (tokenizer.valuesInPlace && textLength) {
-                // A view: capacity 0 marks bytes the String does not own.
-                value.free();
-                value.data = const_cast<char*>(text);
-                value.length = textLength;
-            } else {
-                // Copied from the text once, at its size.
-                value.assign(text, textLength);
-            }
-        }
-        if (!tokenizer.hasMore())
-            return endOfElementData(*this);
-    }
-
-    const String& closing = tokenizer.next();
-    if (!closing.equals(name)) {
-        logError(CHANNEL, "Invalid closing tag '%s' in element '%s'! (Line %u)", closing.c_str(), name.c_str(),
-                 tokenizer.line);
-        return false;
-    }
-    if (!tokenizer.hasMore())
-        return endOfElementData(*this);
-    if (tokenizer.next()[0] != '>') {
-        logError(CHANNEL, "Expected final closing '>' in element '%s'! (Line %u)", name.c_str(), tokenizer.line);
-        return false;
-    }
-    return true;
-}
-
-bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer, const XmlChildSink* sink)
-{
-    // A 0 byte would otherwise end the text early and pass off a cut document as whole.
-    if (u32 line = lineOfNul(tokenizer.data, tokenizer.length, tokenizer.position, tokenizer.line))
-        return refuseNul(line);
-    tokenizer.spanText = true;
-    bool expectName = false;
-    while (tokenizer.hasMore()) {
-        String& token = tokenizer.next();
-        if (tokenizer.isText ? !tokenizer.spanLength : token.isEmpty())
-            continue;
-        if (expectName) {
-            expectName = false;
-            XmlElement* element = memNew<XmlElement>(token);
-            if (!element)
-                return false;
-            if (!element->parse(tokenizer, 0, sink)) {
-                memDelete(element);
-                return false;
-            }
-            if (!list.push(element)) {
-                memDelete(element);
-                return false;
-            }
-            continue;
-        }
-        if (tokenizer.isText || token[0] != '<') {
-            // Text is copied only to be named.
-            if (tokenizer.isText && !tokenizer.heldComment)
-                token.assign(tokenizer.data + tokenizer.spanStart, tokenizer.spanLength);
-            logError(CHANNEL, "Found '%s' instead of next tag! (Line %u)", token.c_str(), tokenizer.line);
-            return false;
-        }
-        expectName = true;
-    }
-    // A document that stops right after a '<' is cut short, not complete.
-    if (expectName) {
-        logError(CHANNEL, "Unexpected end of data after '<'! (Line %u)", tokenizer.line);
-        return false;
-    }
-    return true;
-}
-
 namespace
 {
+// The top-level element the reader has just started, whole; its children go to the sink when
+// there is one.
+XmlElement* readTopLevel(XmlReader& reader, const XmlChildSink* sink)
+{
+    if (!sink)
+        return reader.readElement();
+    XmlElement* element = memNew<XmlElement>(reader.name());
+    if (!element)
+        return nullptr;
+    bool ok = true;
+    for (const XmlAttribute* a : reader.attributes()) {
+        XmlAttribute* copy = memNew<XmlAttribute>();
+        if (!copy || !element->attributes.push(copy)) {
+            memDelete(copy);
+            ok = false;
+            break;
+        }
+        copy->name = a->name;
+        copy->value = a->value;
+    }
+    while (ok) {
+        const XmlReader::Event e = reader.next();
+        if (e == XmlReader::END)
+            return element;
+        if (e == XmlReader::START) {
+            XmlElement* child = reader.readElement();
+            ok = child && sink->take(sink->context, child);
+        } else if (e == XmlReader::TEXT) {
+            element->value.assign(reader.text(), reader.textLength());
+        } else {
+            ok = false;
+        }
+    }
+    memDelete(element);
+    return nullptr;
+}
+
 PtrArray<XmlElement>* parseText(const char* bytes, u64 n, const XmlChildSink* sink, bool inPlace = false)
 {
-    // A leading UTF-8 byte-order mark is not part of the document.
-    if (bytes && n >= 3 && u8(bytes[0]) == 0xEF && u8(bytes[1]) == 0xBB && u8(bytes[2]) == 0xBF) {
-        bytes += 3;
-        n -= 3;
-    }
     PtrArray<XmlElement>* list = memNew<PtrArray<XmlElement>>(true);
     if (!list)
         return nullptr;
-    XmlTokenizer tokenizer(bytes, n);
-    tokenizer.valuesInPlace = inPlace;
-    if (!parseXmlElements(*list, tokenizer, sink)) {
-        memDelete(list);
-        return nullptr;
+    XmlReader reader(bytes, n);
+    reader.valuesInPlace = inPlace;
+    for (;;) {
+        const XmlReader::Event e = reader.next();
+        if (e == XmlReader::FINISHED)
+            return list;
+        XmlElement* element = e == XmlReader::START ? readTopLevel(reader, sink) : nullptr;
+        if (!element || !list->push(element)) {
+            memDelete(element);
+            memDelete(list);
+            return nullptr;
+        }
     }
-    return list;
 }
 }
 

@@ -4,7 +4,6 @@
 #include "framework/core/String.h"
 #include "framework/core/Types.h"
 
-class XmlTokenizer;
 struct XmlChildSink;
 
 struct XmlAttribute
@@ -53,8 +52,6 @@ public:
     bool write(String& out, u32 depth) const;
     // The number of bytes write appends at that depth.
     u64 writtenLength(u32 depth) const;
-    // Reads the rest of an element whose name has been read; `depth` is its nesting level.
-    bool parse(XmlTokenizer& tokenizer, u32 depth = 0, const XmlChildSink* sink = nullptr);
 };
 
 // Takes each child of a top-level element as soon as it has been read whole, in place of the
@@ -78,7 +75,6 @@ PtrArray<XmlElement>* parseXml(const String& text, const XmlChildSink* sink = nu
 // never changed: a value must be copied before it is changed, as String's free, assign and move
 // would free bytes it does not own.
 PtrArray<XmlElement>* parseXmlInPlace(const String& text, const XmlChildSink* sink = nullptr);
-bool parseXmlElements(PtrArray<XmlElement>& list, XmlTokenizer& tokenizer, const XmlChildSink* sink = nullptr);
 // Every top-level element at depth 0, in a buffer of exactly its size and one byte more (room
 // for a line end). A document nested too deeply gives an empty text, with *ok (when given) set
 // to false.

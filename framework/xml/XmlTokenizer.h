@@ -41,6 +41,27 @@ public:
     String& next();
     bool hasMore() const { return position < length && data[position] != 0; }
 
+    // Where the tokenizer stands, to read ahead and come back.
+    struct Place
+    {
+        u64 position;
+        u32 line;
+        bool inTag;
+        bool inQuote;
+        bool afterOpen;
+        char quote;
+    };
+    Place place() const { return {position, line, inTag, inQuote, afterOpen, quote}; }
+    void moveTo(const Place& p)
+    {
+        position = p.position;
+        line = p.line;
+        inTag = p.inTag;
+        inQuote = p.inQuote;
+        afterOpen = p.afterOpen;
+        quote = p.quote;
+    }
+
 private:
     bool afterOpen = false; // the last token was "<"
     char quote = '"';       // the quote that opened the value being read

@@ -1,0 +1,91 @@
+#pragma once
+#include "framework/core/PtrArray.h"
+#include "framework/core/String.h"
+#include "framework/xml/XmlElement.h"
+#include "framework/xml/XmlTokenizer.h"
+
+// Reads XML text as a sequence of events (an element starts, its text, it ends), so that a
+// document of any size is read without being held as elements. It accepts and refuses exactly
+// what parseXml does (parseXml builds its trees from it) and logs the same errors on "XML".
+// Nothing is allocated per element once the reader has seen a few: names, attributes and
+// decoded text reuse their buffers.
+class XmlReader
+{
+public:
+    enum Event : u8
+    {
+        START,    // an element's start tag: name() and attributes()
+        TEXT,     // the text of the element open: text()
+        END,      // an element ends (also right after the START of "<a/>")
+        FINISHED, // the text ended after a whole document
+        FAILED,   // a syntax error (logged), a character no byte stands for, or memory ran out
+    };
+
+    // Over n bytes the caller keeps, which must outlive the reader. A leading UTF-8 byte-order
+    // mark is skipped.
+    XmlReader(const char* bytes, u64 n);
+    ~XmlReader();
+    XmlReader(const XmlReader&) = delete;
+    XmlReader& operator=(const XmlReader&) = delete;
+
+    // Reads the text as the content of an element named `name` that is already open and ends
+    // where the text ends: its children stand at depth 1, and the END of that element comes
+    // when the text ends (a fragment written inside an element, read back alone).
+    void readAsContentOf(const String& name);
+    // With quiet set nothing is logged.
+    void setQuiet(bool on) { quiet = on; }
+    // readElement makes each text that needed no decoding a view of the document's bytes (see
+    // parseXmlInPlace).
+    bool valuesInPlace = false;
+
+    Event next();
+    Event event() const { return current; }
+    // START and END: the element's name.
+    const String& name() const { return names[depthNow]; }
+    // START: the attributes as read, decoded; duplicates are kept (lookups answer with the first).
+    const PtrArray<XmlAttribute>& attributes() const { return attrs; }
+    const String* attribute(const char* attributeName) const;
+    bool getAttribute(const String& attributeName, String& out) const;
+    // TEXT: the bytes the text stands for (a view of the document where nothing was decoded).
+    const char* text() const { return textData; }
+    u64 textLength() const { return textSize; }
+    // The nesting level of the element the last START or END was of (1 for a top-level element).
+    u32 depth() const { return depthNow; }
+    u32 line() const { return tokenizer.line; }
+
+    // After START: the element, its attributes and everything inside it as a tree, read up to its
+    // END (then the last event). Null after a failure (logged) or when memory ran out.
+    XmlElement* readElement();
+    // After START: everything inside the element passed over, up to its END. False on failure.
+    bool skipElement();
+    // After START: the number of child elements the element holds, read ahead without moving
+    // on. False when the element is not whole (the error is met again when read).
+    bool countChildren(u32& count);
+
+    // The position in the bytes read so far.
+    u64 position() const { return tokenizer.position; }
+
+private:
+    XmlTokenizer tokenizer;
+    Event current = FINISHED;
+    bool quiet = false;
+    bool pendingEnd = false;  // the START of "<a/>" was given: its END comes next
+    bool expectName = false;  // at the top level, a "<" was read
+    bool contentMode = false; // readAsContentOf: the text's end closes depth 1
+    u32 depthNow = 0;         // of the event given last
+    u32 open = 0;             // elements open now
+    String names[XML_MAX_DEPTH + 2];
+    u8 hasValue[XML_MAX_DEPTH + 2] = {};
+    PtrArray<XmlAttribute> attrs{true};
+    u32 attrsMade = 0; // attribute objects allocated (those past attrs.count are kept for reuse)
+    const char* textData = nullptr;
+    u64 textSize = 0;
+    String decoded;
+
+    Event fail();
+    Event endOfElementData(const String& elementName);
+    Event startElement(const String& elementName);
+    XmlAttribute* nextAttribute();
+    Event readContent();
+    bool decode(const char* from, u64 length, String& into);
+};
