@@ -93,6 +93,15 @@ void TextBuilder::truncate(u64 n)
         length = n;
 }
 
+void TextBuilder::insert(u64 at, const char* text, u64 n)
+{
+    if (!n || at > length || !grow(n))
+        return;
+    memmove(data + at + n, data + at, length - at);
+    memcpy(data + at, text, n);
+    length += n;
+}
+
 String TextBuilder::take()
 {
     String text;

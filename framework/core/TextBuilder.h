@@ -37,6 +37,8 @@ public:
     char* extend(u64 n);
     // Forgets what was appended after the first n bytes.
     void truncate(u64 n);
+    // Puts n bytes in at position `at` (at most length), moving what follows.
+    void insert(u64 at, const char* text, u64 n);
 
     // Hands the text to a String without copying it (zero-terminated); the builder is empty and
     // usable again. An empty String when the builder failed.

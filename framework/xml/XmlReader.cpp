@@ -38,6 +38,7 @@ XmlReader::XmlReader(const char* bytes, u64 n)
     tokenizer.data = skipByteOrderMark(bytes, n);
     tokenizer.length = tokenizer.data ? n : 0;
     tokenizer.spanText = true;
+    tokenizer.spanTags = true;
     // A 0 byte would otherwise end the text early and pass off a cut document as whole.
     if (u32 line = lineOfNul(tokenizer.data, tokenizer.length)) {
         if (!quiet)
@@ -124,47 +125,197 @@ XmlAttribute* XmlReader::nextAttribute()
     return a;
 }
 
-XmlReader::Event XmlReader::startElement(const String& elementName)
+XmlReader::Event XmlReader::startElement()
+{
+    // The name is the token just read.
+    const u32 at = open + 1;
+    names[at].assign(tokenizer.spanData(), tokenizer.spanLength);
+    return startNamed(at);
+}
+
+// Most start tags are plain: name="value" pairs with blanks between, ending in ">" or "/>". Such
+// a tag is read straight from the bytes, as the tokenizer would read it; anything else (and any
+// tag cut short) is left to the tokenizer, which says what is wrong.
+bool XmlReader::plainAttributes(bool& noBody)
+{
+    const char* d = tokenizer.data;
+    const u64 n = tokenizer.length;
+    u64 p = tokenizer.position;
+    u32 lines = 0;
+    noBody = false;
+    attrs.count = 0;
+    const auto skipBlanks = [&] {
+        while (p < n && isBlankByte(u8(d[p]))) {
+            lines += d[p] == '\n';
+            p++;
+        }
+    };
+    for (;;) {
+        skipBlanks();
+        if (p >= n)
+            break;
+        const char c = d[p];
+        if (c == '>') {
+            tokenizer.moveTo({p + 1, tokenizer.line + lines, false, false, false, '"'});
+            return true;
+        }
+        if (c == '/') {
+            noBody = true;
+            p++;
+            continue;
+        }
+        if (!isXmlNameByte(u8(c)))
+            break;
+        const u64 nameStart = p;
+        while (p < n && isXmlNameByte(u8(d[p])))
+            p++;
+        if (p >= n || (d[p] != '=' && !isBlankByte(u8(d[p]))))
+            break;
+        const u64 nameEnd = p;
+        skipBlanks();
+        if (p >= n || d[p] != '=')
+            break;
+        p++;
+        skipBlanks();
+        if (p >= n || (d[p] != '"' && d[p] != '\''))
+            break;
+        const char* close = static_cast<const char*>(memchr(d + p + 1, d[p], size_t(n - p - 1)));
+        if (!close)
+            break;
+        const char* value = d + p + 1;
+        const u64 length = u64(close - value);
+        for (const char* q = value; (q = static_cast<const char*>(memchr(q, '\n', size_t(close - q)))); q++)
+            lines++;
+        p = u64(close - d) + 1;
+        XmlAttribute* attribute = nextAttribute();
+        if (!attribute)
+            break;
+        attribute->name.assign(d + nameStart, nameEnd - nameStart);
+        if (xmlNeedsDecoding(value, length)) {
+            // A reference that cannot be read is said by the tokenizer's reading.
+            u32 refused = 0;
+            if (!decodeXmlText(value, length, attribute->value, refused))
+                break;
+        } else {
+            attribute->value.assign(value, length);
+        }
+    }
+    attrs.count = 0;
+    return false;
+}
+
+// A plain tag of an element's content, read straight from the bytes: blanks, then the end tag of
+// the element open or the start tag of a child (see plainAttributes). False (nothing taken) for
+// anything else.
+bool XmlReader::plainTag(Event& event)
+{
+    const char* d = tokenizer.data;
+    const u64 n = tokenizer.length;
+    u64 p = tokenizer.position;
+    u32 lines = 0;
+    // Text of blanks only, as the tokenizer trims it (bytes of 0x80 and above are text there).
+    while (p < n && d[p] && u8(d[p]) <= 0x20) {
+        lines += d[p] == '\n';
+        p++;
+    }
+    // Blanks after the element's text are a second text: the tokenizer says so.
+    if (p + 1 >= n || d[p] != '<' || (p > tokenizer.position && hasValue[open]))
+        return false;
+    if (d[p + 1] == '/') {
+        u64 q = p + 2;
+        while (q < n && isXmlNameByte(u8(d[q])))
+            q++;
+        const String& name = names[open];
+        if (q - (p + 2) != name.length || memcmp(d + p + 2, name.data, name.length) != 0)
+            return false;
+        while (q < n && isBlankByte(u8(d[q]))) {
+            lines += d[q] == '\n';
+            q++;
+        }
+        if (q >= n || d[q] != '>')
+            return false;
+        tokenizer.moveTo({q + 1, tokenizer.line + lines, false, false, false, '"'});
+        depthNow = open--;
+        event = current = END;
+        return true;
+    }
+    if (!isXmlNameByte(u8(d[p + 1])) || open >= XML_MAX_DEPTH)
+        return false;
+    u64 q = p + 1;
+    while (q < n && isXmlNameByte(u8(d[q])))
+        q++;
+    if (q >= n || (d[q] != '>' && d[q] != '/' && !isBlankByte(u8(d[q]))))
+        return false;
+    const XmlTokenizer::Place before = tokenizer.place();
+    const u32 at = open + 1;
+    names[at].assign(d + p + 1, q - p - 1);
+    tokenizer.moveTo({q, tokenizer.line + lines, true, false, false, '"'});
+    bool noBody = false;
+    if (!plainAttributes(noBody)) {
+        // The tokenizer reads the tag from its start.
+        tokenizer.moveTo(before);
+        return false;
+    }
+    hasValue[at] = 0;
+    open = at;
+    depthNow = at;
+    pendingEnd = noBody;
+    event = current = START;
+    return true;
+}
+
+XmlReader::Event XmlReader::startNamed(u32 at)
 {
     if (!tokenizer.hasMore())
-        return endOfElementData(elementName);
-    const u32 at = open + 1;
-    names[at] = elementName;
+        return endOfElementData(names[at]);
     hasValue[at] = 0;
-    attrs.count = 0;
     bool noBody = false;
+    if (plainAttributes(noBody)) {
+        open = at;
+        depthNow = at;
+        pendingEnd = noBody;
+        return current = START;
+    }
+    attrs.count = 0;
     for (;;) {
-        const String& token = tokenizer.next();
-        if (token[0] == '>')
+        tokenizer.next();
+        const char first = tokenizer.spanFirst();
+        if (first == '>')
             break;
-        if (token[0] == '/' || token[0] == '?') {
+        if (first == '/' || first == '?') {
             noBody = true;
         } else {
             XmlAttribute* attribute = nextAttribute();
             if (!attribute)
                 return fail();
-            attribute->name = token;
+            attribute->name.assign(tokenizer.spanData(), tokenizer.spanLength);
             const char* attributeName = attribute->name.c_str();
             const char* problem = nullptr;
             if (!tokenizer.hasMore())
                 problem = "Unexpected end of data while parsing attribute '%s'!";
-            else if (tokenizer.next()[0] != '=')
+            else if ((tokenizer.next(), tokenizer.spanFirst()) != '=')
                 problem = "Expected assignment for attribute '%s'! (Line %u)";
             else if (!tokenizer.hasMore())
                 problem = "Unexpected end of data while parsing attribute '%s'!";
-            else if (tokenizer.next()[0] != '"' && tokenizer.token[0] != '\'')
+            else if ((tokenizer.next(), tokenizer.spanFirst()) != '"' && tokenizer.spanFirst() != '\'')
                 problem = "Expected quoted value for attribute '%s'! (Line %u)";
             if (problem) {
                 if (!quiet)
                     logError(CHANNEL, problem, attributeName, tokenizer.line);
                 return fail();
             }
-            attribute->value = tokenizer.token;
-            attribute->value.unquote();
-            if (xmlNeedsDecoding(attribute->value.data, attribute->value.length)) {
-                if (!decode(attribute->value.data, attribute->value.length, decoded))
+            // One pair of matching quotes is not part of the value.
+            const char* value = tokenizer.spanData();
+            u64 length = tokenizer.spanLength;
+            if (length && value[length - 1] == value[0]) {
+                value++;
+                length = length >= 2 ? length - 2 : 0;
+            }
+            if (xmlNeedsDecoding(value, length)) {
+                if (!decode(value, length, attribute->value))
                     return fail();
-                std::swap(attribute->value, decoded);
+            } else {
+                attribute->value.assign(value, length);
             }
         }
         if (!tokenizer.hasMore())
@@ -179,6 +330,9 @@ XmlReader::Event XmlReader::startElement(const String& elementName)
 XmlReader::Event XmlReader::readContent()
 {
     for (;;) {
+        Event plain;
+        if (!tokenizer.inTag && !tokenizer.inQuote && plainTag(plain))
+            return plain;
         if (!tokenizer.hasMore()) {
             if (contentMode && open == 1) {
                 depthNow = open--;
@@ -187,23 +341,25 @@ XmlReader::Event XmlReader::readContent()
             return endOfElementData(names[open]);
         }
         const String& token = tokenizer.next();
-        if (token.equals("<")) {
+        if (!tokenizer.isText && tokenizer.spanIs('<')) {
             if (!tokenizer.hasMore())
                 return endOfElementData(names[open]);
-            const String& childName = tokenizer.next();
-            if (childName[0] == '/') {
+            tokenizer.next();
+            if (tokenizer.spanFirst() == '/') {
                 if (!tokenizer.hasMore())
                     return endOfElementData(names[open]);
-                const String& closing = tokenizer.next();
-                if (!closing.equals(names[open])) {
+                tokenizer.next();
+                if (!tokenizer.spanEquals(names[open])) {
                     if (!quiet)
-                        logError(CHANNEL, "Invalid closing tag '%s' in element '%s'! (Line %u)", closing.c_str(),
-                                 names[open].c_str(), tokenizer.line);
+                        logError(CHANNEL, "Invalid closing tag '%s' in element '%s'! (Line %u)",
+                                 String(tokenizer.spanData(), tokenizer.spanLength).c_str(), names[open].c_str(),
+                                 tokenizer.line);
                     return fail();
                 }
                 if (!tokenizer.hasMore())
                     return endOfElementData(names[open]);
-                if (tokenizer.next()[0] != '>') {
+                tokenizer.next();
+                if (tokenizer.spanFirst() != '>') {
                     if (!quiet)
                         logError(CHANNEL, "Expected final closing '>' in element '%s'! (Line %u)",
                                  names[open].c_str(), tokenizer.line);
@@ -215,10 +371,11 @@ XmlReader::Event XmlReader::readContent()
             if (open >= XML_MAX_DEPTH) {
                 if (!quiet)
                     logError(CHANNEL, "Element '%s' is nested more than %u levels deep! (Line %u)",
-                             childName.c_str(), XML_MAX_DEPTH, tokenizer.line);
+                             String(tokenizer.spanData(), tokenizer.spanLength).c_str(), XML_MAX_DEPTH,
+                             tokenizer.line);
                 return fail();
             }
-            return startElement(childName);
+            return startElement();
         }
         if (hasValue[open]) {
             if (!quiet)
@@ -267,16 +424,16 @@ XmlReader::Event XmlReader::next()
         return readContent();
     while (tokenizer.hasMore()) {
         String& token = tokenizer.next();
-        if (tokenizer.isText ? !tokenizer.spanLength : token.isEmpty())
+        if (!tokenizer.spanLength)
             continue;
         if (expectName) {
             expectName = false;
-            return startElement(token);
+            return startElement();
         }
-        if (tokenizer.isText || token[0] != '<') {
+        if (tokenizer.isText || tokenizer.spanFirst() != '<') {
             // Text is copied only to be named.
-            if (tokenizer.isText && !tokenizer.heldComment)
-                token.assign(tokenizer.data + tokenizer.spanStart, tokenizer.spanLength);
+            if (!tokenizer.heldComment)
+                token.assign(tokenizer.spanData(), tokenizer.spanLength);
             if (!quiet)
                 logError(CHANNEL, "Found '%s' instead of next tag! (Line %u)", token.c_str(), tokenizer.line);
             return fail();
@@ -363,6 +520,8 @@ bool XmlReader::countChildren(u32& count)
     XmlReader ahead(nullptr, 0);
     ahead.tokenizer.data = tokenizer.data;
     ahead.tokenizer.length = tokenizer.length;
+    ahead.tokenizer.spanText = true;
+    ahead.tokenizer.spanTags = true;
     ahead.quiet = true;
     ahead.tokenizer.moveTo(tokenizer.place());
     ahead.current = START;

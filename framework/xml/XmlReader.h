@@ -84,7 +84,10 @@ private:
 
     Event fail();
     Event endOfElementData(const String& elementName);
-    Event startElement(const String& elementName);
+    Event startElement();
+    Event startNamed(u32 at);
+    bool plainAttributes(bool& noBody);
+    bool plainTag(Event& event);
     XmlAttribute* nextAttribute();
     Event readContent();
     bool decode(const char* from, u64 length, String& into);

@@ -57,6 +57,38 @@ void XmlTokenizer::takeTextWithoutComments(u64 start, u64 end)
     token.keepRange(from, to);
 }
 
+namespace
+{
+// Bytes that neither end a token in a tag nor are blank there: a run of them is taken whole.
+struct NameBytes
+{
+    bool table[256] = {};
+    constexpr NameBytes()
+    {
+        for (int c = 0x21; c <= 0x7F; c++)
+            table[c] = true;
+        for (const char c : {'<', '>', '/', '=', '?', '"', '\''})
+            table[u8(c)] = false;
+    }
+};
+constexpr NameBytes NAME_BYTES;
+}
+
+bool isXmlNameByte(u8 c)
+{
+    return NAME_BYTES.table[c];
+}
+
+void XmlTokenizer::countLines(u64 from, u64 to)
+{
+    for (const char* p = data + from; p < data + to; p++) {
+        p = static_cast<const char*>(memchr(p, '\n', size_t(data + to - p)));
+        if (!p)
+            break;
+        line++;
+    }
+}
+
 void XmlTokenizer::advance()
 {
     if (data[position] == '\n')
@@ -80,12 +112,7 @@ String& XmlTokenizer::next()
             const u64 stop = open ? u64(static_cast<const char*>(open) - data) : length;
             for (u64 i = position; !hasNonBlank && i < stop; i++)
                 hasNonBlank = u8(data[i]) > 0x20;
-            for (const char* p = data + position; p < data + stop; p++) {
-                p = static_cast<const char*>(memchr(p, '\n', size_t(data + stop - p)));
-                if (!p)
-                    break;
-                line++;
-            }
+            countLines(position, stop);
             position = stop;
             continue;
         }
@@ -155,10 +182,28 @@ String& XmlTokenizer::next()
             continue;
         }
         if (c == '"' || c == '\'') {
+            // The value runs to its closing quote (or a 0 byte, or the end): found in one go.
+            const u64 from = position + 1;
+            const void* close = memchr(data + from, c, size_t(length - from));
+            u64 stop = close ? u64(static_cast<const char*>(close) - data) : length;
+            if (const void* nul = memchr(data + from, 0, size_t(stop - from)))
+                stop = u64(static_cast<const char*>(nul) - data);
+            countLines(from, stop);
+            hasNonBlank = true;
+            if (stop < length && data[stop] == c) {
+                position = stop + 1;
+                break;
+            }
             inQuote = true;
             quote = c;
+            position = stop;
+            continue;
         }
-        advance();
+        // A name (or any run of bytes that end no token) is taken in one go.
+        u64 end = position + 1;
+        while (end < length && isXmlNameByte(u8(data[end])))
+            end++;
+        position = end;
         hasNonBlank = true;
     }
     u64 end = position;
@@ -176,12 +221,14 @@ String& XmlTokenizer::next()
     spanLength = end - start;
     if (isText && heldComment)
         takeTextWithoutComments(start, end);
-    else if (isText && spanText)
-        token.keepRange(0, 0);
+    else if ((isText && spanText) || (!isText && spanTags)) {
+        if (token.length)
+            token.keepRange(0, 0);
+    }
     else if (end > start)
         token.assign(data + start, end - start);
     else
         token.keepRange(0, 0);
-    afterOpen = token.length == 1 && token.data[0] == '<';
+    afterOpen = end == start + 1 && data[start] == '<';
     return token;
 }

@@ -2,6 +2,11 @@
 #include "framework/core/String.h"
 #include "framework/core/Types.h"
 
+#include <cstring>
+
+// Bytes that neither end a token in a tag nor are blank there (names are runs of them).
+bool isXmlNameByte(u8 c);
+
 // Splits XML text into tags, names, '=' and '/' marks, quoted values (in double or single
 // quotes) and text runs; comments are passed over. Tokens come back trimmed of blank bytes
 // (0x01-0x20, and in tags also 0x80-0xFF), so text loses blanks at its ends.
@@ -22,6 +27,8 @@ public:
     bool spanText = false;
     // Element values are made views of their span rather than copies (see parseXmlInPlace).
     bool valuesInPlace = false;
+    // With spanTags set, the tokens of tags are not copied either: each lies at its span.
+    bool spanTags = false;
     bool isText = false;
     u64 spanStart = 0;
     u64 spanLength = 0;
@@ -39,6 +46,14 @@ public:
     // A 0 byte ends the text only where a token would start: parseXmlElements refuses text that
     // holds one before reading it.
     String& next();
+    // The token last read, where it lies (with spanText or spanTags, the token itself).
+    const char* spanData() const { return data + spanStart; }
+    bool spanIs(char c) const { return spanLength == 1 && data[spanStart] == c; }
+    char spanFirst() const { return spanLength ? data[spanStart] : 0; }
+    bool spanEquals(const String& s) const
+    {
+        return spanLength == s.length && (!spanLength || memcmp(data + spanStart, s.data, spanLength) == 0);
+    }
     bool hasMore() const { return position < length && data[position] != 0; }
 
     // Where the tokenizer stands, to read ahead and come back.
@@ -67,6 +82,7 @@ private:
     char quote = '"';       // the quote that opened the value being read
 
     void advance();
+    void countLines(u64 from, u64 to);
     // Passes over a comment ("<!--" to "-->", or to the end of the text).
     void skipComment();
     // Copies the text [start, end) into `token` without its comments.

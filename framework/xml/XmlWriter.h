@@ -46,8 +46,9 @@ public:
     u32 depth() const { return base + level; }
     // Elements open now.
     u32 openCount() const { return level; }
-    // A value written so far held a byte no XML document can carry (XmlText.h).
+    // A value written since the last clear held a byte no XML document can carry (XmlText.h).
     bool wroteUnholdable() const { return unholdable; }
+    void clearUnholdable() { unholdable = false; }
     TextBuilder& text() { return out; }
 
 private:

@@ -34,9 +34,14 @@ def run(args, cwd, fault=None):
     return p.returncode, p.stdout.decode("latin-1"), tuple(int(c) for c in counts.groups()) if counts else (0, 0, 0)
 
 
-def strip(out):
-    """The tool's own lines, without the framework's log lines."""
-    return [l for l in out.split("\n") if not l.startswith("[")]
+# A document kept raw (memory ran out while it converted) lists without the notes its conversion
+# found.
+CONVERSION_NOTES = ("- Non-standard: Uses the reserved form type LIST as a chunk name.",)
+
+
+def strip(out, notes=False):
+    """The tool's own lines, without the framework's log lines (and without conversion notes)."""
+    return [l for l in out.split("\n") if not l.startswith("[") and not (notes and l.strip() in CONVERSION_NOTES)]
 
 
 def points(total, every=False):
@@ -63,6 +68,25 @@ class FaultWalk(unittest.TestCase):
         status, good_out, counts = run(args, good)
         self.assertEqual(status, 0, good_out)
         expected = files_under(good)
+        # Memory that runs out while a document converts keeps that document raw: an extraction
+        # may then hold its raw bytes in place of its XML.
+        raw = {}
+        if mode == "-e":
+            raw_dir = os.path.join(base, "raw")
+            os.makedirs(raw_dir)
+            status, out, _ = run(["-e", "-n", source, "out"], raw_dir)
+            self.assertEqual(status, 0, out)
+            raw = files_under(raw_dir)
+
+        def as_expected(left):
+            kept_raw = {}
+            for path, data in expected.items():
+                stem = path[:-4]
+                if path.endswith(".xml") and path not in left and stem in left and left[stem] == raw.get(stem):
+                    kept_raw[stem] = left[stem]
+                else:
+                    kept_raw[path] = data
+            return left == kept_raw
         every = archive == ARCHIVES[0]
         plan = [("alloc:%d" % n) for n in points(counts[0], every)] + \
                [("write:%d" % n) for n in points(counts[1], every)] + \
@@ -79,7 +103,9 @@ class FaultWalk(unittest.TestCase):
             # only with the good run's very output. A sync that failed always costs the run: the
             # archive may not be on disk, and nothing may say that it is.
             synced = fault.startswith("sync:")
-            passed = not synced and status == 0 and files_under(cwd) == expected and strip(out) == strip(good_out)
+            notes = fault.startswith("alloc:")
+            passed = not synced and status == 0 and as_expected(files_under(cwd)) and \
+                strip(out, notes) == strip(good_out, notes)
             if synced and ("Done. " in out or status != 1):
                 problems.append("a failed sync passed as done")
             if status != 1 and not passed:
@@ -90,7 +116,7 @@ class FaultWalk(unittest.TestCase):
                 problems.append("crashed")
             left = files_under(cwd)
             for path, data in left.items():
-                if expected.get(path) != data:
+                if expected.get(path) != data and not (path + ".xml" in expected and raw.get(path) == data):
                     problems.append("partial or stray file %s" % path)
             # An archive is written whole or not at all: a failed run leaves none, not even a
             # complete one.

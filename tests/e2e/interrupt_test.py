@@ -102,6 +102,28 @@ class Interrupts(unittest.TestCase):
                 # The banner is the process's first line, printed before the work starts.
                 self.interrupt("early-" + mode, args, b"developers\n", [signal.SIGINT])
 
+    def test_a_signal_ends_a_long_conversion(self):
+        """One large document of tiny chunks takes seconds to convert: the signal does not wait."""
+        work = tooltest.fresh_dir(self.base, "conversion")
+        document = make_fixtures.iff_form(b"DATA", make_fixtures.iff_chunk(b"NULL", b"") * (5 << 20))
+        tooltest.put(work, "DENSE.TRE", make_fixtures.tre([("DOCS\\DENSE.IFF", document)]))
+        for mode in ([], ["-e"], ["-w"]):
+            with self.subTest(mode=mode):
+                args = mode + ["DENSE.TRE"] + (["out"] if mode == ["-e"] else [])
+                # Nothing is printed while it converts (and a pipe holds what was): the signal
+                # comes a while into the run, seconds before the conversion could end.
+                proc = start(args, work)
+                time.sleep(1.5)
+                sent = time.monotonic()
+                proc.send_signal(signal.SIGTERM)
+                out, _ = proc.communicate(timeout=120)
+                elapsed = time.monotonic() - sent
+                out = out.decode("latin-1")
+                self.assertEqual(proc.returncode, 1, out[-500:])
+                self.assertIn("ERROR: Interrupted!\n", out)
+                self.assertLess(elapsed, BOUND, out[-500:])
+                self.assertEqual(sorted(os.listdir(work)), ["DENSE.TRE"])
+
     def test_a_second_signal_ends_the_run_at_once(self):
         for mode, args in MODES.items():
             with self.subTest(mode=mode):

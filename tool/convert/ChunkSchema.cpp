@@ -2,6 +2,7 @@
 #include "framework/core/TextUtils.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 ChunkSchema* findSchema(const SchemaList& schemas, const String& name)
@@ -10,6 +11,12 @@ ChunkSchema* findSchema(const SchemaList& schemas, const String& name)
         if (s && name.equals(s->name))
             return s;
     return nullptr;
+}
+
+const char* lastComponent(const char* suffix)
+{
+    const char* dot = strrchr(suffix, '.');
+    return dot ? dot + 1 : suffix;
 }
 
 bool matchesFormPath(const String& formPath, Stream& body, const char* prefix, const char* suffix, u32 multiple,
@@ -121,28 +128,80 @@ void writeField(ByteBuffer& out, FieldKind kind, u32 size, const String& value)
     }
 }
 
-XmlElement* recordToXml(Stream& body, XmlElement& chunkElement, const char* recordName, const SchemaField* fields,
-                        u32 fieldCount)
+namespace
 {
-    XmlElement* record = chunkElement.addChild(String(recordName));
-    if (!record)
-        return nullptr;
-    for (u32 i = 0; i < fieldCount; i++)
-        record->addAttribute(String(fields[i].attribute), readField(body, fields[i].kind, fields[i].size));
-    return record;
+// One field read from the body and written as its attribute, as readField gives its text: a
+// record chunk of millions of records allocates nothing for them.
+void fieldAttribute(Stream& body, XmlWriter& out, const SchemaField& field)
+{
+    char text[64];
+    u64 length = 0;
+    switch (field.kind) {
+    case FIELD_TEXT: {
+        if (field.size > sizeof(text)) {
+            out.attribute(field.attribute, readTextField(body, field.size));
+            return;
+        }
+        const u64 left = body.bytesLeft();
+        const u64 take = left < field.size ? left : field.size;
+        memset(text, 0, sizeof(text));
+        if (take)
+            body.read(text, take);
+        length = strnlen(text, field.size);
+        break;
+    }
+    case FIELD_U8:
+        length = u64(snprintf(text, sizeof(text), "%u", unsigned(readU8Field(body))));
+        break;
+    case FIELD_FLAG:
+        length = readU8Field(body) ? 3 : 2;
+        memcpy(text, length == 3 ? "yes" : "no", length);
+        break;
+    case FIELD_U32:
+        length = u64(snprintf(text, sizeof(text), "%u", unsigned(readU32Field(body))));
+        break;
+    case FIELD_FIXED:
+        length = u64(snprintf(text, sizeof(text), "%.17g", double(i32(readU32Field(body))) * 0.00390625));
+        break;
+    }
+    out.attribute(field.attribute, text, length);
+}
 }
 
-bool recordFromXml(const XmlElement& record, const SchemaField* fields, u32 fieldCount, bool required,
-                   ByteBuffer& out)
+void openRecord(Stream& body, XmlWriter& out, const char* recordName, const SchemaField* fields, u32 fieldCount)
+{
+    if (!out.open(recordName))
+        return;
+    for (u32 i = 0; i < fieldCount; i++)
+        fieldAttribute(body, out, fields[i]);
+}
+
+void recordToXml(Stream& body, XmlWriter& out, const char* recordName, const SchemaField* fields, u32 fieldCount)
+{
+    openRecord(body, out, recordName, fields, fieldCount);
+    out.close();
+}
+
+const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name)
+{
+    const u64 n = strlen(name);
+    for (const XmlAttribute* a : attributes)
+        if (a->name.length == n && memcmp(a->name.data, name, n) == 0)
+            return &a->value;
+    return nullptr;
+}
+
+bool recordFromXml(const PtrArray<XmlAttribute>& attributes, const SchemaField* fields, u32 fieldCount,
+                   bool required, ByteBuffer& out)
 {
     for (u32 i = 0; i < fieldCount; i++) {
-        String value;
-        if (!record.getAttribute(String(fields[i].attribute), value)) {
+        const String* value = findAttribute(attributes, fields[i].attribute);
+        if (!value) {
             if (required)
                 return false;
             continue;
         }
-        writeField(out, fields[i].kind, fields[i].size, value);
+        writeField(out, fields[i].kind, fields[i].size, *value);
     }
     return true;
 }

@@ -9,6 +9,8 @@
 #include "tool/convert/IffSchemas.h"
 #include "tool/convert/IffToXml.h"
 #include "tool/convert/XmlToIff.h"
+#include "framework/xml/XmlReader.h"
+#include "framework/xml/XmlWriter.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,104 +23,87 @@ u32 bigEndianAt(const u8* p)
     return (u32(p[0]) << 24) | (u32(p[1]) << 16) | (u32(p[2]) << 8) | u32(p[3]);
 }
 
-bool isBadNameByte(u8 c)
-{
-    return c <= 0x20 || c >= 0x7F || c == '<' || c == '>' || c == '/' || c == '=' || c == '"' || c == '?' ||
-           c == '!';
-}
+const char* const USABLE_ROOT = "IFF";
 
-// Whether the XML writer's text of the element can be read back at all: names are written as
-// they are. Values need no scan: the walk writes dumps and numbers (printable by construction),
-// ids read as FORM, LIST, CAT, RIFF or RIFX, and schema output only once it passed
-// holdsOnlyPlainText. (Whether what is read back gives the same bytes is tested on the result.)
-bool readsBackAsWritten(const XmlElement& element, u32 depth)
-{
-    if (depth >= XML_MAX_DEPTH || element.name.isEmpty())
-        return false;
-    for (u64 i = 0; i < element.name.length; i++)
-        if (isBadNameByte(u8(element.name.data[i])))
-            return false;
-    for (const XmlAttribute* a : element.attributes) {
-        if (a->name.isEmpty())
-            return false;
-        for (u64 i = 0; i < a->name.length; i++)
-            if (isBadNameByte(u8(a->name.data[i])))
-                return false;
-    }
-    for (const XmlElement* child : element.children)
-        if (!readsBackAsWritten(*child, depth + 1))
-            return false;
-    return true;
-}
-
-// The checks of a document read for repacking; prints why one is refused.
-bool isUsableDocument(const PtrArray<XmlElement>* document, const String& source)
-{
-    const char* name = source.c_str();
-    if (!document) {
-        printError("ERROR: Couldn't parse '%s'!\n", name);
-        return false;
-    }
-    // An XML declaration in front of the root, as XML tools write one, is passed over.
-    const XmlElement* first = documentRoot(*document);
-    if (!first) {
-        printError("ERROR: No XML root for '%s'!\n", name);
-        return false;
-    }
-    const XmlElement& root = *first;
-    if (!root.name.equals("IFF")) {
-        printError("ERROR: Bad root IFF element for '%s'!\n", name);
-        return false;
-    }
-    String version;
-    if (!root.getAttribute(String("Version"), version)) {
-        printError("ERROR: No version for '%s'!\n", name);
-        return false;
-    }
-    const u32 number = parseUnsigned(version.c_str());
-    if (number != 1) {
-        printError("ERROR: Unrecognised version %u for '%s'!\n", number, name);
-        return false;
-    }
-    return true;
-}
-
-void destroyDocument(PtrArray<XmlElement>* document)
-{
-    if (document)
-        memDelete(document);
-}
-
-// What converting a file holds at its worst, for each byte of it: the document and its text at
-// once, each up to five bytes a byte ("0xAB " for every byte of a dump), and what the walk
-// keeps on the way.
-constexpr u64 CONVERSION_BYTES_PER_BYTE = 12;
-
-// Writes the document's IFF bytes into `out`; `length` receives how many of them are the file
-// (less the final pad byte a "MissingFinalPad" root drops). False when an element cannot be
-// written (the reasons are printed unless quiet).
-bool buildIff(const PtrArray<XmlElement>& document, bool quiet, StoredStreams* streams, const ByteArray* file,
+// The document's root and the bytes of its children, read from the text: the root checks first
+// (their line names `source`), then each child. `length` receives how many bytes are the file
+// (less the final pad byte a "MissingFinalPad" root drops). False when the text is not a usable
+// document or an element cannot be written (the reasons are printed unless quiet).
+bool buildIff(const char* text, u64 n, const String* source, StoredStreams* streams, const ByteArray* file,
               ByteBuffer& out, u32& length)
 {
-    const XmlElement* first = documentRoot(document);
-    if (!first)
+    const bool quiet = source == nullptr;
+    const char* name = quiet ? "" : source->c_str();
+    // A document is refused whole for its syntax before anything of it is written.
+    if (!quiet) {
+        XmlReader check(text, n);
+        for (XmlReader::Event e = check.next(); e != XmlReader::FINISHED; e = check.next()) {
+            if (e == XmlReader::FAILED) {
+                if (!memAllocationFailed())
+                    printError("ERROR: Couldn't parse '%s'!\n", name);
+                return false;
+            }
+        }
+    }
+    XmlReader in(text, n);
+    in.setQuiet(quiet);
+    // An XML declaration in front of the root, as XML tools write one, is passed over.
+    XmlReader::Event e;
+    while ((e = in.next()) == XmlReader::START && in.name().startsWith("?")) {
+        if (!in.skipElement())
+            return false;
+    }
+    const char* problem = nullptr;
+    if (e == XmlReader::FAILED)
+        problem = "ERROR: Couldn't parse '%s'!\n";
+    else if (e != XmlReader::START)
+        problem = "ERROR: No XML root for '%s'!\n";
+    else if (!in.name().equals(USABLE_ROOT))
+        problem = "ERROR: Bad root IFF element for '%s'!\n";
+    else if (!in.attribute("Version"))
+        problem = "ERROR: No version for '%s'!\n";
+    if (problem) {
+        if (!quiet)
+            printError(problem, name);
         return false;
-    const XmlElement& root = *first;
+    }
+    const u32 number = parseUnsigned(in.attribute("Version")->c_str());
+    if (number != 1) {
+        if (!quiet)
+            printError("ERROR: Unrecognised version %u for '%s'!\n", number, name);
+        return false;
+    }
+    bool dropsPad = false;
+    if (const String* given = in.attribute("MissingFinalPad")) {
+        String missingPad(*given);
+        missingPad.trim();
+        dropsPad = missingPad.trueWordIndex() >= 0;
+    }
     SchemaList schemas(true);
     registerIffSchemas(schemas);
     IffWriter writer(schemas, quiet);
     writer.reuse(streams, file);
-    for (const XmlElement* child : root.children)
-        xmlToIff(out, *child, writer, 0, 1);
+    for (;;) {
+        e = in.next();
+        if (e == XmlReader::END && in.depth() == 1)
+            break;
+        if (e == XmlReader::FAILED || e == XmlReader::FINISHED)
+            return false;
+        if (e == XmlReader::START)
+            xmlToIff(out, in, writer, 0, 1);
+        if (writer.interrupted || in.event() == XmlReader::FAILED)
+            return false;
+    }
+    // What follows the root is read to its end, as a tree would be; nothing of it is written.
+    while ((e = in.next()) != XmlReader::FINISHED) {
+        if (e == XmlReader::FAILED)
+            return false;
+    }
     if (writer.errors || !out.ok())
         return false;
     length = out.length;
-    String missingPad;
-    if (root.getAttribute(String("MissingFinalPad"), missingPad)) {
-        missingPad.trim();
-        if (missingPad.trueWordIndex() >= 0 && length >= 8 && endsWithOddChunk(out.data(), 0, length))
-            length--;
-    }
+    if (dropsPad && length >= 8 && endsWithOddChunk(out.data(), 0, length))
+        length--;
     return true;
 }
 
@@ -132,51 +117,42 @@ u32 rebuiltSizeHint(const ByteArray* file)
     return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : u32(n);
 }
 
-// The document as the extracted file holds it, parsed again and written back: a file is only
-// converted when that gives exactly its own bytes back. Takes the document (freed as soon as its
-// text is made); `text` receives that text when the file converts and it is worth keeping.
-bool rebuildsExactly(PtrArray<XmlElement>* document, const ByteArray& bytes, StoredStreams* streams, String& text)
+// The document as the extracted file holds it, read back and written as IFF: a file is only
+// converted when that gives exactly its own bytes back. The bytes written back count against the
+// archive's budget while they are held.
+bool rebuildsExactly(const TextBuilder& text, const ByteArray& bytes, StoredStreams* streams, bool& refused)
 {
-    bool readable = true;
-    for (const XmlElement* element : *document)
-        readable = readable && readsBackAsWritten(*element, 0);
-    bool written = false;
-    if (readable)
-        text = writeXml(*document, &written);
-    destroyDocument(document);
-    // The document read back looks into the text: the text is held only once.
-    PtrArray<XmlElement>* parsed = nullptr;
-    if (written && text.length <= 0xFFFFFFFFu)
-        parsed = parseXmlInPlace(text);
+    const u64 hint = rebuiltSizeHint(&bytes);
+    if (!reserveTransient(hint)) {
+        refused = true;
+        return false;
+    }
     bool same = false;
-    if (parsed && parsed->count == 1 && (*parsed)[0]->name.equals("IFF")) {
-        ByteBuffer rebuilt(rebuiltSizeHint(&bytes));
+    {
+        ByteBuffer rebuilt(static_cast<u32>(hint));
         u32 length = 0;
-        same = buildIff(*parsed, true, streams, &bytes, rebuilt, length) &&
+        same = rebuilt.ok() && buildIff(text.data, text.length, nullptr, streams, &bytes, rebuilt, length) &&
                sameBytes(rebuilt.data(), length, bytes.data, bytes.count);
     }
-    destroyDocument(parsed);
-    if (!same || !keepsConvertedText(text.length, bytes.count))
-        text.free();
+    releaseTransient(hint);
     return same;
 }
 
-PtrArray<XmlElement>* buildDocument(TD::IFF& iff, const String& path, bool missingPad, bool tables, u8& mode,
-                                    StoredStreams* streams)
+// The root element "IFF" and the walk below it, written through `xml`.
+bool writeDocument(TD::IFF& iff, const ByteArray& file, const String& path, bool missingPad, bool tables, u8& mode,
+                   XmlWriter& xml, StoredStreams* streams)
 {
-    PtrArray<XmlElement>* document = memNew<PtrArray<XmlElement>>(true);
-    XmlElement* root = document ? addXmlElement(*document, String("IFF")) : nullptr;
-    if (!root) {
-        destroyDocument(document);
-        return nullptr;
-    }
-    root->addAttribute(String("Version"), String("1"));
+    if (!xml.open("IFF"))
+        return false;
+    xml.attribute("Version", "1", 1);
     if (missingPad)
-        root->addAttribute(String("MissingFinalPad"), String("true"));
+        xml.attribute("MissingFinalPad", "true", 4);
     if (tables)
-        root->addAttribute(String("Quirks"), String("Tables"));
+        xml.attribute("Quirks", "Tables", 6);
+    const u64 rootTagEnd = xml.text().length;
     SchemaList schemas(true);
     registerIffSchemas(schemas);
+    IffXmlOut out{xml, schemas, streams, &file};
     bool ok = true;
     while (ok && !iff.atEnd()) {
         if (!iff.isContainer()) {
@@ -184,19 +160,20 @@ PtrArray<XmlElement>* buildDocument(TD::IFF& iff, const String& path, bool missi
             ok = false;
             break;
         }
-        ok = containerToXml(iff, String(), *root, schemas, 1, true, streams);
+        ok = containerToXml(iff, String(), out, 1, true);
     }
-    if (!ok) {
-        destroyDocument(document);
-        return nullptr;
-    }
+    xml.close();
+    if (!ok || !xml.ok())
+        return false;
     mode = tables ? ContainerIFF::MODE_TABLES : ContainerIFF::MODE_PLAIN;
     if (iff.errorFlags & TD::IFF::ERROR_LIST_AS_CHUNK) {
-        root->addAttribute(String("Errors"), String("ListAsChunk"));
+        // Known only once the walk is over: the attribute goes in after the root's others.
+        static const char errors[] = " Errors=\"ListAsChunk\"";
+        xml.text().insert(rootTagEnd, errors, sizeof(errors) - 1);
         if (mode != ContainerIFF::MODE_TABLES)
             mode = ContainerIFF::MODE_LIST_AS_CHUNK;
     }
-    return document;
+    return xml.ok();
 }
 
 }
@@ -239,16 +216,16 @@ bool endsWithOddChunk(const u8* data, u64 start, u64 end)
     }
 }
 
-ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet, StoredStreams* streams,
+ByteArray* xmlToIffBytes(const char* text, u64 length, const String* source, StoredStreams* streams,
                          const ByteArray* file)
 {
     ByteBuffer out(rebuiltSizeHint(file));
-    u32 length = 0;
-    if (!buildIff(document, quiet, streams, file, out, length))
+    u32 written = 0;
+    if (!buildIff(text, length, source, streams, file, out, written))
         return nullptr;
-    if (length == out.length)
+    if (written == out.length)
         return out.release();
-    return newByteArray(out.data(), length);
+    return newByteArray(out.data(), written);
 }
 
 namespace
@@ -264,23 +241,18 @@ TD::Array<unsigned char> readerView(const ByteArray& data)
     return view;
 }
 
-// iffToDocument, holding in the archive's budget, with `perByte` (0: nothing), what converting
-// takes: that many bytes for each byte of the file before the walk, and for each byte its
-// compressed chunks grow by when decoded after it. `held` receives what was reserved (to be
-// released), `refused` whether it did not fit (nothing is converted then).
-PtrArray<XmlElement>* convertIff(const String& path, const ByteArray& data, u8& mode, bool quiet,
-                                 StoredStreams* streams, u64 perByte, u64& held, bool& refused)
+// The XML text of the bytes into `text` (see iffToXml).
+bool convertIff(const String& path, const ByteArray& data, TextBuilder& text, u8& mode, bool quiet,
+                StoredStreams* streams)
 {
-    held = 0;
-    refused = false;
     mode = ContainerIFF::MODE_PLAIN;
     const bool missingPad = isMissingFinalPad(data);
     const TD::Array<unsigned char> bytes = readerView(data);
     TD::ByteArrayReader reader(&bytes);
     TD::IFF* iff = TD::IFF::open(reader);
     if (!iff)
-        return nullptr;
-    PtrArray<XmlElement>* document = nullptr;
+        return false;
+    bool written = false;
     const u8 flavour = iff->flavour;
     if (flavour & TD::IFF::FLAVOUR_AIFF) {
         if (!quiet)
@@ -289,32 +261,38 @@ PtrArray<XmlElement>* convertIff(const String& path, const ByteArray& data, u8& 
         if (!quiet)
             printError("ERROR: Big Endian IFFs not supported!\n");
     } else if (!(flavour & TD::IFF::FLAVOUR_SAVE_INFO) && !toolOptions().noConvert) {
-        const u64 reserve = u64(data.count) * perByte + 1;
-        refused = perByte && !reserveTransient(reserve);
-        held = perByte && !refused ? reserve : 0;
-        if (!refused)
-            document =
-                buildDocument(*iff, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode, streams);
-        const u64 growth = document && perByte && streams ? streams->decodedGrowth() * perByte : 0;
-        if (growth && !reserveTransient(growth)) {
-            destroyDocument(document);
-            document = nullptr;
-            refused = true;
-        } else {
-            held += growth;
-        }
+        XmlWriter xml(text);
+        written = writeDocument(*iff, data, path, missingPad, (flavour & TD::IFF::FLAVOUR_TABLES) != 0, mode, xml, streams);
     }
     TD::deleteObject(iff);
-    return document;
-}
+    return written;
 }
 
-PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& data, u8& mode, bool quiet,
-                                    StoredStreams* streams)
+// What converting a document holds of the archive's budget: its text, charged before it grows.
+struct ConversionBudget
 {
     u64 held = 0;
-    bool refused = false;
-    return convertIff(path, data, mode, quiet, streams, 0, held, refused);
+    static bool charge(void* context, u64 bytes)
+    {
+        ConversionBudget& budget = *static_cast<ConversionBudget*>(context);
+        if (!reserveTransient(bytes))
+            return false;
+        budget.held += bytes;
+        return true;
+    }
+};
+}
+
+bool iffToXml(const String& path, const ByteArray& data, TextBuilder& text, u8& mode, bool quiet,
+              StoredStreams* streams)
+{
+    return convertIff(path, data, text, mode, quiet, streams);
+}
+
+String iffToXmlText(const String& path, const ByteArray& data, u8& mode, bool quiet)
+{
+    TextBuilder text;
+    return iffToXml(path, data, text, mode, quiet) ? text.take() : String();
 }
 
 ContainerIFF::ContainerIFF(const String& p, const ByteArray& data, bool convertible, u8 m)
@@ -333,8 +311,6 @@ ContainerIFF::~ContainerIFF()
 
 void ContainerIFF::dropDocument()
 {
-    destroyDocument(document);
-    document = nullptr;
     deleteByteArray(built);
     built = nullptr;
 }
@@ -350,19 +326,36 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
     StoredStreams* streams = memNew<StoredStreams>();
     if (!streams)
         return nullptr;
-    u64 held = 0;
+    // Memory that runs out while converting ends the conversion, not the run: the document stays
+    // raw, as one too large for the budget does.
+    const bool memoryFailedBefore = memAllocationFailed();
+    ConversionBudget budget;
+    TextBuilder text(ConversionBudget::charge, &budget);
     bool refused = false;
-    PtrArray<XmlElement>* document =
-        convertIff(path, data, mode, false, streams, CONVERSION_BYTES_PER_BYTE, held, refused);
-    const bool walked = document != nullptr;
-    String text;
-    const bool converts = walked && rebuildsExactly(document, data, streams, text);
-    releaseTransient(held);
-    if (refused && toolOptions().verbosity >= 1)
+    const bool walked = convertIff(path, data, text, mode, false, streams);
+    const bool converts = walked && rebuildsExactly(text, data, streams, refused);
+    refused = refused || text.refused();
+    String kept;
+    if (converts && keepsConvertedText(text.length, data.count)) {
+        text.append('\n');
+        kept = text.take();
+    }
+    text.clear();
+    releaseTransient(budget.held);
+    const ToolOptions& opt = toolOptions();
+    // A repack pairs files with entries by the form extraction gave them, which is not known
+    // then: the run fails, as memory running out fails it anywhere else.
+    const bool memoryRanOut = !memoryFailedBefore && memAllocationFailed();
+    if (memoryRanOut && opt.mode != MODE_REPACK)
+        memClearAllocationFailure();
+    if (memoryRanOut && opt.verbosity >= 1)
+        printf(" -> '%s' stays raw: memory ran out while converting it.\n", path.c_str());
+    else if (refused && opt.verbosity >= 1)
         printf(" -> '%s' stays raw: converting it would pass the archive's budget.\n", path.c_str());
-    if (walked && !converts && toolOptions().verbosity >= 2)
+    else if (walked && !converts && opt.verbosity >= 2)
         printf(" -> '%s' stays raw: its XML would not rebuild it exactly.\n", path.c_str());
-    ContainerIFF* c = memNew<ContainerIFF>(path, data, converts, converts ? mode : u8(MODE_PLAIN));
+    const bool usable = converts && !memoryRanOut;
+    ContainerIFF* c = memNew<ContainerIFF>(path, data, usable, usable ? mode : u8(MODE_PLAIN));
     if (c && !c->bytes) {
         deleteContainer(c);
         c = nullptr;
@@ -371,43 +364,30 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
         memDelete(streams);
         return nullptr;
     }
-    if (converts && streams->size() != 0)
+    if (usable && streams->size() != 0)
         c->streams = streams;
     else
         memDelete(streams);
-    if (converts && !text.isEmpty())
-        keepConvertedText(c->xmlFile, std::move(text));
+    if (usable && !kept.isEmpty())
+        c->xmlFile = std::move(kept);
     return c;
 }
 
 String ContainerIFF::xmlText()
 {
-    if (document)
-        return writeXml(*document);
-    if (!converts)
+    if (!isConverted())
         return String();
-    if (!xmlFile.isEmpty())
+    if (!built && !xmlFile.isEmpty())
         return String(xmlFile.c_str(), xmlFile.length - 1);
     u8 ignored = 0;
-    PtrArray<XmlElement>* made = iffToDocument(path, *bytes, ignored, true);
-    String text = made ? writeXml(*made) : String();
-    destroyDocument(made);
-    return text;
-}
-
-ByteArray* ContainerIFF::currentBytes(bool quiet)
-{
-    // Bytes the container holds go out as views: the caller copies them where they belong.
-    if (!document)
-        return newByteView(bytes->data, bytes->count);
-    if (built)
-        return newByteView(built->data, built->count);
-    return documentToIff(*document, quiet, streams, bytes);
+    return iffToXmlText(path, built ? *built : *bytes, ignored, true);
 }
 
 ByteArray* ContainerIFF::serialise(ProgressFunction progress, u32 depth)
 {
-    ByteArray* out = currentBytes(false);
+    // The bytes go out as a view: the caller copies them where they belong.
+    const ByteArray* current = built ? built : bytes;
+    ByteArray* out = newByteView(current->data, current->count);
     if (progress)
         progress(depth);
     return out;
@@ -454,7 +434,7 @@ u32 ContainerIFF::extract(const String& directory, u32 indent)
     }
     if (!isConverted())
         return writeExtractedFile(file, bytes->data, bytes->count) ? 1 : 0;
-    if (!document && !xmlFile.isEmpty())
+    if (!built && !xmlFile.isEmpty())
         return writeExtractedFile(file, reinterpret_cast<const u8*>(xmlFile.c_str()), xmlFile.length) ? 1 : 0;
     String text = xmlText();
     if (!text.isEmpty())
@@ -509,15 +489,15 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
         xmlFile.free();
         return true;
     }
-    document = parseXml(*data);
-    deleteByteArray(data);
-    if (!isUsableDocument(document, file))
-        return false;
     // An edit that cannot be written fails here, before anything is written; what is written is
     // kept for serialise.
-    built = documentToIff(*document, false, streams, bytes);
-    if (!built)
+    built = xmlToIffBytes(reinterpret_cast<const char*>(data->data), data->count, &file, streams, bytes);
+    deleteByteArray(data);
+    if (!built) {
+        // Memory that ran out is said once, naming the file; nothing else is said of it.
+        outOfMemory("converting", file.c_str());
         return false;
+    }
     if (sameBytes(built, bytes)) {
         // Unedited: the container is again the file it was opened from.
         dropDocument();
@@ -528,11 +508,9 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
 
 void ContainerIFF::hashContents(Md5& context, u32 indent)
 {
-    ByteArray* made = document && !built ? documentToIff(*document, true, streams, bytes) : nullptr;
-    const ByteArray* source = document && built ? built : (made ? made : bytes);
+    const ByteArray* source = built ? built : bytes;
     if (source && source->count)
         context.update(source->data, source->count);
-    deleteByteArray(made);
     if (toolOptions().verbosity >= 2) {
         printIndent(indent);
         printf("IFF -> %llu\n", (unsigned long long)peekDigest(context));

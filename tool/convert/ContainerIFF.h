@@ -1,5 +1,6 @@
 #pragma once
 #include "framework/core/PtrArray.h"
+#include "framework/core/TextBuilder.h"
 #include "framework/xml/XmlElement.h"
 #include "tool/containers/Container.h"
 #include "tool/convert/ChunkCompression.h"
@@ -24,10 +25,9 @@ public:
     u8 mode = MODE_PLAIN;
     bool converts = false; // open found that the XML form gives the bytes back exactly
     ByteArray* bytes = nullptr;
-    PtrArray<XmlElement>* document = nullptr; // an edited document read by repack; null otherwise
-    ByteArray* built = nullptr;               // that document's bytes, made once by repack
-    StoredStreams* streams = nullptr;         // the compressed chunks of `bytes`; null when none
-    String xmlFile;                           // the extracted file's text when kept from open
+    ByteArray* built = nullptr;       // the bytes of an edited document read by repack; null otherwise
+    StoredStreams* streams = nullptr; // the compressed chunks of `bytes`; null when none
+    String xmlFile;                   // the extracted file's text when kept from open
 
     // Copies the bytes.
     ContainerIFF(const String& path, const ByteArray& bytes, bool converts, u8 mode);
@@ -39,7 +39,7 @@ public:
     static Container* open(const String& path, const ByteArray& bytes);
 
     // Whether the container is written out as XML.
-    bool isConverted() const { return document != nullptr || converts; }
+    bool isConverted() const { return built != nullptr || converts; }
     // The XML text it is extracted as; empty when it is raw.
     String xmlText();
 
@@ -53,22 +53,22 @@ public:
 
 private:
     void dropDocument();
-    // The bytes the container stands for now: a copy of the raw or built bytes, or the held
-    // document written.
-    ByteArray* currentBytes(bool quiet);
 };
 
-// The XML document of IFF bytes (one top-level element "IFF"), or null when they are not
-// converted: refused kinds (their line is printed unless quiet), noConvert, or a part that cannot
-// be walked. `mode` receives what the walk found; the compressed chunks shown decoded are
-// recorded in `streams` when given.
-PtrArray<XmlElement>* iffToDocument(const String& path, const ByteArray& bytes, u8& mode, bool quiet,
-                                    StoredStreams* streams = nullptr);
-// The document's bytes: each child of its root "IFF" written in turn, then the final pad byte
-// dropped when the root says "MissingFinalPad". Null when an element cannot be written (the
-// reasons are printed unless quiet). A compressed chunk whose content `streams` holds is
-// written as stored in `file`.
-ByteArray* documentToIff(const PtrArray<XmlElement>& document, bool quiet, StoredStreams* streams = nullptr,
+// The XML text of IFF bytes (one top-level element "IFF", without a final line end), written
+// through `text`; false when they are not converted: refused kinds (their line is printed unless
+// quiet), noConvert, a part that cannot be walked, or a text that could not grow (memory, the
+// gate of `text`) or a quit signal. `mode` receives what the walk found; the compressed chunks
+// shown decoded are recorded in `streams` when given.
+bool iffToXml(const String& path, const ByteArray& bytes, TextBuilder& text, u8& mode, bool quiet,
+              StoredStreams* streams = nullptr);
+// The same into a String, empty when not converted.
+String iffToXmlText(const String& path, const ByteArray& bytes, u8& mode, bool quiet);
+// The IFF bytes of a document's XML text: each child of its root "IFF" written in turn, then the
+// final pad byte dropped when the root says "MissingFinalPad". Null when the text is not such a
+// document or an element cannot be written; the reasons are printed, naming `source`, unless
+// it is null. A compressed chunk whose content `streams` holds is written as stored in `file`.
+ByteArray* xmlToIffBytes(const char* text, u64 length, const String* source, StoredStreams* streams = nullptr,
                          const ByteArray* file = nullptr);
 // Whether [start, end) ends in an odd-sized chunk, following the last chunk into nested "FORM"
 // and "LIST" containers.

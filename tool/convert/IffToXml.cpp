@@ -2,12 +2,15 @@
 #include "framework/core/ByteBuffer.h"
 #include "framework/core/TextUtils.h"
 #include "framework/io/MemoryStream.h"
+#include "framework/app/ProcessUtils.h"
+#include "framework/xml/XmlReader.h"
 #include "framework/xml/XmlText.h"
 #include "tool/convert/ChunkCompression.h"
 #include "tool/convert/XmlToIff.h"
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -25,6 +28,8 @@ bool isLiteralAble(u8 c)
 }
 
 const char HEX_DIGITS[] = "0123456789ABCDEF";
+// Bytes of a body between looks at the quit signal.
+constexpr u32 QUIT_CHECK_MASK = (1u << 20) - 1;
 
 // Writes a dump into a String made at its exact size: the text of a large body is several
 // times the body, so it is never grown nor copied.
@@ -114,6 +119,9 @@ void mixedDump(Out& text, const u8* data, u32 n)
     bool inRun = false;
     u32 runStart = 0; // the literal bytes [runStart, i) are not yet in the text
     for (u32 i = 0; i < n; i++) {
+        // A quit signal ends the run within a moment, also inside one large body.
+        if (!(i & QUIT_CHECK_MASK) && i && quitSignalsReceived())
+            return;
         const u8 c = data[i];
         const u8 peek = i + 1 < n ? data[i + 1] : 0;
         bool literal;
@@ -151,59 +159,106 @@ u32 wordOf(const u8* p)
     return (u32(p[0]) << 24) | (u32(p[1]) << 16) | (u32(p[2]) << 8) | u32(p[3]);
 }
 
-String formTypeOf(TD::IFF& iff)
-{
-    return chunkIdToText(iff.currentForm().chunkId);
-}
-
 bool levelFailure(const char* format, const String& path)
 {
-    printf(format, path.c_str());
+    // A part that could not be read for want of memory is not damaged: the conversion just ends.
+    if (!memAllocationFailed())
+        printf(format, path.c_str());
     return false;
 }
 
-// Record text from the body (names, types) that an XML file can hold: escaped where it must be,
-// but never a control byte, which no XML document carries.
-bool holdsOnlyPlainText(const XmlElement& element, u32 depth)
+// Counts a dump's length, then writes it into the text at its exact size.
+void writeDump(XmlWriter& xml, const u8* data, u32 n)
 {
-    const auto plain = [](const String& text) { return xmlCanHold(text); };
-    if (depth > IFF_MAX_DEPTH || !plain(element.value))
-        return false;
-    for (const XmlAttribute* a : element.attributes)
-        if (!plain(a->value))
-            return false;
-    for (const XmlElement* child : element.children)
-        if (!holdsOnlyPlainText(*child, depth + 1))
-            return false;
-    return true;
+    if (!n)
+        return;
+    u32 run = 0;
+    for (u32 i = 0; i < n && run < 4; i++)
+        run = isAlnum(data[i]) ? run + 1 : 0;
+    bool tokensOnly = run < 4;
+    DumpCounter counter;
+    if (!tokensOnly) {
+        mixedDump(counter, data, n);
+        tokensOnly = counter.readsAsToken;
+    }
+    const u64 length = tokensOnly ? u64(n) * 5 - 1 : counter.length;
+    char* at = xml.rawText(length);
+    if (!at)
+        return;
+    String view;
+    view.data = at;
+    view.length = length;
+    DumpWriter text(view);
+    if (tokensOnly) {
+        for (u32 i = 0; i < n; i++) {
+            if (!(i & QUIT_CHECK_MASK) && i && quitSignalsReceived())
+                break;
+            if (i)
+                text.put(' ');
+            text.token(data[i]);
+        }
+    } else {
+        mixedDump(text, data, n);
+    }
+    view.data = nullptr;
+    view.length = 0;
+}
 }
 
-// Moves what a schema wrote on a scratch element over to the chunk element.
-void takeSchemaOutput(XmlElement& scratch, XmlElement& element)
+namespace
 {
-    for (XmlAttribute* a : scratch.attributes)
-        element.attachAttribute(a);
-    scratch.attributes.reset();
-    for (XmlElement* child : scratch.children) {
-        if (!element.children.push(child))
-            memDelete(child);
+// An id's text (see chunkIdToText) and the element name it is written under (see xmlNameOfId),
+// made without allocating: a large document has millions of them.
+struct IdNames
+{
+    char text[4];
+    u32 textLength = 0;
+    char name[5];
+    u32 nameLength = 0;
+};
+
+IdNames namesOf(u32 id)
+{
+    IdNames n;
+    const u8 bytes[4] = {u8(id >> 24), u8(id >> 16), u8(id >> 8), u8(id)};
+    u32 end = 4;
+    while (end > 0 && (bytes[end - 1] == 0 || isBlankByte(bytes[end - 1])))
+        end--;
+    while (n.textLength < end && bytes[n.textLength] != 0) {
+        n.text[n.textLength] = char(bytes[n.textLength]);
+        n.textLength++;
     }
-    scratch.children.reset();
-    if (!scratch.value.isEmpty())
-        element.value = scratch.value;
+    if (!n.textLength) {
+        n.name[n.nameLength++] = '_';
+        return n;
+    }
+    // Letters, digits, '_', '-' and '.' only, and a digit, '-' or '.' may not begin the name.
+    // ':' is left out too: namespace-aware readers refuse an undeclared prefix.
+    const u8 first = u8(n.text[0]);
+    if ((first >= '0' && first <= '9') || first == '-' || first == '.')
+        n.name[n.nameLength++] = '_';
+    for (u32 i = 0; i < n.textLength; i++) {
+        const u8 c = u8(n.text[i]);
+        n.name[n.nameLength++] = isAlnum(c) || c == '_' || c == '-' || c == '.' ? char(c) : '_';
+    }
+    return n;
+}
+
+bool needsRawId(u32 id, const char* name, u64 length)
+{
+    u32 fromName = 0;
+    for (u32 i = 0; i < 4; i++) {
+        const u8 c = i < length && name[i] ? u8(name[i]) : u8(' ');
+        fromName = (fromName << 8) | c;
+    }
+    return length > 4 || fromName != id;
 }
 }
 
 String chunkIdToText(u32 id)
 {
-    u8 bytes[4] = {u8(id >> 24), u8(id >> 16), u8(id >> 8), u8(id)};
-    u32 n = 4;
-    while (n > 0 && (bytes[n - 1] == 0 || isBlankByte(bytes[n - 1])))
-        n--;
-    u32 length = 0;
-    while (length < n && bytes[length] != 0)
-        length++;
-    return String(reinterpret_cast<const char*>(bytes), length);
+    const IdNames n = namesOf(id);
+    return String(n.text, n.textLength);
 }
 
 String chunkIdToHex(u32 id)
@@ -234,8 +289,6 @@ String xmlNameOfId(const String& text)
 {
     if (text.isEmpty())
         return String("_");
-    // Letters, digits, '_', '-' and '.' only, and a digit, '-' or '.' may not begin the name.
-    // ':' is left out too: namespace-aware readers refuse an undeclared prefix.
     const u8 first = u8(text.data[0]);
     String name(text.length + 1);
     if ((first >= '0' && first <= '9') || first == '-' || first == '.')
@@ -249,15 +302,9 @@ String xmlNameOfId(const String& text)
     return name;
 }
 
-void addRawIdAttribute(XmlElement& element, const char* attributeName, u32 id, const String& name)
+bool needsRawId(u32 id, const String& name)
 {
-    u32 fromName = 0;
-    for (u32 i = 0; i < 4; i++) {
-        const u8 c = i < name.length && name.data[i] ? u8(name.data[i]) : u8(' ');
-        fromName = (fromName << 8) | c;
-    }
-    if (name.length > 4 || fromName != id)
-        element.addAttribute(String(attributeName), chunkIdToHex(id));
+    return needsRawId(id, name.data, name.length);
 }
 
 String joinFormPath(const String& path, const String& name)
@@ -267,16 +314,12 @@ String joinFormPath(const String& path, const String& name)
     return path + "." + name;
 }
 
-void writePadByteAttribute(TD::IFF& iff, XmlElement& element, u32 size, u64 padOffset)
+u8 padByteAt(TD::IFF& iff, u32 size, u64 padOffset)
 {
     if (!(size & 1) || iff.currentForm().chunkDataStart < 8 || padOffset > 0xFFFFFFFFu)
-        return;
+        return 0;
     u8 pad = 0;
-    if (iff.readAt(&pad, u32(padOffset), 1) == 1 && pad != 0) {
-        char text[8];
-        snprintf(text, sizeof(text), "0x%02X", pad);
-        element.addAttribute(String("PadByte"), String(text));
-    }
+    return iff.readAt(&pad, u32(padOffset), 1) == 1 ? pad : 0;
 }
 
 bool isWellFormedList(TD::IFF& iff)
@@ -320,53 +363,127 @@ String chunkBodyToText(const u8* data, u32 n)
     return out;
 }
 
+bool IffXmlOut::going() const
+{
+    return xml.ok() && !quitSignalsReceived();
+}
+
 namespace
 {
-// The body as text, or the schema's elements when one claims it.
-void contentToXml(const String& chunkPath, const ByteArray& content, XmlElement& element, const SchemaList& schemas)
+void idAttributes(XmlWriter& xml, const char* attributeName, u32 id, const char* name, u64 length)
 {
-    const u64 size = content.count;
-    MemoryStream body(content);
-    for (ChunkSchema* schema : schemas) {
-        body.rewind();
-        if (!schema->matches(chunkPath, body))
-            continue;
-        // The schema claims the chunk only when its XML can be written as it stands and writes
-        // the same bytes back.
-        XmlElement scratch(element.name);
-        body.rewind();
-        schema->toXml(body, scratch);
-        ByteBuffer rebuilt(u32(size) + 16);
-        if (holdsOnlyPlainText(scratch, 0) && schema->fromXml(scratch, rebuilt) &&
-            sameBytes(rebuilt.data(), rebuilt.length, content.data, size)) {
-            element.addAttribute(String("Handler"), String(schema->name));
-            takeSchemaOutput(scratch, element);
-            return;
-        }
-        break;
-    }
-    element.value = chunkBodyToText(content.data, content.count);
-}
+    if (needsRawId(id, name, length))
+        xml.attribute(attributeName, chunkIdToHex(id));
 }
 
-void chunkBodyToXml(const String& chunkPath, Stream& body, XmlElement& element, const SchemaList& schemas)
+void padAttribute(XmlWriter& xml, u8 pad)
 {
+    if (!pad)
+        return;
+    char text[8];
+    snprintf(text, sizeof(text), "0x%02X", pad);
+    xml.attribute("PadByte", text, 4);
+}
+
+// The chunk's content after its first attributes: the schema that claims the body, with its
+// "Handler" and the element's last attributes, or those attributes and the body as text. A
+// schema claims the body only when its XML can be written as it stands and reads back as the same
+// bytes.
+// Whether the schema claims the body: its XML can be written as it stands and reads back as the
+// same bytes. Then its "Handler", the element's last attributes and its elements are written;
+// otherwise nothing is.
+bool claimedBy(ChunkSchema& schema, const IdNames& names, const ByteArray& content, MemoryStream& body, u32 id,
+               u8 pad, XmlWriter& xml)
+{
+    const XmlWriter::Mark mark = xml.mark();
+    xml.clearUnholdable();
+    xml.attribute("Handler", schema.name, strlen(schema.name));
+    idAttributes(xml, "RawName", id, names.name, names.nameLength);
+    padAttribute(xml, pad);
+    const u64 childrenAt = xml.text().length;
     body.rewind();
-    const u64 size = body.bytesLeft();
-    ByteArray bytes{u32(size)};
-    if (size)
-        body.read(bytes.data, size);
-    contentToXml(chunkPath, bytes, element, schemas);
+    schema.toXml(body, xml);
+    bool same = xml.ok() && !xml.wroteUnholdable();
+    if (same) {
+        // The elements written, read back alone: ">" and its line end come before the first.
+        const TextBuilder& text = xml.text();
+        const u64 from = text.length > childrenAt ? childrenAt + 2 : childrenAt;
+        XmlReader reader(text.data + from, text.length - from);
+        reader.setQuiet(true);
+        reader.readAsContentOf(String(names.name, names.nameLength));
+        ByteBuffer rebuilt(u32(content.count) + 16);
+        same = schema.fromXml(reader, rebuilt) && reader.event() == XmlReader::END &&
+               sameBytes(rebuilt.data(), rebuilt.length, content.data, content.count);
+    }
+    if (!same && xml.text().ok())
+        xml.rewind(mark);
+    return same || !xml.text().ok();
 }
 
-XmlElement* chunkToXml(const String& name, const String& path, XmlElement& parent, const ByteArray& body,
-                       const SchemaList& schemas, StoredStreams* streams, u64 offset)
+bool sameId(const char* id, u32 length, const IdNames& names)
 {
-    XmlElement* element = parent.addChild(xmlNameOfId(name));
-    if (!element)
-        return nullptr;
-    const String chunkPath = joinFormPath(path, name);
-    element->addAttribute(String("OriginalSize"), uintToString(body.count));
+    if (length != names.textLength)
+        return false;
+    for (u32 i = 0; i < length; i++)
+        if (id[i] != names.text[i])
+            return false;
+    return true;
+}
+
+// A stream over a body, made only when first asked for: most chunks are no schema's.
+struct LazyStream
+{
+    alignas(MemoryStream) u8 room[sizeof(MemoryStream)];
+    MemoryStream* stream = nullptr;
+    ~LazyStream()
+    {
+        if (stream)
+            stream->~MemoryStream();
+    }
+};
+
+// The first schema offered the chunk that matches it, or null. Only schemas of the chunk's id
+// are offered it.
+ChunkSchema* matchingSchema(const IdNames& names, const String& path, LazyStream& body, const ByteArray& content,
+                            const SchemaList& schemas)
+{
+    String chunkPath;
+    for (ChunkSchema* schema : schemas) {
+        if (schema->chunkId && !sameId(schema->chunkId, schema->chunkIdLength, names))
+            continue;
+        if (!body.stream) {
+            chunkPath = joinFormPath(path, String(names.text, names.textLength));
+            body.stream = new (body.room) MemoryStream(content);
+        }
+        body.stream->rewind();
+        if (schema->matches(chunkPath, *body.stream))
+            return schema;
+    }
+    return nullptr;
+}
+
+// The chunk's content after its first attributes: the schema that claims the body, or the
+// element's last attributes and the body as text.
+void contentToXml(const IdNames& names, const String& path, const ByteArray& content, u32 id, u8 pad,
+                  IffXmlOut& out)
+{
+    XmlWriter& xml = out.xml;
+    LazyStream body;
+    ChunkSchema* schema = matchingSchema(names, path, body, content, out.schemas);
+    if (schema && claimedBy(*schema, names, content, *body.stream, id, pad, xml))
+        return;
+    idAttributes(xml, "RawName", id, names.name, names.nameLength);
+    padAttribute(xml, pad);
+    writeDump(xml, content.data, content.count);
+}
+
+bool writeChunk(const IdNames& names, u32 id, const String& path, const ByteArray& body, u8 pad, IffXmlOut& out,
+                u64 offset)
+{
+    XmlWriter& xml = out.xml;
+    if (!xml.open(names.name, names.nameLength))
+        return false;
+    xml.attributeDecimal("OriginalSize", body.count);
     const ByteArray* content = &body;
     ByteArray* decoded = nullptr;
     const u8 code = detectChunkCompression(body);
@@ -375,57 +492,77 @@ XmlElement* chunkToXml(const String& name, const String& path, XmlElement& paren
         // takes its stored stream again, so it need not be one our encoder would write.
         decoded = decompressChunkBody(body, code);
         if (decoded) {
-            if (streams && !streams->add(code, decoded->count, offset, body.count)) {
+            if (out.streams && !out.streams->add(code, decoded->count, offset, body.count)) {
                 deleteByteArray(decoded);
-                return nullptr;
+                return false;
             }
-            element->addAttribute(String("Compression"), String(compressionName(code)));
+            const char* method = compressionName(code);
+            xml.attribute("Compression", method, strlen(method));
             content = decoded;
         }
     }
-    contentToXml(chunkPath, *content, *element, schemas);
+    contentToXml(names, path, *content, id, pad, out);
     deleteByteArray(decoded);
-    return element;
+    xml.close();
+    return out.going();
+}
 }
 
-bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas,
-                    StoredStreams* streams)
+bool chunkToXml(const String& name, u32 id, const String& path, const ByteArray& body, u8 pad, IffXmlOut& out,
+                u64 offset)
 {
-    const u32 id = iff.currentForm().chunkId;
-    const String text = chunkIdToText(id);
+    IdNames names;
+    names.textLength = u32(name.length < 4 ? name.length : 4);
+    memcpy(names.text, name.c_str(), names.textLength);
+    const String elementName = xmlNameOfId(name);
+    names.nameLength = u32(elementName.length < 5 ? elementName.length : 5);
+    memcpy(names.name, elementName.c_str(), names.nameLength);
+    return writeChunk(names, id, path, body, pad, out, offset);
+}
+
+bool readChunkToXml(TD::IFF& iff, const String& path, IffXmlOut& out)
+{
+    const TD::IFF::Form& f = iff.currentForm();
+    const u32 id = f.chunkId;
+    const IdNames names = namesOf(id);
+    const u64 start = f.chunkDataStart;
+    const u32 size = f.chunkSize;
+    // The body where it lies in the file when it is all there, as the reader would give it.
+    if (out.file && start + size <= out.file->count) {
+        const ByteArray bytes = byteView(out.file->data + start, size);
+        return writeChunk(names, id, path, bytes, padByteAt(iff, size, start + size), out, start);
+    }
     iff.rewindChunk();
     TD::Array<unsigned char>* body = iff.readChunk();
     if (!body)
-        return levelFailure("ERROR: Failed to read IFF chunk '%s'.\n", joinFormPath(path, text));
+        return levelFailure("ERROR: Failed to read IFF chunk '%s'.\n", joinFormPath(path, String(names.text, names.textLength)));
     const ByteArray bytes = byteView(body->data, body->count);
-    XmlElement* element = chunkToXml(text, path, parent, bytes, schemas, streams, iff.currentForm().chunkDataStart);
+    const u8 pad = padByteAt(iff, bytes.count, start + bytes.count);
+    const bool ok = writeChunk(names, id, path, bytes, pad, out, start);
     TD::deleteObject(body);
-    if (!element)
-        return false;
-    addRawIdAttribute(*element, "RawName", id, element->name);
-    writePadByteAttribute(iff, *element, bytes.count, u64(iff.currentForm().chunkDataStart) + bytes.count);
-    return true;
+    return ok;
 }
 
-bool containerToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, u32 depth,
-                    bool atRoot, StoredStreams* streams)
+bool containerToXml(TD::IFF& iff, const String& path, IffXmlOut& out, u32 depth, bool atRoot)
 {
+    XmlWriter& xml = out.xml;
     const TD::IFF::Form& f = iff.currentForm();
-    if (depth > IFF_MAX_DEPTH)
+    // The element would stand deeper than an XML document may nest.
+    if (depth >= IFF_MAX_DEPTH)
         return levelFailure("ERROR: IFF data in '%s' is nested too deeply.\n", path);
     if (iff.hasTable()) {
-        XmlElement* table = parent.addChild(String("Table"));
-        if (!table)
+        if (!xml.open("Table"))
             return false;
         const u32 size = f.chunkSize + 4;
-        table->addAttribute(String("OriginalSize"), uintToString(size));
-        writePadByteAttribute(iff, *table, size, u64(f.chunkDataStart) - 4 + size);
+        xml.attributeDecimal("OriginalSize", size);
+        padAttribute(xml, padByteAt(iff, size, u64(f.chunkDataStart) - 4 + size));
         const String tablePath = joinFormPath(path, String("TABL"));
         if (!iff.enterForm())
             return levelFailure("ERROR: Failed to enter IFF table '%s'.\n", tablePath);
-        table->addAttribute(String("TableSize"), uintToString(iff.table()->count));
-        const bool ok = formToXml(iff, tablePath, *table, schemas, true, depth + 1, streams);
+        xml.attributeDecimal("TableSize", iff.table()->count);
+        const bool ok = formToXml(iff, tablePath, out, true, depth + 1);
         iff.leaveForm();
+        xml.close();
         return ok;
     }
 
@@ -442,66 +579,67 @@ bool containerToXml(TD::IFF& iff, const String& path, XmlElement& parent, const 
         ByteArray body(size);
         if (body.count != size || iff.readAt(body.data, f.chunkDataStart - 4, size) != size)
             return levelFailure("ERROR: Failed to read IFF LIST chunk in form '%s'.\n", path);
-        XmlElement* element =
-            chunkToXml(String("LIST"), path, parent, body, schemas, streams, u64(f.chunkDataStart) - 4);
-        if (!element)
+        const u8 pad = padByteAt(iff, size, u64(f.chunkDataStart) - 4 + size);
+        if (!writeChunk(namesOf(ID_LIST), ID_LIST, path, body, pad, out, u64(f.chunkDataStart) - 4))
             return false;
-        addRawIdAttribute(*element, "RawName", ID_LIST, element->name);
-        writePadByteAttribute(iff, *element, size, u64(f.chunkDataStart) - 4 + size);
         iff.nextChunk();
         return true;
     }
 
-    const String type = formTypeOf(iff);
-    XmlElement* form = parent.addChild(xmlNameOfId(type));
-    if (!form)
+    const IdNames type = namesOf(f.chunkId);
+    if (!xml.open(type.name, type.nameLength))
         return false;
-    const String containerText = chunkIdToText(containerId);
-    form->addAttribute(String("FormType"), containerText);
-    addRawIdAttribute(*form, "RawName", f.chunkId, form->name);
-    addRawIdAttribute(*form, "RawFormType", containerId, containerText);
+    const IdNames container = namesOf(containerId);
+    xml.attribute("FormType", container.text, container.textLength);
+    idAttributes(xml, "RawName", f.chunkId, type.name, type.nameLength);
+    idAttributes(xml, "RawFormType", containerId, container.text, container.textLength);
     const u32 size = f.chunkSize + 4;
-    form->addAttribute(String("OriginalSize"), uintToString(size));
-    writePadByteAttribute(iff, *form, size, u64(f.chunkDataStart) - 4 + size);
-    const String formPath = joinFormPath(path, type);
+    xml.attributeDecimal("OriginalSize", size);
+    padAttribute(xml, padByteAt(iff, size, u64(f.chunkDataStart) - 4 + size));
+    const String formPath = joinFormPath(path, String(type.text, type.textLength));
     if (!iff.enterForm()) {
         if (atRoot)
             return levelFailure("ERROR: Couldn't enter root IFF form for '%s'.\n", path);
         return levelFailure("ERROR: Failed to enter IFF form '%s'.\n", formPath);
     }
-    const bool ok = formToXml(iff, formPath, *form, schemas, false, depth + 1, streams);
+    const bool ok = formToXml(iff, formPath, out, false, depth + 1);
     iff.leaveForm();
+    xml.close();
     return ok;
 }
 
-bool formToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, bool inTable,
-               u32 depth, StoredStreams* streams)
+bool formToXml(TD::IFF& iff, const String& path, IffXmlOut& out, bool inTable, u32 depth)
 {
-    // A part that cannot be converted ends the walk: the document is incomplete either way.
+    // A part that cannot be converted ends the walk: the document is incomplete either way. So
+    // does a text that cannot grow or a quit signal, checked at every chunk.
     while (!iff.atEnd()) {
+        if (!out.going())
+            return false;
         if (inTable) {
-            if (depth > IFF_MAX_DEPTH)
+            if (depth >= IFF_MAX_DEPTH)
                 return levelFailure("ERROR: IFF data in '%s' is nested too deeply.\n", path);
-            XmlElement* entry = parent.addChild(String("TableEntry"));
-            if (!entry)
+            if (!out.xml.open("TableEntry"))
                 return false;
             const String recordPath = joinFormPath(path, chunkIdToText(iff.currentForm().chunkId));
             if (!iff.enterForm())
                 return levelFailure("ERROR: Failed to enter IFF table '%s'.\n", recordPath);
-            const bool ok = formToXml(iff, recordPath, *entry, schemas, false, depth + 1, streams);
+            const bool ok = formToXml(iff, recordPath, out, false, depth + 1);
             iff.leaveForm();
+            out.xml.close();
             if (!ok)
                 return false;
             continue;
         }
         if (!iff.isContainer()) {
-            if (!readChunkToXml(iff, path, parent, schemas, streams))
+            if (depth >= IFF_MAX_DEPTH)
+                return levelFailure("ERROR: IFF data in '%s' is nested too deeply.\n", path);
+            if (!readChunkToXml(iff, path, out))
                 return false;
             iff.nextChunk();
             continue;
         }
-        if (!containerToXml(iff, path, parent, schemas, depth, false, streams))
+        if (!containerToXml(iff, path, out, depth, false))
             return false;
     }
-    return true;
+    return out.going();
 }

@@ -19,12 +19,12 @@ bool isXmlSpecialChar(u8 c);
 // become '_', a text that begins with a digit, '-' or '.' gets a '_' before it, and an empty
 // text is "_".
 String xmlNameOfId(const String& text);
-// Adds "RawName"-style hex when the name the id is written under does not give the id back.
-void addRawIdAttribute(XmlElement& element, const char* attributeName, u32 id, const String& name);
+// Whether an id needs "RawName"-style hex: the name it is written under does not give it back.
+bool needsRawId(u32 id, const String& name);
 // path + "." + name, or name alone for an empty path.
 String joinFormPath(const String& path, const String& name);
-// "PadByte" for an odd size whose pad byte (at padOffset) is not zero.
-void writePadByteAttribute(TD::IFF& iff, XmlElement& element, u32 size, u64 padOffset);
+// The pad byte after an odd size (at padOffset) when it is not zero, else 0.
+u8 padByteAt(TD::IFF& iff, u32 size, u64 padOffset);
 // Whether the current "LIST" container of `iff` holds a well-formed list.
 bool isWellFormedList(TD::IFF& iff);
 
@@ -33,20 +33,26 @@ bool isWellFormedList(TD::IFF& iff);
 // that reads as a token), every byte is written as a token.
 String chunkBodyToText(const u8* data, u32 n);
 
-// Converts the rest of the current level of `iff` into children of `parent`. False when a part
-// of it could not be converted (the message is printed; the rest of that level is skipped).
-// Each compressed chunk shown decoded is recorded in `streams` when given.
-bool formToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, bool inTable,
-               u32 depth = 1, StoredStreams* streams = nullptr);
+// What writing one document's XML needs: the element writer (its text), the schemas, the stored
+// streams of the compressed chunks shown decoded (recorded in order, when given).
+struct IffXmlOut
+{
+    XmlWriter& xml;
+    const SchemaList& schemas;
+    StoredStreams* streams = nullptr;
+    const ByteArray* file = nullptr; // the bytes the reader walks, to take chunk bodies where they lie
+    // False once the text failed (memory, its budget) or a quit signal came: the walk stops.
+    bool going() const;
+};
+
+// Writes the rest of the current level of `iff` as elements inside the one `out` has open. False
+// when a part of it could not be converted (the message is printed; the rest of that level is
+// skipped) or the walk was stopped (see IffXmlOut::going).
+bool formToXml(TD::IFF& iff, const String& path, IffXmlOut& out, bool inTable, u32 depth = 1);
 // One container chunk of the current level (form, table or list) and its content.
-bool containerToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas, u32 depth,
-                    bool atRoot, StoredStreams* streams = nullptr);
-bool readChunkToXml(TD::IFF& iff, const String& path, XmlElement& parent, const SchemaList& schemas,
-                    StoredStreams* streams = nullptr);
-// The chunk element for a stored body (found at `offset` of the file): compression, then the
-// body's content.
-XmlElement* chunkToXml(const String& name, const String& path, XmlElement& parent, const ByteArray& body,
-                       const SchemaList& schemas, StoredStreams* streams = nullptr, u64 offset = 0);
-// Schema dispatch or text dump. A schema claims a body only when its XML gives the same bytes
-// back.
-void chunkBodyToXml(const String& chunkPath, Stream& body, XmlElement& element, const SchemaList& schemas);
+bool containerToXml(TD::IFF& iff, const String& path, IffXmlOut& out, u32 depth, bool atRoot);
+bool readChunkToXml(TD::IFF& iff, const String& path, IffXmlOut& out);
+// The chunk element for a stored body (found at `offset` of the file, its id `id` and its pad
+// byte `pad`, 0 for none): compression, then the body's content.
+bool chunkToXml(const String& name, u32 id, const String& path, const ByteArray& body, u8 pad, IffXmlOut& out,
+                u64 offset = 0);

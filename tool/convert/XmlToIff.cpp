@@ -2,6 +2,7 @@
 #include "framework/core/TextUtils.h"
 #include "tool/convert/ChunkCompression.h"
 #include "tool/convert/IffToXml.h"
+#include "framework/app/ProcessUtils.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -15,6 +16,8 @@ constexpr u32 RESERVE_STEP = 0x10000;
 constexpr u32 MAX_RESERVE = 0x1000000;
 // More table slots than this cannot come from a file the reader accepted.
 constexpr u32 MAX_TABLE_SIZE = 0x1000000;
+// Bytes of text between looks at the quit signal.
+constexpr u64 QUIT_CHECK_STEP = 1u << 20;
 // A form keeps a declared size beyond its content as zero bytes; a gap this large is a typing
 // slip in the document, not bytes of a real file.
 constexpr u64 MAX_FORM_GAP = 0x1000000;
@@ -45,29 +48,64 @@ void appendZeros(ByteBuffer& out, u64 n)
     }
 }
 
-void invalidValue(const XmlElement& element, const char* attributeName, IffWriter& writer)
+void invalidValue(IffWriter& writer, const char* attributeName, const String& value, const String& elementName)
 {
-    String value;
-    element.getAttribute(String(attributeName), value);
-    writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, value.c_str(),
-                 element.name.c_str());
+    writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, value.c_str(), elementName.c_str());
 }
 
-// A number the document gives; a value that is not one cannot be written.
-u32 decimalOf(const XmlElement& element, const char* attributeName, IffWriter& writer, bool& present)
+// A decimal attribute of a start tag; the text as written is kept when it is not a number, for
+// the error said about it.
+struct Decimal
 {
     u32 value = 0;
-    if (!readDecimalAttribute(element, attributeName, value, present))
-        invalidValue(element, attributeName, writer);
-    return value;
+    bool present = false;
+    bool valid = true;
+    String text;
+};
+
+Decimal decimalAttribute(const PtrArray<XmlAttribute>& attributes, const char* name)
+{
+    Decimal d;
+    d.valid = readDecimalAttribute(attributes, name, d.value, d.present);
+    if (!d.valid)
+        d.text = *findAttribute(attributes, name);
+    return d;
 }
 
-u8 padByteOf(const XmlElement& element, IffWriter& writer)
+// "PadByte" of a start tag, likewise.
+struct PadByte
 {
-    u8 pad = 0;
-    if (!readPadByteAttribute(element, pad))
-        invalidValue(element, "PadByte", writer);
-    return pad;
+    u8 value = 0;
+    bool valid = true;
+    String text;
+};
+
+PadByte padAttribute(const PtrArray<XmlAttribute>& attributes)
+{
+    PadByte p;
+    p.valid = readPadByteAttribute(attributes, p.value);
+    if (!p.valid)
+        p.text = *findAttribute(attributes, "PadByte");
+    return p;
+}
+
+u8 padByteOf(const PadByte& pad, const String& elementName, IffWriter& writer)
+{
+    if (!pad.valid)
+        invalidValue(writer, "PadByte", pad.text, elementName);
+    return pad.value;
+}
+
+// A reader that has stopped: it failed, or a quit signal came (the walk ends at once).
+bool stopped(XmlReader& in, IffWriter& writer)
+{
+    if (in.event() == XmlReader::FAILED)
+        return true;
+    if (!quitSignalsReceived())
+        return false;
+    writer.interrupted = true;
+    writer.errors++;
+    return true;
 }
 
 // The text without the bytes up to 0x20 at its ends, as [begin, begin + length) of it.
@@ -117,7 +155,14 @@ void parseTrimmedText(ByteBuffer& out, const char* t, u64 n)
             out.write(reinterpret_cast<const u8*>(t + literalStart), i - literalStart);
         }
     };
+    u64 nextCheck = QUIT_CHECK_STEP;
     while (i < n) {
+        // A quit signal ends the run within a moment, also inside one large text.
+        if (i >= nextCheck) {
+            if (quitSignalsReceived())
+                return;
+            nextCheck = i + QUIT_CHECK_STEP;
+        }
         const u8 c = u8(t[i]);
         u8 value = 0;
         if (c > ' ' && c != '0') {
@@ -165,111 +210,182 @@ void parseTrimmedText(ByteBuffer& out, const char* t, u64 n)
     flushTokens();
 }
 
-void writeTable(ByteBuffer& out, const XmlElement& element, IffWriter& writer, u32 base, u32 depth)
+void writeTable(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32 depth)
 {
-    bool present = false;
-    const u32 declared = decimalOf(element, "TableSize", writer, present);
-    const u32 count = declared > element.children.count ? declared : element.children.count;
+    const u32 own = in.depth();
+    const PtrArray<XmlAttribute>& attributes = in.attributes();
+    const String name = in.name();
+    const Decimal declared = decimalAttribute(attributes, "TableSize");
+    if (!declared.valid)
+        invalidValue(writer, "TableSize", declared.text, name);
+    // An element that is not whole counts none: the reader meets its error below.
+    u32 children = 0;
+    in.countChildren(children);
+    const u32 count = declared.value > children ? declared.value : children;
     if (count > MAX_TABLE_SIZE) {
-        invalidValue(element, "TableSize", writer);
+        invalidValue(writer, "TableSize", *findAttribute(attributes, "TableSize"), name);
+        finishElement(in, own);
         return;
     }
-    const u32 areaSize = decimalOf(element, "OriginalSize", writer, present);
+    const Decimal area = decimalAttribute(attributes, "OriginalSize");
+    if (!area.valid)
+        invalidValue(writer, "OriginalSize", area.text, name);
     u32* offsets = static_cast<u32*>(allocZeroed(u64(count) * 4 + 4));
     if (!offsets) {
-        writer.error("ERROR: Out of memory for IFF table '%s'.\n", element.name.c_str());
+        writer.error("ERROR: Out of memory for IFF table '%s'.\n", name.c_str());
+        finishElement(in, own);
         return;
     }
     const u32 first = base + out.length + 8 + 4 * count;
-    ByteBuffer records(reserveFor(areaSize));
-    for (u32 i = 0; i < element.children.count; i++) {
+    ByteBuffer records(reserveFor(area.value));
+    u32 i = 0;
+    for (;;) {
+        const XmlReader::Event e = in.next();
+        if (e == XmlReader::END && in.depth() == own)
+            break;
+        if (stopped(in, writer) || e == XmlReader::FINISHED) {
+            memFree(offsets);
+            return;
+        }
+        if (e != XmlReader::START)
+            continue;
+        if (i >= count) {
+            in.skipElement();
+            continue;
+        }
         offsets[i] = first + records.length;
-        ByteBuffer record(reserveFor(areaSize));
-        xmlToIff(record, *element.children[i], writer, offsets[i] + 4, depth + 1);
+        ByteBuffer record(reserveFor(area.value));
+        xmlToIff(record, in, writer, offsets[i] + 4, depth + 1);
         records.writeU32(record.length);
         records.write(record.data(), record.length);
+        i++;
         if (!record.ok() || !records.ok()) {
-            writer.error("ERROR: IFF table '%s' is too large to be written.\n", element.name.c_str());
+            writer.error("ERROR: IFF table '%s' is too large to be written.\n", name.c_str());
+            finishElement(in, own);
             break;
         }
     }
     writeId(out, TD::fourCC("TABL"));
     out.writeU32BE(4 * count);
-    for (u32 i = 0; i < count; i++)
-        out.writeU32(offsets[i]);
+    for (u32 k = 0; k < count; k++)
+        out.writeU32(offsets[k]);
     out.write(records.data(), records.length);
     memFree(offsets);
 }
 
-void writeForm(ByteBuffer& out, const XmlElement& element, const String& formType, u32 type, IffWriter& writer,
-               u32 base, u32 depth)
+// Writes the children of the element at `own` into `out`, to its end; false when the reader
+// stopped.
+bool childrenToIff(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32 depth, u32 own)
 {
-    const u32 containerId = readIdAttribute(element, "RawFormType", formType, writer);
+    for (;;) {
+        const XmlReader::Event e = in.next();
+        if (e == XmlReader::END && in.depth() == own)
+            return true;
+        if (stopped(in, writer) || e == XmlReader::FINISHED)
+            return false;
+        if (e == XmlReader::START)
+            xmlToIff(out, in, writer, base, depth + 1);
+    }
+}
+
+void writeForm(ByteBuffer& out, XmlReader& in, const String& formType, u32 type, IffWriter& writer, u32 base,
+               u32 depth)
+{
+    const u32 own = in.depth();
+    const PtrArray<XmlAttribute>& attributes = in.attributes();
+    const u32 containerId = readIdAttribute(attributes, "RawFormType", formType, in.name(), writer);
+    const Decimal original = decimalAttribute(attributes, "OriginalSize");
+    const String* declared = findAttribute(attributes, "OriginalSize");
+    const String originalText = declared ? *declared : String();
+    const PadByte pad = padAttribute(attributes);
     // The content goes straight after the header, whose size is filled in once it is known.
     const u32 header = out.length;
     writeId(out, containerId);
     out.writeU32BE(0);
     writeId(out, type);
     const u32 contentStart = out.length;
-    for (const XmlElement* child : element.children)
-        xmlToIff(out, *child, writer, base, depth + 1);
-    bool present = false;
-    const u64 original = decimalOf(element, "OriginalSize", writer, present);
+    if (!childrenToIff(out, in, writer, base, depth, own))
+        return;
+    // At the end tag, the reader names this element again.
+    const String& name = in.name();
+    if (!original.valid)
+        invalidValue(writer, "OriginalSize", original.text, name);
     u64 size = 4 + u64(out.length - contentStart);
     // A declared size larger than the content keeps its trailing bytes, as zeros.
-    if (original > size + MAX_FORM_GAP) {
-        invalidValue(element, "OriginalSize", writer);
-    } else if (original > size) {
-        appendZeros(out, original - size);
-        size = original;
+    if (original.value > size + MAX_FORM_GAP) {
+        invalidValue(writer, "OriginalSize", originalText, name);
+    } else if (original.value > size) {
+        appendZeros(out, original.value - size);
+        size = original.value;
     }
     if (size > 0xFFFFFFFFu || !out.ok()) {
-        writer.error("ERROR: IFF form '%s' is too large to be written.\n", element.name.c_str());
+        writer.error("ERROR: IFF form '%s' is too large to be written.\n", name.c_str());
         return;
     }
     out.patchU32BE(header + 4, u32(size));
-    appendPadByte(out, u32(size), padByteOf(element, writer));
+    appendPadByte(out, u32(size), padByteOf(pad, name, writer));
 }
 
 // The chunk's content goes straight after its header in `out` (a large body is never held
 // twice); a compressed one is then replaced by its stored stream.
-void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& writer)
+void writeChunk(ByteBuffer& out, XmlReader& in, u32 id, IffWriter& writer)
 {
+    const u32 own = in.depth();
+    const PtrArray<XmlAttribute>& attributes = in.attributes();
     // The size is the content's own; a declared one is only checked.
-    bool present = false;
-    decimalOf(element, "OriginalSize", writer, present);
-    String handler;
-    const bool handled = element.getAttribute(String("Handler"), handler);
-    String compression;
-    const bool compressed = element.getAttribute(String("Compression"), compression);
+    const Decimal original = decimalAttribute(attributes, "OriginalSize");
+    if (!original.valid)
+        invalidValue(writer, "OriginalSize", original.text, in.name());
+    const String* handlerValue = findAttribute(attributes, "Handler");
+    const String* compressionValue = findAttribute(attributes, "Compression");
+    const bool handled = handlerValue != nullptr;
+    const bool compressed = compressionValue != nullptr;
+    const String handler = handled ? *handlerValue : String();
+    const String compression = compressed ? *compressionValue : String();
+    const String handledName = handled ? in.name() : String();
+    const PadByte pad = padAttribute(attributes);
     const bool wasOk = out.ok();
     const u32 header = out.length;
     writeId(out, id);
     out.writeU32BE(0);
     const u32 bodyStart = out.length;
     if (handled) {
-        bool written = false;
-        for (ChunkSchema* schema : writer.schemas) {
-            if (!handler.equals(schema->name))
-                continue;
-            if (schema->fromXml(element, out)) {
-                written = true;
-                break;
-            }
-        }
+        ChunkSchema* schema = findSchema(writer.schemas, handler);
+        const bool written = schema && schema->fromXml(in, out);
+        if (!(in.event() == XmlReader::END && in.depth() == own) && !finishElement(in, own))
+            return;
         if (!written)
             writer.error("ERROR: IFF chunk '%s' uses Handler='%s', but that handler cannot write XML back to bytes.\n",
-                         element.name.c_str(), handler.c_str());
+                         handledName.c_str(), handler.c_str());
     } else {
-        const char* text = nullptr;
-        u64 length = 0;
-        trimmedSpan(element.value, text, length);
-        parseTrimmedText(out, text, length);
+        for (;;) {
+            const XmlReader::Event e = in.next();
+            if (e == XmlReader::END && in.depth() == own)
+                break;
+            if (stopped(in, writer) || e == XmlReader::FINISHED)
+                return;
+            if (e == XmlReader::TEXT) {
+                const char* text = in.text();
+                u64 length = in.textLength();
+                while (length && u8(*text) <= 0x20) {
+                    text++;
+                    length--;
+                }
+                while (length && u8(text[length - 1]) <= 0x20)
+                    length--;
+                parseTrimmedText(out, text, length);
+                if (stopped(in, writer))
+                    return;
+            } else if (e == XmlReader::START && !in.skipElement()) {
+                return;
+            }
+        }
     }
+    const String& name = in.name();
     if (!out.ok()) {
         // A buffer that had failed before is reported by the caller.
         if (wasOk)
-            writer.error("ERROR: Out of memory for IFF chunk '%s'.\n", element.name.c_str());
+            writer.error("ERROR: Out of memory for IFF chunk '%s'.\n", name.c_str());
         return;
     }
     if (compressed) {
@@ -290,7 +406,7 @@ void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& w
                 stored = packed->data;
                 storedLength = packed->count;
             } else {
-                writer.error("ERROR: Failed to compress IFF chunk '%s' with '%s'.\n", element.name.c_str(),
+                writer.error("ERROR: Failed to compress IFF chunk '%s' with '%s'.\n", name.c_str(),
                              compression.c_str());
             }
         }
@@ -303,7 +419,7 @@ void writeChunk(ByteBuffer& out, const XmlElement& element, u32 id, IffWriter& w
     }
     const u32 size = out.length - bodyStart;
     out.patchU32BE(header + 4, size);
-    appendPadByte(out, size, padByteOf(element, writer));
+    appendPadByte(out, size, padByteOf(pad, name, writer));
 }
 }
 
@@ -323,7 +439,8 @@ bool IffWriter::findStored(u8 code, const ByteArray& plain, const u8*& stored, u
 void IffWriter::error(const char* format, ...)
 {
     errors++;
-    if (quiet)
+    // Once memory ran out, the run says so in one line of its own.
+    if (quiet || memAllocationFailed())
         return;
     va_list args;
     va_start(args, format);
@@ -339,14 +456,14 @@ void parseChunkText(ByteBuffer& out, const String& source)
     parseTrimmedText(out, text, n);
 }
 
-u32 readIdAttribute(const XmlElement& element, const char* attributeName, const String& text, IffWriter& writer)
+u32 readIdAttribute(const PtrArray<XmlAttribute>& attributes, const char* attributeName, const String& text,
+                    const String& elementName, IffWriter& writer)
 {
     u8 id[4];
     for (u32 i = 0; i < 4; i++)
         id[i] = i < text.length && text.data[i] ? u8(text.data[i]) : u8(' ');
-    String raw;
-    if (element.getAttribute(String(attributeName), raw)) {
-        String value(raw);
+    if (const String* raw = findAttribute(attributes, attributeName)) {
+        String value(*raw);
         value.trim();
         const char* v = value.c_str();
         u64 at = 0;
@@ -368,18 +485,19 @@ u32 readIdAttribute(const XmlElement& element, const char* attributeName, const 
             at++;
         }
         if (!ok)
-            writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, raw.c_str(),
-                         element.name.c_str());
+            writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, raw->c_str(),
+                         elementName.c_str());
     }
     return (u32(id[0]) << 24) | (u32(id[1]) << 16) | (u32(id[2]) << 8) | u32(id[3]);
 }
 
-bool readPadByteAttribute(const XmlElement& element, u8& pad)
+bool readPadByteAttribute(const PtrArray<XmlAttribute>& attributes, u8& pad)
 {
     pad = 0;
-    String value;
-    if (!element.getAttribute(String("PadByte"), value))
+    const String* given = findAttribute(attributes, "PadByte");
+    if (!given)
         return true;
+    String value(*given);
     value.trim();
     const char* v = value.c_str();
     u32 number = 0;
@@ -410,19 +528,28 @@ void appendPadByte(ByteBuffer& out, u32 size, u8 pad)
         out.writeU8(pad);
 }
 
-bool readDecimalAttribute(const XmlElement& element, const char* attributeName, u32& value, bool& present)
+bool readDecimalAttribute(const PtrArray<XmlAttribute>& attributes, const char* attributeName, u32& value,
+                          bool& present)
 {
     value = 0;
-    String text;
-    present = element.getAttribute(String(attributeName), text);
+    const String* given = findAttribute(attributes, attributeName);
+    present = given != nullptr;
     if (!present)
         return true;
-    text.trim();
-    if (text.isEmpty() || text.length > 10)
+    // Trimmed as read: blank bytes at either end do not count.
+    const char* text = given->c_str();
+    u64 length = given->length;
+    while (length && u8(*text) <= 0x20) {
+        text++;
+        length--;
+    }
+    while (length && u8(text[length - 1]) <= 0x20)
+        length--;
+    if (!length || length > 10)
         return false;
     u64 number = 0;
-    for (u64 i = 0; i < text.length; i++) {
-        const char c = text.data[i];
+    for (u64 i = 0; i < length; i++) {
+        const char c = text[i];
         if (c < '0' || c > '9')
             return false;
         number = number * 10 + u64(c - '0');
@@ -433,27 +560,40 @@ bool readDecimalAttribute(const XmlElement& element, const char* attributeName, 
     return true;
 }
 
-bool xmlToIff(ByteBuffer& out, const XmlElement& element, IffWriter& writer, u32 base, u32 depth)
+bool finishElement(XmlReader& in, u32 depth)
+{
+    for (;;) {
+        if (in.event() == XmlReader::END && in.depth() == depth)
+            return true;
+        const XmlReader::Event e = in.next();
+        if (e == XmlReader::FAILED || e == XmlReader::FINISHED)
+            return false;
+    }
+}
+
+bool xmlToIff(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32 depth)
 {
     const u32 errorsBefore = writer.errors;
+    const u32 own = in.depth();
+    const String& name = in.name();
     if (depth > IFF_MAX_DEPTH) {
-        writer.error("ERROR: IFF XML element '%s' is nested too deeply.\n", element.name.c_str());
+        writer.error("ERROR: IFF XML element '%s' is nested too deeply.\n", name.c_str());
+        finishElement(in, own);
         return false;
     }
-    if (element.name.equals("Table")) {
-        writeTable(out, element, writer, base, depth);
-    } else if (element.name.equals("TableEntry")) {
-        for (const XmlElement* child : element.children)
-            xmlToIff(out, *child, writer, base, depth + 1);
+    if (name.equals("Table")) {
+        writeTable(out, in, writer, base, depth);
+    } else if (name.equals("TableEntry")) {
+        childrenToIff(out, in, writer, base, depth, own);
     } else {
-        const u32 id = readIdAttribute(element, "RawName", element.name, writer);
-        String formType;
-        if (element.getAttribute(String("FormType"), formType))
-            writeForm(out, element, formType, id, writer, base, depth);
+        const PtrArray<XmlAttribute>& attributes = in.attributes();
+        const u32 id = readIdAttribute(attributes, "RawName", name, name, writer);
+        if (const String* formType = findAttribute(attributes, "FormType"))
+            writeForm(out, in, String(*formType), id, writer, base, depth);
         else
-            writeChunk(out, element, id, writer);
+            writeChunk(out, in, id, writer);
     }
     if (!out.ok() && writer.errors == errorsBefore)
-        writer.error("ERROR: IFF XML element '%s' gives more data than can be written.\n", element.name.c_str());
-    return writer.errors == errorsBefore;
+        writer.error("ERROR: IFF XML element '%s' gives more data than can be written.\n", in.name().c_str());
+    return writer.errors == errorsBefore && in.event() != XmlReader::FAILED;
 }

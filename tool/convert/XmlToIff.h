@@ -1,6 +1,7 @@
 #pragma once
 #include "framework/core/ByteBuffer.h"
 #include "framework/xml/XmlElement.h"
+#include "framework/xml/XmlReader.h"
 #include "tool/convert/ChunkCompression.h"
 #include "tool/convert/ChunkSchema.h"
 
@@ -13,6 +14,7 @@ struct IffWriter
     const SchemaList& schemas;
     bool quiet = false;
     u32 errors = 0;
+    bool interrupted = false; // a quit signal ended the conversion (counted as an error, unsaid)
     StoredStreams* streams = nullptr;
     const ByteArray* file = nullptr; // the bytes the stored streams lie in
 
@@ -24,14 +26,16 @@ struct IffWriter
     bool findStored(u8 code, const ByteArray& plain, const u8*& stored, u32& length);
 };
 
-// Appends the bytes of one element of an IFF document (form, chunk, "Table" or "TableEntry").
-// `base` is the position in the whole file of out's first byte, so table offsets come out
-// absolute. False when anything could not be written as the XML asks.
-bool xmlToIff(ByteBuffer& out, const XmlElement& element, IffWriter& writer, u32 base, u32 depth = 1);
+// Appends the bytes of the element of an IFF document whose start tag `in` has just read (form,
+// chunk, "Table" or "TableEntry"), reading it to its end. `base` is the position in the whole
+// file of out's first byte, so table offsets come out absolute. False when anything could not be
+// written as the XML asks, or the reader failed.
+bool xmlToIff(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32 depth = 1);
 
 // The id an element stands for: its name (or another text) padded with blanks, with each byte
 // replaced from the attribute's four hex tokens when it has them.
-u32 readIdAttribute(const XmlElement& element, const char* attributeName, const String& text, IffWriter& writer);
+u32 readIdAttribute(const PtrArray<XmlAttribute>& attributes, const char* attributeName, const String& text,
+                    const String& elementName, IffWriter& writer);
 // The inverse of the text dump: tokens "0xNN" at the start or after whitespace and followed by
 // whitespace or the end are bytes; whitespace next to a token separates; everything else is
 // literal.
@@ -41,7 +45,11 @@ void parseChunkText(ByteBuffer& out, const String& text);
 bool parseHexByteToken(const char* text, u64 length, u64 position, u8& value);
 // "PadByte": 0 when absent; hex after "0x", else decimal; the low 8 bits. False for a value that
 // is not a number.
-bool readPadByteAttribute(const XmlElement& element, u8& pad);
+bool readPadByteAttribute(const PtrArray<XmlAttribute>& attributes, u8& pad);
 void appendPadByte(ByteBuffer& out, u32 size, u8 pad);
 // A decimal attribute; false (and `value` 0) when it is present but not a decimal number.
-bool readDecimalAttribute(const XmlElement& element, const char* attributeName, u32& value, bool& present);
+bool readDecimalAttribute(const PtrArray<XmlAttribute>& attributes, const char* attributeName, u32& value,
+                          bool& present);
+// Reads on to the end of the element at `depth` (the reader's depth of its start tag); false when
+// the reader failed first.
+bool finishElement(XmlReader& in, u32 depth);

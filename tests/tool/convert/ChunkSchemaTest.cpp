@@ -31,23 +31,43 @@ struct RecordSchema : ChunkSchema
     {
         return matchesFormPath(formPath, body, "TEST.", ".RECS", RECORD_SIZE, 0);
     }
-    bool toXml(Stream& body, XmlElement& chunk) override
+    void toXml(Stream& body, XmlWriter& out) override
     {
         while (body.bytesLeft()) {
-            XmlElement* record = recordToXml(body, chunk, "Record", RECORD, 5);
-            if (lossy)
-                record->attributes[2]->value = "no";
+            out.open("Record");
+            for (const SchemaField& field : RECORD) {
+                const String value = readField(body, field.kind, field.size);
+                out.attribute(field.attribute, lossy && field.kind == FIELD_FLAG ? String("no") : value);
+            }
+            out.close();
         }
-        return true;
     }
-    bool fromXml(const XmlElement& chunk, ByteBuffer& out) override
+    bool fromXml(XmlReader& in, ByteBuffer& out) override
     {
-        for (const XmlElement* record : chunk.children)
-            if (!recordFromXml(*record, RECORD, 5, true, out))
-                return false;
-        return true;
+        return eachChild(in, [&](XmlReader& record) { return recordFromXml(record.attributes(), RECORD, 5, true, out); });
     }
 };
+
+// The chunk element a body converts to under these schemas.
+std::string chunkXmlWith(const SchemaList& schemas, const Bytes& body)
+{
+    TextBuilder text;
+    XmlWriter xml(text);
+    IffXmlOut out{xml, schemas};
+    const ByteArray stored = toArray(body);
+    chunkToXml(String("RECS"), TD::fourCC("RECS"), String("TEST"), stored, 0, out);
+    return text.take().c_str();
+}
+
+// The chunk an element given as XML text writes back under these schemas.
+Bytes chunkBytesWith(const SchemaList& schemas, const std::string& xml, bool& ok)
+{
+    IffWriter writer(schemas);
+    XmlReader in(xml.data(), xml.size());
+    ByteBuffer out;
+    ok = in.next() == XmlReader::START && xmlToIff(out, in, writer, 0);
+    return Bytes(out.data(), out.data() + out.length);
+}
 
 Bytes record(const char* name, u8 count, u8 armed, u32 mass, i32 speed)
 {
@@ -181,28 +201,21 @@ TEST(ChunkSchemas, RecordsRoundTripThroughTheirSchema)
     SchemaList schemas(true);
     schemas.push(memNew<RecordSchema>("Records"));
     const Bytes body = cat({record("ALPHA", 3, 1, 1000, 384), record("BRAVO", 0, 0, 4294967295u, -256)});
-    MemoryStream stream(body.data(), u32(body.size()));
-    XmlElement element(String("RECS"));
-    chunkBodyToXml(String("TEST.RECS"), stream, element, schemas);
-    PtrArray<XmlElement> list;
-    list.push(&element);
-    EXPECT_EQ(std::string(writeXml(list).c_str()),
-              "<RECS Handler=\"Records\">\n"
-              " <Record Name=\"ALPHA\" Count=\"3\" Armed=\"yes\" Mass=\"1000\" Speed=\"1.5\"/>\n"
-              " <Record Name=\"BRAVO\" Count=\"0\" Armed=\"no\" Mass=\"4294967295\" Speed=\"-1\"/>\n"
-              "</RECS>\n");
-    list.reset();
-
-    IffWriter writer(schemas);
-    ByteBuffer out;
-    EXPECT_TRUE(xmlToIff(out, element, writer, 0));
-    EXPECT_EQ(hexOf(Bytes(out.data(), out.data() + out.length)), hexOf(chunk("RECS", body)));
+    const std::string xml = chunkXmlWith(schemas, body);
+    EXPECT_EQ(xml, "<RECS OriginalSize=\"36\" Handler=\"Records\">\n"
+                   " <Record Name=\"ALPHA\" Count=\"3\" Armed=\"yes\" Mass=\"1000\" Speed=\"1.5\"/>\n"
+                   " <Record Name=\"BRAVO\" Count=\"0\" Armed=\"no\" Mass=\"4294967295\" Speed=\"-1\"/>\n"
+                   "</RECS>\n");
+    bool ok = false;
+    EXPECT_EQ(hexOf(chunkBytesWith(schemas, xml, ok)), hexOf(chunk("RECS", body)));
+    EXPECT_TRUE(ok);
 
     // A required attribute missing: the handler fails and says so.
-    element.children[1]->attributes.clear();
-    ByteBuffer refused;
-    EXPECT_EQ(captured([&] { EXPECT_FALSE(xmlToIff(refused, element, writer, 0)); }),
+    std::string missing = xml;
+    missing.erase(missing.find(" Mass=\"4294967295\""), strlen(" Mass=\"4294967295\""));
+    EXPECT_EQ(captured([&] { chunkBytesWith(schemas, missing, ok); }),
               "ERROR: IFF chunk 'RECS' uses Handler='Records', but that handler cannot write XML back to bytes.\n");
+    EXPECT_FALSE(ok);
 }
 
 TEST(ChunkSchemas, ASchemaThatLosesBytesDoesNotClaimTheChunk)
@@ -212,20 +225,11 @@ TEST(ChunkSchemas, ASchemaThatLosesBytesDoesNotClaimTheChunk)
     schemas.push(memNew<RecordSchema>("Later"));
     // The first that matches decides, even when it cannot keep the bytes.
     const Bytes armed = record("ALPHA", 3, 1, 1000, 384);
-    MemoryStream stream(armed.data(), u32(armed.size()));
-    XmlElement element(String("RECS"));
-    chunkBodyToXml(String("TEST.RECS"), stream, element, schemas);
-    String handler;
-    EXPECT_FALSE(element.getAttribute(String("Handler"), handler));
-    EXPECT_EQ(element.children.count, 0u);
-    EXPECT_STREQ(element.value.c_str(), chunkBodyToText(armed.data(), u32(armed.size())).c_str());
-
+    EXPECT_EQ(chunkXmlWith(schemas, armed), "<RECS OriginalSize=\"18\">\n " +
+                                                std::string(chunkBodyToText(armed.data(), u32(armed.size())).c_str()) +
+                                                "\n</RECS>\n");
     const Bytes unarmed = record("BRAVO", 3, 0, 1000, 384);
-    MemoryStream again(unarmed.data(), u32(unarmed.size()));
-    XmlElement claimed(String("RECS"));
-    chunkBodyToXml(String("TEST.RECS"), again, claimed, schemas);
-    EXPECT_TRUE(claimed.getAttribute(String("Handler"), handler));
-    EXPECT_STREQ(handler.c_str(), "Lossy");
+    EXPECT_NE(chunkXmlWith(schemas, unarmed).find("Handler=\"Lossy\""), std::string::npos);
 }
 
 TEST(ChunkSchemas, HandlerNamesAreExact)

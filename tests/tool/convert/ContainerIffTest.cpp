@@ -326,7 +326,7 @@ TEST(ContainerIff, RepackReadsDocumentsAndRawFiles)
         if (ok) {
             const Bytes expected = strcmp(c.file, "E.IFF") == 0 ? str("raw bytes") : editedBytes;
             EXPECT_EQ(hexOf(serialised(*iff)), hexOf(expected)) << c.what;
-            EXPECT_EQ(iff->document != nullptr, strcmp(c.file, "E.IFF") != 0) << c.what;
+            EXPECT_EQ(iff->built != nullptr, strcmp(c.file, "E.IFF") != 0) << c.what;
             EXPECT_EQ(iff->isConverted(), strcmp(c.file, "E.IFF") != 0) << c.what;
         }
         deleteContainer(iff);

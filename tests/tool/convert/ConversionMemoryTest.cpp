@@ -3,8 +3,11 @@
 #include "IffTestUtil.h"
 #include "PfcTestUtil.h"
 #include "SoundTestUtil.h"
+#include "framework/core/Faults.h"
+#include "tests/framework/threads/LogCapture.h"
 #include "tool/containers/Driver.h"
 
+#include <chrono>
 #include <random>
 
 namespace
@@ -33,8 +36,35 @@ bool converted(const Container* c)
     return c->typeCode == CONTAINER_VOC;
 }
 
+// An IFF document of about `size` bytes made of many copies of one small chunk.
+Bytes denseForm(const iffbytes::Id& type, const Bytes& chunkBytes, size_t size)
+{
+    Bytes content;
+    content.reserve(size);
+    while (content.size() + chunkBytes.size() <= size)
+        content.insert(content.end(), chunkBytes.begin(), chunkBytes.end());
+    return iffbytes::form(type, content);
+}
+
+// Documents of many tiny parts: what each costs, not their bytes, decides what converting holds.
+std::vector<Document> denseDocuments(size_t size)
+{
+    Bytes members;
+    for (u32 i = 0; members.size() + 8 <= size; i++) {
+        char name[9];
+        snprintf(name, sizeof(name), "KIND%04u", i % 10000);
+        members.insert(members.end(), name, name + 8);
+    }
+    return {
+        {"IFF of empty chunks", "EMPTY.IFF", denseForm("DATA", iffbytes::chunk("NULL", Bytes{}), size)},
+        {"IFF of 6-byte chunks", "SMALL.IFF", denseForm("DATA", iffbytes::chunk("TINY", "ab\x01\x02yz"), size)},
+        {"IFF of 8-byte records", "CAST.IFF", iffbytes::form("SSSS", iffbytes::chunk("CAST", members))},
+    };
+}
+
 // Documents of about `size` bytes, each of a shape that converts: a chunk of random bytes (its
-// text is all tokens, five bytes a byte), a chunk of text, dialogue records, a sound.
+// text is all tokens, five bytes a byte), a chunk of text, dialogue records, a sound, and the
+// dense documents.
 std::vector<Document> documents(size_t size)
 {
     std::mt19937 rng(7);
@@ -57,6 +87,9 @@ std::vector<Document> documents(size_t size)
         {"PFC", "TOWER.PFC", table},
         {"VOC", "SIGNAL.VOC", soundtest::vocHeader() + soundtest::soundBlock(166, 0, soundtest::tone(size)) +
                                   soundtest::terminator()},
+        denseDocuments(size)[0],
+        denseDocuments(size)[1],
+        denseDocuments(size)[2],
     };
 }
 
@@ -106,7 +139,7 @@ TEST(ConversionMemory, ADocumentPastTheBudgetStaysRawWithANote)
         SCOPED_TRACE(d.what);
         const std::string note = std::string(" -> '") + d.name +
                                  "' stays raw: converting it would pass the archive's budget.\n";
-        for (const u64 floor : {u64(64) << 10, u64(64) << 20}) {
+        for (const u64 floor : {u64(8) << 10, u64(64) << 20}) {
             BudgetScope budget(floor, 1);
             Container* c = nullptr;
             const std::string out = captured([&] { c = detect(d); });
@@ -119,5 +152,73 @@ TEST(ConversionMemory, ADocumentPastTheBudgetStaysRawWithANote)
             }
             deleteContainer(c);
         }
+    }
+}
+
+// Repacking the unedited XML holds little more than the file read and the bytes written.
+TEST(ConversionMemory, RepackStaysInProportionToTheXml)
+{
+    OptionScope scope;
+    scope.options.mode = MODE_REPACK;
+    for (const Document& d : denseDocuments(size_t(2) << 20)) {
+        SCOPED_TRACE(d.what);
+        ContainerIFF* c = ifftest::openIff(d.bytes, d.name);
+        ASSERT_TRUE(c && c->converts);
+        iotest::ScratchDir dir;
+        const std::string file = dir.file(c->secondPath.c_str());
+        const String text = c->xmlText();
+        iotest::writeFile(file, Bytes(text.c_str(), text.c_str() + text.length));
+        memResetPeak();
+        const u64 before = memLiveBytes();
+        bool ok = false;
+        captured([&] { ok = c->repack(String(file.c_str()), String(), 0); });
+        const u64 peak = memPeakBytes() - before;
+        EXPECT_TRUE(ok);
+        EXPECT_LE(peak, 12 * text.length) << peak / double(text.length) << " times the XML";
+        EXPECT_EQ(testutil::serialised(*c), d.bytes);
+        deleteContainer(c);
+    }
+}
+
+namespace
+{
+u64 allocations = 0;
+u64 failingAllocation = 0;
+
+bool failOne(FaultKind kind)
+{
+    return kind == FaultKind::Allocation && ++allocations == failingAllocation;
+}
+}
+
+// Memory that runs out in the middle of a dense conversion ends it at once: the document stays
+// raw and whole, the run goes on, and the failure is logged once.
+TEST(ConversionMemory, MemoryRunningOutEndsAConversionAtOnce)
+{
+    OptionScope scope;
+    for (const Document& d : denseDocuments(size_t(1) << 20)) {
+        SCOPED_TRACE(d.what);
+        allocations = 0;
+        failingAllocation = 0;
+        setFaultHook(failOne);
+        deleteContainer(detect(d));
+        const u64 total = allocations;
+        for (const u64 at : {total / 4, total / 2, total * 3 / 4}) {
+            allocations = 0;
+            failingAllocation = at;
+            LogCapture log;
+            const auto start = std::chrono::steady_clock::now();
+            Container* c = detect(d);
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            ASSERT_NE(c, nullptr) << at;
+            EXPECT_FALSE(converted(c)) << at;
+            EXPECT_EQ(testutil::serialised(*c), d.bytes) << at;
+            EXPECT_FALSE(memAllocationFailed()) << at;
+            EXPECT_LT(seconds, 10.0) << at;
+            EXPECT_EQ(log.lines(LOG_ERROR).size(), 1u) << at;
+            deleteContainer(c);
+        }
+        setFaultHook(nullptr);
     }
 }

@@ -241,7 +241,7 @@ TEST(IffCompression, ForeignStreamsAreShownDecodedAndKeptUntilEdited)
             EXPECT_EQ(hexOf(serialised(*iff)), hexOf(image));
             std::string extracted;
             EXPECT_EQ(hexOf(editedAndRepacked(*iff, [](std::string&) {}, &extracted)), hexOf(image));
-            EXPECT_EQ(iff->document, nullptr);
+            EXPECT_EQ(iff->built, nullptr);
             EXPECT_NE(extracted.find("<TEXT OriginalSize=\"" + std::to_string(c.body.size()) + "\" Compression=\"" +
                                      compressionName(c.code) + "\">"),
                       std::string::npos);

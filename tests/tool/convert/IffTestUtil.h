@@ -52,15 +52,12 @@ inline Bytes serialised(Container& c)
 // The bytes an XML text writes back to; `ok` false when the writer refused it.
 inline Bytes iffOf(const std::string& xml, bool* ok = nullptr, bool quiet = true)
 {
-    ByteArray text(reinterpret_cast<const u8*>(xml.data()), u32(xml.size()));
-    PtrArray<XmlElement>* document = parseXml(text);
-    EXPECT_NE(document, nullptr) << xml;
-    ByteArray* out = document ? documentToIff(*document, quiet) : nullptr;
+    const String source("TEST.IFF.xml");
+    ByteArray* out = xmlToIffBytes(xml.data(), xml.size(), quiet ? nullptr : &source);
     if (ok)
         *ok = out != nullptr;
     Bytes b = toBytes(out);
     deleteByteArray(out);
-    memDelete(document);
     return b;
 }
 

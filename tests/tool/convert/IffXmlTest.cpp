@@ -175,8 +175,8 @@ TEST(IffXml, SchemasSeeTheFormPath)
             seen->push_back(formPath.c_str());
             return false;
         }
-        bool toXml(Stream&, XmlElement&) override { return true; }
-        bool fromXml(const XmlElement&, ByteBuffer&) override { return true; }
+        void toXml(Stream&, XmlWriter&) override {}
+        bool fromXml(XmlReader&, ByteBuffer&) override { return true; }
     };
     std::vector<std::string> seen;
     SchemaList schemas(true);
@@ -185,8 +185,10 @@ TEST(IffXml, SchemasSeeTheFormPath)
     TD::Array<unsigned char> data(image.data(), u32(image.size()));
     TD::ByteArrayReader reader(&data);
     TD::IFF* iff = TD::IFF::open(reader);
-    XmlElement root(String("IFF"));
-    EXPECT_TRUE(containerToXml(*iff, String(), root, schemas, 1, true));
+    TextBuilder text;
+    XmlWriter xml(text);
+    IffXmlOut out{xml, schemas};
+    EXPECT_TRUE(containerToXml(*iff, String(), out, 1, true));
     TD::deleteObject(iff);
     EXPECT_EQ(seen, std::vector<std::string>{"REAL.OBJT.MISL.DATA"});
 }
@@ -269,36 +271,32 @@ TEST(IffWrite, BadValuesAreReported)
          "ERROR: Invalid IFF TableSize='x' on XML element 'Table'.\n", form("A", cat({str("TABL"), be32(0)}))},
     };
     for (const Case& c : cases) {
-        ByteArray text(reinterpret_cast<const u8*>(c.xml), u32(strlen(c.xml)));
-        PtrArray<XmlElement>* document = parseXml(text);
-        ASSERT_NE(document, nullptr) << c.xml;
-        ByteArray* refused = nullptr;
-        EXPECT_EQ(captured([&] { refused = documentToIff(*document, false); }), c.lines);
-        EXPECT_EQ(refused, nullptr);
+        bool ok = true;
+        EXPECT_EQ(captured([&] { iffOf(c.xml, &ok, false); }), c.lines);
+        EXPECT_FALSE(ok);
         // Element by element, what can be built still is.
         SchemaList schemas(true);
         IffWriter writer(schemas, true);
         ByteBuffer out;
-        for (const XmlElement* child : (*document)[0]->children)
-            EXPECT_FALSE(xmlToIff(out, *child, writer, 0));
+        XmlReader in(c.xml, strlen(c.xml));
+        ASSERT_EQ(in.next(), XmlReader::START);
+        while (in.next() == XmlReader::START)
+            EXPECT_FALSE(xmlToIff(out, in, writer, 0));
         EXPECT_EQ(hexOf(Bytes(out.data(), out.data() + out.length)), hexOf(c.bytes)) << c.xml;
-        memDelete(document);
     }
 }
 
 TEST(IffWrite, DeepDocumentsAreRefused)
 {
-    XmlElement root(String("IFF"));
-    XmlElement* at = &root;
-    for (int i = 0; i < 300; i++) {
-        at = at->addChild(String("DEEP"));
-        at->addAttribute(String("FormType"), String("FORM"));
-    }
-    SchemaList schemas(true);
-    IffWriter writer(schemas, true);
-    ByteBuffer out;
-    EXPECT_FALSE(xmlToIff(out, *root.children[0], writer, 0));
-    EXPECT_EQ(writer.errors, 1u);
+    std::string xml = "<IFF Version=\"1\">";
+    for (int i = 0; i < 300; i++)
+        xml += "<DEEP FormType=\"FORM\">";
+    for (int i = 0; i < 300; i++)
+        xml += "</DEEP>";
+    xml += "</IFF>";
+    bool ok = true;
+    iffOf(xml, &ok);
+    EXPECT_FALSE(ok);
 }
 
 TEST(IffCompression, HeadersAndRefusals)

@@ -26,27 +26,31 @@ bool CapitalTurrets::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, nullptr, ".WEAP.CPTL.TURT", 0, 0);
 }
 
-bool CapitalTurrets::toXml(Stream& body, XmlElement& chunkElement)
+void CapitalTurrets::toXml(Stream& body, XmlWriter& out)
 {
-    XmlElement* turrets = chunkElement.addChild(String("Turrets"));
-    if (!turrets || !body.bytesLeft())
-        return true;
-    turrets->addAttribute(String("Damage"), readField(body, FIELD_U32, 0));
-    recordsToXml(body, *turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD));
-    return true;
+    out.open("Turrets");
+    if (body.bytesLeft()) {
+        out.attribute("Damage", readField(body, FIELD_U32, 0));
+        recordsToXml(body, out, "Turret", TURRET_RECORD, countOf(TURRET_RECORD));
+    }
+    out.close();
 }
 
-bool CapitalTurrets::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool CapitalTurrets::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    const XmlElement* turrets = firstChildNamed(chunkElement, "Turrets");
-    if (!turrets)
-        return false;
-    String damage;
-    // Without "Damage" the body is empty; turrets that would be dropped with it are refused.
-    if (!turrets->getAttribute(String("Damage"), damage))
-        return !hasChildNamed(*turrets, "Turret");
-    writeU32Field(out, damage);
-    return recordsFromXml(*turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out);
+    return withFirstChildNamed(in, "Turrets", [&](XmlReader& turrets) {
+        const String* damage = turrets.attribute("Damage");
+        // Without "Damage" the body is empty; turrets that would be dropped with it are refused.
+        if (!damage) {
+            bool dropped = false;
+            return eachChild(turrets, [&](XmlReader& child) {
+                dropped = dropped || child.name().equals("Turret");
+                return true;
+            }) && !dropped;
+        }
+        writeU32Field(out, *damage);
+        return recordsFromXml(turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out);
+    });
 }
 
 ChunkSchema* makeCapitalMissiles()
@@ -59,16 +63,16 @@ bool CapitalMissiles::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, nullptr, ".WEAP.CPTL.MISL", 0, 0);
 }
 
-bool CapitalMissiles::toXml(Stream& body, XmlElement& chunkElement)
+void CapitalMissiles::toXml(Stream& body, XmlWriter& out)
 {
-    XmlElement* missiles = chunkElement.addChild(String("Missiles"));
-    if (missiles)
-        recordsToXml(body, *missiles, "Missile", MISSILE_RECORD, countOf(MISSILE_RECORD));
-    return true;
+    out.open("Missiles");
+    recordsToXml(body, out, "Missile", MISSILE_RECORD, countOf(MISSILE_RECORD));
+    out.close();
 }
 
-bool CapitalMissiles::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool CapitalMissiles::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    const XmlElement* missiles = firstChildNamed(chunkElement, "Missiles");
-    return missiles && recordsFromXml(*missiles, "Missile", MISSILE_RECORD, countOf(MISSILE_RECORD), out);
+    return withFirstChildNamed(in, "Missiles", [&](XmlReader& missiles) {
+        return recordsFromXml(missiles, "Missile", MISSILE_RECORD, countOf(MISSILE_RECORD), out);
+    });
 }

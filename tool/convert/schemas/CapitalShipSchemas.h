@@ -9,20 +9,20 @@
 class CapitalTurrets : public ChunkSchema
 {
 public:
-    CapitalTurrets() : ChunkSchema("CapitalTurrets") {}
+    CapitalTurrets() : ChunkSchema("CapitalTurrets", "TURT") {}
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    void toXml(Stream& body, XmlWriter& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 };
 
 // 25-byte "Missile" records under one "Missiles" element.
 class CapitalMissiles : public ChunkSchema
 {
 public:
-    CapitalMissiles() : ChunkSchema("CapitalMissiles") {}
+    CapitalMissiles() : ChunkSchema("CapitalMissiles", "MISL") {}
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    void toXml(Stream& body, XmlWriter& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 };
 
 ChunkSchema* makeCapitalTurrets();

@@ -24,31 +24,41 @@ bool FighterDecoys::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, nullptr, ".WEAP.FGTR.DECY", 0, 0);
 }
 
-bool FighterDecoys::toXml(Stream& body, XmlElement& chunkElement)
+void FighterDecoys::toXml(Stream& body, XmlWriter& out)
 {
-    XmlElement* decoys = chunkElement.addChild(String("Decoys"));
-    if (!decoys || !body.bytesLeft())
-        return true;
-    decoys->addAttribute(String("Count"), readField(body, FIELD_U32, 0));
-    if (body.bytesLeft())
-        recordToXml(body, *decoys, "Decoy", DECOY_NAME, countOf(DECOY_NAME));
-    return true;
+    out.open("Decoys");
+    if (body.bytesLeft()) {
+        out.attribute("Count", readField(body, FIELD_U32, 0));
+        if (body.bytesLeft())
+            recordToXml(body, out, "Decoy", DECOY_NAME, countOf(DECOY_NAME));
+    }
+    out.close();
 }
 
-bool FighterDecoys::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool FighterDecoys::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    const XmlElement* decoys = firstChildNamed(chunkElement, "Decoys");
-    if (!decoys)
-        return false;
-    String count;
-    // Without a count the body is empty; a decoy that would be dropped with it is refused.
-    if (!decoys->getAttribute(String("Count"), count))
-        return !hasChildNamed(*decoys, "Decoy");
-    writeU32Field(out, count);
-    if (decoys->children.count == 0)
-        return true;
-    const XmlElement* decoy = firstChildNamed(*decoys, "Decoy");
-    return decoy && recordFromXml(*decoy, DECOY_NAME, countOf(DECOY_NAME), true, out);
+    return withFirstChildNamed(in, "Decoys", [&](XmlReader& decoys) {
+        const String* count = decoys.attribute("Count");
+        if (count)
+            writeU32Field(out, *count);
+        // Without a count the body is empty; a decoy that would be dropped with it is refused.
+        // With one, the first decoy gives the name; children of no other name give none.
+        bool children = false, named = false, ok = true;
+        const bool read = eachChild(decoys, [&](XmlReader& child) {
+            children = true;
+            if (named || !child.name().equals("Decoy"))
+                return true;
+            named = true;
+            if (count)
+                ok = recordFromXml(child.attributes(), DECOY_NAME, countOf(DECOY_NAME), true, out);
+            return true;
+        });
+        if (!read)
+            return false;
+        if (!count)
+            return !named;
+        return !children || (named && ok);
+    });
 }
 
 ChunkSchema* makeFighterTurrets()
@@ -61,16 +71,16 @@ bool FighterTurrets::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, nullptr, ".WEAP.FGTR.TURT", 0, 0);
 }
 
-bool FighterTurrets::toXml(Stream& body, XmlElement& chunkElement)
+void FighterTurrets::toXml(Stream& body, XmlWriter& out)
 {
-    XmlElement* turrets = chunkElement.addChild(String("Turrets"));
-    if (turrets)
-        recordsToXml(body, *turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD));
-    return true;
+    out.open("Turrets");
+    recordsToXml(body, out, "Turret", TURRET_RECORD, countOf(TURRET_RECORD));
+    out.close();
 }
 
-bool FighterTurrets::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool FighterTurrets::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    const XmlElement* turrets = firstChildNamed(chunkElement, "Turrets");
-    return turrets && recordsFromXml(*turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out);
+    return withFirstChildNamed(in, "Turrets", [&](XmlReader& turrets) {
+        return recordsFromXml(turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out);
+    });
 }

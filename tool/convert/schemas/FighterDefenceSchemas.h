@@ -8,20 +8,20 @@
 class FighterDecoys : public ChunkSchema
 {
 public:
-    FighterDecoys() : ChunkSchema("FighterDecoys") {}
+    FighterDecoys() : ChunkSchema("FighterDecoys", "DECY") {}
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    void toXml(Stream& body, XmlWriter& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 };
 
 // 43-byte "Turret" records under one "Turrets" element.
 class FighterTurrets : public ChunkSchema
 {
 public:
-    FighterTurrets() : ChunkSchema("FighterTurrets") {}
+    FighterTurrets() : ChunkSchema("FighterTurrets", "TURT") {}
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    void toXml(Stream& body, XmlWriter& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 };
 
 ChunkSchema* makeFighterDecoys();

@@ -25,22 +25,21 @@ const SchemaField MISSILE_RECORD[] = {
 
 // A header element under the chunk element, its fields read whatever the body size, then the
 // records under it.
-void headedToXml(Stream& body, XmlElement& chunkElement, const char* headerName, const SchemaField* header,
-                 u32 headerCount, const char* recordName, const SchemaField* record, u32 recordCount)
+void headedToXml(Stream& body, XmlWriter& out, const char* headerName, const SchemaField* header, u32 headerCount,
+                 const char* recordName, const SchemaField* record, u32 recordCount)
 {
-    XmlElement* parent = recordToXml(body, chunkElement, headerName, header, headerCount);
-    if (parent)
-        recordsToXml(body, *parent, recordName, record, recordCount);
+    openRecord(body, out, headerName, header, headerCount);
+    recordsToXml(body, out, recordName, record, recordCount);
+    out.close();
 }
 
-bool headedFromXml(const XmlElement& chunkElement, ByteBuffer& out, const char* headerName,
-                   const SchemaField* header, u32 headerCount, const char* recordName, const SchemaField* record,
-                   u32 recordCount)
+bool headedFromXml(XmlReader& in, ByteBuffer& out, const char* headerName, const SchemaField* header,
+                   u32 headerCount, const char* recordName, const SchemaField* record, u32 recordCount)
 {
-    const XmlElement* parent = firstChildNamed(chunkElement, headerName);
-    if (!parent || !recordFromXml(*parent, header, headerCount, true, out))
-        return false;
-    return recordsFromXml(*parent, recordName, record, recordCount, out);
+    return withFirstChildNamed(in, headerName, [&](XmlReader& parent) {
+        return recordFromXml(parent.attributes(), header, headerCount, true, out) &&
+               recordsFromXml(parent, recordName, record, recordCount, out);
+    });
 }
 }
 
@@ -54,16 +53,15 @@ bool FighterGuns::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, nullptr, ".WEAP.FGTR.GUNS", 0, 0);
 }
 
-bool FighterGuns::toXml(Stream& body, XmlElement& chunkElement)
+void FighterGuns::toXml(Stream& body, XmlWriter& out)
 {
-    headedToXml(body, chunkElement, "Guns", GUNS_HEADER, countOf(GUNS_HEADER), "Gun", GUN_RECORD,
+    headedToXml(body, out, "Guns", GUNS_HEADER, countOf(GUNS_HEADER), "Gun", GUN_RECORD,
                 countOf(GUN_RECORD));
-    return true;
 }
 
-bool FighterGuns::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool FighterGuns::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    return headedFromXml(chunkElement, out, "Guns", GUNS_HEADER, countOf(GUNS_HEADER), "Gun", GUN_RECORD,
+    return headedFromXml(in, out, "Guns", GUNS_HEADER, countOf(GUNS_HEADER), "Gun", GUN_RECORD,
                          countOf(GUN_RECORD));
 }
 
@@ -77,15 +75,14 @@ bool FighterSpecialGuns::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, nullptr, ".WEAP.FGTR.SPCL", 0, 0);
 }
 
-bool FighterSpecialGuns::toXml(Stream& body, XmlElement& chunkElement)
+void FighterSpecialGuns::toXml(Stream& body, XmlWriter& out)
 {
-    recordsToXml(body, chunkElement, "Gun", GUN_RECORD, countOf(GUN_RECORD));
-    return true;
+    recordsToXml(body, out, "Gun", GUN_RECORD, countOf(GUN_RECORD));
 }
 
-bool FighterSpecialGuns::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool FighterSpecialGuns::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    return recordsFromXml(chunkElement, "Gun", GUN_RECORD, countOf(GUN_RECORD), out);
+    return recordsFromXml(in, "Gun", GUN_RECORD, countOf(GUN_RECORD), out);
 }
 
 ChunkSchema* makeFighterMissiles()
@@ -98,15 +95,14 @@ bool FighterMissiles::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, nullptr, ".WEAP.FGTR.MISL", 0, 0);
 }
 
-bool FighterMissiles::toXml(Stream& body, XmlElement& chunkElement)
+void FighterMissiles::toXml(Stream& body, XmlWriter& out)
 {
-    headedToXml(body, chunkElement, "Missiles", MISSILES_HEADER, countOf(MISSILES_HEADER), "Missile",
+    headedToXml(body, out, "Missiles", MISSILES_HEADER, countOf(MISSILES_HEADER), "Missile",
                 MISSILE_RECORD, countOf(MISSILE_RECORD));
-    return true;
 }
 
-bool FighterMissiles::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool FighterMissiles::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    return headedFromXml(chunkElement, out, "Missiles", MISSILES_HEADER, countOf(MISSILES_HEADER), "Missile",
+    return headedFromXml(in, out, "Missiles", MISSILES_HEADER, countOf(MISSILES_HEADER), "Missile",
                          MISSILE_RECORD, countOf(MISSILE_RECORD));
 }

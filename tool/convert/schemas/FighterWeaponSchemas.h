@@ -9,30 +9,30 @@
 class FighterGuns : public ChunkSchema
 {
 public:
-    FighterGuns() : ChunkSchema("FighterGuns") {}
+    FighterGuns() : ChunkSchema("FighterGuns", "GUNS") {}
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    void toXml(Stream& body, XmlWriter& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 };
 
 // No header: 21-byte "Gun" records directly under the chunk element.
 class FighterSpecialGuns : public ChunkSchema
 {
 public:
-    FighterSpecialGuns() : ChunkSchema("FighterSpecialGuns") {}
+    FighterSpecialGuns() : ChunkSchema("FighterSpecialGuns", "SPCL") {}
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    void toXml(Stream& body, XmlWriter& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 };
 
 // A 4-byte header ("Missiles": Delay), then 25-byte "Missile" records under it.
 class FighterMissiles : public ChunkSchema
 {
 public:
-    FighterMissiles() : ChunkSchema("FighterMissiles") {}
+    FighterMissiles() : ChunkSchema("FighterMissiles", "MISL") {}
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    void toXml(Stream& body, XmlWriter& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 };
 
 ChunkSchema* makeFighterGuns();

@@ -1,5 +1,6 @@
 #include "tool/convert/schemas/MissileGunSchemas.h"
 #include "framework/core/Heap.h"
+#include "tool/convert/schemas/RecordList.h"
 
 namespace
 {
@@ -22,16 +23,11 @@ const SchemaField GUN_FIELDS[] = {
     {"DurationSecs", FIELD_FIXED, 0},  {"RefireDelaySecs", FIELD_FIXED, 0}, {"Energy", FIELD_U32, 0},
 };
 
-template <u32 N>
-constexpr u32 countOf(const SchemaField (&)[N])
-{
-    return N;
-}
 }
 
 SingleRecordSchema::SingleRecordSchema(const char* schemaName, const char* pathSuffix, u32 size, const char* record,
                                        const SchemaField* recordFields, u32 count)
-    : ChunkSchema(schemaName), suffix(pathSuffix), bodySize(size), recordName(record), fields(recordFields),
+    : ChunkSchema(schemaName, lastComponent(pathSuffix)), suffix(pathSuffix), bodySize(size), recordName(record), fields(recordFields),
       fieldCount(count)
 {
 }
@@ -41,19 +37,16 @@ bool SingleRecordSchema::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, OBJECT_PREFIX, suffix, 0, bodySize);
 }
 
-bool SingleRecordSchema::toXml(Stream& body, XmlElement& chunkElement)
+void SingleRecordSchema::toXml(Stream& body, XmlWriter& out)
 {
-    recordToXml(body, chunkElement, recordName, fields, fieldCount);
-    return true;
+    recordToXml(body, out, recordName, fields, fieldCount);
 }
 
-bool SingleRecordSchema::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool SingleRecordSchema::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    for (const XmlElement* record : chunkElement.children) {
-        if (record->name.equals(recordName))
-            return recordFromXml(*record, fields, fieldCount, true, out);
-    }
-    return false;
+    return withFirstChildNamed(in, recordName, [&](XmlReader& record) {
+        return recordFromXml(record.attributes(), fields, fieldCount, true, out);
+    });
 }
 
 MissileData::MissileData()

@@ -10,10 +10,10 @@ public:
     SingleRecordSchema(const char* schemaName, const char* suffix, u32 bodySize, const char* recordName,
                        const SchemaField* fields, u32 fieldCount);
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
+    void toXml(Stream& body, XmlWriter& out) override;
     // Written from the first child named like the record; false (with the fields before the
     // missing one written) when that child or one of its attributes is missing.
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 
 private:
     const char* suffix;

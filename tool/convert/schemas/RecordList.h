@@ -9,21 +9,28 @@ constexpr u32 countOf(const SchemaField (&)[N])
     return u32(N);
 }
 
-// The first child of `parent` named exactly `name`, or null.
-const XmlElement* firstChildNamed(const XmlElement& parent, const char* name);
+// Writes one record element for each record left in the body, up to its end; a last record cut
+// short by the end reads zeros for what is missing.
+void recordsToXml(Stream& body, XmlWriter& out, const char* recordName, const SchemaField* fields, u32 fieldCount);
 
-// Adds one record element under `parent` for each record left in the body, up to its end; a
-// last record cut short by the end reads zeros for what is missing.
-void recordsToXml(Stream& body, XmlElement& parent, const char* recordName, const SchemaField* fields,
-                  u32 fieldCount);
-
-// Writes every child of `parent` named exactly `recordName`, in order; children of other names
-// are skipped. False at the first missing attribute (the bytes written before it stay).
-bool recordsFromXml(const XmlElement& parent, const char* recordName, const SchemaField* fields, u32 fieldCount,
+// Writes every child named exactly `recordName` of the element whose start tag `in` has just
+// read, in order; children of other names are passed over. False at the first missing attribute
+// (the bytes written before it stay); the reader ends at the element's end either way.
+bool recordsFromXml(XmlReader& in, const char* recordName, const SchemaField* fields, u32 fieldCount,
                     ByteBuffer& out);
 
-// Whether `parent` has a child named exactly `name`.
-inline bool hasChildNamed(const XmlElement& parent, const char* name)
+// The first child named exactly `name` of the element whose start tag `in` has just read is
+// handed to `take` at its own start tag (see eachChild); every other child is passed over. False
+// when there is none, or `take` says so.
+template <typename Take>
+bool withFirstChildNamed(XmlReader& in, const char* name, Take take)
 {
-    return firstChildNamed(parent, name) != nullptr;
+    bool found = false;
+    const bool ok = eachChild(in, [&](XmlReader& child) {
+        if (found || !child.name().equals(name))
+            return true;
+        found = true;
+        return take(child);
+    });
+    return ok && found;
 }

@@ -33,7 +33,7 @@ void writeHexTokens(ByteBuffer& out, const String& value)
 
 SectorTextRecords::SectorTextRecords(const char* schemaName, const char* pathSuffix, const char* record,
                                      const char* attribute)
-    : ChunkSchema(schemaName), suffix(pathSuffix), recordName(record), field{attribute, FIELD_TEXT, TEXT_RECORD_SIZE}
+    : ChunkSchema(schemaName, lastComponent(pathSuffix)), suffix(pathSuffix), recordName(record), field{attribute, FIELD_TEXT, TEXT_RECORD_SIZE}
 {
 }
 
@@ -42,20 +42,18 @@ bool SectorTextRecords::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, SECTOR_PREFIX, suffix, TEXT_RECORD_SIZE, 0);
 }
 
-bool SectorTextRecords::toXml(Stream& body, XmlElement& chunkElement)
+void SectorTextRecords::toXml(Stream& body, XmlWriter& out)
 {
-    while (body.bytesLeft()) {
-        if (!recordToXml(body, chunkElement, recordName, &field, 1))
-            break;
-    }
-    return true;
+    while (body.bytesLeft() && out.ok())
+        recordToXml(body, out, recordName, &field, 1);
 }
 
-bool SectorTextRecords::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool SectorTextRecords::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    for (const XmlElement* record : chunkElement.children)
-        recordFromXml(*record, &field, 1, false, out);
-    return true;
+    return eachChild(in, [&](XmlReader& record) {
+        recordFromXml(record.attributes(), &field, 1, false, out);
+        return true;
+    });
 }
 
 SectorCast::SectorCast() : SectorTextRecords("SectorCast", ".CAST", "Member", "Kind")
@@ -71,7 +69,7 @@ SectorLoadAppearance::SectorLoadAppearance() : SectorTextRecords("SectorLoadAppe
 {
 }
 
-SectorJumps::SectorJumps() : ChunkSchema("SectorJumps")
+SectorJumps::SectorJumps() : ChunkSchema("SectorJumps", "JUMP")
 {
 }
 
@@ -80,39 +78,43 @@ bool SectorJumps::matches(const String& formPath, Stream& body)
     return matchesFormPath(formPath, body, SECTOR_PREFIX, ".JUMP", JUMP_RECORD_SIZE, 0);
 }
 
-bool SectorJumps::toXml(Stream& body, XmlElement& chunkElement)
+void SectorJumps::toXml(Stream& body, XmlWriter& out)
 {
-    while (body.bytesLeft()) {
-        XmlElement* jump = chunkElement.addChild(String("Jump"));
-        if (!jump)
-            break;
-        jump->addAttribute(String("Index"), uintToString(readU8Field(body)));
+    while (body.bytesLeft() && out.ok()) {
+        const u8 index = readU8Field(body);
         readU8Field(body);
         const u64 left = body.bytesLeft();
         body.skip(left < 8 ? left : 8);
         // A zero byte inside the type does not end it: the bytes after it still count.
-        String type;
+        char type[JUMP_TYPE_SIZE];
+        u32 typeLength = 0;
         for (u32 i = 0; i < JUMP_TYPE_SIZE; i++) {
             const u8 c = readU8Field(body);
             if (c)
-                type.append(char(c));
+                type[typeLength++] = char(c);
         }
-        jump->addAttribute(String("Type"), type);
-        XmlElement* data = jump->addChild(String("Data"));
-        char text[JUMP_DATA_SIZE * 5 + 1];
+        char data[JUMP_DATA_SIZE * 5 + 1];
         for (u32 i = 0; i < JUMP_DATA_SIZE; i++)
-            snprintf(text + 5 * i, 6, "0x%02X ", readU8Field(body));
-        if (data)
-            data->value = String(text, JUMP_DATA_SIZE * 5);
-        jump->addAttribute(String("Destination"), uintToString(readU8Field(body)));
+            snprintf(data + 5 * i, 6, "0x%02X ", readU8Field(body));
+        const u8 destination = readU8Field(body);
+        out.open("Jump");
+        out.attributeDecimal("Index", index);
+        out.attribute("Type", type, typeLength);
+        out.attributeDecimal("Destination", destination);
+        out.open("Data");
+        out.text(data, JUMP_DATA_SIZE * 5);
+        out.close();
+        out.close();
     }
-    return true;
 }
 
-bool SectorJumps::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
+bool SectorJumps::fromXml(XmlReader& in, ByteBuffer& out)
 {
-    String value;
-    for (const XmlElement* jump : chunkElement.children) {
+    return eachChild(in, [&](XmlReader& reader) {
+        XmlElement* jump = reader.readElement();
+        if (!jump)
+            return false;
+        String value;
         if (jump->getAttribute(String("Index"), value))
             writeU8Field(out, value);
         out.write(JUMP_FILLER, sizeof(JUMP_FILLER));
@@ -124,8 +126,9 @@ bool SectorJumps::fromXml(const XmlElement& chunkElement, ByteBuffer& out)
             writeHexTokens(out, data->value);
         if (jump->getAttribute(String("Destination"), value))
             writeU8Field(out, value);
-    }
-    return true;
+        memDelete(jump);
+        return true;
+    });
 }
 
 ChunkSchema* makeSectorCast()

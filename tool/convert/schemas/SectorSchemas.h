@@ -11,8 +11,8 @@ class SectorTextRecords : public ChunkSchema
 public:
     SectorTextRecords(const char* schemaName, const char* suffix, const char* recordName, const char* attribute);
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    void toXml(Stream& body, XmlWriter& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 
 private:
     const char* suffix;
@@ -47,8 +47,8 @@ class SectorJumps : public ChunkSchema
 public:
     SectorJumps();
     bool matches(const String& formPath, Stream& body) override;
-    bool toXml(Stream& body, XmlElement& chunkElement) override;
-    bool fromXml(const XmlElement& chunkElement, ByteBuffer& out) override;
+    void toXml(Stream& body, XmlWriter& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out) override;
 };
 
 ChunkSchema* makeSectorCast();

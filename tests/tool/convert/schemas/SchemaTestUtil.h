@@ -15,13 +15,25 @@ inline std::string chunkXml(const char* formPath, const char* id, const Bytes& b
 {
     SchemaList schemas(true);
     registerIffSchemas(schemas);
-    XmlElement parent(String("FORM"));
     ByteArray stored = toArray(body);
-    XmlElement* element = chunkToXml(String(id), String(formPath), parent, stored, schemas);
-    String text;
-    if (element)
-        element->write(text, 0);
-    return text.c_str();
+    u32 idValue = 0;
+    for (u32 i = 0; i < 4; i++)
+        idValue = (idValue << 8) | u8(i < strlen(id) ? id[i] : ' ');
+    TextBuilder text;
+    XmlWriter xml(text);
+    IffXmlOut out{xml, schemas};
+    chunkToXml(String(id), idValue, String(formPath), stored, 0, out);
+    return text.take().c_str();
+}
+
+// Writes one chunk element given as XML text; false when the writer reported an error.
+inline bool writeChunkXml(const std::string& xml, ByteBuffer& out, bool quiet)
+{
+    SchemaList schemas(true);
+    registerIffSchemas(schemas);
+    IffWriter writer(schemas, quiet);
+    XmlReader in(xml.data(), xml.size());
+    return in.next() == XmlReader::START && xmlToIff(out, in, writer, 0);
 }
 
 inline XmlElement* parsedElement(const std::string& xml)
@@ -42,15 +54,10 @@ inline XmlElement* parsedElement(const std::string& xml)
 // when the writer reported an error.
 inline Bytes chunkBytes(const std::string& xml, bool* ok = nullptr)
 {
-    SchemaList schemas(true);
-    registerIffSchemas(schemas);
-    IffWriter writer(schemas, true);
-    XmlElement* element = parsedElement(xml);
     ByteBuffer out;
-    const bool written = element && xmlToIff(out, *element, writer, 0);
+    const bool written = writeChunkXml(xml, out, true);
     if (ok)
         *ok = written;
-    memDelete(element);
     return Bytes(out.data(), out.data() + out.length);
 }
 
@@ -68,13 +75,12 @@ inline SchemaWrite schemaBody(const char* schemaName, const std::string& xml)
     SchemaWrite w;
     ChunkSchema* schema = findSchema(schemas, String(schemaName));
     EXPECT_NE(schema, nullptr) << schemaName;
-    XmlElement* element = parsedElement(xml);
-    if (schema && element) {
+    XmlReader in(xml.data(), xml.size());
+    if (schema && in.next() == XmlReader::START) {
         ByteBuffer out;
-        w.result = schema->fromXml(*element, out);
+        w.result = schema->fromXml(in, out);
         w.body = Bytes(out.data(), out.data() + out.length);
     }
-    memDelete(element);
     return w;
 }
 

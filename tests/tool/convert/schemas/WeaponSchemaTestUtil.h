@@ -53,29 +53,22 @@ inline std::string toXmlOf(const char* schemaName, const Bytes& body)
     registerIffSchemas(schemas);
     ChunkSchema* schema = findSchema(schemas, String(schemaName));
     EXPECT_NE(schema, nullptr) << schemaName;
-    XmlElement element(String("CHNK"));
+    TextBuilder text;
+    XmlWriter xml(text);
+    xml.open("CHNK");
     MemoryStream stream(body.data(), u32(body.size()));
-    if (schema) {
-        EXPECT_TRUE(schema->toXml(stream, element));
-    }
-    String text;
-    element.write(text, 0);
-    return text.c_str();
+    if (schema)
+        schema->toXml(stream, xml);
+    xml.close();
+    return text.take().c_str();
 }
 
 // The chunk an element given as XML text writes back, with the writer's error lines in
 // `printed`.
 inline Bytes printedChunkBytes(const std::string& xml, std::string& printed, bool& ok)
 {
-    SchemaList schemas(true);
-    registerIffSchemas(schemas);
-    XmlElement* element = parsedElement(xml);
     ByteBuffer out;
-    printed = captured([&] {
-        IffWriter writer(schemas);
-        ok = element && xmlToIff(out, *element, writer, 0);
-    });
-    memDelete(element);
+    printed = captured([&] { ok = writeChunkXml(xml, out, false); });
     return Bytes(out.data(), out.data() + out.length);
 }
 
