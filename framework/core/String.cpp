@@ -154,6 +154,30 @@ String& String::assign(const char* src, u64 len)
     return assignCopy(n, src);
 }
 
+String& String::assignBytes(const char* src, u64 len)
+{
+    if (!src || len == 0) {
+        setLength(0);
+        return *this;
+    }
+    if (len < capacity) {
+        memmove(data, src, len);
+        setLength(len);
+        return *this;
+    }
+    char* copy = static_cast<char*>(memAlloc(len + 1));
+    if (!copy)
+        return *this;
+    memcpy(copy, src, len);
+    copy[len] = 0;
+    if (capacity)
+        memFree(data);
+    data = copy;
+    capacity = len + 1;
+    length = len;
+    return *this;
+}
+
 String& String::assign(const char* src)
 {
     if (!src) {

@@ -41,6 +41,9 @@ public:
 
     // Assignment. A null C string empties in place (buffer kept); "" releases the buffer.
     String& assign(const char* src, u64 len);
+    // Exactly `len` bytes of src, 0 bytes included (for bytes known to hold none, it is the same
+    // as assign without looking for one).
+    String& assignBytes(const char* src, u64 len);
     String& assign(const char* src);
     String& assign(const String& src);
     String& assignTake(char* taken);

@@ -190,14 +190,14 @@ bool XmlReader::plainAttributes(bool& noBody)
         XmlAttribute* attribute = nextAttribute();
         if (!attribute)
             break;
-        attribute->name.assign(d + nameStart, nameEnd - nameStart);
+        attribute->name.assignBytes(d + nameStart, nameEnd - nameStart);
         if (xmlNeedsDecoding(value, length)) {
             // A reference that cannot be read is said by the tokenizer's reading.
             u32 refused = 0;
             if (!decodeXmlText(value, length, attribute->value, refused))
                 break;
         } else {
-            attribute->value.assign(value, length);
+            attribute->value.assignBytes(value, length);
         }
     }
     attrs.count = 0;
@@ -248,7 +248,7 @@ bool XmlReader::plainTag(Event& event)
         return false;
     const XmlTokenizer::Place before = tokenizer.place();
     const u32 at = open + 1;
-    names[at].assign(d + p + 1, q - p - 1);
+    names[at].assignBytes(d + p + 1, q - p - 1);
     tokenizer.moveTo({q, tokenizer.line + lines, true, false, false, '"'});
     bool noBody = false;
     if (!plainAttributes(noBody)) {

@@ -57,28 +57,6 @@ void XmlTokenizer::takeTextWithoutComments(u64 start, u64 end)
     token.keepRange(from, to);
 }
 
-namespace
-{
-// Bytes that neither end a token in a tag nor are blank there: a run of them is taken whole.
-struct NameBytes
-{
-    bool table[256] = {};
-    constexpr NameBytes()
-    {
-        for (int c = 0x21; c <= 0x7F; c++)
-            table[c] = true;
-        for (const char c : {'<', '>', '/', '=', '?', '"', '\''})
-            table[u8(c)] = false;
-    }
-};
-constexpr NameBytes NAME_BYTES;
-}
-
-bool isXmlNameByte(u8 c)
-{
-    return NAME_BYTES.table[c];
-}
-
 void XmlTokenizer::countLines(u64 from, u64 to)
 {
     for (const char* p = data + from; p < data + to; p++) {

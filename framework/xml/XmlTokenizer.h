@@ -3,9 +3,25 @@
 #include "framework/core/Types.h"
 
 #include <cstring>
+#include <initializer_list>
 
 // Bytes that neither end a token in a tag nor are blank there (names are runs of them).
-bool isXmlNameByte(u8 c);
+struct XmlNameBytes
+{
+    bool table[256] = {};
+    constexpr XmlNameBytes()
+    {
+        for (int c = 0x21; c <= 0x7F; c++)
+            table[c] = true;
+        for (const char c : {'<', '>', '/', '=', '?', '"', '\''})
+            table[u8(c)] = false;
+    }
+};
+inline constexpr XmlNameBytes XML_NAME_BYTES;
+inline bool isXmlNameByte(u8 c)
+{
+    return XML_NAME_BYTES.table[c];
+}
 
 // Splits XML text into tags, names, '=' and '/' marks, quoted values (in double or single
 // quotes) and text runs; comments are passed over. Tokens come back trimmed of blank bytes

@@ -182,9 +182,8 @@ void recordToXml(Stream& body, XmlWriter& out, const char* recordName, const Sch
     out.close();
 }
 
-const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name)
+const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name, u64 n)
 {
-    const u64 n = strlen(name);
     for (const XmlAttribute* a : attributes)
         if (a->name.length == n && memcmp(a->name.data, name, n) == 0)
             return &a->value;

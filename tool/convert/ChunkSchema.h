@@ -103,8 +103,17 @@ void recordToXml(Stream& body, XmlWriter& out, const char* recordName, const Sch
 // otherwise skipped.
 bool recordFromXml(const PtrArray<XmlAttribute>& attributes, const SchemaField* fields, u32 fieldCount,
                    bool required, ByteBuffer& out);
-// The first attribute of exactly that name, or null.
-const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name);
+// The first attribute of exactly that name (of `length` bytes), or null.
+const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name, u64 length);
+inline const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name)
+{
+    return findAttribute(attributes, name, strlen(name));
+}
+template <u64 N>
+const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char (&name)[N])
+{
+    return findAttribute(attributes, name, N - 1);
+}
 
 // The content of the element whose start tag `in` has just read, child by child: `visit` is
 // called at each child's start tag and either reads the child to its end or leaves it to be

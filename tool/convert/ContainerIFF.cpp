@@ -34,41 +34,47 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
 {
     const bool quiet = source == nullptr;
     const char* name = quiet ? "" : source->c_str();
-    // A document is refused whole for its syntax before anything of it is written.
-    if (!quiet) {
-        XmlReader check(text, n);
-        for (XmlReader::Event e = check.next(); e != XmlReader::FINISHED; e = check.next()) {
-            if (e == XmlReader::FAILED) {
-                if (!memAllocationFailed())
-                    printError("ERROR: Couldn't parse '%s'!\n", name);
-                return false;
-            }
-        }
-    }
     XmlReader in(text, n);
     in.setQuiet(quiet);
+    // A document that does not read is refused for that alone: what its elements would have
+    // said waits until the whole text has read.
+    String held;
+    const auto unreadable = [&] {
+        if (!quiet && !memAllocationFailed())
+            printError("ERROR: Couldn't parse '%s'!\n", name);
+        return false;
+    };
     // An XML declaration in front of the root, as XML tools write one, is passed over.
     XmlReader::Event e;
     while ((e = in.next()) == XmlReader::START && in.name().startsWith("?")) {
         if (!in.skipElement())
             return false;
     }
-    const char* problem = nullptr;
     if (e == XmlReader::FAILED)
-        problem = "ERROR: Couldn't parse '%s'!\n";
-    else if (e != XmlReader::START)
+        return unreadable();
+    const char* problem = nullptr;
+    if (e != XmlReader::START)
         problem = "ERROR: No XML root for '%s'!\n";
     else if (!in.name().equals(USABLE_ROOT))
         problem = "ERROR: Bad root IFF element for '%s'!\n";
     else if (!in.attribute("Version"))
         problem = "ERROR: No version for '%s'!\n";
     if (problem) {
+        // A document that does not read is refused for that, whatever its root.
+        while ((e = in.next()) != XmlReader::FINISHED) {
+            if (e == XmlReader::FAILED)
+                return unreadable();
+        }
         if (!quiet)
             printError(problem, name);
         return false;
     }
     const u32 number = parseUnsigned(in.attribute("Version")->c_str());
     if (number != 1) {
+        while ((e = in.next()) != XmlReader::FINISHED) {
+            if (e == XmlReader::FAILED)
+                return unreadable();
+        }
         if (!quiet)
             printError("ERROR: Unrecognised version %u for '%s'!\n", number, name);
         return false;
@@ -82,23 +88,26 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
     SchemaList schemas(true);
     registerIffSchemas(schemas);
     IffWriter writer(schemas, quiet);
+    writer.heldLines = &held;
     writer.reuse(streams, file);
     for (;;) {
         e = in.next();
         if (e == XmlReader::END && in.depth() == 1)
             break;
-        if (e == XmlReader::FAILED || e == XmlReader::FINISHED)
-            return false;
         if (e == XmlReader::START)
             xmlToIff(out, in, writer, 0, 1);
-        if (writer.interrupted || in.event() == XmlReader::FAILED)
+        if (writer.interrupted)
             return false;
+        if (in.event() == XmlReader::FAILED || in.event() == XmlReader::FINISHED)
+            return unreadable();
     }
     // What follows the root is read to its end, as a tree would be; nothing of it is written.
     while ((e = in.next()) != XmlReader::FINISHED) {
         if (e == XmlReader::FAILED)
-            return false;
+            return unreadable();
     }
+    if (!held.isEmpty())
+        printError("%s", held.c_str());
     if (writer.errors || !out.ok())
         return false;
     length = out.length;
@@ -487,6 +496,13 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
         memDelete(streams);
         streams = nullptr;
         xmlFile.free();
+        return true;
+    }
+    // The file as extracted: the container is the file it was opened from, with nothing to write.
+    if (wasConverted && !xmlFile.isEmpty() &&
+        sameBytes(data->data, data->count, reinterpret_cast<const u8*>(xmlFile.data), xmlFile.length)) {
+        deleteByteArray(data);
+        converts = true;
         return true;
     }
     // An edit that cannot be written fails here, before anything is written; what is written is

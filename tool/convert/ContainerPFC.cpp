@@ -887,7 +887,10 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
     if (!bytes)
         return false;
     bool ok = true;
-    if (file.endsWithNoCase(".xml")) {
+    if (file.endsWithNoCase(".xml") && converts && !document && !xmlFile.isEmpty() &&
+        sameBytes(bytes->data, bytes->count, reinterpret_cast<const u8*>(xmlFile.data), xmlFile.length)) {
+        // The file as extracted: the table is the one it was opened from.
+    } else if (file.endsWithNoCase(".xml")) {
         ok = repackXml(*bytes, file);
     } else {
         dropDocument();

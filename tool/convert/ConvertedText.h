@@ -7,15 +7,16 @@
 // A text up to this many times its file's size is kept from open (see keepsConvertedText).
 constexpr u64 KEPT_TEXT_PER_BYTE = 16;
 
-// Whether a document's XML text, made at open to check that it gives the bytes back, is kept
-// to be written out as the extracted file: only a run that extracts writes it (and not with
-// noConvert); any other would hold it for nothing. A larger text is made again when it is
+// Whether a document's XML text, made at open to check that it gives the bytes back, is kept:
+// a run that extracts writes it out as the extracted file, and a repack finds an unedited file
+// by it (nothing else needs it, and not with noConvert). A larger text is made again when it is
 // written instead, so what a container holds, and what checking it holds at once, stays in
 // proportion to its bytes.
 inline bool keepsConvertedText(u64 textLength, u64 byteCount)
 {
     const ToolOptions& options = toolOptions();
-    return options.mode == MODE_EXTRACT && !options.noConvert && textLength + 1 <= byteCount * KEPT_TEXT_PER_BYTE;
+    return (options.mode == MODE_EXTRACT || options.mode == MODE_REPACK) && !options.noConvert &&
+           textLength + 1 <= byteCount * KEPT_TEXT_PER_BYTE;
 }
 
 // Takes the text as the extracted file holds it (with a line end); writeXml leaves room for

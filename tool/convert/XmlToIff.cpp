@@ -444,7 +444,10 @@ void IffWriter::error(const char* format, ...)
         return;
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
+    if (heldLines)
+        heldLines->append(String().formatV(format, args));
+    else
+        vprintf(format, args);
     va_end(args);
 }
 

@@ -13,6 +13,9 @@ struct IffWriter
 {
     const SchemaList& schemas;
     bool quiet = false;
+    // With a place for them, error lines are kept there instead of printed (to be printed once
+    // the whole document is known to read).
+    String* heldLines = nullptr;
     u32 errors = 0;
     bool interrupted = false; // a quit signal ended the conversion (counted as an error, unsaid)
     StoredStreams* streams = nullptr;
