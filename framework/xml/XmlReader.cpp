@@ -95,21 +95,142 @@ bool XmlReader::getAttribute(const String& attributeName, String& out) const
     return false;
 }
 
-bool XmlReader::decode(const char* from, u64 length, String& into)
+bool XmlReader::decode(const char* from, u64 length, String& into, bool attribute, bool append)
 {
-    u32 refused = 0;
-    if (decodeXmlText(from, length, into, refused))
+    XmlTextKind kind;
+    kind.encoding = encoding;
+    kind.attribute = attribute;
+    XmlRefusal refused;
+    if (append ? appendXmlText(from, length, into, refused, kind) : decodeXmlText(from, length, into, refused, kind))
         return true;
+    refusal(refused);
+    return false;
+}
+
+void XmlReader::refusal(const XmlRefusal& refused)
+{
     if (quiet)
-        return false;
-    if (!refused)
-        logError(CHANNEL, "Out of memory reading text! (Line %u)", tokenizer.line);
-    else
+        return;
+    if (refused.byte)
+        logError(CHANNEL, "The byte 0x%02X is not US-ASCII, which the document says it is! (Line %u)", refused.byte,
+                 tokenizer.line);
+    else if (refused.character == 0x110000)
+        logError(CHANNEL, "A character reference names no character (past U+10FFFF)! (Line %u)", tokenizer.line);
+    else if (refused.character)
         logError(CHANNEL,
                  "The character U+%04X cannot be stored: each character must be one byte (U+0000 to U+00FF)! "
                  "(Line %u)",
-                 refused, tokenizer.line);
-    return false;
+                 refused.character, tokenizer.line);
+    else
+        logError(CHANNEL, "Out of memory reading text! (Line %u)", tokenizer.line);
+}
+
+namespace
+{
+bool isTextBlank(u8 c)
+{
+    return c && c <= 0x20;
+}
+
+// The parts of a text token that hold comments or CDATA sections, in order: plain text (read with
+// references), a comment (dropped), a section (its content read as it is).
+struct TextPart
+{
+    enum Kind : u8
+    {
+        PLAIN,
+        COMMENT,
+        CDATA,
+    };
+    Kind kind;
+    u64 begin; // the part, markup included
+    u64 end;
+};
+
+// The part of t[0, n) that starts at `at`.
+TextPart partAt(const char* t, u64 n, u64 at)
+{
+    if (n - at >= 9 && memcmp(t + at, "<![CDATA[", 9) == 0) {
+        const void* close = memmem(t + at + 9, size_t(n - at - 9), "]]>", 3);
+        return {TextPart::CDATA, at, close ? u64(static_cast<const char*>(close) - t) + 3 : n};
+    }
+    if (n - at >= 4 && memcmp(t + at, "<!--", 4) == 0) {
+        // As the tokenizer passes over it: the "-->" after the "<!--", or to the end.
+        const void* close = n - at >= 7 ? memmem(t + at + 4, size_t(n - at - 4), "-->", 3) : nullptr;
+        return {TextPart::COMMENT, at, close ? u64(static_cast<const char*>(close) - t) + 3 : n};
+    }
+    u64 end = at + 1;
+    for (;;) {
+        const void* open = end < n ? memchr(t + end, '<', size_t(n - end)) : nullptr;
+        end = open ? u64(static_cast<const char*>(open) - t) : n;
+        if (end >= n || (n - end >= 4 && memcmp(t + end, "<!--", 4) == 0) ||
+            (n - end >= 9 && memcmp(t + end, "<![CDATA[", 9) == 0))
+            return {TextPart::PLAIN, at, end};
+        end++;
+    }
+}
+}
+
+bool XmlReader::readMarkedText(const char* t, u64 n)
+{
+    // Where the text starts and ends once its comments are gone and the blanks around it trimmed
+    // (a section's content is never trimmed).
+    u64 first = n, last = 0;
+    for (u64 at = 0; at < n;) {
+        const TextPart part = partAt(t, n, at);
+        if (part.kind == TextPart::CDATA) {
+            first = first < part.begin ? first : part.begin;
+            last = part.end;
+        } else if (part.kind == TextPart::PLAIN) {
+            u64 a = part.begin, b = part.end;
+            while (a < b && isTextBlank(u8(t[a])))
+                a++;
+            while (b > a && isTextBlank(u8(t[b - 1])))
+                b--;
+            if (a < b) {
+                first = first < a ? first : a;
+                last = b;
+            }
+        }
+        at = part.end;
+    }
+    decoded.keepRange(0, 0);
+    XmlTextKind kind;
+    kind.encoding = encoding;
+    for (u64 at = first; at < last;) {
+        TextPart part = partAt(t, n, at);
+        part.end = part.end < last ? part.end : last;
+        XmlRefusal refused;
+        if (part.kind == TextPart::CDATA) {
+            kind.literal = true;
+            const u64 from = part.begin + 9, to = part.end >= from + 3 ? part.end - 3 : from;
+            if (!appendXmlText(t + from, to - from, decoded, refused, kind)) {
+                refusal(refused);
+                return false;
+            }
+        } else if (part.kind == TextPart::PLAIN) {
+            kind.literal = false;
+            if (!appendXmlText(t + part.begin, part.end - part.begin, decoded, refused, kind)) {
+                refusal(refused);
+                return false;
+            }
+        }
+        at = part.end;
+    }
+    return true;
+}
+
+void XmlReader::takeDeclaration()
+{
+    // The declaration (the document's first element, "?xml") says how its bytes are read.
+    const String* named = attribute("encoding");
+    if (!named || xmlEncodingNamed(named->data, named->length, encoding))
+        return;
+    unreadable = *named;
+    if (!quiet)
+        logError(CHANNEL, "The document is in the encoding '%s', which cannot be read! (Line %u)", named->c_str(),
+                 tokenizer.line);
+    current = FAILED;
 }
 
 XmlAttribute* XmlReader::nextAttribute()
@@ -191,10 +312,10 @@ bool XmlReader::plainAttributes(bool& noBody)
         if (!attribute)
             break;
         attribute->name.assignBytes(d + nameStart, nameEnd - nameStart);
-        if (xmlNeedsDecoding(value, length)) {
-            // A reference that cannot be read is said by the tokenizer's reading.
-            u32 refused = 0;
-            if (!decodeXmlText(value, length, attribute->value, refused))
+        if (xmlNeedsDecoding(value, length, attributeKind())) {
+            // A value that cannot be read is said by the tokenizer's reading.
+            XmlRefusal refused;
+            if (!decodeXmlText(value, length, attribute->value, refused, attributeKind()))
                 break;
         } else {
             attribute->value.assignBytes(value, length);
@@ -239,7 +360,8 @@ bool XmlReader::plainTag(Event& event)
         event = current = END;
         return true;
     }
-    if (!isXmlNameByte(u8(d[p + 1])) || open >= XML_MAX_DEPTH)
+    // "<!" begins a comment, a CDATA section or a declaration: the tokenizer reads those.
+    if (!isXmlNameByte(u8(d[p + 1])) || d[p + 1] == '!' || open >= XML_MAX_DEPTH)
         return false;
     u64 q = p + 1;
     while (q < n && isXmlNameByte(u8(d[q])))
@@ -311,8 +433,8 @@ XmlReader::Event XmlReader::startNamed(u32 at)
                 value++;
                 length = length >= 2 ? length - 2 : 0;
             }
-            if (xmlNeedsDecoding(value, length)) {
-                if (!decode(value, length, attribute->value))
+            if (xmlNeedsDecoding(value, length, attributeKind())) {
+                if (!decode(value, length, attribute->value, true))
                     return fail();
             } else {
                 attribute->value.assign(value, length);
@@ -340,7 +462,7 @@ XmlReader::Event XmlReader::readContent()
             }
             return endOfElementData(names[open]);
         }
-        const String& token = tokenizer.next();
+        tokenizer.next();
         if (!tokenizer.isText && tokenizer.spanIs('<')) {
             if (!tokenizer.hasMore())
                 return endOfElementData(names[open]);
@@ -383,19 +505,27 @@ XmlReader::Event XmlReader::readContent()
                          tokenizer.line);
             return fail();
         }
-        // Every token here is text: a span of the document, or the token when it held a comment.
-        const bool copied = tokenizer.heldComment;
-        const char* from = copied ? token.data : tokenizer.data + tokenizer.spanStart;
-        const u64 length = copied ? token.length : tokenizer.spanLength;
+        // Every token here is text: a span of the document.
+        if (tokenizer.unclosedCdata) {
+            if (!quiet)
+                logError(CHANNEL, "Unclosed CDATA section in element '%s'! (Line %u)", names[open].c_str(),
+                         tokenizer.line);
+            return fail();
+        }
+        const char* from = tokenizer.data + tokenizer.spanStart;
+        const u64 length = tokenizer.spanLength;
         if (!length)
             continue;
-        if (xmlNeedsDecoding(from, length)) {
-            if (!decode(from, length, decoded))
+        XmlTextKind kind;
+        kind.encoding = encoding;
+        if (tokenizer.heldComment || tokenizer.heldCdata) {
+            if (!readMarkedText(from, length))
                 return fail();
             textData = decoded.data;
             textSize = decoded.length;
-        } else if (copied) {
-            decoded = token;
+        } else if (xmlNeedsDecoding(from, length, kind)) {
+            if (!decode(from, length, decoded, false))
+                return fail();
             textData = decoded.data;
             textSize = decoded.length;
         } else {
@@ -428,12 +558,15 @@ XmlReader::Event XmlReader::next()
             continue;
         if (expectName) {
             expectName = false;
-            return startElement();
+            const Event e = startElement();
+            if (e == START && !sawElement && names[open].equals("?xml"))
+                takeDeclaration();
+            sawElement = true;
+            return current;
         }
         if (tokenizer.isText || tokenizer.spanFirst() != '<') {
             // Text is copied only to be named.
-            if (!tokenizer.heldComment)
-                token.assign(tokenizer.spanData(), tokenizer.spanLength);
+            token.assign(tokenizer.spanData(), tokenizer.spanLength);
             if (!quiet)
                 logError(CHANNEL, "Found '%s' instead of next tag! (Line %u)", token.c_str(), tokenizer.line);
             return fail();

@@ -2,6 +2,7 @@
 #include "framework/core/PtrArray.h"
 #include "framework/core/String.h"
 #include "framework/xml/XmlElement.h"
+#include "framework/xml/XmlText.h"
 #include "framework/xml/XmlTokenizer.h"
 
 // Reads XML text as a sequence of events (an element starts, its text, it ends), so that a
@@ -62,6 +63,9 @@ public:
     // on. False when the element is not whole (the error is met again when read).
     bool countChildren(u32& count);
 
+    // When the document failed for the encoding its declaration names: that name (else empty).
+    const String& unreadableEncoding() const { return unreadable; }
+
     // The position in the bytes read so far.
     u64 position() const { return tokenizer.position; }
 
@@ -81,6 +85,9 @@ private:
     const char* textData = nullptr;
     u64 textSize = 0;
     String decoded;
+    XmlEncoding encoding = XmlEncoding::UTF8;
+    bool sawElement = false;
+    String unreadable; // the encoding the declaration names, when it is none this reader takes
 
     Event fail();
     Event endOfElementData(const String& elementName);
@@ -90,5 +97,15 @@ private:
     bool plainTag(Event& event);
     XmlAttribute* nextAttribute();
     Event readContent();
-    bool decode(const char* from, u64 length, String& into);
+    bool decode(const char* from, u64 length, String& into, bool attribute, bool append = false);
+    void refusal(const XmlRefusal& refused);
+    bool readMarkedText(const char* text, u64 length);
+    void takeDeclaration();
+    XmlTextKind attributeKind() const
+    {
+        XmlTextKind kind;
+        kind.encoding = encoding;
+        kind.attribute = true;
+        return kind;
+    }
 };

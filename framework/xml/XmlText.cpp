@@ -122,14 +122,15 @@ u64 readReference(const char* text, u64 left, u32& value)
     u64 v = 0;
     for (; i < left && text[i] != ';'; i++, digits++) {
         const int d = hex ? hexDigitValue(u8(text[i])) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
-        if (d < 0 || digits >= 8)
+        if (d < 0)
             return 0;
-        v = v * (hex ? 16 : 10) + u64(d);
+        // Past the last character: it stays past it, however many digits follow.
+        v = v > 0x10FFFF ? v : v * (hex ? 16 : 10) + u64(d);
     }
     // A reference to NUL names no character.
     if (i >= left || digits == 0 || v == 0)
         return 0;
-    value = u32(v);
+    value = v > 0x10FFFF ? 0x110000 : u32(v);
     return i + 1;
 }
 
@@ -246,38 +247,93 @@ bool appendXmlEscaped(String& out, const char* text, u64 length, bool attribute)
     return true;
 }
 
-bool xmlNeedsDecoding(const char* text, u64 length)
+bool xmlEncodingNamed(const char* name, u64 length, XmlEncoding& encoding)
+{
+    static const struct
+    {
+        const char* name;
+        XmlEncoding encoding;
+    } names[] = {
+        {"utf-8", XmlEncoding::UTF8},          {"utf8", XmlEncoding::UTF8},
+        {"iso-8859-1", XmlEncoding::LATIN1},   {"iso8859-1", XmlEncoding::LATIN1},
+        {"iso_8859-1", XmlEncoding::LATIN1},   {"iso_8859-1:1987", XmlEncoding::LATIN1},
+        {"latin-1", XmlEncoding::LATIN1},      {"latin1", XmlEncoding::LATIN1},
+        {"l1", XmlEncoding::LATIN1},           {"iso-ir-100", XmlEncoding::LATIN1},
+        {"cp819", XmlEncoding::LATIN1},        {"ibm819", XmlEncoding::LATIN1},
+        {"csisolatin1", XmlEncoding::LATIN1},  {"us-ascii", XmlEncoding::ASCII},
+        {"ascii", XmlEncoding::ASCII},         {"us", XmlEncoding::ASCII},
+        {"iso646-us", XmlEncoding::ASCII},     {"ansi_x3.4-1968", XmlEncoding::ASCII},
+        {"iso-ir-6", XmlEncoding::ASCII},      {"cp367", XmlEncoding::ASCII},
+        {"ibm367", XmlEncoding::ASCII},        {"csascii", XmlEncoding::ASCII},
+    };
+    for (const auto& n : names) {
+        bool same = strlen(n.name) == length;
+        for (u64 i = 0; same && i < length; i++)
+            same = asciiLower(u8(name[i])) == u8(n.name[i]);
+        if (same) {
+            encoding = n.encoding;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool xmlNeedsDecoding(const char* text, u64 length, const XmlTextKind& kind)
 {
     for (u64 i = firstToDecode(text, 0, length); i < length; i = firstToDecode(text, i + 1, length)) {
         const u8 c = u8(text[i]);
-        if (c == '&' || c == '\r' || c >= 0x80)
+        if ((c == '&' && !kind.literal) || c == '\r' || (c >= 0x80 && kind.encoding != XmlEncoding::LATIN1) ||
+            (kind.attribute && (c == '\t' || c == '\n')))
             return true;
     }
     return false;
 }
 
-bool decodeXmlText(const char* text, u64 length, String& out, u32& refused)
+bool appendXmlText(const char* text, u64 length, String& out, XmlRefusal& refused, const XmlTextKind& kind)
 {
+    refused = XmlRefusal();
     // Decoding never lengthens the text.
-    String decoded(length + 1);
-    if (decoded.capacity <= length) {
-        refused = 0;
-        return false;
+    const u64 start = out.length;
+    if (start + length + 1 > out.capacity) {
+        String grown(start + length + 1);
+        if (grown.capacity <= start + length)
+            return false;
+        if (start)
+            memcpy(grown.data, out.data, size_t(start));
+        // Swapped, as moving an empty String keeps the old buffer; a view is never freed.
+        grown.length = start;
+        std::swap(out.data, grown.data);
+        std::swap(out.capacity, grown.capacity);
+        std::swap(out.length, grown.length);
+        if (!grown.capacity)
+            grown.data = nullptr;
     }
-    char* at = decoded.data;
+    char* at = out.data + start;
     const u8* p = reinterpret_cast<const u8*>(text);
+    const char lineEnd = kind.attribute ? ' ' : '\n';
     for (u64 i = 0; i < length;) {
         const u8 c = p[i];
         u32 value = 0;
         u64 n = 0;
-        if (c == '&') {
+        if (c == '&' && !kind.literal) {
             n = readReference(text + i, length - i, value);
         } else if (c == '\r') {
-            *at++ = '\n';
+            *at++ = lineEnd;
             i += i + 1 < length && p[i + 1] == '\n' ? 2 : 1;
             continue;
+        } else if (kind.attribute && (c == '\t' || c == '\n')) {
+            *at++ = ' ';
+            i++;
+            continue;
         } else if (c >= 0x80) {
-            n = readUtf8(p + i, length - i, value);
+            if (kind.encoding == XmlEncoding::ASCII) {
+                refused.byte = c;
+                out.length = start;
+                out.data[start] = 0;
+                return false;
+            }
+            if (kind.encoding == XmlEncoding::UTF8)
+                n = readUtf8(p + i, length - i, value);
         }
         if (!n) {
             *at++ = char(c);
@@ -285,14 +341,24 @@ bool decodeXmlText(const char* text, u64 length, String& out, u32& refused)
             continue;
         }
         if (value > 0xFF) {
-            refused = value;
+            refused.character = value;
+            out.length = start;
+            out.data[start] = 0;
             return false;
         }
         *at++ = char(value);
         i += n;
     }
     *at = 0;
-    decoded.length = u64(at - decoded.data);
+    out.length = u64(at - out.data);
+    return true;
+}
+
+bool decodeXmlText(const char* text, u64 length, String& out, XmlRefusal& refused, const XmlTextKind& kind)
+{
+    String decoded;
+    if (!appendXmlText(text, length, decoded, refused, kind))
+        return false;
     out = std::move(decoded);
     return true;
 }

@@ -25,13 +25,45 @@ char* writeXmlEscaped(char* out, const char* text, u64 length, bool attribute);
 // ran out.
 bool appendXmlEscaped(String& out, const char* text, u64 length, bool attribute);
 
-// Whether text read from a document must be decoded: it holds a reference, a carriage return or
-// a byte of 0x80 and above.
-bool xmlNeedsDecoding(const char* text, u64 length);
-// The bytes text read from a document stands for: the predefined entities and character
-// references up to U+00FF become their bytes, CR LF and a lone CR become LF, UTF-8 sequences of
-// U+0080 to U+00FF become their one byte, and bytes that are not UTF-8 (and an '&' that begins no
-// reference) are taken as they are. False for a character above U+00FF (typed or referred to),
-// which no byte stands for: `refused` then holds it. Also false, with `refused` 0, when memory ran
-// out.
-bool decodeXmlText(const char* text, u64 length, String& out, u32& refused);
+// How a document's bytes stand for characters: its declaration's encoding.
+enum class XmlEncoding : u8
+{
+    UTF8,   // the default
+    LATIN1, // ISO-8859-1: each byte is the character of its value
+    ASCII,  // US-ASCII: a byte of 0x80 and above stands for no character
+};
+// The encoding an XML declaration names (any case); false for one this reader cannot read.
+bool xmlEncodingNamed(const char* name, u64 length, XmlEncoding& encoding);
+
+// How a text read from a document is taken.
+struct XmlTextKind
+{
+    XmlEncoding encoding = XmlEncoding::UTF8;
+    // An attribute's value: a raw tab, line feed or carriage return (CR LF as one) is a blank.
+    bool attribute = false;
+    // A CDATA section's content: no references.
+    bool literal = false;
+};
+
+// What decodeXmlText refuses: a character above U+00FF (typed or referred to), which no byte
+// stands for, or a byte that the document's encoding does not take.
+struct XmlRefusal
+{
+    u32 character = 0; // the code point (0x110000 for a reference past the last one)
+    u8 byte = 0;       // the byte a US-ASCII document holds above 0x7F
+};
+
+// Whether text read from a document must be decoded: it holds a reference, a carriage return,
+// a byte the encoding reads as more than itself, or (in an attribute) a tab or line feed.
+bool xmlNeedsDecoding(const char* text, u64 length, const XmlTextKind& kind = XmlTextKind());
+// The bytes text read from a document stands for, appended to `out`: the predefined entities and
+// character references up to U+00FF (any number of leading zeros) become their bytes, CR LF and a
+// lone CR become LF (a blank in an attribute, as a raw tab or LF is), UTF-8 sequences of U+0080
+// to U+00FF become their one byte, and bytes that are not UTF-8 (and an '&' that begins no
+// reference) are taken as they are; in ISO-8859-1 each byte is itself. False for what `refused`
+// then holds; also false, with `refused` empty, when memory ran out.
+bool appendXmlText(const char* text, u64 length, String& out, XmlRefusal& refused,
+                   const XmlTextKind& kind = XmlTextKind());
+// The same into `out` alone.
+bool decodeXmlText(const char* text, u64 length, String& out, XmlRefusal& refused,
+                   const XmlTextKind& kind = XmlTextKind());

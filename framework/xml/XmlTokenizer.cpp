@@ -81,6 +81,8 @@ String& XmlTokenizer::next()
     u64 start = position;
     bool hasNonBlank = false;
     heldComment = false;
+    heldCdata = false;
+    unclosedCdata = false;
     while (hasMore()) {
         const char c = data[position];
         if (!inQuote && !inTag && c != '<') {
@@ -100,6 +102,18 @@ String& XmlTokenizer::next()
                 inQuote = false;
                 break;
             }
+            continue;
+        }
+        if (c == '<' && !inTag && length - position >= 9 && memcmp(data + position, "<![CDATA[", 9) == 0) {
+            // A CDATA section is text, whatever it holds, up to its "]]>".
+            const u64 from = position + 9;
+            const void* close = memmem(data + from, size_t(length - from), "]]>", 3);
+            const u64 stop = close ? u64(static_cast<const char*>(close) - data) + 3 : length;
+            countLines(position, stop);
+            position = stop;
+            hasNonBlank = true;
+            heldCdata = true;
+            unclosedCdata = !close;
             continue;
         }
         if (c == '<') {
@@ -197,7 +211,7 @@ String& XmlTokenizer::next()
         end--;
     spanStart = start;
     spanLength = end - start;
-    if (isText && heldComment)
+    if (isText && heldComment && !spanText)
         takeTextWithoutComments(start, end);
     else if ((isText && spanText) || (!isText && spanTags)) {
         if (token.length)

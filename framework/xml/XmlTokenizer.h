@@ -48,9 +48,13 @@ public:
     bool isText = false;
     u64 spanStart = 0;
     u64 spanLength = 0;
-    // The text held a comment: it is in `token` (spanText or not) without it, trimmed again; the
-    // span still covers the comment.
+    // The text held a comment: the span covers it (without spanText, `token` holds the text
+    // without it, trimmed again).
     bool heldComment = false;
+    // The text held a CDATA section (the span covers it, markup and all), or one that the text
+    // ends inside.
+    bool heldCdata = false;
+    bool unclosedCdata = false;
 
     XmlTokenizer() = default;
     explicit XmlTokenizer(String&& source);

@@ -87,6 +87,7 @@ class Escape(unittest.TestCase):
         meant = archive(LINE.replace(b"\r\n", b"\n"))
         saves = {"etree UTF-8": (lambda p: etree(p, "UTF-8"), meant),
                  "etree ASCII": (lambda p: etree(p, "us-ascii"), meant),
+                 "etree latin-1": (lambda p: etree(p, "latin-1"), meant),
                  "xmllint --format": (xmllint, ARCHIVE), "CR LF": (crlf, ARCHIVE)}
         for how, (save, expected) in saves.items():
             with self.subTest(saved=how):
@@ -105,8 +106,50 @@ class Escape(unittest.TestCase):
         edited = fx.pfc_dialogue(b"\xc9T\xc9", b"A&B<C>", b'Q"\tT', 1, 0, b"salt & pepper caf\xe9 <b>", 0)
         self.assertEqual(table, edited + fx.pfc_cutaway("BAR", 1, 0, "plain words"))
 
+    def edit_line(self, text):
+        """The cutaway's line of the extracted table replaced by `text` (bytes of XML)."""
+        xml = tooltest.read(self.work, "out/TALK/CAFE.PFC.xml")
+        start = xml.index(b'"plain words"', xml.index(b"<Cutaway"))
+        tooltest.put(self.work, "out/TALK/CAFE.PFC.xml", xml[:start] + text + xml[start + 13:])
+
+    def test_cdata_sections_are_read_as_their_text(self):
+        cases = {b'<![CDATA["Fish & chips"]]>': b"Fish & chips",
+                 b'"a<![CDATA[ <b> ]]>c<![CDATA[]]]]><![CDATA[>"]]>': b"a <b> c]]>"}
+        for text, line in cases.items():
+            with self.subTest(text=text):
+                self.setUp()
+                self.edit_line(text)
+                table = self.entry(self.repacked(), "TALK/CAFE.PFC")
+                self.assertTrue(table.endswith(fx.pfc_cutaway("BAR", 1, 0, line)), table)
+        # In a chunk's text as well.
+        self.setUp()
+        cast = tooltest.read(self.work, "out/MAP/SECTOR.IFF.xml")
+        chunk = b'<NOTE OriginalSize="3"><![CDATA[a&b]]></NOTE>\n</SSSS>'
+        tooltest.put(self.work, "out/MAP/SECTOR.IFF.xml", cast.replace(b"</SSSS>", chunk))
+        document = self.entry(self.repacked(), "MAP/SECTOR.IFF")
+        self.assertTrue(document.endswith(fx.iff_chunk(b"NOTE", b"a&b")), document)
+        # A section that does not end is refused.
+        self.setUp()
+        self.edit_line(b'"<![CDATA[no end"')
+        status, out = tooltest.run(TOOL, ["-r", "ESC.TRE", "out"], self.work)
+        self.assertEqual(status, 1, out)
+        self.assertIn("\nERROR: Couldn't parse 'out/TALK/CAFE.PFC.xml'!", out)
+
+    def test_an_encoding_that_cannot_be_read_is_refused(self):
+        for name, root in FILES.items():
+            with self.subTest(file=name):
+                self.setUp()
+                xml = tooltest.read(self.work, "out/" + name)
+                tooltest.put(self.work, "out/" + name, b'<?xml version="1.0" encoding="windows-1252"?>\n' + xml)
+                status, out = tooltest.run(TOOL, ["-r", "ESC.TRE", "out"], self.work)
+                self.assertEqual(status, 1, out)
+                lines = [l for l in out.split("\n") if l.startswith("ERROR: ")]
+                self.assertEqual(lines[0], "ERROR: 'out/%s' is in the encoding 'windows-1252', which cannot be read; "
+                                           "save it as UTF-8, ISO-8859-1 or US-ASCII!" % name, out)
+                self.assertFalse(os.path.exists(os.path.join(self.work, "output.TRE")))
+
     def test_a_character_no_byte_stands_for_is_refused(self):
-        for text in ("\u20ac 5", "&#x20AC; 5"):
+        for text, named in (("\u20ac 5", "U+20AC"), ("&#x20AC; 5", "U+20AC"), ("&#00000099999999999; 5", "U+10FFFF")):
             with self.subTest(text=text):
                 self.setUp()
                 xml = tooltest.read(self.work, "out/TALK/CAFE.PFC.xml")
@@ -116,7 +159,7 @@ class Escape(unittest.TestCase):
                 status, out = tooltest.run(TOOL, ["-r", "ESC.TRE", "out"], self.work)
                 self.assertEqual(status, 1, out)
                 self.assertIn("\nERROR: Couldn't parse 'out/TALK/CAFE.PFC.xml'!", out)
-                self.assertIn("U+20AC", out)
+                self.assertIn(named, out)
                 self.assertFalse(os.path.exists(os.path.join(self.work, "output.TRE")))
 
 

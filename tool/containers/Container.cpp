@@ -2,6 +2,7 @@
 #include "framework/app/ProcessUtils.h"
 #include "framework/io/FileStream.h"
 #include "framework/io/TreeWriter.h"
+#include "framework/xml/XmlReader.h"
 #include "tool/ToolOptions.h"
 
 #include <cerrno>
@@ -344,6 +345,19 @@ ByteArray* readRepackFile(const String& path, const char* kind, bool* missing)
     else if (!missing || failure != ReadFailure::Missing)
         printError("ERROR: Couldn't read %s'%s'!\n", kind, path.c_str());
     return nullptr;
+}
+
+bool xmlEncodingReadable(const ByteArray& text, const String& path)
+{
+    XmlReader reader(reinterpret_cast<const char*>(text.data), text.data ? text.count : 0);
+    reader.setQuiet(true);
+    reader.next();
+    if (reader.unreadableEncoding().isEmpty())
+        return true;
+    printError("ERROR: '%s' is in the encoding '%s', which cannot be read; save it as UTF-8, ISO-8859-1 or "
+               "US-ASCII!\n",
+               path.c_str(), reader.unreadableEncoding().c_str());
+    return false;
 }
 
 namespace

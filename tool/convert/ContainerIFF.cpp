@@ -498,6 +498,10 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
         xmlFile.free();
         return true;
     }
+    if (!xmlEncodingReadable(*data, file)) {
+        deleteByteArray(data);
+        return false;
+    }
     // The file as extracted: the container is the file it was opened from, with nothing to write.
     if (wasConverted && !xmlFile.isEmpty() &&
         sameBytes(data->data, data->count, reinterpret_cast<const u8*>(xmlFile.data), xmlFile.length)) {

@@ -907,6 +907,8 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
 // A failed edit leaves the table as it was.
 bool ContainerPFC::repackXml(const ByteArray& bytes, const String& file)
 {
+    if (!xmlEncodingReadable(bytes, file))
+        return false;
     PtrArray<XmlElement>* parsed = parseXml(bytes);
     if (!parsed) {
         printError("ERROR: Couldn't parse '%s'!\n", file.c_str());

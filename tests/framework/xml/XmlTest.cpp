@@ -1,5 +1,6 @@
 #include "framework/log/Log.h"
 #include "framework/xml/XmlElement.h"
+#include "framework/xml/XmlReader.h"
 #include "framework/xml/XmlTokenizer.h"
 
 #include <gtest/gtest.h>
@@ -256,8 +257,8 @@ TEST(Xml, ParsesWhatTheModelHolds)
                                       "<root a=\"x < y > z / w = v\" b = \"  spaced  \" a=\"second\">\n"
                                       "  <v>\t  two\n   lines \xc3\xa9 </v>\n"
                                       "  <e/><f></f>\n"
-                                      "  <g><!-- a comment is passed over --></g>\n"
-                                      "  <h>&amp; <![CDATA[x]]></h>\n"
+                                      "  <g><!-- a comment is passed over --><!--x--></g>\n"
+                                      "  <h>&amp; <![CDATA[<x> & ]]]><![CDATA[ y]]> z </h>\n"
                                       "  <i>\xc3\xa9t\xc3\xa9</i>\n"
                                       "  <j>0x01 0x02 <!-- note --> 0x03 <!-- end --> </j>\n"
                                       "  <k>x<!-- a > b -->&amp;y</k>\n"
@@ -281,13 +282,14 @@ TEST(Xml, ParsesWhatTheModelHolds)
 
     ASSERT_EQ(root.children.count, 8u);
     // Blanks are trimmed from both ends of text; UTF-8 of U+0080 to U+00FF is its one byte, a
-    // comment is passed over (within text too), a reference is its byte (an unknown construct
-    // stays as it is).
+    // comment is passed over (within text too), a reference is its byte, a CDATA section is its
+    // text as it stands, joined with the text around it.
     EXPECT_EQ(str(root.children[0]->value), "two\n   lines \xE9");
     EXPECT_EQ(str(root.children[1]->name), "e");
     EXPECT_EQ(str(root.children[2]->value), "");
     EXPECT_EQ(str(root.children[3]->value), "");
-    EXPECT_EQ(str(root.children[4]->value), "& <![CDATA[x]]>");
+    EXPECT_EQ(root.children[3]->children.count, 0u);
+    EXPECT_EQ(str(root.children[4]->value), "& <x> & ] y z");
     EXPECT_EQ(str(root.children[5]->value), "\xE9t\xE9");
     EXPECT_EQ(str(root.children[6]->value), "0x01 0x02  0x03");
     EXPECT_EQ(str(root.children[7]->value), "x&y");
@@ -301,6 +303,46 @@ TEST(Xml, ParsesWhatTheModelHolds)
     }
 }
 
+// A document is read as its declaration says: its encoding, attribute values as XML reads them.
+TEST(Xml, ReadsAsTheDeclarationSays)
+{
+    struct Case
+    {
+        std::string text;
+        const char* value;     // of the element after the declaration; null when refused
+        const char* attribute; // its attribute "a"
+    } cases[] = {
+        {"<?xml version='1.0' encoding='latin-1'?><e a='caf\xC3\xA9'>caf\xC3\xA9 &#xE9;</e>", "caf\xC3\xA9 \xE9",
+         "caf\xC3\xA9"},
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><e a=\"\xE9\">\xE9</e>", "\xE9", "\xE9"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?><e a=\"\xC3\xA9\">\xC3\xA9</e>", "\xE9", "\xE9"},
+        {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><e a='x &amp; y'>&#233;</e>", "\xE9", "x & y"},
+        {"<?xml version=\"1.0\" encoding=\"us-ascii\"?><e>\xE9</e>", nullptr, nullptr},
+        {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><e>x</e>", nullptr, nullptr},
+        {"<e a=\"one\ttwo\nthree\r\nfour &#9;&#10;&#13;\">x</e>", "x", "one two three four \t\n\r"},
+        {"<e a='x &amp; y'>x</e>", "x", "x & y"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> log;
+        PtrArray<XmlElement>* doc = parse(c.text, &log);
+        ASSERT_EQ(doc != nullptr, c.value != nullptr) << c.text;
+        if (!doc)
+            continue;
+        const XmlElement* e = (*doc)[doc->count - 1];
+        EXPECT_EQ(str(e->value), c.value) << c.text;
+        String a;
+        EXPECT_TRUE(e->getAttribute(String("a"), a) || !c.attribute);
+        if (c.attribute) {
+            EXPECT_EQ(str(a), c.attribute) << c.text;
+        }
+        memDelete(doc);
+    }
+    XmlReader reader("<?xml version='1.0' encoding='KOI8-R'?><e/>", 42);
+    reader.setQuiet(true);
+    EXPECT_EQ(reader.next(), XmlReader::FAILED);
+    EXPECT_EQ(str(reader.unreadableEncoding()), "KOI8-R");
+}
+
 TEST(Xml, ErrorsNameTheirLine)
 {
     struct Case
@@ -310,6 +352,7 @@ TEST(Xml, ErrorsNameTheirLine)
     };
     const Case cases[] = {
         {"<a>x<b/>y</a>", "Parsing content error in element 'a'! (Line 1)"},
+        {"<a>x<![CDATA[y</a>", "Unclosed CDATA section in element 'a'! (Line 1)"},
         {"<a></b>", "Invalid closing tag 'b' in element 'a'! (Line 1)"},
         {"<a>\n <b>\n  x\n </c>\n</a>", "Invalid closing tag 'c' in element 'b'! (Line 4)"},
         {"<a b=c/>", "Expected quoted value for attribute 'b'! (Line 1)"},

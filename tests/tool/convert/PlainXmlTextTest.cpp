@@ -26,11 +26,11 @@ std::string member(const char* kind)
 }
 
 // The bytes read from document text; none when a character is refused (then held in `refused`).
-std::optional<std::string> decoded(const char* text, u64 length, u32& refused)
+std::optional<std::string> decoded(const char* text, u64 length, XmlRefusal& refused,
+                                   const XmlTextKind& kind = XmlTextKind())
 {
     String read;
-    refused = 0;
-    if (!decodeXmlText(text, length, read, refused))
+    if (!decodeXmlText(text, length, read, refused, kind))
         return std::nullopt;
     return std::string(read.c_str(), read.length);
 }
@@ -56,26 +56,49 @@ TEST(PlainXmlText, TextIsEscapedOnlyWhereXmlNeedsItAndReadBackAsItsBytes)
             String written;
             appendXmlEscaped(written, c.bytes, strlen(c.bytes), attribute);
             EXPECT_EQ(std::string(written.c_str()), attribute ? c.inAttribute : c.inText) << c.bytes;
-            u32 refused = 0;
-            EXPECT_EQ(decoded(written.data, written.length, refused), std::string(c.bytes));
+            XmlRefusal refused;
+            XmlTextKind kind;
+            kind.attribute = attribute;
+            EXPECT_EQ(decoded(written.data, written.length, refused, kind), std::string(c.bytes));
         }
     }
-    // Read as XML tools write: references of any kind, UTF-8, CR LF; what is no reference stays;
-    // a character above U+00FF (no bytes) is refused.
+    // Read as XML tools write: references of any kind and any number of leading zeros, UTF-8
+    // (never an overlong form), CR LF, each byte itself in ISO-8859-1, blanks in attributes for
+    // what a reference does not give; what is no reference stays; a character above U+00FF (no
+    // byte), or a byte above 0x7F in US-ASCII, is refused.
+    XmlTextKind latin1, ascii, attribute;
+    latin1.encoding = XmlEncoding::LATIN1;
+    ascii.encoding = XmlEncoding::ASCII;
+    attribute.attribute = true;
     const struct
     {
         const char* read;
         const char* bytes;
+        XmlTextKind kind;
     } readings[] = {
-        {"&#65;&#x42;&#x0043;&apos;&gt;", "ABC'>"}, {"caf\xC3\xA9", "caf\xE9"},   {"caf\xE9", "caf\xE9"},
-        {"a\r\nb\rc", "a\nb\nc"},                  {"&nbsp; & &#; &#0;", "&nbsp; & &#; &#0;"},
-        {"\xE2\x82\xAC", nullptr},                  {"&#x20AC;", nullptr},        {"&#256;", nullptr},
+        {"&#65;&#x42;&#x0043;&apos;&gt;", "ABC'>", {}},
+        {"&#0000000233;&#00000000233;&#x00000E9;", "\xE9\xE9\xE9", {}},
+        {"caf\xC3\xA9", "caf\xE9", {}},
+        {"caf\xE9", "caf\xE9", {}},
+        {"\xE0\x81\x81", "\xE0\x81\x81", {}},
+        {"a\r\nb\rc", "a\nb\nc", {}},
+        {"&nbsp; & &#; &#0;", "&nbsp; & &#; &#0;", {}},
+        {"caf\xC3\xA9 &#xE9;", "caf\xC3\xA9 \xE9", latin1},
+        {"plain &amp; ascii", "plain & ascii", ascii},
+        {"a\tb\nc\r\nd\re", "a b c d e", attribute},
+        {"&#9;&#10;&#13;&#x20;", "\t\n\r ", attribute},
+        {"\xE2\x82\xAC", nullptr, {}},
+        {"&#x20AC;", nullptr, {}},
+        {"&#256;", nullptr, {}},
+        {"&#99999999999;", nullptr, {}},
+        {"&#000000000256;", nullptr, {}},
+        {"caf\xE9", nullptr, ascii},
     };
     for (const auto& r : readings) {
-        u32 refused = 0;
-        const std::optional<std::string> read = decoded(r.read, strlen(r.read), refused);
+        XmlRefusal refused;
+        const std::optional<std::string> read = decoded(r.read, strlen(r.read), refused, r.kind);
         EXPECT_EQ(read, r.bytes ? std::optional<std::string>(r.bytes) : std::nullopt) << r.read;
-        EXPECT_EQ(refused > 0xFFu, !r.bytes) << r.read;
+        EXPECT_EQ(refused.character > 0xFFu || refused.byte, !r.bytes) << r.read;
     }
     EXPECT_TRUE(xmlCanHold("\t\r\n\x7F\xFF", 5));
     EXPECT_FALSE(xmlCanHold("ring\x07", 5));
