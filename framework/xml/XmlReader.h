@@ -43,6 +43,8 @@ public:
     Event event() const { return current; }
     // START and END: the element's name.
     const String& name() const { return names[depthNow]; }
+    // The name of the element open at that depth (1 to depth()).
+    const String& nameAt(u32 at) const { return names[at <= XML_MAX_DEPTH + 1 ? at : 0]; }
     // START: the attributes as read, decoded; duplicates are kept (lookups answer with the first).
     const PtrArray<XmlAttribute>& attributes() const { return attrs; }
     const String* attribute(const char* attributeName) const;

@@ -2,7 +2,8 @@
 """A repack lays exactly the files extraction wrote over their entries, and every folder it
 cannot take as it is gets a clear answer: a file with no entry, both forms of one entry, a
 symbolic link or a FIFO, a folder that cannot be read. Each such run names what is wrong in an
-"ERROR: " line, ends with status 1 and writes no archive.
+"ERROR: " line, ends with status 1 and writes no archive. So does a value typed into a record field
+that the field cannot hold, or a record the schema cannot place.
 
 Usage: repack_test.py TOOL FAULT_TOOL SCRATCH_DIR
 """
@@ -55,6 +56,29 @@ class Repack(unittest.TestCase):
 
     def repacked(self, args=("-r",)):
         return tooltest.repacked(self, TOOL, self.work, self.file, args, timeout=60)
+
+    def test_a_value_a_record_field_cannot_hold_is_refused(self):
+        missile = fx.missile_data(b"DART", (1, 0, 1), 120, 30, 512, 2560)
+        document = fx.iff_form(b"REAL", fx.iff_form(b"OBJT", fx.iff_form(b"MISL", fx.iff_chunk(b"DATA", missile))))
+        edits = [('Damage="120"', 'Damage="abc"', "Bad value 'abc' for attribute 'Damage' of element 'Missile' in "
+                  "'out/ARMS/DART.IFF.xml'!"),
+                 ('Damage="120"', 'Damage="-1"', "Bad value '-1' for attribute 'Damage' of element 'Missile' in "
+                  "'out/ARMS/DART.IFF.xml'!"),
+                 ('RequiresLock="yes"', 'RequiresLock="maybe"', "Bad value 'maybe' for attribute 'RequiresLock' of "
+                  "element 'Missile' in 'out/ARMS/DART.IFF.xml'!"),
+                 ('Name="DART"', 'Name="A NAME OF TWENTY-ONE"', "Bad value 'A NAME OF TWENTY-ONE' for attribute "
+                  "'Name' of element 'Missile' in 'out/ARMS/DART.IFF.xml'!"),
+                 (' Damage="120"', ' Damage="120" Damage="121"', "Unexpected attribute 'Damage' in element "
+                  "'Missile' of 'out/ARMS/DART.IFF.xml'!"),
+                 (' Handler="MissileData"', '', "Unexpected element 'Missile' in element 'DATA' of "
+                  "'out/ARMS/DART.IFF.xml'!"),
+                 ('Version="1"', 'Version="1x"', "Unrecognised version 1x for 'out/ARMS/DART.IFF.xml'!")]
+        for before, after, line in edits:
+            with self.subTest(edit=after):
+                self.stage("TRE", [("ARMS\\DART.IFF", document)])
+                xml = tooltest.read(self.work, "out/ARMS/DART.IFF.xml")
+                self.put("ARMS/DART.IFF.xml", xml.replace(before.encode(), after.encode(), 1))
+                self.refused([line])
 
     def test_both_forms_of_one_document_are_refused_by_name(self):
         # A PAK cannot tell a dialogue table by its name: only IFF and VOC are documents there.

@@ -165,6 +165,8 @@ ByteArray* readReplacement(const String& name, const String& fullPath, u32 inden
 // "ERROR: " line: "Couldn't read <kind>'path'!", or the line of a link or special file found in
 // the folder. With `missing`, a file that is not there prints nothing and sets it.
 ByteArray* readRepackFile(const String& path, const char* kind = "", bool* missing = nullptr);
+// Whether a document's "Version" is 1: a plain decimal number of that value.
+bool isVersionOne(const String& version);
 // Whether an XML file can be read in the encoding its declaration names (UTF-8 without one);
 // otherwise its "ERROR: " line names the file and the encoding.
 bool xmlEncodingReadable(const ByteArray& text, const String& path);

@@ -1,8 +1,10 @@
 #include "tool/convert/ChunkSchema.h"
+#include "tool/convert/XmlToIff.h"
 #include "framework/core/TextUtils.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 ChunkSchema* findSchema(const SchemaList& schemas, const String& name)
@@ -78,54 +80,119 @@ String readField(Stream& body, FieldKind kind, u32 size)
     return String();
 }
 
-void writeTextField(ByteBuffer& out, const String& value, u32 size)
+bool writeTextField(ByteBuffer& out, const String& value, u32 size)
 {
-    const u64 take = value.length < size ? value.length : size;
-    if (take)
-        out.write(reinterpret_cast<const u8*>(value.c_str()), take);
-    for (u64 i = take; i < size; i++)
+    if (value.length > size)
+        return false;
+    if (value.length)
+        out.write(reinterpret_cast<const u8*>(value.c_str()), value.length);
+    for (u64 i = value.length; i < size; i++)
         out.writeU8(0);
+    return true;
 }
 
-void writeU8Field(ByteBuffer& out, const String& value)
+namespace
 {
-    out.writeU8(u8(parseUnsigned(value.c_str())));
+// A plain unsigned decimal up to `largest` (empty: 0).
+bool plainDecimal(const String& value, u32 largest, u32& number)
+{
+    u64 n = 0;
+    for (u64 i = 0; i < value.length; i++) {
+        const char c = value.data[i];
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + u64(c - '0');
+        if (n > largest)
+            return false;
+    }
+    number = u32(n);
+    return true;
 }
 
-void writeFlagField(ByteBuffer& out, const String& value)
-{
-    out.writeU8(value.trueWordIndex() >= 0 ? 1 : 0);
+const char* const FALSE_WORDS[] = {"no", "false", "off", "0", "disable", "disabled", "inactive"};
 }
 
-void writeU32Field(ByteBuffer& out, const String& value)
+bool writeU8Field(ByteBuffer& out, const String& value)
 {
-    out.writeU32(parseUnsigned(value.c_str()));
+    u32 n = 0;
+    if (!plainDecimal(value, 0xFF, n))
+        return false;
+    out.writeU8(u8(n));
+    return true;
 }
 
-i32 textToFixed(const String& value)
+bool writeFlagField(ByteBuffer& out, const String& value)
 {
+    if (value.trueWordIndex() >= 0) {
+        out.writeU8(1);
+        return true;
+    }
+    bool no = value.isEmpty();
+    for (const char* word : FALSE_WORDS)
+        no = no || value.equalsNoCase(word);
+    if (!no)
+        return false;
+    out.writeU8(0);
+    return true;
+}
+
+bool writeU32Field(ByteBuffer& out, const String& value)
+{
+    u32 n = 0;
+    if (!plainDecimal(value, 0xFFFFFFFFu, n))
+        return false;
+    out.writeU32(n);
+    return true;
+}
+
+bool textToFixed(const String& value, i32& fixed)
+{
+    fixed = 0;
+    if (value.isEmpty())
+        return true;
+    const char* text = value.c_str();
+    // Read whole, as toFloat reads it: the bits of a float after "0x", or a decimal number.
+    if (value.length >= 2 && text[0] == '0' && text[1] == 'x') {
+        if (value.length == 2 || value.length > 10)
+            return false;
+        for (u64 i = 2; i < value.length; i++)
+            if (hexDigitValue(u8(text[i])) < 0)
+                return false;
+    } else {
+        if (isBlankByte(u8(text[0])))
+            return false;
+        char* end = nullptr;
+        strtod(text, &end);
+        if (end != text + value.length)
+            return false;
+    }
     const float f = value.toFloat();
     const float scaled = f * 256.0f;
-    // Out of range or not a number: the pattern a float-to-int conversion of the x86 gives.
-    if (std::isnan(scaled) || scaled >= 2147483648.0f || scaled < -2147483648.0f)
-        return i32(0x80000000u);
-    return i32(scaled);
+    if (!std::isfinite(f) || !(scaled >= -2147483648.0f && scaled < 2147483648.0f))
+        return false;
+    fixed = i32(scaled);
+    return true;
 }
 
-void writeFixedField(ByteBuffer& out, const String& value)
+bool writeFixedField(ByteBuffer& out, const String& value)
 {
-    out.writeU32(u32(textToFixed(value)));
+    i32 fixed = 0;
+    if (!textToFixed(value, fixed))
+        return false;
+    out.writeU32(u32(fixed));
+    return true;
 }
 
-void writeField(ByteBuffer& out, FieldKind kind, u32 size, const String& value)
+bool writeField(ByteBuffer& out, FieldKind kind, u32 size, const String& value)
 {
     switch (kind) {
-    case FIELD_TEXT: writeTextField(out, value, size); break;
-    case FIELD_U8: writeU8Field(out, value); break;
-    case FIELD_FLAG: writeFlagField(out, value); break;
-    case FIELD_U32: writeU32Field(out, value); break;
-    case FIELD_FIXED: writeFixedField(out, value); break;
+    case FIELD_TEXT: return writeTextField(out, value, size);
+    case FIELD_U8: return writeU8Field(out, value);
+    case FIELD_FLAG: return writeFlagField(out, value);
+    case FIELD_U32: return writeU32Field(out, value);
+    case FIELD_FIXED: return writeFixedField(out, value);
     }
+    return false;
 }
 
 namespace
@@ -190,17 +257,106 @@ const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char
     return nullptr;
 }
 
-bool recordFromXml(const PtrArray<XmlAttribute>& attributes, const SchemaField* fields, u32 fieldCount,
-                   bool required, ByteBuffer& out)
+namespace
 {
-    for (u32 i = 0; i < fieldCount; i++) {
-        const String* value = findAttribute(attributes, fields[i].attribute);
-        if (!value) {
-            if (required)
-                return false;
-            continue;
+const char* documentOf(const IffWriter& writer)
+{
+    return writer.document.c_str();
+}
+}
+
+void unexpectedElement(XmlReader& in, IffWriter& writer)
+{
+    writer.error("ERROR: Unexpected element '%s' in element '%s' of '%s'!\n", in.name().c_str(),
+                 in.nameAt(in.depth() - 1).c_str(), documentOf(writer));
+}
+
+void missingElement(XmlReader& in, u32 parentDepth, const char* name, IffWriter& writer)
+{
+    writer.error("ERROR: Missing element '%s' in element '%s' of '%s'!\n", name, in.nameAt(parentDepth).c_str(),
+                 documentOf(writer));
+}
+
+bool unexpectedText(XmlReader& in, IffWriter& writer)
+{
+    writer.error("ERROR: Unexpected text in element '%s' of '%s'!\n", in.nameAt(in.depth()).c_str(),
+                 documentOf(writer));
+    return false;
+}
+
+namespace
+{
+// An attribute twice, or one that is not among the names (nameOf(k) for k below count): the line
+// says so.
+template <typename NameOf>
+bool attributesKnown(XmlReader& in, IffWriter& writer, u32 count, NameOf nameOf)
+{
+    const PtrArray<XmlAttribute>& attributes = in.attributes();
+    for (u32 i = 0; i < attributes.count; i++) {
+        const String& name = attributes[i]->name;
+        bool known = false;
+        for (u32 k = 0; k < count && !known; k++)
+            known = name.equals(nameOf(k));
+        for (u32 j = 0; j < i && known; j++)
+            known = !attributes[j]->name.equals(name);
+        if (!known) {
+            writer.error("ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", name.c_str(), in.name().c_str(),
+                         documentOf(writer));
+            return false;
         }
-        writeField(out, fields[i].kind, fields[i].size, *value);
     }
     return true;
+}
+}
+
+bool fieldFromXml(XmlReader& in, const SchemaField& field, ByteBuffer& out, IffWriter& writer)
+{
+    const String* value = findAttribute(in.attributes(), field.attribute);
+    if (!value) {
+        writer.error("ERROR: Missing attribute '%s' in element '%s' of '%s'!\n", field.attribute, in.name().c_str(),
+                     documentOf(writer));
+        return false;
+    }
+    if (!writeField(out, field.kind, field.size, *value)) {
+        writer.error("ERROR: Bad value '%s' for attribute '%s' of element '%s' in '%s'!\n", value->c_str(),
+                     field.attribute, in.name().c_str(), documentOf(writer));
+        return false;
+    }
+    return true;
+}
+
+bool recordFromXml(XmlReader& in, const SchemaField* fields, u32 fieldCount, ByteBuffer& out, IffWriter& writer)
+{
+    if (!attributesKnown(in, writer, fieldCount, [&](u32 k) { return fields[k].attribute; }))
+        return false;
+    for (u32 i = 0; i < fieldCount; i++)
+        if (!fieldFromXml(in, fields[i], out, writer))
+            return false;
+    return true;
+}
+
+bool onlyAttributes(XmlReader& in, const char* const* allowed, u32 count, IffWriter& writer)
+{
+    return attributesKnown(in, writer, count, [&](u32 k) { return allowed[k]; });
+}
+
+bool emptyContent(XmlReader& in, IffWriter& writer)
+{
+    return eachRecord(in, writer, [&](XmlReader& child) {
+        unexpectedElement(child, writer);
+        return false;
+    });
+}
+
+bool emptyWithout(XmlReader& in, const char* attribute, const char* recordName, IffWriter& writer)
+{
+    const u32 parent = in.depth();
+    return eachRecord(in, writer, [&](XmlReader& child) {
+        if (child.name().equals(recordName))
+            writer.error("ERROR: Missing attribute '%s' in element '%s' of '%s'!\n", attribute,
+                         child.nameAt(parent).c_str(), documentOf(writer));
+        else
+            unexpectedElement(child, writer);
+        return false;
+    });
 }

@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+struct IffWriter;
+
 // A converter between one kind of IFF chunk body and XML records. A schema recognises its
 // chunks by their form path (the dotted types of the enclosing forms and the chunk id, e.g.
 // REAL.OBJT.MISL.DATA) and body size, writes the body as child elements and attributes of the
@@ -36,9 +38,10 @@ public:
     // has open. A large body is written a record at a time, never held as elements.
     virtual void toXml(Stream& body, XmlWriter& out) = 0;
     // Reads the chunk element's content, `in` standing at its start tag, up to and including its
-    // end, and appends the rebuilt body; false when a required element or attribute is missing
+    // end, and appends the rebuilt body. False when the content is not what the schema writes (an
+    // element, attribute or value it cannot place: said through `writer`, naming the document)
     // or the reader failed.
-    virtual bool fromXml(XmlReader& in, ByteBuffer& out) = 0;
+    virtual bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) = 0;
 };
 
 typedef PtrArray<ChunkSchema> SchemaList;
@@ -61,7 +64,7 @@ bool matchesFormPath(const String& formPath, Stream& body, const char* prefix, c
 // Field kinds. Bodies are little-endian; what a body lacks reads as zero.
 enum FieldKind : u8
 {
-    FIELD_TEXT,  // N bytes, shown up to the first NUL, written back cut or NUL-padded to N
+    FIELD_TEXT,  // N bytes, shown up to the first NUL, written back NUL-padded to N
     FIELD_U8,    // decimal
     FIELD_FLAG,  // one byte: "yes" / "no"
     FIELD_U32,   // unsigned decimal
@@ -76,14 +79,21 @@ String fixedToText(i32 value);
 // Reads one field of the kind (size is used by text fields) and gives its XML text.
 String readField(Stream& body, FieldKind kind, u32 size);
 
-// Writing fields from their XML text (fromXml).
-void writeTextField(ByteBuffer& out, const String& value, u32 size);
-void writeU8Field(ByteBuffer& out, const String& value);
-void writeFlagField(ByteBuffer& out, const String& value);
-void writeU32Field(ByteBuffer& out, const String& value);
-i32 textToFixed(const String& value);
-void writeFixedField(ByteBuffer& out, const String& value);
-void writeField(ByteBuffer& out, FieldKind kind, u32 size, const String& value);
+// Writing fields from their XML text (fromXml). Each writes a value only when its field holds
+// exactly what was typed, and is false (nothing written) otherwise: a u8 or u32 a plain unsigned
+// decimal in range, a flag one of the words String::trueWordIndex takes or "no", "false", "off",
+// "0", "disable", "disabled", "inactive" (any case), a fixed value a finite number that toFloat
+// reads whole (decimal, or "0x" and the bits of a float) whose value times 256 fits a signed
+// 32-bit integer, a text at most its N bytes. An empty value is 0 (a flag's "no").
+bool writeTextField(ByteBuffer& out, const String& value, u32 size);
+bool writeU8Field(ByteBuffer& out, const String& value);
+bool writeFlagField(ByteBuffer& out, const String& value);
+bool writeU32Field(ByteBuffer& out, const String& value);
+// The fixed value of a text toFloat reads whole; false for any other text or a value out of
+// range.
+bool textToFixed(const String& value, i32& fixed);
+bool writeFixedField(ByteBuffer& out, const String& value);
+bool writeField(ByteBuffer& out, FieldKind kind, u32 size, const String& value);
 
 // A record layout: fields in body order, each shown as one attribute.
 struct SchemaField
@@ -98,11 +108,28 @@ struct SchemaField
 void openRecord(Stream& body, XmlWriter& out, const char* recordName, const SchemaField* fields, u32 fieldCount);
 // The same, closed at once.
 void recordToXml(Stream& body, XmlWriter& out, const char* recordName, const SchemaField* fields, u32 fieldCount);
-// Writes the fields of one record from its attributes (an element's or a start tag's) in order. A
-// missing attribute fails the record when `required` (the bytes written before it stay), and is
-// otherwise skipped.
-bool recordFromXml(const PtrArray<XmlAttribute>& attributes, const SchemaField* fields, u32 fieldCount,
-                   bool required, ByteBuffer& out);
+// Writes the fields of the record whose start tag `in` has just read, in order, from its
+// attributes: each field once, with a value its kind holds, and no other attribute. False after
+// the line that says what is wrong (the bytes written before it stay).
+bool recordFromXml(XmlReader& in, const SchemaField* fields, u32 fieldCount, ByteBuffer& out, IffWriter& writer);
+// One field from the attribute of its name on the start tag `in` has just read; false after the
+// line that says it is missing or holds a value the field cannot.
+bool fieldFromXml(XmlReader& in, const SchemaField& field, ByteBuffer& out, IffWriter& writer);
+// The same for attributes that name no field: false after its line for the first that is not
+// one of `allowed` (or is there twice).
+bool onlyAttributes(XmlReader& in, const char* const* allowed, u32 count, IffWriter& writer);
+// The rest of an element that holds nothing, to its end: an element or text inside it is an
+// error.
+bool emptyContent(XmlReader& in, IffWriter& writer);
+// The rest of an element whose header attribute `attribute` is absent, which means an empty body:
+// a `recordName` child would be dropped with it (the line says the attribute is missing), any
+// other child or text is an error too.
+bool emptyWithout(XmlReader& in, const char* attribute, const char* recordName, IffWriter& writer);
+// The line for a child no schema element holds, naming it and its parent.
+void unexpectedElement(XmlReader& in, IffWriter& writer);
+// The line for an element a schema needs and did not find inside the one `in` reads.
+void missingElement(XmlReader& in, u32 parentDepth, const char* name, IffWriter& writer);
+
 // The first attribute of exactly that name (of `length` bytes), or null.
 const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name, u64 length);
 inline const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name)
@@ -115,12 +142,13 @@ const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char
     return findAttribute(attributes, name, N - 1);
 }
 
-// The content of the element whose start tag `in` has just read, child by child: `visit` is
-// called at each child's start tag and either reads the child to its end or leaves it to be
-// passed over; text is passed over. Once a visit answers false the rest is passed over and the
-// answer is false. The reader ends at the element's end; false as well when it failed there.
-template <typename Visit>
-bool eachChild(XmlReader& in, Visit visit)
+// The content of the element whose start tag `in` has just read, part by part: `visit` is called
+// at each child's start tag and either reads the child to its end or leaves it to be passed
+// over; `text` is called for the element's text. Once either answers false the rest is passed
+// over and the answer is false. The reader ends at the element's end; false as well when it
+// failed there.
+template <typename Visit, typename Text>
+bool eachPart(XmlReader& in, Visit visit, Text text)
 {
     const u32 parent = in.depth();
     bool ok = true;
@@ -130,6 +158,11 @@ bool eachChild(XmlReader& in, Visit visit)
             return ok;
         if (e == XmlReader::FAILED || e == XmlReader::FINISHED)
             return false;
+        if (e == XmlReader::TEXT) {
+            if (ok)
+                ok = text(in);
+            continue;
+        }
         if (e != XmlReader::START)
             continue;
         if (ok)
@@ -139,4 +172,21 @@ bool eachChild(XmlReader& in, Visit visit)
         if (in.event() == XmlReader::FAILED)
             return false;
     }
+}
+
+// Children only; text is passed over.
+template <typename Visit>
+bool eachChild(XmlReader& in, Visit visit)
+{
+    return eachPart(in, visit, [](XmlReader&) { return true; });
+}
+
+// The line for text inside an element that holds none.
+bool unexpectedText(XmlReader& in, IffWriter& writer);
+
+// Children of an element that holds records only: text in it is an error.
+template <typename Visit>
+bool eachRecord(XmlReader& in, IffWriter& writer, Visit visit)
+{
+    return eachPart(in, visit, [&](XmlReader& reader) { return unexpectedText(reader, writer); });
 }

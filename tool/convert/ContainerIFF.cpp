@@ -69,14 +69,15 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
             printError(problem, name);
         return false;
     }
-    const u32 number = parseUnsigned(in.attribute("Version")->c_str());
-    if (number != 1) {
+    // The version as typed: a plain decimal 1 ("01" too); the line names any other text.
+    const String version = *in.attribute("Version");
+    if (!isVersionOne(version)) {
         while ((e = in.next()) != XmlReader::FINISHED) {
             if (e == XmlReader::FAILED)
                 return unreadable();
         }
         if (!quiet)
-            printError("ERROR: Unrecognised version %u for '%s'!\n", number, name);
+            printError("ERROR: Unrecognised version %s for '%s'!\n", version.c_str(), name);
         return false;
     }
     bool dropsPad = false;
@@ -89,6 +90,7 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
     registerIffSchemas(schemas);
     IffWriter writer(schemas, quiet);
     writer.heldLines = &held;
+    writer.document = quiet ? String() : *source;
     writer.reuse(streams, file);
     for (;;) {
         e = in.next();

@@ -921,8 +921,8 @@ bool ContainerPFC::repackXml(const ByteArray& bytes, const String& file)
         printError("ERROR: Invalid XML root type for '%s'!\n", file.c_str());
     else if (!root->getAttribute(String("Version"), version))
         printError("ERROR: No version for '%s'!\n", file.c_str());
-    else if (parseUnsigned(version.c_str()) != 1)
-        printError("ERROR: Unrecognised version %u for '%s'!\n", parseUnsigned(version.c_str()), file.c_str());
+    else if (!isVersionOne(version))
+        printError("ERROR: Unrecognised version %s for '%s'!\n", version.c_str(), file.c_str());
     else
         ok = checkPfcDocument(*root, file);
     if (!ok) {

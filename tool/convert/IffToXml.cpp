@@ -392,8 +392,8 @@ void padAttribute(XmlWriter& xml, u8 pad)
 // Whether the schema claims the body: its XML can be written as it stands and reads back as the
 // same bytes. Then its "Handler", the element's last attributes and its elements are written;
 // otherwise nothing is.
-bool claimedBy(ChunkSchema& schema, const IdNames& names, const ByteArray& content, MemoryStream& body, u32 id,
-               u8 pad, XmlWriter& xml)
+bool claimedBy(ChunkSchema& schema, const SchemaList& schemas, const IdNames& names, const ByteArray& content,
+               MemoryStream& body, u32 id, u8 pad, XmlWriter& xml)
 {
     const XmlWriter::Mark mark = xml.mark();
     xml.clearUnholdable();
@@ -412,7 +412,8 @@ bool claimedBy(ChunkSchema& schema, const IdNames& names, const ByteArray& conte
         reader.setQuiet(true);
         reader.readAsContentOf(String(names.name, names.nameLength));
         ByteBuffer rebuilt(u32(content.count) + 16);
-        same = schema.fromXml(reader, rebuilt) && reader.event() == XmlReader::END &&
+        IffWriter quiet(schemas, true);
+        same = schema.fromXml(reader, rebuilt, quiet) && reader.event() == XmlReader::END &&
                sameBytes(rebuilt.data(), rebuilt.length, content.data, content.count);
     }
     if (!same && xml.text().ok())
@@ -470,7 +471,7 @@ void contentToXml(const IdNames& names, const String& path, const ByteArray& con
     XmlWriter& xml = out.xml;
     LazyStream body;
     ChunkSchema* schema = matchingSchema(names, path, body, content, out.schemas);
-    if (schema && claimedBy(*schema, names, content, *body.stream, id, pad, xml))
+    if (schema && claimedBy(*schema, out.schemas, names, content, *body.stream, id, pad, xml))
         return;
     idAttributes(xml, "RawName", id, names.name, names.nameLength);
     padAttribute(xml, pad);

@@ -351,7 +351,7 @@ void writeChunk(ByteBuffer& out, XmlReader& in, u32 id, IffWriter& writer)
     const u32 bodyStart = out.length;
     if (handled) {
         ChunkSchema* schema = findSchema(writer.schemas, handler);
-        const bool written = schema && schema->fromXml(in, out);
+        const bool written = schema && schema->fromXml(in, out, writer);
         if (!(in.event() == XmlReader::END && in.depth() == own) && !finishElement(in, own))
             return;
         if (!written)
@@ -376,8 +376,12 @@ void writeChunk(ByteBuffer& out, XmlReader& in, u32 id, IffWriter& writer)
                 parseTrimmedText(out, text, length);
                 if (stopped(in, writer))
                     return;
-            } else if (e == XmlReader::START && !in.skipElement()) {
-                return;
+            } else if (e == XmlReader::START) {
+                // A chunk without a schema holds its bytes as text and nothing else: an element
+                // in it (a record whose "Handler" is gone, say) would be lost.
+                unexpectedElement(in, writer);
+                if (!in.skipElement())
+                    return;
             }
         }
     }

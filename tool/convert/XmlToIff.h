@@ -13,6 +13,7 @@ struct IffWriter
 {
     const SchemaList& schemas;
     bool quiet = false;
+    String document; // named by the lines about what cannot be written
     // With a place for them, error lines are kept there instead of printed (to be printed once
     // the whole document is known to read).
     String* heldLines = nullptr;

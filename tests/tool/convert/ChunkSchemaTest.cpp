@@ -4,17 +4,13 @@
 #include "tool/convert/IffToXml.h"
 #include "tool/convert/XmlToIff.h"
 
+#include <optional>
+#include <vector>
+
 using namespace ifftest;
 
 namespace
 {
-Bytes written(void (*write)(ByteBuffer&, const String&), const char* value)
-{
-    ByteBuffer out;
-    write(out, String(value));
-    return Bytes(out.data(), out.data() + out.length);
-}
-
 // A record of every field kind, for the shared conversions.
 const SchemaField RECORD[] = {
     {"Name", FIELD_TEXT, 8}, {"Count", FIELD_U8, 0}, {"Armed", FIELD_FLAG, 0},
@@ -42,9 +38,9 @@ struct RecordSchema : ChunkSchema
             out.close();
         }
     }
-    bool fromXml(XmlReader& in, ByteBuffer& out) override
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override
     {
-        return eachChild(in, [&](XmlReader& record) { return recordFromXml(record.attributes(), RECORD, 5, true, out); });
+        return eachChild(in, [&](XmlReader& record) { return recordFromXml(record, RECORD, 5, out, writer); });
     }
 };
 
@@ -63,6 +59,7 @@ std::string chunkXmlWith(const SchemaList& schemas, const Bytes& body)
 Bytes chunkBytesWith(const SchemaList& schemas, const std::string& xml, bool& ok)
 {
     IffWriter writer(schemas);
+    writer.document = "TEST.xml";
     XmlReader in(xml.data(), xml.size());
     ByteBuffer out;
     ok = in.next() == XmlReader::START && xmlToIff(out, in, writer, 0);
@@ -135,42 +132,72 @@ TEST(ChunkSchemas, PathAndSizeTests)
     }
 }
 
+// A field is written only when it holds exactly what was typed (null bytes: refused).
 TEST(ChunkSchemas, FieldsWrittenFromText)
 {
     struct Case
     {
-        void (*write)(ByteBuffer&, const String&);
+        FieldKind kind;
+        u32 size;
         const char* value;
-        Bytes bytes;
-    } cases[] = {
-        {writeFixedField, "1.5", raw({0x80, 0x01, 0, 0})},
-        {writeFixedField, "-0.5", raw({0x80, 0xFF, 0xFF, 0xFF})},
-        {writeFixedField, "0.001", raw({0, 0, 0, 0})},
-        {writeFixedField, "1e10", raw({0, 0, 0, 0x80})},
-        {writeFixedField, "0x3FC00000", raw({0x80, 0x01, 0, 0})},
-        {writeFixedField, "nan", raw({0, 0, 0, 0x80})},
-        {writeFixedField, "", raw({0, 0, 0, 0})},
-        {writeFixedField, "65536.00390625", raw({0, 0, 0, 0x01})},
-        {writeFlagField, "Yes", raw({1})},
-        {writeFlagField, "ON", raw({1})},
-        {writeFlagField, "1", raw({1})},
-        {writeFlagField, "no", raw({0})},
-        {writeFlagField, "2", raw({0})},
-        {writeFlagField, "", raw({0})},
-        {writeU32Field, "4294967295", raw({0xFF, 0xFF, 0xFF, 0xFF})},
-        {writeU32Field, "4294967296", raw({0, 0, 0, 0})},
-        {writeU8Field, "300", raw({44})},
-        {writeU8Field, "", raw({0})},
+        std::optional<Bytes> bytes;
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(hexOf(written(c.write, c.value)), hexOf(c.bytes)) << c.value;
-
-    ByteBuffer text;
-    writeTextField(text, String("ABCD"), 8);
-    writeTextField(text, String("LONGER THAN EIGHT"), 8);
-    writeTextField(text, String(""), 3);
-    EXPECT_EQ(hexOf(Bytes(text.data(), text.data() + text.length)),
-              hexOf(cat({str("ABCD"), Bytes(4, 0), str("LONGER T"), Bytes(3, 0)})));
+    const std::vector<Case> u8s = {
+        {FIELD_U8, 0, "0", raw({0})},     {FIELD_U8, 0, "255", raw({255})}, {FIELD_U8, 0, "007", raw({7})},
+        {FIELD_U8, 0, "", raw({0})},      {FIELD_U8, 0, "256", {}},          {FIELD_U8, 0, "300", {}},
+        {FIELD_U8, 0, "-1", {}},          {FIELD_U8, 0, "+2", {}},           {FIELD_U8, 0, " 5", {}},
+        {FIELD_U8, 0, "abc", {}},         {FIELD_U8, 0, "1x", {}},
+    };
+    const std::vector<Case> u32s = {
+        {FIELD_U32, 0, "4294967295", raw({0xFF, 0xFF, 0xFF, 0xFF})}, {FIELD_U32, 0, "1000", raw({0xE8, 3, 0, 0})},
+        {FIELD_U32, 0, "", raw({0, 0, 0, 0})},                        {FIELD_U32, 0, "4294967296", {}},
+        {FIELD_U32, 0, "99999999999999999999", {}},                   {FIELD_U32, 0, "-1", {}},
+        {FIELD_U32, 0, "abc", {}},                                    {FIELD_U32, 0, "1.5", {}},
+    };
+    const std::vector<Case> flags = {
+        {FIELD_FLAG, 0, "Yes", raw({1})},    {FIELD_FLAG, 0, "ON", raw({1})},       {FIELD_FLAG, 0, "1", raw({1})},
+        {FIELD_FLAG, 0, "active", raw({1})}, {FIELD_FLAG, 0, "no", raw({0})},       {FIELD_FLAG, 0, "FALSE", raw({0})},
+        {FIELD_FLAG, 0, "0", raw({0})},      {FIELD_FLAG, 0, "Inactive", raw({0})}, {FIELD_FLAG, 0, "", raw({0})},
+        {FIELD_FLAG, 0, "2", {}},            {FIELD_FLAG, 0, "maybe", {}},          {FIELD_FLAG, 0, "yes ", {}},
+    };
+    const std::vector<Case> fixeds = {
+        {FIELD_FIXED, 0, "1.5", raw({0x80, 0x01, 0, 0})},
+        {FIELD_FIXED, 0, "-0.5", raw({0x80, 0xFF, 0xFF, 0xFF})},
+        {FIELD_FIXED, 0, "-0.00390625", raw({0xFF, 0xFF, 0xFF, 0xFF})},
+        {FIELD_FIXED, 0, "0.001", raw({0, 0, 0, 0})},
+        {FIELD_FIXED, 0, "0x3FC00000", raw({0x80, 0x01, 0, 0})},
+        {FIELD_FIXED, 0, "1e3", raw({0x00, 0xE8, 0x03, 0})},
+        {FIELD_FIXED, 0, "65536.00390625", raw({0, 0, 0, 0x01})},
+        {FIELD_FIXED, 0, "-8388608", raw({0, 0, 0, 0x80})},
+        {FIELD_FIXED, 0, "", raw({0, 0, 0, 0})},
+        {FIELD_FIXED, 0, "8388608", {}},
+        {FIELD_FIXED, 0, "1e10", {}},
+        {FIELD_FIXED, 0, "nan", {}},
+        {FIELD_FIXED, 0, "inf", {}},
+        {FIELD_FIXED, 0, "0x7FC00000", {}},
+        {FIELD_FIXED, 0, "abc", {}},
+        {FIELD_FIXED, 0, "1.5x", {}},
+        {FIELD_FIXED, 0, " 1.5", {}},
+    };
+    const std::vector<Case> texts = {
+        {FIELD_TEXT, 8, "ABCD", cat({str("ABCD"), Bytes(4, 0)})},
+        {FIELD_TEXT, 8, "EIGHT CH", str("EIGHT CH")},
+        {FIELD_TEXT, 3, "", Bytes(3, 0)},
+        {FIELD_TEXT, 8, "LONGER THAN EIGHT", {}},
+        {FIELD_TEXT, 16, "TWENTY-ONE LETTERS...", {}},
+    };
+    for (const std::vector<Case>* table : {&u8s, &u32s, &flags, &fixeds, &texts}) {
+        for (const Case& c : *table) {
+            ByteBuffer out;
+            const bool ok = writeField(out, c.kind, c.size, String(c.value));
+            EXPECT_EQ(ok, c.bytes.has_value()) << c.value;
+            if (c.bytes) {
+                EXPECT_EQ(hexOf(Bytes(out.data(), out.data() + out.length)), hexOf(*c.bytes)) << c.value;
+            } else {
+                EXPECT_EQ(out.length, 0u) << c.value;
+            }
+        }
+    }
 }
 
 TEST(ChunkSchemas, FieldsReadAsText)
@@ -214,6 +241,7 @@ TEST(ChunkSchemas, RecordsRoundTripThroughTheirSchema)
     std::string missing = xml;
     missing.erase(missing.find(" Mass=\"4294967295\""), strlen(" Mass=\"4294967295\""));
     EXPECT_EQ(captured([&] { chunkBytesWith(schemas, missing, ok); }),
+              "ERROR: Missing attribute 'Mass' in element 'Record' of 'TEST.xml'!\n"
               "ERROR: IFF chunk 'RECS' uses Handler='Records', but that handler cannot write XML back to bytes.\n");
     EXPECT_FALSE(ok);
 }

@@ -176,7 +176,7 @@ TEST(IffXml, SchemasSeeTheFormPath)
             return false;
         }
         void toXml(Stream&, XmlWriter&) override {}
-        bool fromXml(XmlReader&, ByteBuffer&) override { return true; }
+        bool fromXml(XmlReader&, ByteBuffer&, IffWriter&) override { return true; }
     };
     std::vector<std::string> seen;
     SchemaList schemas(true);

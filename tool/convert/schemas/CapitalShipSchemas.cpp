@@ -36,20 +36,18 @@ void CapitalTurrets::toXml(Stream& body, XmlWriter& out)
     out.close();
 }
 
-bool CapitalTurrets::fromXml(XmlReader& in, ByteBuffer& out)
+bool CapitalTurrets::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return withFirstChildNamed(in, "Turrets", [&](XmlReader& turrets) {
-        const String* damage = turrets.attribute("Damage");
-        // Without "Damage" the body is empty; turrets that would be dropped with it are refused.
-        if (!damage) {
-            bool dropped = false;
-            return eachChild(turrets, [&](XmlReader& child) {
-                dropped = dropped || child.name().equals("Turret");
-                return true;
-            }) && !dropped;
-        }
-        writeU32Field(out, *damage);
-        return recordsFromXml(turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out);
+    static const char* const ATTRIBUTES[] = {"Damage"};
+    static const SchemaField DAMAGE = {"Damage", FIELD_U32, 0};
+    return withOnlyChild(in, writer, "Turrets", [&](XmlReader& turrets) {
+        if (!onlyAttributes(turrets, ATTRIBUTES, 1, writer))
+            return false;
+        // Without "Damage" the body is empty: turrets that would be dropped with it are refused.
+        if (!turrets.attribute("Damage"))
+            return emptyWithout(turrets, "Damage", "Turret", writer);
+        return fieldFromXml(turrets, DAMAGE, out, writer) &&
+               recordsFromXml(turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out, writer);
     });
 }
 
@@ -70,9 +68,10 @@ void CapitalMissiles::toXml(Stream& body, XmlWriter& out)
     out.close();
 }
 
-bool CapitalMissiles::fromXml(XmlReader& in, ByteBuffer& out)
+bool CapitalMissiles::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return withFirstChildNamed(in, "Missiles", [&](XmlReader& missiles) {
-        return recordsFromXml(missiles, "Missile", MISSILE_RECORD, countOf(MISSILE_RECORD), out);
+    return withOnlyChild(in, writer, "Missiles", [&](XmlReader& missiles) {
+        return onlyAttributes(missiles, nullptr, 0, writer) &&
+               recordsFromXml(missiles, "Missile", MISSILE_RECORD, countOf(MISSILE_RECORD), out, writer);
     });
 }

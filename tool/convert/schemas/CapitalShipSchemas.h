@@ -12,7 +12,7 @@ public:
     CapitalTurrets() : ChunkSchema("CapitalTurrets", "TURT") {}
     bool matches(const String& formPath, Stream& body) override;
     void toXml(Stream& body, XmlWriter& out) override;
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 };
 
 // 25-byte "Missile" records under one "Missiles" element.
@@ -22,7 +22,7 @@ public:
     CapitalMissiles() : ChunkSchema("CapitalMissiles", "MISL") {}
     bool matches(const String& formPath, Stream& body) override;
     void toXml(Stream& body, XmlWriter& out) override;
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 };
 
 ChunkSchema* makeCapitalTurrets();

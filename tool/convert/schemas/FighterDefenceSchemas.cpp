@@ -35,29 +35,28 @@ void FighterDecoys::toXml(Stream& body, XmlWriter& out)
     out.close();
 }
 
-bool FighterDecoys::fromXml(XmlReader& in, ByteBuffer& out)
+bool FighterDecoys::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return withFirstChildNamed(in, "Decoys", [&](XmlReader& decoys) {
-        const String* count = decoys.attribute("Count");
-        if (count)
-            writeU32Field(out, *count);
-        // Without a count the body is empty; a decoy that would be dropped with it is refused.
-        // With one, the first decoy gives the name; children of no other name give none.
-        bool children = false, named = false, ok = true;
-        const bool read = eachChild(decoys, [&](XmlReader& child) {
-            children = true;
-            if (named || !child.name().equals("Decoy"))
-                return true;
-            named = true;
-            if (count)
-                ok = recordFromXml(child.attributes(), DECOY_NAME, countOf(DECOY_NAME), true, out);
-            return true;
-        });
-        if (!read)
+    static const char* const ATTRIBUTES[] = {"Count"};
+    static const SchemaField COUNT = {"Count", FIELD_U32, 0};
+    return withOnlyChild(in, writer, "Decoys", [&](XmlReader& decoys) {
+        if (!onlyAttributes(decoys, ATTRIBUTES, 1, writer))
             return false;
-        if (!count)
-            return !named;
-        return !children || (named && ok);
+        // Without a count the body is empty: a decoy that would be dropped with it is refused.
+        if (!decoys.attribute("Count"))
+            return emptyWithout(decoys, "Count", "Decoy", writer);
+        if (!fieldFromXml(decoys, COUNT, out, writer))
+            return false;
+        // With one, at most one decoy gives the name.
+        bool named = false;
+        return eachRecord(decoys, writer, [&](XmlReader& decoy) {
+            if (named || !decoy.name().equals("Decoy")) {
+                unexpectedElement(decoy, writer);
+                return false;
+            }
+            named = true;
+            return recordFromXml(decoy, DECOY_NAME, countOf(DECOY_NAME), out, writer) && emptyContent(decoy, writer);
+        });
     });
 }
 
@@ -78,9 +77,10 @@ void FighterTurrets::toXml(Stream& body, XmlWriter& out)
     out.close();
 }
 
-bool FighterTurrets::fromXml(XmlReader& in, ByteBuffer& out)
+bool FighterTurrets::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return withFirstChildNamed(in, "Turrets", [&](XmlReader& turrets) {
-        return recordsFromXml(turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out);
+    return withOnlyChild(in, writer, "Turrets", [&](XmlReader& turrets) {
+        return onlyAttributes(turrets, nullptr, 0, writer) &&
+               recordsFromXml(turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out, writer);
     });
 }

@@ -11,7 +11,7 @@ public:
     FighterDecoys() : ChunkSchema("FighterDecoys", "DECY") {}
     bool matches(const String& formPath, Stream& body) override;
     void toXml(Stream& body, XmlWriter& out) override;
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 };
 
 // 43-byte "Turret" records under one "Turrets" element.
@@ -21,7 +21,7 @@ public:
     FighterTurrets() : ChunkSchema("FighterTurrets", "TURT") {}
     bool matches(const String& formPath, Stream& body) override;
     void toXml(Stream& body, XmlWriter& out) override;
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 };
 
 ChunkSchema* makeFighterDecoys();

@@ -33,12 +33,13 @@ void headedToXml(Stream& body, XmlWriter& out, const char* headerName, const Sch
     out.close();
 }
 
-bool headedFromXml(XmlReader& in, ByteBuffer& out, const char* headerName, const SchemaField* header,
-                   u32 headerCount, const char* recordName, const SchemaField* record, u32 recordCount)
+bool headedFromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer, const char* headerName,
+                   const SchemaField* header, u32 headerCount, const char* recordName, const SchemaField* record,
+                   u32 recordCount)
 {
-    return withFirstChildNamed(in, headerName, [&](XmlReader& parent) {
-        return recordFromXml(parent.attributes(), header, headerCount, true, out) &&
-               recordsFromXml(parent, recordName, record, recordCount, out);
+    return withOnlyChild(in, writer, headerName, [&](XmlReader& parent) {
+        return recordFromXml(parent, header, headerCount, out, writer) &&
+               recordsFromXml(parent, recordName, record, recordCount, out, writer);
     });
 }
 }
@@ -59,9 +60,9 @@ void FighterGuns::toXml(Stream& body, XmlWriter& out)
                 countOf(GUN_RECORD));
 }
 
-bool FighterGuns::fromXml(XmlReader& in, ByteBuffer& out)
+bool FighterGuns::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return headedFromXml(in, out, "Guns", GUNS_HEADER, countOf(GUNS_HEADER), "Gun", GUN_RECORD,
+    return headedFromXml(in, out, writer, "Guns", GUNS_HEADER, countOf(GUNS_HEADER), "Gun", GUN_RECORD,
                          countOf(GUN_RECORD));
 }
 
@@ -80,9 +81,9 @@ void FighterSpecialGuns::toXml(Stream& body, XmlWriter& out)
     recordsToXml(body, out, "Gun", GUN_RECORD, countOf(GUN_RECORD));
 }
 
-bool FighterSpecialGuns::fromXml(XmlReader& in, ByteBuffer& out)
+bool FighterSpecialGuns::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return recordsFromXml(in, "Gun", GUN_RECORD, countOf(GUN_RECORD), out);
+    return recordsFromXml(in, "Gun", GUN_RECORD, countOf(GUN_RECORD), out, writer);
 }
 
 ChunkSchema* makeFighterMissiles()
@@ -101,8 +102,8 @@ void FighterMissiles::toXml(Stream& body, XmlWriter& out)
                 MISSILE_RECORD, countOf(MISSILE_RECORD));
 }
 
-bool FighterMissiles::fromXml(XmlReader& in, ByteBuffer& out)
+bool FighterMissiles::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return headedFromXml(in, out, "Missiles", MISSILES_HEADER, countOf(MISSILES_HEADER), "Missile",
+    return headedFromXml(in, out, writer, "Missiles", MISSILES_HEADER, countOf(MISSILES_HEADER), "Missile",
                          MISSILE_RECORD, countOf(MISSILE_RECORD));
 }

@@ -12,7 +12,7 @@ public:
     FighterGuns() : ChunkSchema("FighterGuns", "GUNS") {}
     bool matches(const String& formPath, Stream& body) override;
     void toXml(Stream& body, XmlWriter& out) override;
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 };
 
 // No header: 21-byte "Gun" records directly under the chunk element.
@@ -22,7 +22,7 @@ public:
     FighterSpecialGuns() : ChunkSchema("FighterSpecialGuns", "SPCL") {}
     bool matches(const String& formPath, Stream& body) override;
     void toXml(Stream& body, XmlWriter& out) override;
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 };
 
 // A 4-byte header ("Missiles": Delay), then 25-byte "Missile" records under it.
@@ -32,7 +32,7 @@ public:
     FighterMissiles() : ChunkSchema("FighterMissiles", "MISL") {}
     bool matches(const String& formPath, Stream& body) override;
     void toXml(Stream& body, XmlWriter& out) override;
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 };
 
 ChunkSchema* makeFighterGuns();

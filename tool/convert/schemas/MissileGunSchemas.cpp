@@ -42,10 +42,10 @@ void SingleRecordSchema::toXml(Stream& body, XmlWriter& out)
     recordToXml(body, out, recordName, fields, fieldCount);
 }
 
-bool SingleRecordSchema::fromXml(XmlReader& in, ByteBuffer& out)
+bool SingleRecordSchema::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return withFirstChildNamed(in, recordName, [&](XmlReader& record) {
-        return recordFromXml(record.attributes(), fields, fieldCount, true, out);
+    return withOnlyChild(in, writer, recordName, [&](XmlReader& record) {
+        return recordFromXml(record, fields, fieldCount, out, writer) && emptyContent(record, writer);
     });
 }
 

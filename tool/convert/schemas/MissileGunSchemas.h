@@ -13,7 +13,7 @@ public:
     void toXml(Stream& body, XmlWriter& out) override;
     // Written from the first child named like the record; false (with the fields before the
     // missing one written) when that child or one of its attributes is missing.
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 
 private:
     const char* suffix;

@@ -14,9 +14,13 @@ void recordsToXml(Stream& body, XmlWriter& out, const char* recordName, const Sc
 }
 
 bool recordsFromXml(XmlReader& in, const char* recordName, const SchemaField* fields, u32 fieldCount,
-                    ByteBuffer& out)
+                    ByteBuffer& out, IffWriter& writer)
 {
-    return eachChild(in, [&](XmlReader& record) {
-        return !record.name().equals(recordName) || recordFromXml(record.attributes(), fields, fieldCount, true, out);
+    return eachRecord(in, writer, [&](XmlReader& record) {
+        if (!record.name().equals(recordName)) {
+            unexpectedElement(record, writer);
+            return false;
+        }
+        return recordFromXml(record, fields, fieldCount, out, writer) && emptyContent(record, writer);
     });
 }

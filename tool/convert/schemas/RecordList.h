@@ -13,24 +13,30 @@ constexpr u32 countOf(const SchemaField (&)[N])
 // short by the end reads zeros for what is missing.
 void recordsToXml(Stream& body, XmlWriter& out, const char* recordName, const SchemaField* fields, u32 fieldCount);
 
-// Writes every child named exactly `recordName` of the element whose start tag `in` has just
-// read, in order; children of other names are passed over. False at the first missing attribute
-// (the bytes written before it stay); the reader ends at the element's end either way.
+// Writes the records of the element whose start tag `in` has just read: every child must be an
+// element named exactly `recordName` holding nothing, with the record's fields. False after the
+// line that says what is wrong (the bytes written before it stay); the reader ends at the
+// element's end either way.
 bool recordsFromXml(XmlReader& in, const char* recordName, const SchemaField* fields, u32 fieldCount,
-                    ByteBuffer& out);
+                    ByteBuffer& out, IffWriter& writer);
 
-// The first child named exactly `name` of the element whose start tag `in` has just read is
-// handed to `take` at its own start tag (see eachChild); every other child is passed over. False
-// when there is none, or `take` says so.
+// The one child of the element whose start tag `in` has just read, which must be named exactly
+// `name`, is handed to `take` at its own start tag (see eachChild); any other child or text is an
+// error, and so is none.
 template <typename Take>
-bool withFirstChildNamed(XmlReader& in, const char* name, Take take)
+bool withOnlyChild(XmlReader& in, IffWriter& writer, const char* name, Take take)
 {
+    const u32 parent = in.depth();
     bool found = false;
-    const bool ok = eachChild(in, [&](XmlReader& child) {
-        if (found || !child.name().equals(name))
-            return true;
+    const bool ok = eachRecord(in, writer, [&](XmlReader& child) {
+        if (found || !child.name().equals(name)) {
+            unexpectedElement(child, writer);
+            return false;
+        }
         found = true;
         return take(child);
     });
+    if (ok && !found)
+        missingElement(in, parent, name, writer);
     return ok && found;
 }

@@ -1,7 +1,8 @@
 #include "tool/convert/schemas/SectorSchemas.h"
 #include "framework/core/Heap.h"
 #include "framework/core/TextUtils.h"
-#include "framework/io/StringReader.h"
+#include "tool/convert/XmlToIff.h"
+#include "tool/convert/schemas/RecordList.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,18 +17,28 @@ constexpr u32 JUMP_DATA_SIZE = 31;
 // Bytes 1 to 9 of every jump record as the games store them; they are not shown.
 const u8 JUMP_FILLER[] = {0, 'J', 'U', 'M', 'P', 'T', 'Y', 'P', 'E'};
 
-// The bytes of the hex tokens of a text, split at blanks only: each token is read as far as
-// it is hex, its low 8 bits kept.
-void writeHexTokens(ByteBuffer& out, const String& value)
+// The bytes of a jump's data: exactly its 31 tokens "0xNN", apart by whitespace. False for any
+// other text (nothing of it written).
+bool writeHexTokens(ByteBuffer& out, const char* text, u64 length)
 {
-    String text(value);
-    text.trim();
-    StringReader reader(text, " ", 0);
-    String token;
-    while (reader.readToken(&token)) {
-        if (!token.isEmpty())
-            out.writeU8(u8(strtoul(token.c_str(), nullptr, 16)));
+    u8 bytes[JUMP_DATA_SIZE];
+    u32 count = 0;
+    for (u64 i = 0; i < length;) {
+        const u8 c = u8(text[i]);
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            i++;
+            continue;
+        }
+        u8 value = 0;
+        if (count == JUMP_DATA_SIZE || !parseHexByteToken(text, length, i, value))
+            return false;
+        bytes[count++] = value;
+        i += 4;
     }
+    if (count != JUMP_DATA_SIZE)
+        return false;
+    out.write(bytes, JUMP_DATA_SIZE);
+    return true;
 }
 }
 
@@ -48,12 +59,9 @@ void SectorTextRecords::toXml(Stream& body, XmlWriter& out)
         recordToXml(body, out, recordName, &field, 1);
 }
 
-bool SectorTextRecords::fromXml(XmlReader& in, ByteBuffer& out)
+bool SectorTextRecords::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return eachChild(in, [&](XmlReader& record) {
-        recordFromXml(record.attributes(), &field, 1, false, out);
-        return true;
-    });
+    return recordsFromXml(in, recordName, &field, 1, out, writer);
 }
 
 SectorCast::SectorCast() : SectorTextRecords("SectorCast", ".CAST", "Member", "Kind")
@@ -108,26 +116,51 @@ void SectorJumps::toXml(Stream& body, XmlWriter& out)
     }
 }
 
-bool SectorJumps::fromXml(XmlReader& in, ByteBuffer& out)
+bool SectorJumps::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    return eachChild(in, [&](XmlReader& reader) {
-        XmlElement* jump = reader.readElement();
-        if (!jump)
+    static const char* const ATTRIBUTES[] = {"Index", "Type", "Destination"};
+    static const SchemaField INDEX = {"Index", FIELD_U8, 0};
+    static const SchemaField TYPE = {"Type", FIELD_TEXT, JUMP_TYPE_SIZE};
+    static const SchemaField DESTINATION = {"Destination", FIELD_U8, 0};
+    return eachRecord(in, writer, [&](XmlReader& jump) {
+        if (!jump.name().equals("Jump")) {
+            unexpectedElement(jump, writer);
             return false;
-        String value;
-        if (jump->getAttribute(String("Index"), value))
-            writeU8Field(out, value);
-        out.write(JUMP_FILLER, sizeof(JUMP_FILLER));
-        if (jump->getAttribute(String("Type"), value)) {
-            for (u32 i = 0; i < JUMP_TYPE_SIZE; i++)
-                out.writeU8(u8(value[i]));
         }
-        for (const XmlElement* data : jump->children)
-            writeHexTokens(out, data->value);
-        if (jump->getAttribute(String("Destination"), value))
-            writeU8Field(out, value);
-        memDelete(jump);
-        return true;
+        // The destination comes last in the record but stands on the start tag: it is checked now
+        // and written after the data.
+        ByteBuffer destination;
+        if (!onlyAttributes(jump, ATTRIBUTES, 3, writer) || !fieldFromXml(jump, INDEX, out, writer) ||
+            !fieldFromXml(jump, DESTINATION, destination, writer))
+            return false;
+        out.write(JUMP_FILLER, sizeof(JUMP_FILLER));
+        if (!fieldFromXml(jump, TYPE, out, writer))
+            return false;
+        const bool data = withOnlyChild(jump, writer, "Data", [&](XmlReader& element) {
+            if (!onlyAttributes(element, nullptr, 0, writer))
+                return false;
+            bool given = false;
+            const bool read = eachPart(
+                element,
+                [&](XmlReader& child) {
+                    unexpectedElement(child, writer);
+                    return false;
+                },
+                [&](XmlReader& text) {
+                    given = true;
+                    if (writeHexTokens(out, text.text(), text.textLength()))
+                        return true;
+                    writer.error("ERROR: Bad value '%.*s' in element 'Data' of '%s'!\n", int(text.textLength()),
+                                 text.text(), writer.document.c_str());
+                    return false;
+                });
+            if (read && !given)
+                writer.error("ERROR: Missing value in element 'Data' of '%s'!\n", writer.document.c_str());
+            return read && given;
+        });
+        if (data)
+            out.write(destination.data(), destination.length);
+        return data;
     });
 }
 

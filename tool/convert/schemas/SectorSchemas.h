@@ -12,7 +12,7 @@ public:
     SectorTextRecords(const char* schemaName, const char* suffix, const char* recordName, const char* attribute);
     bool matches(const String& formPath, Stream& body) override;
     void toXml(Stream& body, XmlWriter& out) override;
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 
 private:
     const char* suffix;
@@ -48,7 +48,7 @@ public:
     SectorJumps();
     bool matches(const String& formPath, Stream& body) override;
     void toXml(Stream& body, XmlWriter& out) override;
-    bool fromXml(XmlReader& in, ByteBuffer& out) override;
+    bool fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer) override;
 };
 
 ChunkSchema* makeSectorCast();

@@ -140,53 +140,47 @@ TEST(FighterWeaponSchemas, WritingEditedXmlBack)
 {
     const char* lasers = "<Gun Name=\"LASER\" Unknown=\"3\" PositionX=\"1.5\" PositionY=\"-2\" PositionZ=\"10.25\"/>";
     const Bytes laser = gun("LASER", 3, 1.5, -2, 10.25);
-    struct Case
-    {
-        const char* what;
-        const char* schema;
-        std::string xml;
-        Bytes written;
-        bool result;
-    } cases[] = {
-        {"unknown 256 keeps its low bits", "FighterSpecialGuns",
-         "<SPCL><Gun PositionZ=\"0\" PositionY=\"0\" PositionX=\"0\" Unknown=\"256\" Name=\"A\"/></SPCL>",
-         gun("A", 0, 0, 0, 0), true},
-        {"a name cut to eight bytes", "FighterSpecialGuns",
+    const std::vector<WriteBackCase> cases = {
+        {"FighterSpecialGuns", "<SPCL><Gun PositionZ=\"0\" PositionY=\"0\" PositionX=\"0\" Unknown=\"255\" Name=\"A\"/></SPCL>",
+         gun("A", 255, 0, 0, 0), ""},
+        {"FighterSpecialGuns", "<SPCL><Gun Name=\"\" Unknown=\"\" PositionX=\"\" PositionY=\"\" PositionZ=\"\"/></SPCL>",
+         Bytes(21, 0), ""},
+        {"FighterGuns", "<GUNS><Guns Auto=\"no\" GunEnergy=\"1\" RegenRate=\"2\">" + std::string(lasers) + "</Guns></GUNS>",
+         cat({gunsHeader(0, 1, 2), laser}), ""},
+        {"FighterMissiles", "<MISL><Missiles Delay=\"0x3FC00000\"/></MISL>", fx(1.5), ""},
+        {"FighterSpecialGuns", "<SPCL><Gun PositionZ=\"0\" PositionY=\"0\" PositionX=\"0\" Unknown=\"256\" Name=\"A\"/></SPCL>",
+         std::nullopt, "ERROR: Bad value '256' for attribute 'Unknown' of element 'Gun' in 'TEST.xml'!\n"},
+        {"FighterSpecialGuns",
          "<SPCL><Gun Name=\"NEUTRONGUN\" Unknown=\"1\" PositionX=\"0\" PositionY=\"0\" PositionZ=\"0\"/></SPCL>",
-         gun("NEUTRONG", 1, 0, 0, 0), true},
-        {"empty values write zeros", "FighterSpecialGuns",
-         "<SPCL><Gun Name=\"\" Unknown=\"\" PositionX=\"\" PositionY=\"\" PositionZ=\"\"/></SPCL>", Bytes(21, 0),
-         true},
-        {"other children are skipped", "FighterGuns",
-         "<GUNS><Other/><Guns Auto=\"no\" GunEnergy=\"1\" RegenRate=\"2\"><Cannon Name=\"X\"/>" + std::string(lasers) +
-             "</Guns><Guns Auto=\"yes\" GunEnergy=\"9\" RegenRate=\"9\"/></GUNS>",
-         cat({gunsHeader(0, 1, 2), laser}), true},
-        {"a gun without PositionZ", "FighterGuns",
+         std::nullopt, "ERROR: Bad value 'NEUTRONGUN' for attribute 'Name' of element 'Gun' in 'TEST.xml'!\n"},
+        {"FighterGuns",
+         "<GUNS><Other/><Guns Auto=\"no\" GunEnergy=\"1\" RegenRate=\"2\">" + std::string(lasers) + "</Guns></GUNS>",
+         std::nullopt, "ERROR: Unexpected element 'Other' in element 'GUNS' of 'TEST.xml'!\n"},
+        {"FighterGuns",
+         "<GUNS><Guns Auto=\"no\" GunEnergy=\"1\" RegenRate=\"2\"><Cannon Name=\"X\"/></Guns></GUNS>", std::nullopt,
+         "ERROR: Unexpected element 'Cannon' in element 'Guns' of 'TEST.xml'!\n"},
+        {"FighterGuns",
          "<GUNS><Guns Auto=\"true\" GunEnergy=\"1\" RegenRate=\"2\">" + std::string(lasers) +
-             "<Gun Name=\"B\" Unknown=\"1\" PositionX=\"1\" PositionY=\"2\"/>" + lasers + "</Guns></GUNS>",
-         cat({gunsHeader(1, 1, 2), laser, txt("B", 8), raw({1}), fx(1), fx(2)}), false},
-        {"a header without RegenRate", "FighterGuns", "<GUNS><Guns Auto=\"no\" GunEnergy=\"7\"/></GUNS>",
-         cat({raw({0}), le32(7)}), false},
-        {"no header", "FighterGuns", "<GUNS>" + std::string(lasers) + "</GUNS>", {}, false},
-        {"special guns under a header name", "FighterSpecialGuns",
-         "<SPCL><Guns>" + std::string(lasers) + "</Guns></SPCL>", {}, true},
-        {"a special gun without a name", "FighterSpecialGuns",
-         "<SPCL>" + std::string(lasers) + "<Gun Unknown=\"1\" PositionX=\"1\" PositionY=\"2\" PositionZ=\"3\"/></SPCL>",
-         laser, false},
-        {"a missile without a count", "FighterMissiles",
+             "<Gun Name=\"B\" Unknown=\"1\" PositionX=\"1\" PositionY=\"2\"/></Guns></GUNS>",
+         std::nullopt, "ERROR: Missing attribute 'PositionZ' in element 'Gun' of 'TEST.xml'!\n"},
+        {"FighterGuns", "<GUNS><Guns Auto=\"no\" GunEnergy=\"7\"/></GUNS>", std::nullopt,
+         "ERROR: Missing attribute 'RegenRate' in element 'Guns' of 'TEST.xml'!\n"},
+        {"FighterGuns", "<GUNS><Guns Auto=\"maybe\" GunEnergy=\"7\" RegenRate=\"1\"/></GUNS>", std::nullopt,
+         "ERROR: Bad value 'maybe' for attribute 'Auto' of element 'Guns' in 'TEST.xml'!\n"},
+        {"FighterGuns", "<GUNS>" + std::string(lasers) + "</GUNS>", std::nullopt,
+         "ERROR: Unexpected element 'Gun' in element 'GUNS' of 'TEST.xml'!\n"},
+        {"FighterSpecialGuns", "<SPCL><Guns>" + std::string(lasers) + "</Guns></SPCL>", std::nullopt,
+         "ERROR: Unexpected element 'Guns' in element 'SPCL' of 'TEST.xml'!\n"},
+        {"FighterMissiles",
          "<MISL><Missiles Delay=\"2\"><Missile Name=\"M\" Unknown=\"5\" PositionX=\"1\" PositionY=\"1\" "
          "PositionZ=\"1\"/></Missiles></MISL>",
-         cat({fx(2), txt("M", 8), raw({5})}), false},
-        {"a header without a delay", "FighterMissiles", "<MISL><Missiles/></MISL>", {}, false},
-        {"fixed values from bit patterns", "FighterMissiles", "<MISL><Missiles Delay=\"0x3FC00000\"/></MISL>", fx(1.5),
-         true},
+         std::nullopt, "ERROR: Missing attribute 'Count' in element 'Missile' of 'TEST.xml'!\n"},
+        {"FighterMissiles", "<MISL><Missiles/></MISL>", std::nullopt,
+         "ERROR: Missing attribute 'Delay' in element 'Missiles' of 'TEST.xml'!\n"},
+        {"FighterMissiles", "<MISL><Missiles Delay=\"1e10\"/></MISL>", std::nullopt,
+         "ERROR: Bad value '1e10' for attribute 'Delay' of element 'Missiles' in 'TEST.xml'!\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const SchemaWrite w = schemaBody(c.schema, c.xml);
-        EXPECT_EQ(hexOf(w.body), hexOf(c.written));
-        EXPECT_EQ(w.result, c.result);
-    }
+    checkWriteBacks(cases);
 }
 
 // A handler that cannot write its chunk is reported; the chunk keeps what was written.
@@ -197,6 +191,7 @@ TEST(FighterWeaponSchemas, AFailedWriteIsReported)
     const Bytes written =
         printedChunkBytes("<GUNS Handler=\"FighterGuns\"><Guns Auto=\"no\" GunEnergy=\"7\"/></GUNS>", printed, ok);
     EXPECT_EQ(printed,
+              "ERROR: Missing attribute 'RegenRate' in element 'Guns' of 'TEST.xml'!\n"
               "ERROR: IFF chunk 'GUNS' uses Handler='FighterGuns', but that handler cannot write XML back to bytes.\n");
     EXPECT_FALSE(ok);
     EXPECT_EQ(hexOf(written), hexOf(chunkOf("GUNS", cat({raw({0}), le32(7)}))));

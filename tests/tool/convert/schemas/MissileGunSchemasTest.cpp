@@ -110,55 +110,56 @@ TEST(MissileGunSchemas, OtherChunksStayText)
 // one are written all the same.
 TEST(MissileGunSchemas, WriteBackIsStrict)
 {
-    const char* const dynamicsXml =
-        "<DYNM><Dynamics TurnRate=\"1.5\" Speed=\"-0.5\" Acceleration=\"0x3FC00000\"/></DYNM>";
-    struct Case
-    {
-        const char* schema;
-        const char* xml;
-        bool result;
-        Bytes body;
-    } cases[] = {
-        {"MissileDynamics", dynamicsXml, true, dynamics(384, -128, 384)},
-        {"MissileDynamics", "<DYNM><Dynamics Acceleration=\"1\" TurnRate=\"0.001\" Speed=\"1e10\"/></DYNM>", true,
-         dynamics(0, i32(0x80000000u), 256)},
-        {"MissileDynamics", "<DYNM><Dynamics TurnRate=\"1.5\" Acceleration=\"2\"/></DYNM>", false, le32(384)},
-        {"MissileDynamics", "<DYNM><Other TurnRate=\"1\" Speed=\"1\" Acceleration=\"1\"/></DYNM>", false, {}},
-        {"MissileDynamics", "<DYNM/>", false, {}},
-        // Other children are passed over; of two records the first is written.
-        {"MissileDynamics",
-         "<DYNM><Note/><Dynamics TurnRate=\"1\" Speed=\"2\" Acceleration=\"3\"/>"
-         "<Dynamics TurnRate=\"4\" Speed=\"5\" Acceleration=\"6\"/></DYNM>",
-         true, dynamics(256, 512, 768)},
-        {"MissileData",
-         "<DATA><Missile Name=\"STRAIGHT\" RequiresLock=\"Yes\" CanChangeTarget=\"ON\" HeatSeeker=\"2\" Damage=\"300\" "
-         "ViewAngleDegrees=\"4294967296\" LockTimeSecs=\"2\" DurationSecs=\"10\"/></DATA>",
-         true, missile("STRAIGHT", {1, 1, 0}, 300, 0, 512, 2560)},
+    const std::string fullMissile = "RequiresLock=\"Yes\" CanChangeTarget=\"ON\" HeatSeeker=\"false\" Damage=\"300\" "
+                                    "ViewAngleDegrees=\"4294967295\" LockTimeSecs=\"2\" DurationSecs=\"10\"";
+    auto missileXml = [&](const std::string& name, const std::string& edit = "") {
+        std::string attributes = fullMissile;
+        if (!edit.empty()) {
+            const std::string key = edit.substr(0, edit.find('=') + 1);
+            const size_t at = attributes.find(key);
+            attributes.replace(at, attributes.find('"', at + key.size() + 1) + 1 - at, edit);
+        }
+        return "<DATA><Missile Name=\"" + name + "\" " + attributes + "/></DATA>";
+    };
+    const std::vector<WriteBackCase> cases = {
+        {"MissileDynamics", "<DYNM><Dynamics TurnRate=\"1.5\" Speed=\"-0.5\" Acceleration=\"0x3FC00000\"/></DYNM>",
+         dynamics(384, -128, 384), ""},
+        {"MissileDynamics", "<DYNM><Dynamics Acceleration=\"1\" TurnRate=\"0.001\" Speed=\"-8388608\"/></DYNM>",
+         dynamics(0, i32(0x80000000u), 256), ""},
+        {"MissileData", missileXml("STRAIGHT"), missile("STRAIGHT", {1, 1, 0}, 300, 0xFFFFFFFFu, 512, 2560), ""},
         {"MissileData",
          "<DATA><Missile Name=\"\" RequiresLock=\"\" CanChangeTarget=\"\" HeatSeeker=\"\" Damage=\"\" "
          "ViewAngleDegrees=\"\" LockTimeSecs=\"\" DurationSecs=\"\"/></DATA>",
-         true, Bytes(35, 0)},
-        {"MissileData",
-         "<DATA><Missile Name=\"A NAME OF MORE THAN SIXTEEN\" RequiresLock=\"no\" CanChangeTarget=\"no\" "
-         "HeatSeeker=\"no\" ViewAngleDegrees=\"1\" LockTimeSecs=\"1\" DurationSecs=\"1\"/></DATA>",
-         false, cat({str("A NAME OF MORE T"), raw({0, 0, 0})})},
-        {"GunData",
-         "<DATA><Gun Name=\"TWENTY CHARACTERS...\" Damage=\"1\" Velocity=\"2\" DurationSecs=\"3\" "
-         "RefireDelaySecs=\"4\" Energy=\"5\"/></DATA>",
-         true, gun("TWENTY CHARACTE", 1, 2, 768, 1024, 5)},
+         Bytes(35, 0), ""},
         {"GunData",
          "<DATA><Gun Name=\"FIFTEEN LETTERS\" Damage=\"1\" Velocity=\"2\" DurationSecs=\"3\" RefireDelaySecs=\"4\" "
          "Energy=\"5\"/></DATA>",
-         true, cat({str("FIFTEEN LETTERS"), le32(1), le32(2), le32(768), le32(1024), le32(5)})},
-        {"GunData",
-         "<DATA><Gun Name=\"LASER\" Damage=\"1\" Velocity=\"2\" DurationSecs=\"3\" RefireDelaySecs=\"4\"/></DATA>",
-         false, cat({text("LASER", 15), le32(1), le32(2), le32(768), le32(1024)})},
+         cat({str("FIFTEEN LETTERS"), le32(1), le32(2), le32(768), le32(1024), le32(5)}), ""},
+        {"MissileData", missileXml("STRAIGHT", "Damage=\"abc\""), std::nullopt,
+         "ERROR: Bad value 'abc' for attribute 'Damage' of element 'Missile' in 'TEST.xml'!\n"},
+        {"MissileData", missileXml("STRAIGHT", "Damage=\"-1\""), std::nullopt,
+         "ERROR: Bad value '-1' for attribute 'Damage' of element 'Missile' in 'TEST.xml'!\n"},
+        {"MissileData", missileXml("STRAIGHT", "Damage=\"4294967296\""), std::nullopt,
+         "ERROR: Bad value '4294967296' for attribute 'Damage' of element 'Missile' in 'TEST.xml'!\n"},
+        {"MissileData", missileXml("STRAIGHT", "LockTimeSecs=\"nan\""), std::nullopt,
+         "ERROR: Bad value 'nan' for attribute 'LockTimeSecs' of element 'Missile' in 'TEST.xml'!\n"},
+        {"MissileData", missileXml("STRAIGHT", "RequiresLock=\"maybe\""), std::nullopt,
+         "ERROR: Bad value 'maybe' for attribute 'RequiresLock' of element 'Missile' in 'TEST.xml'!\n"},
+        {"MissileData", missileXml("A NAME OF TWENTY-ONE"), std::nullopt,
+         "ERROR: Bad value 'A NAME OF TWENTY-ONE' for attribute 'Name' of element 'Missile' in 'TEST.xml'!\n"},
+        {"MissileDynamics", "<DYNM><Dynamics TurnRate=\"1.5\" Acceleration=\"2\"/></DYNM>", std::nullopt,
+         "ERROR: Missing attribute 'Speed' in element 'Dynamics' of 'TEST.xml'!\n"},
+        {"MissileDynamics", "<DYNM><Other TurnRate=\"1\" Speed=\"1\" Acceleration=\"1\"/></DYNM>", std::nullopt,
+         "ERROR: Unexpected element 'Other' in element 'DYNM' of 'TEST.xml'!\n"},
+        {"MissileDynamics", "<DYNM/>", std::nullopt, "ERROR: Missing element 'Dynamics' in element 'DYNM' of 'TEST.xml'!\n"},
+        {"MissileDynamics",
+         "<DYNM><Dynamics TurnRate=\"1\" Speed=\"2\" Acceleration=\"3\"/>"
+         "<Dynamics TurnRate=\"4\" Speed=\"5\" Acceleration=\"6\"/></DYNM>",
+         std::nullopt, "ERROR: Unexpected element 'Dynamics' in element 'DYNM' of 'TEST.xml'!\n"},
+        {"MissileDynamics", "<DYNM><Dynamics TurnRate=\"1\" Speed=\"2\" Acceleration=\"3\" Drag=\"4\"/></DYNM>",
+         std::nullopt, "ERROR: Unexpected attribute 'Drag' in element 'Dynamics' of 'TEST.xml'!\n"},
     };
-    for (const Case& c : cases) {
-        const SchemaWrite w = schemaBody(c.schema, c.xml);
-        EXPECT_EQ(w.result, c.result) << c.xml;
-        EXPECT_EQ(hexOf(w.body), hexOf(c.body)) << c.xml;
-    }
+    checkWriteBacks(cases);
 }
 
 // An object file converted through the IFF container and back; an edited document is written
@@ -211,6 +212,7 @@ TEST(MissileGunSchemas, ObjectDocumentRoundTrip)
     std::string missing = xml;
     missing.replace(missing.find(" HeatSeeker=\"no\""), 16, "");
     EXPECT_EQ(captured([&] { iffOf(missing, &ok, false); }),
+              "ERROR: Missing attribute 'HeatSeeker' in element 'Missile' of 'TEST.IFF.xml'!\n"
               "ERROR: IFF chunk 'DATA' uses Handler='MissileData', but that handler cannot write XML back to bytes.\n");
     EXPECT_FALSE(ok);
 }

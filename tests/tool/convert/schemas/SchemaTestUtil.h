@@ -6,6 +6,9 @@
 #include "tool/convert/IffToXml.h"
 #include "tool/convert/XmlToIff.h"
 
+#include <optional>
+#include <vector>
+
 namespace schematest
 {
 using namespace ifftest;
@@ -32,6 +35,7 @@ inline bool writeChunkXml(const std::string& xml, ByteBuffer& out, bool quiet)
     SchemaList schemas(true);
     registerIffSchemas(schemas);
     IffWriter writer(schemas, quiet);
+    writer.document = "TEST.xml";
     XmlReader in(xml.data(), xml.size());
     return in.next() == XmlReader::START && xmlToIff(out, in, writer, 0);
 }
@@ -67,8 +71,9 @@ struct SchemaWrite
     Bytes body;
 };
 
-// What one schema's fromXml appends for a chunk element given as XML text.
-inline SchemaWrite schemaBody(const char* schemaName, const std::string& xml)
+// What one schema's fromXml appends for a chunk element given as XML text; with `printed`, the
+// lines it says of a document named "TEST.xml" go there.
+inline SchemaWrite schemaBody(const char* schemaName, const std::string& xml, std::string* printed = nullptr)
 {
     SchemaList schemas(true);
     registerIffSchemas(schemas);
@@ -78,10 +83,36 @@ inline SchemaWrite schemaBody(const char* schemaName, const std::string& xml)
     XmlReader in(xml.data(), xml.size());
     if (schema && in.next() == XmlReader::START) {
         ByteBuffer out;
-        w.result = schema->fromXml(in, out);
+        IffWriter writer(schemas, printed == nullptr);
+        writer.document = "TEST.xml";
+        const std::string said = captured([&] { w.result = schema->fromXml(in, out, writer); });
+        if (printed)
+            *printed = said;
         w.body = Bytes(out.data(), out.data() + out.length);
     }
     return w;
+}
+
+// One case of writing back through a schema: the body written, or (none) the line that refuses it.
+struct WriteBackCase
+{
+    const char* schema;
+    std::string xml;
+    std::optional<Bytes> body;
+    std::string line;
+};
+
+inline void checkWriteBacks(const std::vector<WriteBackCase>& cases)
+{
+    for (const WriteBackCase& c : cases) {
+        std::string printed;
+        const SchemaWrite w = schemaBody(c.schema, c.xml, &printed);
+        EXPECT_EQ(w.result, c.body.has_value()) << c.xml;
+        if (c.body) {
+            EXPECT_EQ(hexOf(w.body), hexOf(*c.body)) << c.xml;
+        }
+        EXPECT_EQ(printed, c.line) << c.xml;
+    }
 }
 
 inline Bytes text(const char* s, size_t size)

@@ -121,45 +121,45 @@ TEST(SectorSchemas, OtherChunksStayText)
     }
 }
 
-// Writing back never fails: every child is a record whatever its name, a missing attribute
-// leaves its field out, and the data tokens decide how many bytes a jump gets.
-TEST(SectorSchemas, WriteBackIsLenient)
+// Writing back takes only what the schemas write: records named as they are written, each field
+// once with a value it holds, a jump's 31 data bytes; anything else is named and refused.
+TEST(SectorSchemas, WriteBackIsStrict)
 {
-    const Bytes filler = cat({raw({0}), str("JUMPTYPE")});
-    struct Case
-    {
-        const char* schema;
-        const char* xml;
-        Bytes body;
-    } cases[] = {
-        {"SectorCast", "<CAST><Member Kind=\"ABCDEFGHIJ\"/></CAST>", str("ABCDEFGH")},
-        {"SectorCast", "<CAST><Member Kind=\"A\"/><Member/><Other Kind=\"B\" Name=\"C\"/></CAST>",
-         cat({text("A", 8), text("B", 8)})},
-        {"SectorCast", "<CAST><Member Name=\"A\"/></CAST>", {}},
-        {"SectorCast", "<CAST/>", {}},
-        {"SectorLoadObjectTypes", "<OBJT><Type Name=\"\"/><Type Kind=\"X\"/><x Name=\"SHIP\"/></OBJT>",
-         cat({text("", 8), text("SHIP", 8)})},
-        {"SectorLoadAppearance", "<APPR><Type Name=\"12345678\"/></APPR>", str("12345678")},
-        {"SectorJumps",
-         "<JUMP><Jump Index=\"300\" Type=\"NAV\" Destination=\"2\"><Data>0x01 0x02   </Data></Jump></JUMP>",
-         cat({raw({44}), filler, NAV, raw({1, 2, 2})})},
-        {"SectorJumps", "<JUMP><Jump Index=\"1\" Type=\"TOOLONG\"><Data>1f 0X20 zz 1ff</Data></Jump></JUMP>",
-         cat({raw({1}), filler, str("TOOL"), raw({0x1F, 0x20, 0x00, 0xFF})})},
-        {"SectorJumps", "<JUMP><Jump Type=\"\"><A>0x05</A><B>0x06 0x07</B></Jump></JUMP>",
-         cat({filler, raw({0, 0, 0, 0}), raw({5, 6, 7})})},
-        // Only blanks separate tokens; a token is read as far as it is hex.
-        {"SectorJumps", "<JUMP><Jump><Data>0x11\n0x12\t0x13 0x14</Data></Jump></JUMP>",
-         cat({filler, raw({0x11, 0x14})})},
-        {"SectorJumps", "<JUMP><Jump Destination=\"9\"><Data>0x01 0x02 0x03</Data></Jump></JUMP>",
-         cat({filler, raw({1, 2, 3, 9})})},
-        {"SectorJumps", "<JUMP><Jump/><Other Index=\"4\"/></JUMP>", cat({filler, raw({4}), filler})},
-        {"SectorJumps", "<JUMP/>", {}},
+    auto jumpXml = [](const char* attributes, const std::string& data) {
+        return std::string("<JUMP><Jump ") + attributes + "><Data>" + data + "</Data></Jump></JUMP>";
     };
-    for (const Case& c : cases) {
-        const SchemaWrite w = schemaBody(c.schema, c.xml);
-        EXPECT_TRUE(w.result) << c.xml;
-        EXPECT_EQ(hexOf(w.body), hexOf(c.body)) << c.xml;
-    }
+    const std::string spread = "0x00\n0x01\t0x02 " + dataText(3).substr(0, 28 * 5 - 1);
+    const std::vector<WriteBackCase> cases = {
+        {"SectorCast", "<CAST><Member Kind=\"A\"/><Member Kind=\"12345678\"/></CAST>",
+         cat({text("A", 8), str("12345678")}), ""},
+        {"SectorCast", "<CAST/>", Bytes{}, ""},
+        {"SectorLoadObjectTypes", "<OBJT><Type Name=\"\"/></OBJT>", text("", 8), ""},
+        {"SectorJumps", jumpXml("Index=\"1\" Type=\"NAV\" Destination=\"2\"", dataText(5)), jump(1, NAV, 5, 2), ""},
+        {"SectorJumps", jumpXml("Destination=\"2\" Type=\"NAV\" Index=\"1\"", spread), jump(1, NAV, 0, 2), ""},
+        {"SectorCast", "<CAST><Member Kind=\"ABCDEFGHIJ\"/></CAST>", std::nullopt,
+         "ERROR: Bad value 'ABCDEFGHIJ' for attribute 'Kind' of element 'Member' in 'TEST.xml'!\n"},
+        {"SectorCast", "<CAST><Member/></CAST>", std::nullopt,
+         "ERROR: Missing attribute 'Kind' in element 'Member' of 'TEST.xml'!\n"},
+        {"SectorCast", "<CAST><Other Kind=\"B\"/></CAST>", std::nullopt,
+         "ERROR: Unexpected element 'Other' in element 'CAST' of 'TEST.xml'!\n"},
+        {"SectorCast", "<CAST><Member Kind=\"A\" Kind=\"B\"/></CAST>", std::nullopt,
+         "ERROR: Unexpected attribute 'Kind' in element 'Member' of 'TEST.xml'!\n"},
+        {"SectorLoadAppearance", "<APPR><Type Name=\"A\" Kind=\"B\"/></APPR>", std::nullopt,
+         "ERROR: Unexpected attribute 'Kind' in element 'Type' of 'TEST.xml'!\n"},
+        {"SectorCast", "<CAST><Member Kind=\"A\">words</Member></CAST>", std::nullopt,
+         "ERROR: Unexpected text in element 'Member' of 'TEST.xml'!\n"},
+        {"SectorJumps", jumpXml("Index=\"300\" Type=\"NAV\" Destination=\"2\"", dataText(5)), std::nullopt,
+         "ERROR: Bad value '300' for attribute 'Index' of element 'Jump' in 'TEST.xml'!\n"},
+        {"SectorJumps", jumpXml("Index=\"1\" Type=\"TOOLONG\" Destination=\"2\"", dataText(5)), std::nullopt,
+         "ERROR: Bad value 'TOOLONG' for attribute 'Type' of element 'Jump' in 'TEST.xml'!\n"},
+        {"SectorJumps", jumpXml("Index=\"1\" Type=\"NAV\"", dataText(5)), std::nullopt,
+         "ERROR: Missing attribute 'Destination' in element 'Jump' of 'TEST.xml'!\n"},
+        {"SectorJumps", jumpXml("Index=\"1\" Type=\"NAV\" Destination=\"2\"", "0x01 0x02 0x03"), std::nullopt,
+         "ERROR: Bad value '0x01 0x02 0x03' in element 'Data' of 'TEST.xml'!\n"},
+        {"SectorJumps", "<JUMP><Jump Index=\"1\" Type=\"NAV\" Destination=\"2\"/></JUMP>", std::nullopt,
+         "ERROR: Missing element 'Data' in element 'Jump' of 'TEST.xml'!\n"},
+    };
+    checkWriteBacks(cases);
 }
 
 // A sector file converted through the IFF container, its XML written back, and an edited
@@ -208,17 +208,16 @@ TEST(SectorSchemas, SectorDocumentRoundTrip)
     EXPECT_EQ(hexOf(iffOf(xml, &ok)), hexOf(image));
     EXPECT_TRUE(ok);
 
-    // Edited: a cast member renamed and one dropped, a jump retargeted with four data bytes.
+    // Edited: a cast member renamed and one dropped, a jump retargeted with other data.
     std::string edited = xml;
     edited.replace(edited.find("   <Member Kind=\"PILOT\"/>\n"), 26, "");
     edited.replace(edited.find("WINGMAN1"), 8, "ACE");
     const size_t data = edited.find(dataText(0x80));
-    edited.replace(data, dataText(0x80).size(), "0xAA 0xBB 0xCC 0xDD");
+    edited.replace(data, dataText(0x80).size(), dataText(0xA0));
     edited.replace(edited.find("Destination=\"1\""), 15, "Destination=\"5\"");
-    const Bytes shortJump = cat({raw({2, 0}), str("JUMPTYPE"), str("GATE"), raw({0xAA, 0xBB, 0xCC, 0xDD, 5})});
-    const Bytes expected = form(
-        "SSSS", cat({chunk("CAST", text("ACE", 8)), load, chunk("JUMP", cat({jump(1, NAV, 0x10, 2), shortJump})),
-                     chunk("NOTE", "odd")}));
+    const Bytes expected = form("SSSS", cat({chunk("CAST", text("ACE", 8)), load,
+                                             chunk("JUMP", cat({jump(1, NAV, 0x10, 2), jump(2, str("GATE"), 0xA0, 5)})),
+                                             chunk("NOTE", "odd")}));
     // The form keeps the size it declares unless that is changed too.
     const std::string formSize = "OriginalSize=\"" + std::to_string(image.size() - 8) + "\"";
     const Bytes padded = cat({str("FORM"), be32(u32(image.size() - 8)), Bytes(expected.begin() + 8, expected.end()),

@@ -128,6 +128,7 @@ TEST(WeaponDocuments, AnAttributeRemovedFailsTheDocument)
     const std::string broken = replaced(shipXml, " Pitch=\"-90\"", "");
     bool ok = true;
     EXPECT_EQ(captured([&] { iffOf(broken, &ok, false); }),
+              "ERROR: Missing attribute 'Pitch' in element 'Turret' of 'TEST.IFF.xml'!\n"
               "ERROR: IFF chunk 'TURT' uses Handler='CapitalTurrets', but that handler cannot write XML back to "
               "bytes.\n");
     EXPECT_FALSE(ok);
