@@ -1,4 +1,6 @@
 #include "tool/convert/ContainerPFC.h"
+#include "framework/app/ProcessUtils.h"
+#include "framework/xml/XmlReader.h"
 #include "framework/io/FileStream.h"
 #include "framework/io/MemoryStream.h"
 #include "framework/xml/XmlText.h"
@@ -704,25 +706,35 @@ const XmlElement* findPfcRoot(const PtrArray<XmlElement>& document)
     return nullptr;
 }
 
+namespace
+{
+// The game reads any tag 8 as the way back to the top level, so what follows a nested branch in
+// its option or branch would be read elsewhere: written bytes must read back as the same records.
+// Read back a record at a time, as open checks a table.
+bool readsBackAsWritten(const ByteArray& written, const String& path)
+{
+    TextStatus status = TextStatus::MADE;
+    u64 reserved = 0;
+    const String text = tableText(written, status, false, reserved);
+    if (status == TextStatus::TOO_DEEP) {
+        printError("ERROR: Branches in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
+        return false;
+    }
+    if (status == TextStatus::MADE && rebuildsExactly(text, written))
+        return true;
+    if (!memAllocationFailed())
+        printError("ERROR: Records follow a nested Branch in '%s'; the game would read them at the top level!\n",
+                   path.c_str());
+    return false;
+}
+}
+
 bool checkPfcDocument(const XmlElement& root, const String& path)
 {
     if (!checkElement(root, path, 0))
         return false;
-    // The game reads any tag 8 as the way back to the top level, so what follows a nested
-    // branch in its option or branch would be read elsewhere: written bytes must read back
-    // as the same records.
     ByteArray* written = encodeRoot(root, 0);
-    PtrArray<XmlElement>* reread = written ? pfcToXml(*written) : nullptr;
-    const XmlElement* rereadRoot = reread ? findPfcRoot(*reread) : nullptr;
-    ByteArray* again = rereadRoot ? encodeRoot(*rereadRoot, written->count) : nullptr;
-    const bool same = written && again && sameBytes(again, written);
-    if (written && !reread)
-        printError("ERROR: Branches in '%s' nest more than %u levels deep!\n", path.c_str(), PFC_MAX_DEPTH);
-    else if (!same)
-        printError("ERROR: Records follow a nested Branch in '%s'; the game would read them at the top level!\n",
-               path.c_str());
-    deleteByteArray(again);
-    memDelete(reread);
+    const bool same = written && readsBackAsWritten(*written, path);
     deleteByteArray(written);
     return same;
 }
@@ -742,8 +754,8 @@ ContainerPFC::~ContainerPFC()
 
 void ContainerPFC::dropDocument()
 {
-    memDelete(document);
-    document = nullptr;
+    deleteByteArray(built);
+    built = nullptr;
 }
 
 bool ContainerPFC::probe(const String& name, const ByteArray&)
@@ -781,16 +793,14 @@ Container* ContainerPFC::open(const String& name, const ByteArray& bytes)
 
 bool ContainerPFC::asXml() const
 {
-    return (document || converts) && !toolOptions().noConvert;
+    return (built || converts) && !toolOptions().noConvert;
 }
 
 ByteArray* ContainerPFC::encode() const
 {
-    const XmlElement* root = document ? findPfcRoot(*document) : nullptr;
     // The bytes the table holds go out as a view: the caller copies them where they belong.
-    if (!root)
-        return newByteView(raw->data, raw->count);
-    return encodeRoot(*root, raw->count);
+    const ByteArray* current = built ? built : raw;
+    return newByteView(current->data, current->count);
 }
 
 ByteArray* ContainerPFC::serialise(ProgressFunction progress, u32 depth)
@@ -834,18 +844,12 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
     }
     if (!xml)
         return writeExtractedFile(file, raw->data, raw->count) ? 1 : 0;
-    if (!document && !xmlFile.isEmpty())
+    if (!built && !xmlFile.isEmpty())
         return writeExtractedFile(file, reinterpret_cast<const u8*>(xmlFile.c_str()), xmlFile.length) ? 1 : 0;
-    bool written = false;
-    String text;
-    if (document) {
-        text = writeXml(*document, &written);
-    } else {
-        TextStatus status = TextStatus::MADE;
-        u64 reserved = 0;
-        text = tableText(*raw, status, false, reserved);
-        written = status == TextStatus::MADE;
-    }
+    TextStatus status = TextStatus::MADE;
+    u64 reserved = 0;
+    String text = tableText(built ? *built : *raw, status, false, reserved);
+    const bool written = status == TextStatus::MADE;
     text += "\n";
     if (!written && !outOfMemory("extracting", file.c_str())) {
         printError("ERROR: Write failure for '%s'!\n", file.c_str());
@@ -887,7 +891,7 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
     if (!bytes)
         return false;
     bool ok = true;
-    if (file.endsWithNoCase(".xml") && converts && !document && !xmlFile.isEmpty() &&
+    if (file.endsWithNoCase(".xml") && converts && !built && !xmlFile.isEmpty() &&
         sameBytes(bytes->data, bytes->count, reinterpret_cast<const u8*>(xmlFile.data), xmlFile.length)) {
         // The file as extracted: the table is the one it was opened from.
     } else if (file.endsWithNoCase(".xml")) {
@@ -904,33 +908,72 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
     return ok;
 }
 
-// A failed edit leaves the table as it was.
+// A failed edit leaves the table as it was. The document is read a record at a time: each is
+// checked and written as it comes, and none is held after that.
 bool ContainerPFC::repackXml(const ByteArray& bytes, const String& file)
 {
     if (!xmlEncodingReadable(bytes, file))
         return false;
-    PtrArray<XmlElement>* parsed = parseXml(bytes);
-    if (!parsed) {
-        printError("ERROR: Couldn't parse '%s'!\n", file.c_str());
-        return false;
+    const char* text = reinterpret_cast<const char*>(bytes.data);
+    const u64 length = bytes.data ? bytes.count : 0;
+    // A document that does not read is refused for that alone, before anything of it is said.
+    XmlReader check(text, length);
+    for (XmlReader::Event e = check.next(); e != XmlReader::FINISHED; e = check.next()) {
+        if (e == XmlReader::FAILED) {
+            if (!memAllocationFailed())
+                printError("ERROR: Couldn't parse '%s'!\n", file.c_str());
+            return false;
+        }
     }
-    const XmlElement* root = findPfcRoot(*parsed);
-    String version;
-    bool ok = false;
-    if (!root)
+    XmlReader in(text, length);
+    XmlReader::Event e;
+    while ((e = in.next()) == XmlReader::START && !(in.depth() == 1 && in.name().equals("PFC")))
+        in.skipElement();
+    const String* version = e == XmlReader::START ? in.attribute("Version") : nullptr;
+    if (e != XmlReader::START)
         printError("ERROR: Invalid XML root type for '%s'!\n", file.c_str());
-    else if (!root->getAttribute(String("Version"), version))
+    else if (!version)
         printError("ERROR: No version for '%s'!\n", file.c_str());
-    else if (!isVersionOne(version))
-        printError("ERROR: Unrecognised version %s for '%s'!\n", version.c_str(), file.c_str());
-    else
-        ok = checkPfcDocument(*root, file);
-    if (!ok) {
-        memDelete(parsed);
+    else if (!isVersionOne(*version))
+        printError("ERROR: Unrecognised version %s for '%s'!\n", version->c_str(), file.c_str());
+    if (e != XmlReader::START || !version || !isVersionOne(*version))
+        return false;
+    const u32 sizeHint = raw->count > 0x3FFFFFFFu ? 0x7FFFFFFFu : raw->count * 2;
+    ByteBuffer out(sizeHint, sizeHint);
+    bool firstOption = true;
+    bool ok = true;
+    while (ok) {
+        e = in.next();
+        if (e == XmlReader::END && in.depth() == 1)
+            break;
+        if (e == XmlReader::TEXT) {
+            printError("ERROR: Unexpected text in element 'PFC' of '%s'!\n", file.c_str());
+            ok = false;
+        } else if (e == XmlReader::START) {
+            XmlElement* record = in.readElement();
+            ok = record != nullptr;
+            if (record && !isRecord(record->name)) {
+                printError("ERROR: Unexpected element '%s' in element 'PFC' of '%s'!\n", record->name.c_str(),
+                           file.c_str());
+                ok = false;
+            }
+            ok = ok && checkElement(*record, file, 1);
+            if (ok)
+                encodeRecord(*record, out, 0, firstOption);
+            memDelete(record);
+        } else {
+            ok = false;
+        }
+        if (ok && quitSignalsReceived())
+            ok = false;
+    }
+    ByteArray* written = ok && out.ok() ? out.release() : nullptr;
+    if (!written || !readsBackAsWritten(*written, file)) {
+        deleteByteArray(written);
         return false;
     }
     dropDocument();
-    document = parsed;
+    built = written;
     return true;
 }
 

@@ -43,7 +43,7 @@ class ContainerPFC : public Container
 public:
     ByteArray* raw = nullptr;                  // the bytes as opened or as last repacked raw
     bool converts = false;                     // the raw bytes have an exact XML form
-    PtrArray<XmlElement>* document = nullptr; // an edited document repacked from XML
+    ByteArray* built = nullptr;                // the bytes of an edited document repacked from XML
     String xmlFile;                            // the extracted file's text when kept from open
 
     // Copies the bytes.
@@ -62,7 +62,7 @@ public:
     u32 fileCount() override { return 1; }
     void hashContents(Md5& context, u32 indent) override;
 
-    // The table's bytes now: the edited document encoded, or the raw bytes.
+    // The table's bytes now: those of the edited document, or the raw bytes.
     ByteArray* encode() const;
     // Whether extract writes XML (and repack looks for it first).
     bool asXml() const;

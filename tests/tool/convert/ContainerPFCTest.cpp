@@ -332,7 +332,7 @@ TEST_F(PfcContainer, ExtractsTheXmlAndRepacksItUnchanged)
     std::string out;
     EXPECT_TRUE(repack("sub/CONV.PFC.xml", &out));
     EXPECT_EQ(out, " <<< " + dir.file("sub/CONV.PFC.xml") + "\n");
-    EXPECT_NE(pfc->document, nullptr);
+    EXPECT_NE(pfc->built, nullptr);
     EXPECT_EQ(quietlySerialised(*pfc), smallTable());
     // A run that extracts keeps the text made at open: the same file.
     deleteContainer(pfc);
@@ -502,7 +502,7 @@ TEST_F(PfcContainer, WithoutConversionTheBytesGoOutAndComeBackRaw)
     iotest::writeFile(dir.file("CONV.PFC"), other);
     EXPECT_TRUE(repack("CONV.PFC"));
     EXPECT_FALSE(pfc->converts);
-    EXPECT_EQ(pfc->document, nullptr);
+    EXPECT_EQ(pfc->built, nullptr);
     EXPECT_EQ(quietlySerialised(*pfc), other);
 }
 
