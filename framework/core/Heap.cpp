@@ -17,6 +17,28 @@ constinit u8 heapReady = 0;
 constinit std::atomic<bool> allocationFailed{false};
 }
 
+namespace
+{
+void* failedAllocation(u64 size)
+{
+    allocationFailed.store(true);
+    logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)size,
+             (unsigned long long)liveBytes.load());
+    return nullptr;
+}
+
+// Counts the block's bytes (less those of the block it replaced) and keeps the peak.
+void counted(void* block, u64 replaced)
+{
+    const u64 usable = malloc_usable_size(block);
+    liveBytes.fetch_sub(replaced);
+    const u64 live = liveBytes.fetch_add(usable) + usable;
+    u64 peak = peakBytes.load(std::memory_order_relaxed);
+    while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+    }
+}
+}
+
 void* memAlloc(u64 size)
 {
     void* block = (size > SIZE_MAX || faultInjected(FaultKind::Allocation)) ? nullptr : malloc(size_t(size));
@@ -24,17 +46,9 @@ void* memAlloc(u64 size)
         liveBytes.exchange(0);
         heapReady = 1;
     }
-    if (!block) {
-        allocationFailed.store(true);
-        logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)size,
-                 (unsigned long long)liveBytes.load());
-        return nullptr;
-    }
-    const u64 usable = malloc_usable_size(block);
-    const u64 live = liveBytes.fetch_add(usable) + usable;
-    u64 peak = peakBytes.load(std::memory_order_relaxed);
-    while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
-    }
+    if (!block)
+        return failedAllocation(size);
+    counted(block, 0);
     return block;
 }
 
@@ -54,18 +68,9 @@ void* memRealloc(void* p, u64 size)
         return memAlloc(size);
     const u64 before = malloc_usable_size(p);
     void* block = (size > SIZE_MAX || faultInjected(FaultKind::Allocation)) ? nullptr : realloc(p, size_t(size));
-    if (!block) {
-        allocationFailed.store(true);
-        logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)size,
-                 (unsigned long long)liveBytes.load());
-        return nullptr;
-    }
-    const u64 after = malloc_usable_size(block);
-    liveBytes.fetch_sub(before);
-    const u64 live = liveBytes.fetch_add(after) + after;
-    u64 peak = peakBytes.load(std::memory_order_relaxed);
-    while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
-    }
+    if (!block)
+        return failedAllocation(size);
+    counted(block, before);
     return block;
 }
 
@@ -105,9 +110,7 @@ void memSetReady()
 char* allocTextBuffer(u64 n, u64* outCapacity)
 {
     if (n == UINT64_MAX) {
-        allocationFailed.store(true);
-        logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)n,
-                 (unsigned long long)liveBytes.load());
+        failedAllocation(n);
         if (outCapacity)
             *outCapacity = 0;
         return nullptr;

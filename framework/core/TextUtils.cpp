@@ -83,6 +83,21 @@ float parseHexBits(const char* text)
     return f;
 }
 
+bool parsePlainDecimal(const char* text, u64 length, u64 largest, u64& value)
+{
+    u64 n = 0;
+    for (u64 i = 0; i < length; i++) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + u64(c - '0');
+        if (n > largest)
+            return false;
+    }
+    value = n;
+    return true;
+}
+
 u32 parseUnsigned(const char* text)
 {
     u32 value = 0;

@@ -121,24 +121,25 @@ XmlAttribute* XmlElement::attachAttribute(XmlAttribute* attribute)
     return attribute;
 }
 
+const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name, u64 n)
+{
+    for (const XmlAttribute* a : attributes)
+        if (a->name.length == n && (!n || memcmp(a->name.data, name, n) == 0))
+            return &a->value;
+    return nullptr;
+}
+
 bool XmlElement::getAttribute(const String& attributeName, String& out) const
 {
-    for (const XmlAttribute* a : attributes) {
-        if (a->name.equals(attributeName)) {
-            out = a->value;
-            return true;
-        }
-    }
-    return false;
+    const String* value = findAttribute(attributes, attributeName.c_str(), attributeName.length);
+    if (value)
+        out = *value;
+    return value != nullptr;
 }
 
 const String* XmlElement::attributeValue(const char* attributeName) const
 {
-    for (const XmlAttribute* a : attributes) {
-        if (a->name.equals(attributeName))
-            return &a->value;
-    }
-    return nullptr;
+    return findAttribute(attributes, attributeName);
 }
 
 namespace
@@ -201,20 +202,8 @@ XmlElement* readTopLevel(XmlReader& reader, const XmlChildSink* sink)
 {
     if (!sink)
         return reader.readElement();
-    XmlElement* element = memNew<XmlElement>(reader.name());
-    if (!element)
-        return nullptr;
-    bool ok = true;
-    for (const XmlAttribute* a : reader.attributes()) {
-        XmlAttribute* copy = memNew<XmlAttribute>();
-        if (!copy || !element->attributes.push(copy)) {
-            memDelete(copy);
-            ok = false;
-            break;
-        }
-        copy->name = a->name;
-        copy->value = a->value;
-    }
+    XmlElement* element = reader.startedElement();
+    bool ok = element != nullptr;
     while (ok) {
         const XmlReader::Event e = reader.next();
         if (e == XmlReader::END)

@@ -12,6 +12,18 @@ struct XmlAttribute
     String value;
 };
 
+// The first attribute of exactly that name (of `length` bytes) in the list, or null.
+const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name, u64 length);
+inline const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name)
+{
+    return findAttribute(attributes, name, __builtin_strlen(name));
+}
+template <u64 N>
+const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char (&name)[N])
+{
+    return findAttribute(attributes, name, N - 1);
+}
+
 // Nesting deeper than this is refused when reading and when writing, so hostile or runaway
 // documents end in an error rather than a stack overflow.
 constexpr u32 XML_MAX_DEPTH = 256;

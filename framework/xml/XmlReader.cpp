@@ -77,22 +77,15 @@ XmlReader::Event XmlReader::endOfElementData(const String& elementName)
 
 const String* XmlReader::attribute(const char* attributeName) const
 {
-    for (const XmlAttribute* a : attrs) {
-        if (a->name.equals(attributeName))
-            return &a->value;
-    }
-    return nullptr;
+    return findAttribute(attrs, attributeName);
 }
 
 bool XmlReader::getAttribute(const String& attributeName, String& out) const
 {
-    for (const XmlAttribute* a : attrs) {
-        if (a->name.equals(attributeName)) {
-            out = a->value;
-            return true;
-        }
-    }
-    return false;
+    const String* value = findAttribute(attrs, attributeName.c_str(), attributeName.length);
+    if (value)
+        out = *value;
+    return value != nullptr;
 }
 
 bool XmlReader::decode(const char* from, u64 length, String& into, bool attribute, bool append)
@@ -582,24 +575,30 @@ XmlReader::Event XmlReader::next()
     return current = FINISHED;
 }
 
-XmlElement* XmlReader::readElement()
+XmlElement* XmlReader::startedElement() const
 {
     if (current != START)
         return nullptr;
     XmlElement* element = memNew<XmlElement>(name());
     if (!element)
         return nullptr;
-    bool ok = true;
     for (const XmlAttribute* a : attrs) {
         XmlAttribute* copy = memNew<XmlAttribute>();
         if (!copy || !element->attributes.push(copy)) {
             memDelete(copy);
-            ok = false;
-            break;
+            memDelete(element);
+            return nullptr;
         }
         copy->name = a->name;
         copy->value = a->value;
     }
+    return element;
+}
+
+XmlElement* XmlReader::readElement()
+{
+    XmlElement* element = startedElement();
+    bool ok = element != nullptr;
     const u32 own = depthNow;
     while (ok) {
         const Event e = next();

@@ -56,6 +56,9 @@ public:
     u32 depth() const { return depthNow; }
     u32 line() const { return tokenizer.line; }
 
+    // After START: a new element of that name and attributes, nothing read further; null when
+    // memory ran out.
+    XmlElement* startedElement() const;
     // After START: the element, its attributes and everything inside it as a tree, read up to its
     // END (then the last event). Null after a failure (logged) or when memory ran out.
     XmlElement* readElement();

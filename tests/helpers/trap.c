@@ -105,26 +105,19 @@ static int trapped_openat(openat_fn next, int dirfd, const char* name, int flags
     return next(dirfd, name, flags, mode);
 }
 
-int openat(int dirfd, const char* name, int flags, ...)
-{
-    static openat_fn next;
-    if (!next)
-        next = (openat_fn)dlsym(RTLD_NEXT, "openat");
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(args, int) : 0;
-    va_end(args);
-    return trapped_openat(next, dirfd, name, flags, mode);
-}
+/* openat and openat64 alike: the mode is there only with O_CREAT. */
+#define TRAPPED_OPENAT(function)                                                                   \
+    int function(int dirfd, const char* name, int flags, ...)                                      \
+    {                                                                                              \
+        static openat_fn next;                                                                     \
+        if (!next)                                                                                 \
+            next = (openat_fn)dlsym(RTLD_NEXT, #function);                                         \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(args, int) : 0;                           \
+        va_end(args);                                                                              \
+        return trapped_openat(next, dirfd, name, flags, mode);                                     \
+    }
 
-int openat64(int dirfd, const char* name, int flags, ...)
-{
-    static openat_fn next;
-    if (!next)
-        next = (openat_fn)dlsym(RTLD_NEXT, "openat64");
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(args, int) : 0;
-    va_end(args);
-    return trapped_openat(next, dirfd, name, flags, mode);
-}
+TRAPPED_OPENAT(openat)
+TRAPPED_OPENAT(openat64)

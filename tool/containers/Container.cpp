@@ -350,15 +350,7 @@ ByteArray* readRepackFile(const String& path, const char* kind, bool* missing)
 bool isVersionOne(const String& version)
 {
     u64 value = 0;
-    for (u64 i = 0; i < version.length; i++) {
-        const char c = version.data[i];
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + u64(c - '0');
-        if (value > 1)
-            return false;
-    }
-    return value == 1;
+    return parsePlainDecimal(version.c_str(), version.length, 1, value) && value == 1;
 }
 
 bool xmlEncodingReadable(const ByteArray& text, const String& path)

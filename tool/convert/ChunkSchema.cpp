@@ -93,20 +93,12 @@ bool writeTextField(ByteBuffer& out, const String& value, u32 size)
 
 namespace
 {
-// A plain unsigned decimal up to `largest` (empty: 0).
 bool plainDecimal(const String& value, u32 largest, u32& number)
 {
     u64 n = 0;
-    for (u64 i = 0; i < value.length; i++) {
-        const char c = value.data[i];
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + u64(c - '0');
-        if (n > largest)
-            return false;
-    }
+    const bool ok = parsePlainDecimal(value.c_str(), value.length, largest, n);
     number = u32(n);
-    return true;
+    return ok;
 }
 
 const char* const FALSE_WORDS[] = {"no", "false", "off", "0", "disable", "disabled", "inactive"};
@@ -247,14 +239,6 @@ void recordToXml(Stream& body, XmlWriter& out, const char* recordName, const Sch
 {
     openRecord(body, out, recordName, fields, fieldCount);
     out.close();
-}
-
-const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name, u64 n)
-{
-    for (const XmlAttribute* a : attributes)
-        if (a->name.length == n && memcmp(a->name.data, name, n) == 0)
-            return &a->value;
-    return nullptr;
 }
 
 namespace

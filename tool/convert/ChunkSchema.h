@@ -121,26 +121,26 @@ bool onlyAttributes(XmlReader& in, const char* const* allowed, u32 count, IffWri
 // The rest of an element that holds nothing, to its end: an element or text inside it is an
 // error.
 bool emptyContent(XmlReader& in, IffWriter& writer);
-// The rest of an element whose header attribute `attribute` is absent, which means an empty body:
-// a `recordName` child would be dropped with it (the line says the attribute is missing), any
-// other child or text is an error too.
+// The rest of an element whose attribute `attribute` is absent, meaning an empty body.
 bool emptyWithout(XmlReader& in, const char* attribute, const char* recordName, IffWriter& writer);
+// A header element whose one attribute, `field`, is absent for an empty body (a "Turrets" without
+// "Damage"): with it, the field is written and `records` reads what follows; without it, a
+// `recordName` child would be dropped with it (the line says the attribute is missing), and any
+// other child or text is an error too.
+template <typename Records>
+bool optionalHeader(XmlReader& in, const SchemaField& field, const char* recordName, ByteBuffer& out,
+                    IffWriter& writer, Records records)
+{
+    if (!onlyAttributes(in, &field.attribute, 1, writer))
+        return false;
+    if (in.attribute(field.attribute))
+        return fieldFromXml(in, field, out, writer) && records(in);
+    return emptyWithout(in, field.attribute, recordName, writer);
+}
 // The line for a child no schema element holds, naming it and its parent.
 void unexpectedElement(XmlReader& in, IffWriter& writer);
 // The line for an element a schema needs and did not find inside the one `in` reads.
 void missingElement(XmlReader& in, u32 parentDepth, const char* name, IffWriter& writer);
-
-// The first attribute of exactly that name (of `length` bytes), or null.
-const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name, u64 length);
-inline const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char* name)
-{
-    return findAttribute(attributes, name, strlen(name));
-}
-template <u64 N>
-const String* findAttribute(const PtrArray<XmlAttribute>& attributes, const char (&name)[N])
-{
-    return findAttribute(attributes, name, N - 1);
-}
 
 // The content of the element whose start tag `in` has just read, part by part: `visit` is called
 // at each child's start tag and either reads the child to its end or leaves it to be passed

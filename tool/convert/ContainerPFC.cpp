@@ -579,15 +579,7 @@ const Field* fieldsOf(const String& name, u32& count)
 bool validNumber(const String& value, u32 largest)
 {
     u64 n = 0;
-    for (u64 i = 0; i < value.length; i++) {
-        const char c = value[i];
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + u64(c - '0');
-        if (n > largest)
-            return false;
-    }
-    return true;
+    return parsePlainDecimal(value.c_str(), value.length, largest, n);
 }
 
 bool validValue(const String& value, FieldKind kind)

@@ -38,16 +38,11 @@ void CapitalTurrets::toXml(Stream& body, XmlWriter& out)
 
 bool CapitalTurrets::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    static const char* const ATTRIBUTES[] = {"Damage"};
     static const SchemaField DAMAGE = {"Damage", FIELD_U32, 0};
     return withOnlyChild(in, writer, "Turrets", [&](XmlReader& turrets) {
-        if (!onlyAttributes(turrets, ATTRIBUTES, 1, writer))
-            return false;
-        // Without "Damage" the body is empty: turrets that would be dropped with it are refused.
-        if (!turrets.attribute("Damage"))
-            return emptyWithout(turrets, "Damage", "Turret", writer);
-        return fieldFromXml(turrets, DAMAGE, out, writer) &&
-               recordsFromXml(turrets, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out, writer);
+        return optionalHeader(turrets, DAMAGE, "Turret", out, writer, [&](XmlReader& header) {
+            return recordsFromXml(header, "Turret", TURRET_RECORD, countOf(TURRET_RECORD), out, writer);
+        });
     });
 }
 

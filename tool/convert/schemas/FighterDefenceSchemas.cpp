@@ -37,25 +37,20 @@ void FighterDecoys::toXml(Stream& body, XmlWriter& out)
 
 bool FighterDecoys::fromXml(XmlReader& in, ByteBuffer& out, IffWriter& writer)
 {
-    static const char* const ATTRIBUTES[] = {"Count"};
     static const SchemaField COUNT = {"Count", FIELD_U32, 0};
     return withOnlyChild(in, writer, "Decoys", [&](XmlReader& decoys) {
-        if (!onlyAttributes(decoys, ATTRIBUTES, 1, writer))
-            return false;
-        // Without a count the body is empty: a decoy that would be dropped with it is refused.
-        if (!decoys.attribute("Count"))
-            return emptyWithout(decoys, "Count", "Decoy", writer);
-        if (!fieldFromXml(decoys, COUNT, out, writer))
-            return false;
-        // With one, at most one decoy gives the name.
-        bool named = false;
-        return eachRecord(decoys, writer, [&](XmlReader& decoy) {
-            if (named || !decoy.name().equals("Decoy")) {
-                unexpectedElement(decoy, writer);
-                return false;
-            }
-            named = true;
-            return recordFromXml(decoy, DECOY_NAME, countOf(DECOY_NAME), out, writer) && emptyContent(decoy, writer);
+        return optionalHeader(decoys, COUNT, "Decoy", out, writer, [&](XmlReader& header) {
+            // At most one decoy gives the name.
+            bool named = false;
+            return eachRecord(header, writer, [&](XmlReader& decoy) {
+                if (named || !decoy.name().equals("Decoy")) {
+                    unexpectedElement(decoy, writer);
+                    return false;
+                }
+                named = true;
+                return recordFromXml(decoy, DECOY_NAME, countOf(DECOY_NAME), out, writer) &&
+                       emptyContent(decoy, writer);
+            });
         });
     });
 }
