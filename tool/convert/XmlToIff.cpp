@@ -552,16 +552,8 @@ bool readDecimalAttribute(const PtrArray<XmlAttribute>& attributes, const char* 
     }
     while (length && u8(text[length - 1]) <= 0x20)
         length--;
-    if (!length || length > 10)
-        return false;
     u64 number = 0;
-    for (u64 i = 0; i < length; i++) {
-        const char c = text[i];
-        if (c < '0' || c > '9')
-            return false;
-        number = number * 10 + u64(c - '0');
-    }
-    if (number > 0xFFFFFFFFu)
+    if (!length || !parsePlainDecimal(text, length, 0xFFFFFFFFu, number))
         return false;
     value = u32(number);
     return true;
