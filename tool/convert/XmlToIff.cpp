@@ -53,6 +53,13 @@ void invalidValue(IffWriter& writer, const char* attributeName, const String& va
     writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, value.c_str(), elementName.c_str());
 }
 
+// An attribute's text as written, empty when it is absent (for the error said about it).
+String attributeText(const PtrArray<XmlAttribute>& attributes, const char* name)
+{
+    const String* value = findAttribute(attributes, name);
+    return value ? *value : String();
+}
+
 // A decimal attribute of a start tag; the text as written is kept when it is not a number, for
 // the error said about it.
 struct Decimal
@@ -68,7 +75,7 @@ Decimal decimalAttribute(const PtrArray<XmlAttribute>& attributes, const char* n
     Decimal d;
     d.valid = readDecimalAttribute(attributes, name, d.value, d.present);
     if (!d.valid)
-        d.text = *findAttribute(attributes, name);
+        d.text = attributeText(attributes, name);
     return d;
 }
 
@@ -85,7 +92,7 @@ PadByte padAttribute(const PtrArray<XmlAttribute>& attributes)
     PadByte p;
     p.valid = readPadByteAttribute(attributes, p.value);
     if (!p.valid)
-        p.text = *findAttribute(attributes, "PadByte");
+        p.text = attributeText(attributes, "PadByte");
     return p;
 }
 
@@ -108,16 +115,15 @@ bool stopped(XmlReader& in, IffWriter& writer)
     return true;
 }
 
-// The text without the bytes up to 0x20 at its ends, as [begin, begin + length) of it.
-void trimmedSpan(const String& text, const char*& begin, u64& length)
+// Narrows [text, text + length) to leave out the bytes up to 0x20 at its ends.
+void trimSpan(const char*& text, u64& length)
 {
-    u64 from = 0, end = text.length;
-    while (from < end && u8(text.data[from]) <= 0x20)
-        from++;
-    while (end > from && u8(text.data[end - 1]) <= 0x20)
-        end--;
-    begin = text.c_str() + from;
-    length = end - from;
+    while (length && u8(*text) <= 0x20) {
+        text++;
+        length--;
+    }
+    while (length && u8(text[length - 1]) <= 0x20)
+        length--;
 }
 }
 
@@ -223,7 +229,8 @@ void writeTable(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32
     in.countChildren(children);
     const u32 count = declared.value > children ? declared.value : children;
     if (count > MAX_TABLE_SIZE) {
-        invalidValue(writer, "TableSize", *findAttribute(attributes, "TableSize"), name);
+        // The count may come from the children alone, with no size declared.
+        invalidValue(writer, "TableSize", attributeText(attributes, "TableSize"), name);
         finishElement(in, own);
         return;
     }
@@ -295,8 +302,7 @@ void writeForm(ByteBuffer& out, XmlReader& in, const String& formType, u32 type,
     const PtrArray<XmlAttribute>& attributes = in.attributes();
     const u32 containerId = readIdAttribute(attributes, "RawFormType", formType, in.name(), writer);
     const Decimal original = decimalAttribute(attributes, "OriginalSize");
-    const String* declared = findAttribute(attributes, "OriginalSize");
-    const String originalText = declared ? *declared : String();
+    const String originalText = attributeText(attributes, "OriginalSize");
     const PadByte pad = padAttribute(attributes);
     // The content goes straight after the header, whose size is filled in once it is known.
     const u32 header = out.length;
@@ -367,12 +373,7 @@ void writeChunk(ByteBuffer& out, XmlReader& in, u32 id, IffWriter& writer)
             if (e == XmlReader::TEXT) {
                 const char* text = in.text();
                 u64 length = in.textLength();
-                while (length && u8(*text) <= 0x20) {
-                    text++;
-                    length--;
-                }
-                while (length && u8(text[length - 1]) <= 0x20)
-                    length--;
+                trimSpan(text, length);
                 parseTrimmedText(out, text, length);
                 if (stopped(in, writer))
                     return;
@@ -457,9 +458,9 @@ void IffWriter::error(const char* format, ...)
 
 void parseChunkText(ByteBuffer& out, const String& source)
 {
-    const char* text = nullptr;
-    u64 n = 0;
-    trimmedSpan(source, text, n);
+    const char* text = source.c_str();
+    u64 n = source.length;
+    trimSpan(text, n);
     parseTrimmedText(out, text, n);
 }
 
@@ -546,12 +547,7 @@ bool readDecimalAttribute(const PtrArray<XmlAttribute>& attributes, const char* 
     // Trimmed as read: blank bytes at either end do not count.
     const char* text = given->c_str();
     u64 length = given->length;
-    while (length && u8(*text) <= 0x20) {
-        text++;
-        length--;
-    }
-    while (length && u8(text[length - 1]) <= 0x20)
-        length--;
+    trimSpan(text, length);
     u64 number = 0;
     if (!length || !parsePlainDecimal(text, length, 0xFFFFFFFFu, number))
         return false;
