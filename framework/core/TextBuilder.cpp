@@ -105,13 +105,8 @@ void TextBuilder::insert(u64 at, const char* text, u64 n)
 String TextBuilder::take()
 {
     String text;
-    if (!failed && data && length) {
-        data[length] = 0;
-        text.data = data;
-        text.length = length;
-        text.capacity = capacity;
-        data = nullptr;
-    }
+    if (!failed && length)
+        giveBack(text);
     clear();
     return text;
 }

@@ -80,21 +80,13 @@ const String* XmlReader::attribute(const char* attributeName) const
     return findAttribute(attrs, attributeName);
 }
 
-bool XmlReader::getAttribute(const String& attributeName, String& out) const
-{
-    const String* value = findAttribute(attrs, attributeName.c_str(), attributeName.length);
-    if (value)
-        out = *value;
-    return value != nullptr;
-}
-
-bool XmlReader::decode(const char* from, u64 length, String& into, bool attribute, bool append)
+bool XmlReader::decode(const char* from, u64 length, String& into, bool attribute)
 {
     XmlTextKind kind;
     kind.encoding = encoding;
     kind.attribute = attribute;
     XmlRefusal refused;
-    if (append ? appendXmlText(from, length, into, refused, kind) : decodeXmlText(from, length, into, refused, kind))
+    if (decodeXmlText(from, length, into, refused, kind))
         return true;
     refusal(refused);
     return false;
@@ -193,22 +185,21 @@ bool XmlReader::readMarkedText(const char* t, u64 n)
     for (u64 at = first; at < last;) {
         TextPart part = partAt(t, n, at);
         part.end = part.end < last ? part.end : last;
-        XmlRefusal refused;
-        if (part.kind == TextPart::CDATA) {
-            kind.literal = true;
-            const u64 from = part.begin + 9, to = part.end >= from + 3 ? part.end - 3 : from;
-            if (!appendXmlText(t + from, to - from, decoded, refused, kind)) {
-                refusal(refused);
-                return false;
-            }
-        } else if (part.kind == TextPart::PLAIN) {
-            kind.literal = false;
-            if (!appendXmlText(t + part.begin, part.end - part.begin, decoded, refused, kind)) {
-                refusal(refused);
-                return false;
-            }
-        }
         at = part.end;
+        if (part.kind == TextPart::COMMENT)
+            continue;
+        // A section's content is read as it is, without its markup.
+        kind.literal = part.kind == TextPart::CDATA;
+        u64 from = part.begin, to = part.end;
+        if (kind.literal) {
+            from += 9;
+            to = to >= from + 3 ? to - 3 : from;
+        }
+        XmlRefusal refused;
+        if (!appendXmlText(t + from, to - from, decoded, refused, kind)) {
+            refusal(refused);
+            return false;
+        }
     }
     return true;
 }

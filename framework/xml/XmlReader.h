@@ -48,7 +48,6 @@ public:
     // START: the attributes as read, decoded; duplicates are kept (lookups answer with the first).
     const PtrArray<XmlAttribute>& attributes() const { return attrs; }
     const String* attribute(const char* attributeName) const;
-    bool getAttribute(const String& attributeName, String& out) const;
     // TEXT: the bytes the text stands for (a view of the document where nothing was decoded).
     const char* text() const { return textData; }
     u64 textLength() const { return textSize; }
@@ -70,9 +69,6 @@ public:
 
     // When the document failed for the encoding its declaration names: that name (else empty).
     const String& unreadableEncoding() const { return unreadable; }
-
-    // The position in the bytes read so far.
-    u64 position() const { return tokenizer.position; }
 
 private:
     XmlTokenizer tokenizer;
@@ -102,7 +98,7 @@ private:
     bool plainTag(Event& event);
     XmlAttribute* nextAttribute();
     Event readContent();
-    bool decode(const char* from, u64 length, String& into, bool attribute, bool append = false);
+    bool decode(const char* from, u64 length, String& into, bool attribute);
     void refusal(const XmlRefusal& refused);
     bool readMarkedText(const char* text, u64 length);
     void takeDeclaration();

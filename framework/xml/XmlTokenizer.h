@@ -41,8 +41,6 @@ public:
     // empty): it lies at [spanStart, spanStart + spanLength) of data, trimmed, and isText tells
     // that the last token was one. A document's text is by far its largest part.
     bool spanText = false;
-    // Element values are made views of their span rather than copies (see parseXmlInPlace).
-    bool valuesInPlace = false;
     // With spanTags set, the tokens of tags are not copied either: each lies at its span.
     bool spanTags = false;
     bool isText = false;

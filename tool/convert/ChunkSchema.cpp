@@ -68,16 +68,41 @@ String fixedToText(i32 value)
     return doubleToString(double(value) * 0.00390625);
 }
 
-String readField(Stream& body, FieldKind kind, u32 size)
+namespace
+{
+// Room for the text of any field but a long text field.
+constexpr u32 FIELD_TEXT_ROOM = 64;
+
+// One field read from the body, its text into `text`, without allocating (a record chunk of
+// millions of records writes them all); a text field longer than the room is the caller's.
+u64 fieldText(Stream& body, FieldKind kind, u32 size, char (&text)[FIELD_TEXT_ROOM])
 {
     switch (kind) {
-    case FIELD_TEXT: return readTextField(body, size);
-    case FIELD_U8: return uintToString(readU8Field(body));
-    case FIELD_FLAG: return String(readU8Field(body) ? "yes" : "no");
-    case FIELD_U32: return uintToString(readU32Field(body));
-    case FIELD_FIXED: return fixedToText(i32(readU32Field(body)));
+    case FIELD_TEXT: {
+        const u64 left = body.bytesLeft();
+        const u64 take = left < size ? left : size;
+        memset(text, 0, sizeof(text));
+        if (take)
+            body.read(text, take);
+        return strnlen(text, size);
     }
-    return String();
+    case FIELD_U8: return u64(snprintf(text, sizeof(text), "%u", unsigned(readU8Field(body))));
+    case FIELD_FLAG: return u64(snprintf(text, sizeof(text), "%s", readU8Field(body) ? "yes" : "no"));
+    case FIELD_U32: return u64(snprintf(text, sizeof(text), "%u", unsigned(readU32Field(body))));
+    case FIELD_FIXED:
+        return u64(snprintf(text, sizeof(text), "%.17g", double(i32(readU32Field(body))) * 0.00390625));
+    }
+    return 0;
+}
+}
+
+String readField(Stream& body, FieldKind kind, u32 size)
+{
+    if (kind == FIELD_TEXT && size > FIELD_TEXT_ROOM)
+        return readTextField(body, size);
+    char text[FIELD_TEXT_ROOM];
+    const u64 length = fieldText(body, kind, size, text);
+    return String(text, length);
 }
 
 bool writeTextField(ByteBuffer& out, const String& value, u32 size)
@@ -189,40 +214,14 @@ bool writeField(ByteBuffer& out, FieldKind kind, u32 size, const String& value)
 
 namespace
 {
-// One field read from the body and written as its attribute, as readField gives its text: a
-// record chunk of millions of records allocates nothing for them.
 void fieldAttribute(Stream& body, XmlWriter& out, const SchemaField& field)
 {
-    char text[64];
-    u64 length = 0;
-    switch (field.kind) {
-    case FIELD_TEXT: {
-        if (field.size > sizeof(text)) {
-            out.attribute(field.attribute, readTextField(body, field.size));
-            return;
-        }
-        const u64 left = body.bytesLeft();
-        const u64 take = left < field.size ? left : field.size;
-        memset(text, 0, sizeof(text));
-        if (take)
-            body.read(text, take);
-        length = strnlen(text, field.size);
-        break;
+    if (field.kind == FIELD_TEXT && field.size > FIELD_TEXT_ROOM) {
+        out.attribute(field.attribute, readTextField(body, field.size));
+        return;
     }
-    case FIELD_U8:
-        length = u64(snprintf(text, sizeof(text), "%u", unsigned(readU8Field(body))));
-        break;
-    case FIELD_FLAG:
-        length = readU8Field(body) ? 3 : 2;
-        memcpy(text, length == 3 ? "yes" : "no", length);
-        break;
-    case FIELD_U32:
-        length = u64(snprintf(text, sizeof(text), "%u", unsigned(readU32Field(body))));
-        break;
-    case FIELD_FIXED:
-        length = u64(snprintf(text, sizeof(text), "%.17g", double(i32(readU32Field(body))) * 0.00390625));
-        break;
-    }
+    char text[FIELD_TEXT_ROOM];
+    const u64 length = fieldText(body, field.kind, field.size, text);
     out.attribute(field.attribute, text, length);
 }
 }

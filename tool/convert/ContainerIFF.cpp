@@ -44,8 +44,16 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
             printError("ERROR: Couldn't parse '%s'!\n", name);
         return false;
     };
-    // An XML declaration in front of the root, as XML tools write one, is passed over.
+    // Whether the rest of the text reads to its end.
     XmlReader::Event e;
+    const auto readsToEnd = [&] {
+        while ((e = in.next()) != XmlReader::FINISHED) {
+            if (e == XmlReader::FAILED)
+                return false;
+        }
+        return true;
+    };
+    // An XML declaration in front of the root, as XML tools write one, is passed over.
     while ((e = in.next()) == XmlReader::START && in.name().startsWith("?")) {
         if (!in.skipElement())
             return false;
@@ -61,10 +69,8 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
         problem = "ERROR: No version for '%s'!\n";
     if (problem) {
         // A document that does not read is refused for that, whatever its root.
-        while ((e = in.next()) != XmlReader::FINISHED) {
-            if (e == XmlReader::FAILED)
-                return unreadable();
-        }
+        if (!readsToEnd())
+            return unreadable();
         if (!quiet)
             printError(problem, name);
         return false;
@@ -72,10 +78,8 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
     // The version as typed: a plain decimal 1 ("01" too); the line names any other text.
     const String version = *in.attribute("Version");
     if (!isVersionOne(version)) {
-        while ((e = in.next()) != XmlReader::FINISHED) {
-            if (e == XmlReader::FAILED)
-                return unreadable();
-        }
+        if (!readsToEnd())
+            return unreadable();
         if (!quiet)
             printError("ERROR: Unrecognised version %s for '%s'!\n", version.c_str(), name);
         return false;
@@ -104,10 +108,8 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
             return unreadable();
     }
     // What follows the root is read to its end, as a tree would be; nothing of it is written.
-    while ((e = in.next()) != XmlReader::FINISHED) {
-        if (e == XmlReader::FAILED)
-            return unreadable();
-    }
+    if (!readsToEnd())
+        return unreadable();
     if (!held.isEmpty())
         printError("%s", held.c_str());
     if (writer.errors || !out.ok())
@@ -251,10 +253,10 @@ TD::Array<unsigned char> readerView(const ByteArray& data)
     view.owns = false;
     return view;
 }
+}
 
-// The XML text of the bytes into `text` (see iffToXml).
-bool convertIff(const String& path, const ByteArray& data, TextBuilder& text, u8& mode, bool quiet,
-                StoredStreams* streams)
+bool iffToXml(const String& path, const ByteArray& data, TextBuilder& text, u8& mode, bool quiet,
+              StoredStreams* streams)
 {
     mode = ContainerIFF::MODE_PLAIN;
     const bool missingPad = isMissingFinalPad(data);
@@ -279,6 +281,14 @@ bool convertIff(const String& path, const ByteArray& data, TextBuilder& text, u8
     return written;
 }
 
+String iffToXmlText(const String& path, const ByteArray& data, u8& mode, bool quiet)
+{
+    TextBuilder text;
+    return iffToXml(path, data, text, mode, quiet) ? text.take() : String();
+}
+
+namespace
+{
 // What converting a document holds of the archive's budget: its text, charged before it grows.
 struct ConversionBudget
 {
@@ -292,18 +302,6 @@ struct ConversionBudget
         return true;
     }
 };
-}
-
-bool iffToXml(const String& path, const ByteArray& data, TextBuilder& text, u8& mode, bool quiet,
-              StoredStreams* streams)
-{
-    return convertIff(path, data, text, mode, quiet, streams);
-}
-
-String iffToXmlText(const String& path, const ByteArray& data, u8& mode, bool quiet)
-{
-    TextBuilder text;
-    return iffToXml(path, data, text, mode, quiet) ? text.take() : String();
 }
 
 ContainerIFF::ContainerIFF(const String& p, const ByteArray& data, bool convertible, u8 m)
@@ -343,7 +341,7 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
     ConversionBudget budget;
     TextBuilder text(ConversionBudget::charge, &budget);
     bool refused = false;
-    const bool walked = convertIff(path, data, text, mode, false, streams);
+    const bool walked = iffToXml(path, data, text, mode, false, streams);
     const bool converts = walked && rebuildsExactly(text, data, streams, refused);
     refused = refused || text.refused();
     String kept;

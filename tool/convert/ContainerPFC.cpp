@@ -883,18 +883,19 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
     if (!bytes)
         return false;
     bool ok = true;
-    if (file.endsWithNoCase(".xml") && converts && !built && !xmlFile.isEmpty() &&
-        sameBytes(bytes->data, bytes->count, reinterpret_cast<const u8*>(xmlFile.data), xmlFile.length)) {
-        // The file as extracted: the table is the one it was opened from.
-    } else if (file.endsWithNoCase(".xml")) {
-        ok = repackXml(*bytes, file);
-    } else {
+    // The file as extracted leaves the table the one it was opened from.
+    const bool asExtracted = converts && !built && !xmlFile.isEmpty() &&
+                             sameBytes(bytes->data, bytes->count, reinterpret_cast<const u8*>(xmlFile.data),
+                                       xmlFile.length);
+    if (!file.endsWithNoCase(".xml")) {
         dropDocument();
         deleteByteArray(raw);
         raw = bytes;
         bytes = nullptr;
         converts = false;
         xmlFile.free();
+    } else if (!asExtracted) {
+        ok = repackXml(*bytes, file);
     }
     deleteByteArray(bytes);
     return ok;
@@ -921,15 +922,19 @@ bool ContainerPFC::repackXml(const ByteArray& bytes, const String& file)
     XmlReader::Event e;
     while ((e = in.next()) == XmlReader::START && !(in.depth() == 1 && in.name().equals("PFC")))
         in.skipElement();
-    const String* version = e == XmlReader::START ? in.attribute("Version") : nullptr;
-    if (e != XmlReader::START)
+    if (e != XmlReader::START) {
         printError("ERROR: Invalid XML root type for '%s'!\n", file.c_str());
-    else if (!version)
-        printError("ERROR: No version for '%s'!\n", file.c_str());
-    else if (!isVersionOne(*version))
-        printError("ERROR: Unrecognised version %s for '%s'!\n", version->c_str(), file.c_str());
-    if (e != XmlReader::START || !version || !isVersionOne(*version))
         return false;
+    }
+    const String* version = in.attribute("Version");
+    if (!version) {
+        printError("ERROR: No version for '%s'!\n", file.c_str());
+        return false;
+    }
+    if (!isVersionOne(*version)) {
+        printError("ERROR: Unrecognised version %s for '%s'!\n", version->c_str(), file.c_str());
+        return false;
+    }
     const u32 sizeHint = raw->count > 0x3FFFFFFFu ? 0x7FFFFFFFu : raw->count * 2;
     ByteBuffer out(sizeHint, sizeHint);
     bool firstOption = true;
