@@ -62,9 +62,9 @@ String toHexString(u32 value);
 // the eighth shift the earlier ones out.
 float parseHexBits(const char* text);
 // Decimal digits to u32 with no sign, range or character checks; wraps modulo 2^32.
+u32 parseUnsigned(const char* text);
 // A plain unsigned decimal (digits only; empty is 0) of at most `largest`; false for anything else.
 bool parsePlainDecimal(const char* text, u64 length, u64 largest, u64& value);
-u32 parseUnsigned(const char* text);
 
 // Paths inside the program use '/'; every function here first turns '\' into '/'.
 void normalisePath(String& path);

@@ -114,7 +114,8 @@ struct DurableWrite
 // Replaces the file at path with the bytes, whole or not at all: they go to a temporary file in
 // its directory, reach the disk, are judged by the check (when there is one), and take the name
 // by a rename that is itself synced. 0, PLACE_REFUSED, or the error number of the step that
-// failed (ECANCELED when a quit signal came first); no temporary file is left behind, and a file
-// of that name from before stays unless the new one took its place.
+// failed (ECANCELED when a quit signal came first); no temporary file is left behind (unless it
+// could not be removed: `how` names it), and a file of that name from before stays unless the new
+// one took its place.
 int replaceFileDurably(const String& path, const u8* data, u64 size, WrittenCheck check = nullptr,
                        void* context = nullptr, DurableWrite* how = nullptr);

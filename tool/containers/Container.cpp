@@ -249,16 +249,21 @@ bool makeExtractionDirectory(const String& directory)
     return false;
 }
 
+void reportLeftBehind(const String& file)
+{
+    printError("ERROR: Couldn't remove '%s' after the failure; delete it by hand!\n", file.c_str());
+    noteToolFailure();
+}
+
 namespace
 {
+// The temporary file of a failed extraction that is still there, beside `path`.
 void reportLeftBehind(const PlaceResult& result, const String& path)
 {
     if (!result.leftBehind[0])
         return;
     const i64 slash = path.lastIndexOf('/');
-    const String temp = slash < 0 ? String(result.leftBehind) : path.left(u64(slash)) + "/" + result.leftBehind;
-    printError("ERROR: Couldn't remove the temporary file '%s'; delete it by hand!\n", temp.c_str());
-    noteToolFailure();
+    reportLeftBehind(slash < 0 ? String(result.leftBehind) : path.left(u64(slash)) + "/" + result.leftBehind);
 }
 }
 

@@ -124,6 +124,8 @@ bool makeExtractionDirectory(const String& directory);
 // symbolic link, something other than a regular file, or the input archive in the way refuses
 // this file alone: *goOn then says the other entries may still be written.
 bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn = nullptr);
+// The line for a file a failed write left behind and could not remove.
+void reportLeftBehind(const String& file);
 // One archive entry's part of hashContents: a nested container hashes itself one level deeper,
 // plain data is fed in; at verbosity 2 the entry's hash line follows.
 void hashEntry(Md5& context, Container* nested, const ByteArray* data, const char* name, u32 indent);

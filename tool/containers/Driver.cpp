@@ -485,7 +485,7 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
     if (error && error != PLACE_REFUSED && !interrupted())
         printError("ERROR: Couldn't write to output file '%s' (%s)!\n", outName.c_str(), strerror(error));
     if (!how.leftBehind.isEmpty())
-        printError("ERROR: Couldn't remove '%s' after the failure; delete it by hand!\n", how.leftBehind.c_str());
+        reportLeftBehind(how.leftBehind);
     if (error)
         return false;
     // The verdicts, now that the archive has its name and that name is on disk.
