@@ -256,8 +256,10 @@ bool ArchiveToolApp::update()
             break;
         case MODE_REPACK:
             printf("Repacking contents...\n");
-            ok = container->repack(directory, String(), 0) && !outOfMemory("repacking", directory.c_str()) &&
-                 writeContainer(*container, outputName, false);
+            setRepackRoot(directory);
+            ok = container->repack(directory, String(), 0) && !outOfMemory("repacking", directory.c_str());
+            setRepackRoot(String());
+            ok = ok && writeContainer(*container, outputName, false);
             outOfMemory("repacking", directory.c_str());
             break;
         case MODE_REWRITE:

@@ -2,6 +2,7 @@
 #include "framework/app/Application.h"
 #include "framework/app/ProcessUtils.h"
 #include "framework/log/Log.h"
+#include "framework/platform/Console.h"
 #include "framework/platform/CriticalSection.h"
 #include "framework/platform/PlatformSDL.h"
 #include "framework/platform/Signals.h"
@@ -89,6 +90,8 @@ bool initFramework(const FrameSetup& setup)
         printf("FATAL ERROR: Couldn't install win32 console signal handler! 0x%X\n", error);
         return failStart();
     }
+    // Best effort: without it output that nobody reads can only hold a quit back.
+    guardStandardOutput();
     if (!installCrashHandlers()) {
         printf("FATAL ERROR: Couldn't install core signal handlers!\n");
         return failStart();

@@ -9,6 +9,7 @@ enum class FaultKind : u8
     Write,   // a write, flush or close of a file being written, or the removal of a temporary one
     Sync,    // the flush of a written file, or of its directory, to disk
     Listing, // the reading of a directory's entries (as an I/O error would end it)
+    Resolve, // opening a path beneath a handle in one step (as on a system that cannot)
 };
 
 // Answers true for an operation that is to fail.

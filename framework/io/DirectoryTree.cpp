@@ -41,10 +41,8 @@ void openFrame(PtrArray<ScanFrame>& stack, DirectoryTree* node, const String& di
     frame->node = node;
     frame->directory = directory;
     frame->existingChildren = node->directories.count;
-    if (filter)
-        node->complete = listDirectory(openPath, followLink, frame->entries, askFilter, filter);
-    else
-        node->complete = listDirectory(openPath, followLink, frame->entries);
+    node->complete = listDirectory(openPath, followLink, frame->entries, filter ? askFilter : nullptr, filter,
+                                   &node->error);
     if (!stack.push(frame))
         memDelete(frame);
 }

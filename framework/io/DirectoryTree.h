@@ -46,6 +46,7 @@ public:
     PtrArray<StringPair> others{PtrArray<StringPair>::NoStorage()};
     u32 level = 0;
     bool complete = true; // false when this directory could not be opened or read to its end
+    int error = 0;        // then the system's error number
 
     DirectoryTree();
     DirectoryTree(const DirectoryTree&) = delete;

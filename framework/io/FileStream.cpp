@@ -7,6 +7,7 @@
 #include "framework/platform/FileSystem.h"
 #include "framework/platform/Signals.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -39,8 +40,10 @@ FileStream::FileStream(const FileStream& other) : Stream(), path(other.path), mo
         return;
     // Reopening with "wb" would empty the file the source is writing.
     const char* how = mode == ModeWrite ? "r+b" : modeString(mode);
+    errno = 0;
     file = fopen(path.c_str(), how);
     isOpen = file != nullptr;
+    openError = isOpen ? 0 : errno ? errno : EIO;
     if (file)
         seek(const_cast<FileStream&>(other).tell());
 }
@@ -82,8 +85,10 @@ bool FileStream::open()
     const char* how = modeString(mode);
     if (!how)
         return false;
+    errno = 0;
     file = fopen(path.c_str(), how);
     isOpen = file != nullptr;
+    openError = isOpen ? 0 : errno ? errno : EIO;
     lastWasWrite = false;
     return isOpen;
 }
@@ -304,19 +309,19 @@ ByteArray* reported(ByteArray* bytes, ReadFailure failure, const String& path)
 }
 }
 
-ByteArray* readWholeFile(const String& path, ReadFailure* why)
+ByteArray* readWholeFile(const String& path, ReadFailure* why, int* error)
 {
     ReadFailure failure = ReadFailure::None;
-    ByteArray* bytes = readFileWhole(path.c_str(), failure);
+    ByteArray* bytes = readFileWhole(path.c_str(), failure, error);
     if (why)
         *why = failure;
     return reported(bytes, failure, path);
 }
 
-ByteArray* readFileImage(const String& path)
+ByteArray* readFileImage(const String& path, int* error)
 {
     ReadFailure failure = ReadFailure::None;
-    ByteArray* bytes = mapFileWhole(path.c_str(), failure);
+    ByteArray* bytes = mapFileWhole(path.c_str(), failure, error);
     return reported(bytes, failure, path);
 }
 

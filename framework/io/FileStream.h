@@ -22,6 +22,7 @@ public:
     bool isOpen = false;
     bool lastWasWrite = false;
     bool writeFailed = false;
+    int openError = 0; // the system's error number of the last failed open
     FILE* file = nullptr;
     bool sizeKnown = false;
     i64 cachedSize = 0;
@@ -81,12 +82,13 @@ private:
 };
 
 // The whole file in a new array; null when it is not a regular file (a symbolic link is not
-// followed), is 4 GiB or more, or cannot be read completely; why into *failure.
-ByteArray* readWholeFile(const String& path, ReadFailure* failure = nullptr);
+// followed), is 4 GiB or more, or cannot be read completely; why into *failure, and the system's
+// error number (0: none) into *error.
+ByteArray* readWholeFile(const String& path, ReadFailure* failure = nullptr, int* error = nullptr);
 // The same bytes as the image of an archive, which is kept for the whole run: mapped read-only
 // where that is safe, so that a large file costs neither a copy nor a page faulted in on its own;
 // read as above otherwise. The same failures. Its bytes must never be written.
-ByteArray* readFileImage(const String& path);
+ByteArray* readFileImage(const String& path, int* error = nullptr);
 // True when the file of a mapped image shrank (the missing bytes read as zeros) or was written
 // after the image was taken: nothing made from it can be trusted. False for an image read.
 bool imageChanged(const ByteArray* image);

@@ -64,17 +64,25 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
     return listDirectory(path, followLink, out, nullptr, nullptr);
 }
 
-bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
-                   void* context)
+namespace
 {
-    if (!path || !path[0])
+// The listing itself; on failure `failed` holds the system's error number.
+bool listInto(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
+              void* context, int& failed)
+{
+    if (!path || !path[0]) {
+        failed = ENOENT;
         return false;
+    }
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-    int fd = faultInjected(FaultKind::Listing) ? -1 : open(path, flags);
-    if (fd < 0)
+    int fd = faultInjected(FaultKind::Listing) ? (errno = EIO, -1) : open(path, flags);
+    if (fd < 0) {
+        failed = errno;
         return false;
+    }
     DIR* dir = fdopendir(fd);
     if (!dir) {
+        failed = errno;
         close(fd);
         return false;
     }
@@ -85,6 +93,7 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
         const struct dirent* e = readdir(dir);
         if (!e) {
             complete = errno == 0;
+            failed = errno;
             break;
         }
         if (keepListing && !keepListing(context, out.count - first))
@@ -97,6 +106,7 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
         DirectoryEntry* entry = memNew<DirectoryEntry>();
         if (!entry) {
             complete = false;
+            failed = ENOMEM;
             break;
         }
         entry->length = strlen(e->d_name);
@@ -104,6 +114,7 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
         if (!entry->name) {
             memDelete(entry);
             complete = false;
+            failed = ENOMEM;
             break;
         }
         memcpy(entry->name, e->d_name, entry->length + 1);
@@ -112,6 +123,7 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
         if (!out.push(entry)) {
             memDelete(entry);
             complete = false;
+            failed = ENOMEM;
             break;
         }
     }
@@ -119,5 +131,16 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
     std::sort(out.items + first, out.items + out.count, [](const DirectoryEntry* a, const DirectoryEntry* b) {
         return compareDirectoryNames(a->name, a->length, b->name, b->length) < 0;
     });
+    return complete;
+}
+}
+
+bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
+                   void* context, int* error)
+{
+    int failed = 0;
+    const bool complete = listInto(path, followLink, out, keepListing, context, failed);
+    if (error)
+        *error = complete ? 0 : failed;
     return complete;
 }

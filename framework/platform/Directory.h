@@ -30,8 +30,9 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
 // listing there, with what was read (still sorted). Bounds the time and memory one enormous
 // directory can take.
 typedef bool (*ListingCheck)(void* context, u32 listed);
+// The system's error number of a failed listing into *error (0 when it was read whole).
 bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
-                   void* context);
+                   void* context, int* error = nullptr);
 
 // NTFS order: by the ASCII upper-cased bytes, then by the bytes themselves (repacking new
 // files onto an archive depends on meeting them in the order Windows lists them).

@@ -35,32 +35,38 @@ int checked(int result)
 
 namespace
 {
-// The regular file a whole-file read takes: its handle, size and time of change (from one status
-// call, so that they describe one state of the file), or -1 and the reason.
-int openWhole(const char* path, int follow, FileStamp& stamp, ReadFailure& failure)
+// Not blocking: opening a FIFO for reading would otherwise wait for a writer.
+constexpr int READ_FLAGS = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+
+void noteError(int* error, int value)
 {
-    // Not blocking: opening a FIFO for reading would otherwise wait for a writer.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | follow);
-    if (fd < 0) {
-        failure = errno == ELOOP && follow ? ReadFailure::Link : ReadFailure::Missing;
-        return -1;
-    }
+    if (error)
+        *error = value;
+}
+
+// The regular file an open gave: its size and time of change (from one status call, so that they
+// describe one state of the file); otherwise the handle is closed and false says why.
+bool judgeWhole(int fd, FileStamp& stamp, ReadFailure& failure, int* error)
+{
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (fstat(fd, &st) != 0) {
+        noteError(error, errno);
+        failure = ReadFailure::Missing;
+    } else if (!S_ISREG(st.st_mode)) {
         failure = ReadFailure::NotRegular;
-    else if (u64(st.st_size) > 0xFFFFFFFFull)
+    } else if (u64(st.st_size) > 0xFFFFFFFFull) {
         failure = ReadFailure::TooLarge;
-    else {
+    } else {
         stamp.size = u64(st.st_size);
         stamp.seconds = i64(st.st_mtim.tv_sec);
         stamp.nanoseconds = i64(st.st_mtim.tv_nsec);
-        return fd;
+        return true;
     }
     close(fd);
-    return -1;
+    return false;
 }
 
-ByteArray* readOpenFile(int fd, u64 size, ReadFailure& failure)
+ByteArray* readOpenFile(int fd, u64 size, ReadFailure& failure, int* error)
 {
     ByteArray* bytes = newByteArray(nullptr, u32(size));
     if (!bytes) {
@@ -72,6 +78,8 @@ ByteArray* readOpenFile(int fd, u64 size, ReadFailure& failure)
         const ssize_t n = read(fd, bytes->data + done, size_t(bytes->count - done));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            noteError(error, errno);
         if (n <= 0)
             break;
         done += u64(n);
@@ -84,25 +92,125 @@ ByteArray* readOpenFile(int fd, u64 size, ReadFailure& failure)
     failure = ReadFailure::None;
     return bytes;
 }
-}
 
-ByteArray* readFileWhole(const char* path, ReadFailure& failure)
+// Reads the opened file whole and closes it.
+ByteArray* readOpened(int fd, ReadFailure& failure, int* error)
 {
     FileStamp stamp;
-    const int fd = openWhole(path, O_NOFOLLOW, stamp, failure);
-    if (fd < 0)
+    if (!judgeWhole(fd, stamp, failure, error))
         return nullptr;
-    ByteArray* bytes = readOpenFile(fd, stamp.size, failure);
+    ByteArray* bytes = readOpenFile(fd, stamp.size, failure, error);
     close(fd);
     return bytes;
 }
 
-ByteArray* mapFileWhole(const char* path, ReadFailure& failure)
+// The file `relative` below dirFd, each folder on the way opened without following a link (where
+// the system cannot resolve the whole path beneath a handle in one step). A handle, or minus the
+// error number.
+int walkToFile(int dirFd, const char* relative)
 {
-    FileStamp stamp;
+    int fd = dirFd;
+    const char* part = relative;
+    for (;;) {
+        const char* slash = strchr(part, '/');
+        const u64 n = slash ? u64(slash - part) : strlen(part);
+        char name[256];
+        int next;
+        if (n == 0 || n >= sizeof(name) || (part[0] == '.' && (n == 1 || (n == 2 && part[1] == '.')))) {
+            next = -EINVAL;
+        } else {
+            memcpy(name, part, n);
+            name[n] = 0;
+            next = openat(fd, name, slash ? O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC : READ_FLAGS | O_NOFOLLOW);
+            if (next < 0) {
+                const int failed = errno;
+                struct stat st;
+                next = fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) ? -ELOOP : -failed;
+            }
+        }
+        if (fd != dirFd)
+            close(fd);
+        if (next < 0 || !slash)
+            return next;
+        fd = next;
+        part = slash + 1;
+    }
+}
+
+int openFileBeneath(int dirFd, const char* relative)
+{
+#ifdef SYS_openat2
+    struct open_how how = {};
+    how.flags = READ_FLAGS | O_NOFOLLOW;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    const long fd = faultInjected(FaultKind::Resolve) ? (errno = ENOSYS, -1)
+                                                      : syscall(SYS_openat2, dirFd, relative, &how, sizeof(how));
+    if (fd >= 0)
+        return int(fd);
+    if (errno != ENOSYS && errno != EPERM && errno != E2BIG)
+        return -errno;
+#endif
+    return walkToFile(dirFd, relative);
+}
+
+// How much of `relative` names the first symbolic link on it (all of it when none is there now).
+u64 firstLinkOn(int dirFd, const char* relative)
+{
+    const u64 length = strlen(relative);
+    char prefix[4096];
+    if (length >= sizeof(prefix))
+        return length;
+    for (u64 i = 1; i <= length; i++) {
+        if (i < length && relative[i] != '/')
+            continue;
+        memcpy(prefix, relative, i);
+        prefix[i] = 0;
+        struct stat st;
+        if (fstatat(dirFd, prefix, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+            return i;
+    }
+    return length;
+}
+}
+
+ByteArray* readFileWhole(const char* path, ReadFailure& failure, int* error)
+{
+    noteError(error, 0);
+    const int fd = open(path, READ_FLAGS | O_NOFOLLOW);
+    if (fd < 0) {
+        noteError(error, errno);
+        failure = errno == ELOOP ? ReadFailure::Link : ReadFailure::Missing;
+        return nullptr;
+    }
+    return readOpened(fd, failure, error);
+}
+
+ByteArray* readFileBeneath(int dirFd, const char* relative, ReadFailure& failure, int* error, u64* linkLength)
+{
+    noteError(error, 0);
+    const int fd = openFileBeneath(dirFd, relative);
+    if (fd < 0) {
+        noteError(error, -fd);
+        failure = fd == -ELOOP ? ReadFailure::Link : ReadFailure::Missing;
+        if (linkLength)
+            *linkLength = fd == -ELOOP ? firstLinkOn(dirFd, relative) : 0;
+        return nullptr;
+    }
+    return readOpened(fd, failure, error);
+}
+
+ByteArray* mapFileWhole(const char* path, ReadFailure& failure, int* error)
+{
+    noteError(error, 0);
     // The archive the user named: a link to it is followed.
-    const int fd = openWhole(path, 0, stamp, failure);
-    if (fd < 0)
+    const int fd = open(path, READ_FLAGS);
+    if (fd < 0) {
+        noteError(error, errno);
+        failure = ReadFailure::Missing;
+        return nullptr;
+    }
+    FileStamp stamp;
+    if (!judgeWhole(fd, stamp, failure, error))
         return nullptr;
     bool memoryFailed = false;
     ByteArray* bytes = stamp.size ? mapFileBytes(fd, stamp, memoryFailed) : nullptr;
@@ -111,7 +219,7 @@ ByteArray* mapFileWhole(const char* path, ReadFailure& failure)
     else if (memoryFailed)
         failure = ReadFailure::Memory;
     else
-        bytes = readOpenFile(fd, stamp.size, failure);
+        bytes = readOpenFile(fd, stamp.size, failure, error);
     close(fd);
     return bytes;
 }

@@ -14,11 +14,17 @@ enum class ReadFailure : u8
     Memory,
 };
 // The whole regular file in a new array, in one open, one status call and one read; null with
-// the reason otherwise. A symbolic link at path is not followed.
-ByteArray* readFileWhole(const char* path, ReadFailure& failure);
+// the reason otherwise (and the system's error number into *error, 0 when it gave none). A
+// symbolic link at path is not followed.
+ByteArray* readFileWhole(const char* path, ReadFailure& failure, int* error = nullptr);
 // The same bytes, mapped read-only instead of copied where that is safe (FileMapping.h), read
 // otherwise; the same failures. The bytes must never be written.
-ByteArray* mapFileWhole(const char* path, ReadFailure& failure);
+ByteArray* mapFileWhole(const char* path, ReadFailure& failure, int* error = nullptr);
+// The same for the file `relative` ("A/B.BIN") below the directory `dirFd`, opened beneath it
+// without following a symbolic link at any step of the path: a link anywhere on it is
+// ReadFailure::Link, and *linkLength then says how much of `relative` names the first link.
+ByteArray* readFileBeneath(int dirFd, const char* relative, ReadFailure& failure, int* error = nullptr,
+                           u64* linkLength = nullptr);
 
 // Creates or truncates the file and writes the bytes. 0 on success; otherwise the error number
 // of the step that failed (the open, a write or the close), and the file is removed, so a failed

@@ -1,5 +1,6 @@
 #include "framework/platform/Signals.h"
 #include "framework/log/Log.h"
+#include "framework/platform/Console.h"
 #include "framework/platform/FileMapping.h"
 
 #include <errno.h>
@@ -130,14 +131,15 @@ void onCrashSignal(int signal, siginfo_t* info, void*)
     crashHandler(signal);
 }
 
-// Async-signal-safe: unlink, write and _exit only.
+// Async-signal-safe: unlink, a write that cannot wait, and _exit only.
 [[noreturn]] void hardExit()
 {
     for (int i = 0; i < 2; i++)
         if (removableSet[i].load())
             unlinkat(removableDirectories[i], removablePaths[i], 0);
+    static const char line[] = "\nERROR: Interrupted!\n";
     if (!interruptReported.exchange(1))
-        writeText(STDOUT_FILENO, "\nERROR: Interrupted!\n");
+        writeOutputIfReady(line, sizeof(line) - 1);
     _exit(1);
 }
 

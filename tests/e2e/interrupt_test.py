@@ -7,11 +7,14 @@ not the tool's own.
 
 Usage: interrupt_test.py TOOL TRAP_LIBRARY SCRATCH_DIR
 """
+import fcntl
 import os
 import random
 import signal
+import struct
 import subprocess
 import sys
+import termios
 import time
 import unittest
 
@@ -22,6 +25,7 @@ import tooltest  # noqa: E402
 TOOL, TRAP, SCRATCH = (os.path.abspath(a) for a in sys.argv[1:4])
 # The real bound is a second; a sanitizer build on a busy machine gets room.
 BOUND = 5.0
+F_GETPIPE_SZ = 1032
 ENTRIES = [("DATA%02u\\BLOCK%04u.BIN" % (i % 16, i), random.Random(i).randbytes(24 * 1024)) for i in range(4096)]
 MODES = {"extract": ["-e", "BIG.TRE", "out"], "repack": ["-r", "BIG.TRE", "tree"], "rewrite": ["-w", "BIG.TRE"]}
 # Standard output is a pipe here: only detail lines printed while the work goes on bring a
@@ -32,6 +36,11 @@ MIDWAY = {"extract": (["-vv"], b"Extracting contents...\n"), "repack": (["-v"], 
 
 def start(args, cwd):
     return subprocess.Popen([TOOL] + args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+
+def pending(fd):
+    """Bytes waiting in a pipe."""
+    return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"))[0]
 
 
 def read_until(proc, marker):
@@ -103,13 +112,20 @@ class Interrupts(unittest.TestCase):
                 self.interrupt("early-" + mode, args, b"developers\n", [signal.SIGINT])
 
     def test_a_signal_ends_a_long_conversion(self):
-        """One large document of tiny chunks takes seconds to convert: the signal does not wait."""
+        """A large document of tiny chunks, or of deep nests, takes seconds to convert: the signal
+        does not wait, and the file it stopped is not blamed on the disk."""
         work = tooltest.fresh_dir(self.base, "conversion")
-        document = make_fixtures.iff_form(b"DATA", make_fixtures.iff_chunk(b"NULL", b"") * (5 << 20))
-        tooltest.put(work, "DENSE.TRE", make_fixtures.tre([("DOCS\\DENSE.IFF", document)]))
-        for mode in ([], ["-e"], ["-w"]):
-            with self.subTest(mode=mode):
-                args = mode + ["DENSE.TRE"] + (["out"] if mode == ["-e"] else [])
+        dense = make_fixtures.iff_form(b"DATA", make_fixtures.iff_chunk(b"NULL", b"") * (5 << 20))
+        nest = make_fixtures.iff_chunk(b"INFO", b"x")
+        for _ in range(60):
+            nest = make_fixtures.iff_form(b"NEST", nest)
+        deep = make_fixtures.iff_form(b"DEEP", nest * ((4 << 20) // len(nest)))
+        tooltest.put(work, "DENSE.TRE", make_fixtures.tre([("DOCS\\DENSE.IFF", dense)]))
+        tooltest.put(work, "DEEP.TRE", make_fixtures.tre([("DOCS\\DEEP.IFF", deep)]))
+        runs = [([], "DENSE.TRE"), (["-e"], "DENSE.TRE"), (["-w"], "DENSE.TRE"), (["-e"], "DEEP.TRE")]
+        for mode, archive in runs:
+            with self.subTest(mode=mode, archive=archive):
+                args = mode + [archive] + (["out"] if mode == ["-e"] else [])
                 # Nothing is printed while it converts (and a pipe holds what was): the signal
                 # comes a while into the run, seconds before the conversion could end.
                 proc = start(args, work)
@@ -120,9 +136,42 @@ class Interrupts(unittest.TestCase):
                 elapsed = time.monotonic() - sent
                 out = out.decode("latin-1")
                 self.assertEqual(proc.returncode, 1, out[-500:])
-                self.assertIn("ERROR: Interrupted!\n", out)
+                self.assertEqual(out.count("ERROR: Interrupted!\n"), 1, out[-500:])
+                self.assertNotIn("Write failure", out)
                 self.assertLess(elapsed, BOUND, out[-500:])
-                self.assertEqual(sorted(os.listdir(work)), ["DENSE.TRE"])
+                self.assertEqual(sorted(os.listdir(work)), ["DEEP.TRE", "DENSE.TRE"])
+
+    def test_one_signal_ends_a_run_whose_output_nobody_reads(self):
+        """Standard output is a FIFO that is open but never read: once it is full the run waits
+        on it, and one signal (or two) still ends the run at once, leaving nothing half-written."""
+        work = self.workdir("unread")
+        fifo = os.path.join(self.base, "unread.fifo")
+        if not os.path.exists(fifo):
+            os.mkfifo(fifo)
+        for signals in ([signal.SIGINT], [signal.SIGINT, signal.SIGINT]):
+            with self.subTest(signals=len(signals)):
+                reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+                writer = os.open(fifo, os.O_WRONLY)
+                proc = subprocess.Popen([TOOL, "-vv", "-e", "BIG.TRE", "out"], cwd=work, stdout=writer,
+                                        stderr=subprocess.DEVNULL)
+                os.close(writer)
+                try:
+                    capacity = fcntl.fcntl(reader, F_GETPIPE_SZ)
+                    deadline = time.monotonic() + 120
+                    while pending(reader) < capacity - 4096 and proc.poll() is None:
+                        self.assertLess(time.monotonic(), deadline, "the output never filled")
+                        time.sleep(0.05)
+                    time.sleep(0.2)
+                    sent = time.monotonic()
+                    for s in signals:
+                        proc.send_signal(s)
+                    proc.wait(timeout=60)
+                    elapsed = time.monotonic() - sent
+                finally:
+                    os.close(reader)
+                self.assertEqual(proc.returncode, 1)
+                self.assertLess(elapsed, BOUND)
+                self.check_nothing_partial(work)
 
     def test_a_second_signal_ends_the_run_at_once(self):
         for mode, args in MODES.items():

@@ -5,7 +5,9 @@ symbolic link or a FIFO, a folder that cannot be read. Each such run names what 
 "ERROR: " line, ends with status 1 and writes no archive. So does a value typed into a record field
 that the field cannot hold, or a record the schema cannot place.
 
-Usage: repack_test.py TOOL FAULT_TOOL SCRATCH_DIR
+A folder on the way to a file that is replaced by a link while the repack runs leads nowhere.
+
+Usage: repack_test.py TOOL FAULT_TOOL TRAP_LIBRARY SCRATCH_DIR
 """
 import os
 import sys
@@ -15,7 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from tooltest import fixtures as fx  # noqa: E402
 import tooltest  # noqa: E402
 
-TOOL, FAULT_TOOL, SCRATCH = sys.argv[1:4]
+TOOL, FAULT_TOOL, TRAP, SCRATCH = sys.argv[1:5]
 
 IFF = fx.iff(b"NOTE", 5)
 PFC = fx.pfc_dialogue("PILOT", "", "DECK", 5, 0, "A line to edit.", 0)
@@ -144,8 +146,24 @@ class Repack(unittest.TestCase):
         os.remove(os.path.join(self.work, "out", "SUB", "PIPE"))
         # The second listing of the run (the folder SUB) fails as an I/O error would.
         env = dict(os.environ, MORDAX_FAULT="list:2")
-        self.refused(["Couldn't read directory 'out/SUB'!"], tool=FAULT_TOOL, env=env)
+        self.refused(["Couldn't read directory 'out/SUB' (Input/output error)!"], tool=FAULT_TOOL, env=env)
         self.assertEqual(self.repacked(), self.image)
+
+    def test_a_folder_replaced_by_a_link_as_a_file_is_opened_leads_nowhere(self):
+        self.stage("TRE", [("ONE.BIN", PLAIN), ("DATA\\TWO.BIN", PLAIN * 2)])
+        secret = b"private bytes from outside the repack folder\n"
+        elsewhere = os.path.join(self.work, "elsewhere")
+        os.makedirs(elsewhere)
+        tooltest.put(elsewhere, "TWO.BIN", secret)
+        src = os.path.realpath(os.path.join(self.work, "out"))
+        env = dict(os.environ, LD_PRELOAD=tooltest.preload(TOOL, os.path.abspath(TRAP)), TRAP_SWAP_LEAF="TWO.BIN",
+                   TRAP_SWAP_DIR=os.path.join(src, "DATA"), TRAP_SWAP_TO=elsewhere)
+        status, out = self.run_tool(["-r", self.file, "out"], env=env)
+        self.assertEqual(status, 1, out)
+        self.assertIn("\nERROR: 'out/DATA' is a symbolic link or a special file; it is neither followed nor "
+                      "repacked!\n", out)
+        self.assertNotIn("TRAP:", out)
+        self.assertEqual(sorted(os.listdir(self.work)), sorted([self.file, "elsewhere", "out"]))
 
 
 if __name__ == "__main__":

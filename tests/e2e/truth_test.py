@@ -57,6 +57,7 @@ class Truth(unittest.TestCase):
                                          "echo SHORT: $(find out -type f -size -1000c)")
         self.failed(status, out)
         self.assertIn("ERROR: Write failure for '", out)
+        self.assertRegex(out, r"\nERROR: Couldn't write 'out/DIR\d\d/FILE\d{4}\.BIN' \(No space left on device\)!\n")
         self.assertNotIn("Done. Extracted 2000/2000 files.", out)
         self.assertRegex(out, r"\nSHORT:\s*\n")
 
@@ -124,6 +125,48 @@ class Truth(unittest.TestCase):
                             self.assertEqual(len(re.findall(r"(?m)^ERROR: ", err)), 1, err)
         finally:
             os.close(closed_pipe)
+
+    def test_the_descriptor_limit_is_named_with_the_file_it_stopped(self):
+        """Limits from too few to run at all up to enough: a run either passes or names a file
+        and the limit, and says what to do."""
+        os.makedirs(os.path.join(self.work, "src"))
+        tooltest.put(os.path.join(self.work, "src"), "LONE.BIN", b"not in the archive")
+        failures = 0
+        for args in (["-w", "MANY.TRE", "-o", "copy"], ["-r", "-a", "MANY.TRE", "src", "-o", "copy"]):
+            for limit in range(4, 12):
+                with self.subTest(args=args[0], limit=limit):
+                    status, out = tooltest.run(TOOL, args, self.work, preexec_fn=lambda n=limit: resource.setrlimit(
+                        resource.RLIMIT_NOFILE, (n, n)))
+                    if status == 0:
+                        os.remove(os.path.join(self.work, "copy.TRE"))
+                        continue
+                    failures += 1
+                    self.failed(status, out)
+                    self.assertRegex(out, r"\nERROR: Couldn't [a-z ]+ '[^']+' \(Too many open files\)!\n"
+                                          r"ERROR: The limit of open files is reached", out[-600:])
+                    self.assertEqual(sorted(os.listdir(self.work)), ["MANY.TRE", "src"])
+        self.assertGreater(failures, 0)
+
+    def test_a_file_on_another_file_system_with_the_inputs_inode_is_replaced(self):
+        """The input is known by device and inode both: two fresh file systems number their first
+        files alike, and the file on the other one is not the input."""
+        probe = subprocess.run(["unshare", "-Urm", "true"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if probe.returncode != 0:
+            self.skipTest("no user namespaces here: the case needs two file systems of its own")
+        for side in ("a", "b"):
+            os.makedirs(os.path.join(self.work, side))
+        tooltest.put(self.work, "X.TRE", make_fixtures.tre([("X.BIN", b"from the archive")]))
+        script = ('mount -t tmpfs none a && mount -t tmpfs none b && cp X.TRE a/X.TRE && printf old > b/X.BIN '
+                  '|| exit 99; echo INODES $(stat -c %i a/X.TRE b/X.BIN); "$@"; s=$?; echo BYTES $(cat b/X.BIN); '
+                  'exit $s')
+        status, out = tooltest.run("unshare", ["-Urm", "sh", "-c", script, "sh", TOOL, "-e", "a/X.TRE", "b"],
+                                   self.work)
+        inodes = re.search(r"INODES (\d+) (\d+)", out)
+        self.assertTrue(inodes, out)
+        if inodes.group(1) != inodes.group(2):
+            self.skipTest("these file systems number their files differently")
+        self.assertEqual(status, 0, out)
+        self.assertIn("BYTES from the archive\n", out)
 
 
 if __name__ == "__main__":

@@ -17,7 +17,7 @@
 namespace
 {
 std::atomic<bool> armed{false};
-std::atomic<u64> counts[4];
+std::atomic<u64> counts[5];
 std::thread::id workThread;
 FaultKind failKind = FaultKind::Allocation;
 u64 failAt = 0;

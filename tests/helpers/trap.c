@@ -7,7 +7,10 @@
  *   step before it would take its name.
  * - TRAP_TAKE_NAME=1: the first exclusive create of such a name finds it just taken by someone
  *   else (the file is made with "theirs" in it, and its path printed to standard error), after a
- *   pause of a second in which the test signals the tool. */
+ *   pause of a second in which the test signals the tool.
+ * - TRAP_SWAP_LEAF=NAME with TRAP_SWAP_DIR and TRAP_SWAP_TO: the first open of a path whose last
+ *   component is NAME (by any of open, openat or openat2) finds TRAP_SWAP_DIR renamed away and a
+ *   symbolic link to TRAP_SWAP_TO in its place, as another process with write access could make. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -16,6 +19,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -83,8 +87,27 @@ int close(int fd)
     return result;
 }
 
+static void swap_folder(const char* name)
+{
+    static int swapped;
+    const char* leaf = getenv("TRAP_SWAP_LEAF");
+    const char* dir = getenv("TRAP_SWAP_DIR");
+    const char* to = getenv("TRAP_SWAP_TO");
+    if (swapped || !leaf || !dir || !to || !name)
+        return;
+    const char* slash = strrchr(name, '/');
+    if (strcmp(slash ? slash + 1 : name, leaf) != 0)
+        return;
+    swapped = 1;
+    char moved[4096];
+    snprintf(moved, sizeof(moved), "%s.moved", dir);
+    if (rename(dir, moved) != 0 || symlink(to, dir) != 0)
+        fprintf(stderr, "TRAP: the swap failed\n");
+}
+
 static int trapped_openat(openat_fn next, int dirfd, const char* name, int flags, mode_t mode)
 {
+    swap_folder(name);
     static int taken;
     char dir[4096], path[8192];
     if (!taken && getenv("TRAP_TAKE_NAME") && (flags & O_EXCL) && strncmp(name, ".mdx-", 5) == 0 &&
@@ -121,3 +144,43 @@ static int trapped_openat(openat_fn next, int dirfd, const char* name, int flags
 
 TRAPPED_OPENAT(openat)
 TRAPPED_OPENAT(openat64)
+
+typedef int (*open_fn)(const char*, int, ...);
+
+#define TRAPPED_OPEN(function)                                                                     \
+    int function(const char* name, int flags, ...)                                                 \
+    {                                                                                              \
+        static open_fn next;                                                                       \
+        if (!next)                                                                                 \
+            next = (open_fn)dlsym(RTLD_NEXT, #function);                                           \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(args, int) : 0;                           \
+        va_end(args);                                                                              \
+        swap_folder(name);                                                                         \
+        return next(name, flags, mode);                                                            \
+    }
+
+TRAPPED_OPEN(open)
+TRAPPED_OPEN(open64)
+
+/* openat2 has no wrapper of its own: it is reached through syscall(). */
+typedef long (*syscall_fn)(long, ...);
+
+long syscall(long number, ...)
+{
+    static syscall_fn next;
+    if (!next)
+        next = (syscall_fn)dlsym(RTLD_NEXT, "syscall");
+    va_list args;
+    va_start(args, number);
+    long a[6];
+    for (int i = 0; i < 6; i++)
+        a[i] = va_arg(args, long);
+    va_end(args);
+#ifdef SYS_openat2
+    if (number == SYS_openat2)
+        swap_folder((const char*)a[1]);
+#endif
+    return next(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}

@@ -1,6 +1,7 @@
 #include "tool/containers/Container.h"
 #include "framework/app/ProcessUtils.h"
 #include "framework/io/FileStream.h"
+#include "framework/io/TreeReader.h"
 #include "framework/io/TreeWriter.h"
 #include "framework/xml/XmlReader.h"
 #include "tool/ToolOptions.h"
@@ -17,6 +18,7 @@ ToolOptions* currentOptions = &defaultOptions;
 bool failureNoted = false;
 bool halted = false;
 TreeWriter extraction;
+TreeReader repackSource;
 bool memoryReported = false;
 bool changeReported = false;
 bool progressLineOpen = false;
@@ -289,16 +291,36 @@ bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn
         return false;
     }
     printError("ERROR: Write failure for '%s'!\n", path.c_str());
+    reportSystemCause("write", path, result.error);
     reportLeftBehind(result, path);
     noteToolFailure();
     // No later write can be expected to succeed either.
-    if (descriptorsExhausted(result.error)) {
+    if (descriptorsExhausted(result.error) || storageExhausted(result.error))
+        haltRun();
+    return false;
+}
+
+void reportSystemCause(const char* doing, const String& path, int error)
+{
+    if (!error)
+        return;
+    printError("ERROR: Couldn't %s '%s' (%s)!\n", doing, path.c_str(), strerror(error));
+    adviseOnLimits(error);
+}
+
+void adviseOnLimits(int error)
+{
+    if (descriptorsExhausted(error))
         printError("ERROR: The limit of open files is reached (%s); raise it (ulimit -n) and run again!\n",
-                   strerror(result.error));
-        haltRun();
-    }
-    if (storageExhausted(result.error))
-        haltRun();
+                   strerror(error));
+}
+
+bool reportUnmadeFile(const String& path)
+{
+    if (outOfMemory("extracting", path.c_str()) || interrupted())
+        return false;
+    printError("ERROR: Write failure for '%s'!\n", path.c_str());
+    noteToolFailure();
     return false;
 }
 
@@ -335,20 +357,35 @@ ByteArray* readReplacement(const String& name, const String& fullPath, u32 inden
     return readRepackFile(fullPath, kind);
 }
 
+void setRepackRoot(const String& directory)
+{
+    if (directory.isEmpty())
+        repackSource.end();
+    else
+        repackSource.begin(directory);
+}
+
 ByteArray* readRepackFile(const String& path, const char* kind, bool* missing)
 {
     ReadFailure failure = ReadFailure::None;
-    ByteArray* bytes = readWholeFile(path, &failure);
+    int error = 0;
+    String link;
+    ByteArray* bytes = repackSource.readFile(path, failure, error, link);
     if (bytes)
         return bytes;
     if (missing)
-        *missing = failure == ReadFailure::Missing;
-    // A link or a FIFO put there after the folder was listed is refused as the listing refuses it.
-    if (failure == ReadFailure::Link || failure == ReadFailure::NotRegular)
+        *missing = failure == ReadFailure::Missing && error == ENOENT;
+    // A link or a FIFO put there after the folder was listed, in place of the file or of a folder
+    // on its way, is refused as the listing refuses it.
+    if (failure == ReadFailure::Link || failure == ReadFailure::NotRegular) {
         printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
-                   path.c_str());
-    else if (!missing || failure != ReadFailure::Missing)
+                   (link.isEmpty() ? path : link).c_str());
+    } else if (!missing || !*missing) {
         printError("ERROR: Couldn't read %s'%s'!\n", kind, path.c_str());
+        // A missing file needs no more words.
+        if (error != ENOENT)
+            reportSystemCause("read", path, error);
+    }
     return nullptr;
 }
 

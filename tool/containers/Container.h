@@ -124,6 +124,14 @@ bool makeExtractionDirectory(const String& directory);
 // symbolic link, something other than a regular file, or the input archive in the way refuses
 // this file alone: *goOn then says the other entries may still be written.
 bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn = nullptr);
+// After a failure's own line: the system's reason for it on `path` ("Couldn't <doing> 'path'
+// (reason)!"), and for the descriptor limit what to do about it. Nothing for error 0.
+void reportSystemCause(const char* doing, const String& path, int error);
+// What to do when the error is the descriptor limit (a line after the one naming it); else nothing.
+void adviseOnLimits(int error);
+// The converted form of the file at `path` could not be made: memory that ran out and a quit
+// signal say so with their own lines, anything else is the file's write failure. Always false.
+bool reportUnmadeFile(const String& path);
 // The line for a file a failed write left behind and could not remove.
 void reportLeftBehind(const String& file);
 // One archive entry's part of hashContents: a nested container hashes itself one level deeper,
@@ -163,6 +171,9 @@ void putEach(u8*& at, const ByteArray* const* sources, u32 count);
 // when it can't be read (a PAK says "packet file ").
 ByteArray* readReplacement(const String& name, const String& fullPath, u32 indent, const char* note = "",
                            const char* kind = "");
+// The folder a repack reads (empty: the repack is over): every file below it is opened beneath
+// its handle, never through a symbolic link on the way.
+void setRepackRoot(const String& directory);
 // A file of a repack's folder, read whole without following a symbolic link; null after its
 // "ERROR: " line: "Couldn't read <kind>'path'!", or the line of a link or special file found in
 // the folder. With `missing`, a file that is not there prints nothing and sets it.

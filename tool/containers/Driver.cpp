@@ -15,6 +15,7 @@
 #include "tool/convert/ContainerPFC.h"
 #include "tool/convert/ContainerVOC.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -203,10 +204,15 @@ Container* detectContainer(const String& name, const ByteArray& bytes)
 
 Container* openContainer(const String& path)
 {
-    ByteArray* bytes = readFileImage(path);
+    int error = 0;
+    ByteArray* bytes = readFileImage(path, &error);
     if (!bytes) {
-        if (!outOfMemory("reading", path.c_str()))
+        if (!outOfMemory("reading", path.c_str())) {
             printError("ERROR: Couldn't open '%s'!\n", path.c_str());
+            // A missing file needs no more words.
+            if (error != ENOENT)
+                reportSystemCause("open", path, error);
+        }
         return nullptr;
     }
     Container* c = detectContainer(path, *bytes);
@@ -268,13 +274,15 @@ bool contentsMatch(Container& container, const String& written, const String& ou
     printDashes();
     container.hashContents(first, 0);
     printDashes();
-    ByteArray* bytes = readWholeFile(written);
+    int error = 0;
+    ByteArray* bytes = readWholeFile(written, nullptr, &error);
     if (outOfMemory("verifying", outName.c_str())) {
         deleteByteArray(bytes);
         return false;
     }
     if (!bytes) {
         printError("ERROR: Couldn't open '%s'!\n", outName.c_str());
+        reportSystemCause("read", outName, error);
         return false;
     }
     // Under the budgets of the original: they must not decide between the two.
@@ -385,10 +393,12 @@ Verdict verifyWritten(Container& container, OriginalDigest& original, const Stri
     FileDigest copy(written);
     if (!original.opened) {
         printError("ERROR: Couldn't re-open original file for checksumming!\n");
+        reportSystemCause("open", container.path, original.job.stream.openError);
         return Verdict::None;
     }
     if (!copy.stream.open()) {
         printError("ERROR: Couldn't re-open output file for checksumming!\n");
+        reportSystemCause("open", outName, copy.stream.openError);
         return Verdict::None;
     }
     if (outOfMemory("verifying", outName.c_str()))
@@ -482,8 +492,10 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
     DurableWrite how;
     const int error = replaceFileDurably(outName, bytes->data, bytes->count, checkWritten, &check, &how);
     deleteByteArray(bytes);
-    if (error && error != PLACE_REFUSED && !interrupted())
+    if (error && error != PLACE_REFUSED && !interrupted()) {
         printError("ERROR: Couldn't write to output file '%s' (%s)!\n", outName.c_str(), strerror(error));
+        adviseOnLimits(error);
+    }
     if (!how.leftBehind.isEmpty())
         reportLeftBehind(how.leftBehind);
     if (error)

@@ -170,7 +170,10 @@ bool collect(const DirectoryTree& tree, const String& full, const String& relati
              PtrArray<WalkItem>& items, bool& whole, u32 parent = 0)
 {
     if (!tree.complete) {
-        printError("ERROR: Couldn't read directory '%s'!\n", full.c_str());
+        if (tree.error)
+            reportSystemCause("read directory", full, tree.error);
+        else
+            printError("ERROR: Couldn't read directory '%s'!\n", full.c_str());
         whole = false;
     }
     for (const StringPair* other : tree.others) {

@@ -448,9 +448,8 @@ u32 ContainerIFF::extract(const String& directory, u32 indent)
     String text = xmlText();
     if (!text.isEmpty())
         text += "\n";
-    if (text.isEmpty() && !outOfMemory("extracting", file.c_str())) {
-        printError("ERROR: Write failure for '%s'!\n", file.c_str());
-        noteToolFailure();
+    if (text.isEmpty()) {
+        reportUnmadeFile(file);
         return 0;
     }
     return writeExtractedFile(file, reinterpret_cast<const u8*>(text.c_str()), text.length) ? 1 : 0;

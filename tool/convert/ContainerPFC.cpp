@@ -843,9 +843,8 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
     String text = tableText(built ? *built : *raw, status, false, reserved);
     const bool written = status == TextStatus::MADE;
     text += "\n";
-    if (!written && !outOfMemory("extracting", file.c_str())) {
-        printError("ERROR: Write failure for '%s'!\n", file.c_str());
-        noteToolFailure();
+    if (!written) {
+        reportUnmadeFile(file);
         return 0;
     }
     return writeExtractedFile(file, reinterpret_cast<const u8*>(text.c_str()), text.length) ? 1 : 0;

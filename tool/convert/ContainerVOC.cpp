@@ -324,10 +324,7 @@ u32 ContainerVOC::extract(const String& directory, u32 indent)
         wav = writeWav(format, *samples);
     }
     if (!opt.noConvert && !wav) {
-        if (!outOfMemory("extracting", target.c_str())) {
-            printError("ERROR: Write failure for '%s'!\n", target.c_str());
-            noteToolFailure();
-        }
+        reportUnmadeFile(target);
         return 0;
     }
     const ByteArray& out = opt.noConvert ? raw : *wav;

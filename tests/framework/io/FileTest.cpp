@@ -1,7 +1,9 @@
+#include "framework/core/Faults.h"
 #include "framework/io/FileStream.h"
 #include "framework/log/Log.h"
 #include "IoTestUtil.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -312,6 +314,57 @@ TEST(ReadWholeFile, RefusesWhatCannotBeReadWhole)
         EXPECT_EQ(readWholeFile(name.c_str()), nullptr) << size;
         EXPECT_EQ(memLiveBytes(), before);
     }
+}
+
+// Beneath a folder's handle no link is followed at any step, whether the system resolves the
+// path in one call or it is walked folder by folder.
+TEST(ReadWholeFile, BeneathAFolderNoLinkOnTheWayIsFollowed)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkdir(dir.file("in").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.file("in/SUB").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.file("outside").c_str(), 0700), 0);
+    writeFile(dir.file("in/SUB/A.BIN"), bytesOf("inside"));
+    writeFile(dir.file("outside/A.BIN"), bytesOf("outside"));
+    ASSERT_EQ(symlink(dir.file("outside").c_str(), dir.file("in/LINKED").c_str()), 0);
+    ASSERT_EQ(symlink("SUB", dir.file("in/SIBLING").c_str()), 0);
+    ASSERT_EQ(symlink("A.BIN", dir.file("in/SUB/B.BIN").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("in/SUB/FIFO").c_str(), 0600), 0);
+    const int top = openDirectory(dir.file("in").c_str());
+    ASSERT_GE(top, 0);
+    struct Case
+    {
+        const char* path;
+        ReadFailure why;
+        int error;
+        u64 linkLength;
+    };
+    const Case cases[] = {{"SUB/A.BIN", ReadFailure::None, 0, 0},
+                          {"LINKED/A.BIN", ReadFailure::Link, ELOOP, 6},
+                          {"SIBLING/A.BIN", ReadFailure::Link, ELOOP, 7},
+                          {"SUB/B.BIN", ReadFailure::Link, ELOOP, 9},
+                          {"SUB/FIFO", ReadFailure::NotRegular, 0, 0},
+                          {"SUB/NONE", ReadFailure::Missing, ENOENT, 0},
+                          {"SUB/A.BIN/X", ReadFailure::Missing, ENOTDIR, 0}};
+    for (bool oneStep : {true, false}) {
+        setFaultHook(oneStep ? nullptr : +[](FaultKind kind) { return kind == FaultKind::Resolve; });
+        for (const Case& c : cases) {
+            ReadFailure why = ReadFailure::None;
+            int error = -1;
+            u64 linkLength = 0;
+            ByteArray* bytes = readFileBeneath(top, c.path, why, &error, &linkLength);
+            EXPECT_EQ(why, c.why) << c.path << oneStep;
+            EXPECT_EQ(error, c.error) << c.path << oneStep;
+            EXPECT_EQ(linkLength, c.linkLength) << c.path << oneStep;
+            EXPECT_EQ(bytes != nullptr, c.why == ReadFailure::None) << c.path << oneStep;
+            if (bytes) {
+                EXPECT_EQ(std::vector<u8>(bytes->data, bytes->data + bytes->count), bytesOf("inside"));
+                memDelete(bytes);
+            }
+        }
+    }
+    setFaultHook(nullptr);
+    closeHandle(top);
 }
 
 TEST(CreatePath, CreatesEachComponentInTurn)

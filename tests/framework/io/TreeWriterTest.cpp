@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace iotest;
 
@@ -94,6 +95,38 @@ TEST(TreeWriter, LivesWithinTheDescriptorLimitAndClosesOnlyItsOwn)
             EXPECT_EQ(contents(root + "/D" + std::to_string(i) + "/F1"), std::to_string(i) + ".1") << limit;
         for (int fd = 0; fd < 3; fd++)
             EXPECT_EQ(handleOpen(fd), standard[fd]) << fd;
+    }
+}
+
+// An open that finds the descriptor table full while folder handles are kept for later gives them
+// back and is tried again: a folder's open, and a temporary file's create in a kept folder, whose
+// own handle stays open for it.
+TEST(TreeWriter, AFullDescriptorTableGivesBackTheKeptHandles)
+{
+    for (bool keptFolder : {false, true}) {
+        ScratchDir dir;
+        const std::string root = dir.file("out");
+        TreeWriter writer;
+        writer.begin(String(root.c_str()), String());
+        writer.makeDirectory(String(root.c_str()));
+        const u8 data[] = {'n', 'e', 'w'};
+        for (u32 i = 0; i < 40; i++)
+            ASSERT_TRUE(writer.writeFile(String((root + "/D" + std::to_string(i) + "/F").c_str()), data, 3).ok());
+        // The lowest free number as the limit: the next open fails with EMFILE.
+        const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(probe, 0);
+        close(probe);
+        struct rlimit before;
+        ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+        struct rlimit tight = before;
+        tight.rlim_cur = rlim_t(probe);
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+        const std::string target = root + (keptFolder ? "/D20/G" : "/NEW/G");
+        const PlaceResult placed = writer.writeFile(String(target.c_str()), data, 3);
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
+        writer.end();
+        EXPECT_TRUE(placed.ok()) << keptFolder << " " << placed.error;
+        EXPECT_EQ(contents(target), "new") << keptFolder;
     }
 }
 

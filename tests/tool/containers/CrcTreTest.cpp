@@ -547,7 +547,8 @@ TEST(CrcTreExtract, StopsAtTheFirstFileThatCannotBeWritten)
     std::string log = captured([&] { written = c->extract(out.c_str(), 0); });
     EXPECT_EQ(written, 0u);
     // The file layer logs its own line about the directory it could not make.
-    const std::string tail = "ERROR: Write failure for '" + out + "/DATA/SOUND/A.DAT'!\nDone. Extracted 0/7 files.\n";
+    const std::string tail = "ERROR: Write failure for '" + out + "/DATA/SOUND/A.DAT'!\nERROR: Couldn't write '" + out +
+                             "/DATA/SOUND/A.DAT' (Not a directory)!\nDone. Extracted 0/7 files.\n";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
     EXPECT_EQ(log.find(" >> "), std::string::npos);

@@ -274,8 +274,9 @@ TEST(ContainerIff, ExtractWritesTheDocument)
     EXPECT_EQ(textOf(readFile(dir.file("arc/GAME/TEST.IFF.xml"))), expected);
     // A file that cannot be written.
     out = captured([&] { EXPECT_EQ(iff->extract(String((dir.path + "/top/TEST.IFF.xml/x").c_str()), 1), 0u); });
-    EXPECT_EQ(out, " >>> " + dir.path + "/top/TEST.IFF.xml/x.xml\nERROR: Write failure for '" + dir.path +
-                       "/top/TEST.IFF.xml/x.xml'!\n");
+    const std::string blocked = dir.path + "/top/TEST.IFF.xml/x.xml";
+    EXPECT_EQ(out, " >>> " + blocked + "\nERROR: Write failure for '" + blocked + "'!\nERROR: Couldn't write '" + blocked +
+                       "' (Not a directory)!\n");
     clearToolFailure();
     deleteContainer(iff);
 }

@@ -548,7 +548,9 @@ TEST_F(PfcContainer, WriteFailureIsReported)
     const std::string out = extract("blocker/CONV.PFC", &count);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(errorLines(out),
-              std::vector<std::string>{"ERROR: Write failure for '" + dir.file("blocker/CONV.PFC.xml") + "'!"});
+              std::vector<std::string>({"ERROR: Write failure for '" + dir.file("blocker/CONV.PFC.xml") + "'!",
+                                        "ERROR: Couldn't write '" + dir.file("blocker/CONV.PFC.xml") +
+                                            "' (Not a directory)!"}));
     clearToolFailure();
 }
 

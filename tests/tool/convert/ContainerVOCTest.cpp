@@ -297,7 +297,8 @@ TEST(VocExtract, WriteFailureIsReported)
     const std::string entry = dir.file("blocker/003.VOC");
     u32 n = 9;
     EXPECT_EQ(captured([&] { n = voc->extract(String(entry.c_str()), 1); }),
-              "ERROR: Write failure for '" + dir.file("blocker/003.wav") + "'!\n");
+              "ERROR: Write failure for '" + dir.file("blocker/003.wav") + "'!\nERROR: Couldn't write '" +
+                  dir.file("blocker/003.wav") + "' (Not a directory)!\n");
     EXPECT_EQ(n, 0u);
     EXPECT_TRUE(toolFailureNoted());
     clearToolFailure();
