@@ -18,18 +18,48 @@ const char* skipByteOrderMark(const char* bytes, u64& n)
     return bytes;
 }
 
-// The line of the first 0 byte, or 0 when there is none.
-u32 lineOfNul(const char* text, u64 length)
+// The encoding of a document in UTF-16 or UTF-32, told by its byte-order mark or by how its
+// first '<' is spelt; null for any other.
+const char* wideEncoding(const char* bytes, u64 n)
 {
-    const void* nul = length ? memchr(text, 0, length) : nullptr;
-    if (!nul)
-        return 0;
-    u32 line = 1;
-    for (const char* p = text; p < static_cast<const char*>(nul); p++) {
-        if (*p == '\n')
-            line++;
+    static const struct
+    {
+        const char* start;
+        u32 length;
+        const char* name;
+    } marks[] = {
+        {"\xFF\xFE\0\0", 4, "UTF-32"}, {"\0\0\xFE\xFF", 4, "UTF-32"}, {"<\0\0\0", 4, "UTF-32"},
+        {"\0\0\0<", 4, "UTF-32"},       {"\xFF\xFE", 2, "UTF-16"},     {"\xFE\xFF", 2, "UTF-16"},
+        {"<\0", 2, "UTF-16"},            {"\0<", 2, "UTF-16"},
+    };
+    for (const auto& m : marks) {
+        if (bytes && n >= m.length && memcmp(bytes, m.start, m.length) == 0)
+            return m.name;
     }
-    return line;
+    return nullptr;
+}
+
+// The first byte no XML document may hold, raw, anywhere: a 0 byte, or a control byte but tab,
+// line feed and carriage return; its position, or n when there is none.
+u64 firstForbiddenByte(const char* text, u64 n)
+{
+    u64 i = 0;
+    // Eight bytes at a time: most words hold no byte below 0x20 at all.
+    for (; i + 8 <= n; i += 8) {
+        u64 word;
+        memcpy(&word, text + i, 8);
+        if (!((word - 0x2020202020202020ull) & ~word & 0x8080808080808080ull))
+            continue;
+        for (u64 j = i; j < i + 8; j++) {
+            if (u8(text[j]) < 0x20 && !xmlAllowsControl(u8(text[j])))
+                return j;
+        }
+    }
+    for (; i < n; i++) {
+        if (u8(text[i]) < 0x20 && !xmlAllowsControl(u8(text[i])))
+            return i;
+    }
+    return n;
 }
 }
 
@@ -39,12 +69,35 @@ XmlReader::XmlReader(const char* bytes, u64 n)
     tokenizer.length = tokenizer.data ? n : 0;
     tokenizer.spanText = true;
     tokenizer.spanTags = true;
-    // A 0 byte would otherwise end the text early and pass off a cut document as whole.
-    if (u32 line = lineOfNul(tokenizer.data, tokenizer.length)) {
-        if (!quiet)
-            logError(CHANNEL, "Unexpected NUL byte in XML text! (Line %u)", line);
-        current = FAILED;
+    // Each character of such a document is several bytes: none of it can be read as bytes.
+    if (const char* wide = wideEncoding(tokenizer.data, tokenizer.length)) {
+        unreadable = wide;
+        refusedAtStart = true;
     }
+    // A 0 byte would otherwise end the text early and pass off a cut document as whole; any other
+    // control byte XML cannot carry, wherever it stands, makes no XML either.
+    else if (const u64 at = firstForbiddenByte(tokenizer.data, tokenizer.length); at < tokenizer.length) {
+        forbiddenByte = u8(tokenizer.data[at]);
+        forbiddenLine = 1;
+        const char* end = tokenizer.data + at;
+        for (const char* p = tokenizer.data; (p = static_cast<const char*>(memchr(p, '\n', size_t(end - p)))); p++)
+            forbiddenLine++;
+        refusedAtStart = true;
+    }
+}
+
+// Said at the first read, so that a quiet reader says nothing.
+XmlReader::Event XmlReader::refuseAtStart()
+{
+    refusedAtStart = false;
+    if (!quiet && forbiddenLine && !forbiddenByte)
+        logError(CHANNEL, "Unexpected NUL byte in XML text! (Line %u)", forbiddenLine);
+    else if (!quiet && forbiddenLine)
+        logError(CHANNEL, "The byte 0x%02X is a control character, which XML cannot carry! (Line %u)",
+                 forbiddenByte, forbiddenLine);
+    else if (!quiet)
+        logError(CHANNEL, "The document is in the encoding '%s', which cannot be read! (Line 1)", unreadable.c_str());
+    return fail();
 }
 
 XmlReader::~XmlReader()
@@ -96,7 +149,13 @@ void XmlReader::refusal(const XmlRefusal& refused)
 {
     if (quiet)
         return;
-    if (refused.byte)
+    if (refused.control)
+        logError(CHANNEL, "The byte 0x%02X is a control character, which XML cannot carry! (Line %u)", refused.byte,
+                 tokenizer.line);
+    else if (refused.forbidden)
+        logError(CHANNEL, "The character U+%04X is a control character, which XML cannot carry! (Line %u)",
+                 refused.character, tokenizer.line);
+    else if (refused.byte)
         logError(CHANNEL, "The byte 0x%02X is not US-ASCII, which the document says it is! (Line %u)", refused.byte,
                  tokenizer.line);
     else if (refused.character == 0x110000)
@@ -117,8 +176,9 @@ bool isTextBlank(u8 c)
     return c && c <= 0x20;
 }
 
-// The parts of a text token that hold comments or CDATA sections, in order: plain text (read with
-// references), a comment (dropped), a section (its content read as it is).
+// The parts of a text token that hold comments, processing instructions or CDATA sections, in
+// order: plain text (read with references), a comment or instruction (dropped), a section (its
+// content read as it is).
 struct TextPart
 {
     enum Kind : u8
@@ -139,17 +199,18 @@ TextPart partAt(const char* t, u64 n, u64 at)
         const void* close = memmem(t + at + 9, size_t(n - at - 9), "]]>", 3);
         return {TextPart::CDATA, at, close ? u64(static_cast<const char*>(close) - t) + 3 : n};
     }
-    if (n - at >= 4 && memcmp(t + at, "<!--", 4) == 0) {
-        // As the tokenizer passes over it: the "-->" after the "<!--", or to the end.
-        const void* close = n - at >= 7 ? memmem(t + at + 4, size_t(n - at - 4), "-->", 3) : nullptr;
-        return {TextPart::COMMENT, at, close ? u64(static_cast<const char*>(close) - t) + 3 : n};
-    }
+    // A text never starts a document, so "<?" here is an instruction, passed over as the
+    // tokenizer passes over it.
+    const auto passedOver = [&](u64 i) {
+        return xmlPassedOverAt(t, n, i) || (n - i >= 2 && memcmp(t + i, "<?", 2) == 0);
+    };
+    if (passedOver(at))
+        return {TextPart::COMMENT, at, xmlPassedOverEnd(t, n, at)};
     u64 end = at + 1;
     for (;;) {
         const void* open = end < n ? memchr(t + end, '<', size_t(n - end)) : nullptr;
         end = open ? u64(static_cast<const char*>(open) - t) : n;
-        if (end >= n || (n - end >= 4 && memcmp(t + end, "<!--", 4) == 0) ||
-            (n - end >= 9 && memcmp(t + end, "<![CDATA[", 9) == 0))
+        if (end >= n || passedOver(end) || (n - end >= 9 && memcmp(t + end, "<![CDATA[", 9) == 0))
             return {TextPart::PLAIN, at, end};
         end++;
     }
@@ -158,43 +219,49 @@ TextPart partAt(const char* t, u64 n, u64 at)
 
 bool XmlReader::readMarkedText(const char* t, u64 n)
 {
-    // Where the text starts and ends once its comments are gone and the blanks around it trimmed
-    // (a section's content is never trimmed).
+    // A section is character data like any other: the text is trimmed of the blanks at the ends
+    // of what the sections and plain runs hold together, once its comments are gone.
+    const auto content = [&](const TextPart& part, u64& from, u64& to) {
+        from = part.begin;
+        to = part.end;
+        if (part.kind == TextPart::CDATA) {
+            from += 9;
+            to = to >= from + 3 ? to - 3 : from;
+        }
+    };
     u64 first = n, last = 0;
     for (u64 at = 0; at < n;) {
         const TextPart part = partAt(t, n, at);
-        if (part.kind == TextPart::CDATA) {
-            first = first < part.begin ? first : part.begin;
-            last = part.end;
-        } else if (part.kind == TextPart::PLAIN) {
-            u64 a = part.begin, b = part.end;
-            while (a < b && isTextBlank(u8(t[a])))
-                a++;
-            while (b > a && isTextBlank(u8(t[b - 1])))
-                b--;
-            if (a < b) {
-                first = first < a ? first : a;
-                last = b;
-            }
-        }
         at = part.end;
+        if (part.kind == TextPart::COMMENT)
+            continue;
+        u64 a, b;
+        content(part, a, b);
+        while (a < b && isTextBlank(u8(t[a])))
+            a++;
+        while (b > a && isTextBlank(u8(t[b - 1])))
+            b--;
+        if (a < b) {
+            first = first < a ? first : a;
+            last = b;
+        }
     }
     decoded.keepRange(0, 0);
     XmlTextKind kind;
     kind.encoding = encoding;
-    for (u64 at = first; at < last;) {
-        TextPart part = partAt(t, n, at);
-        part.end = part.end < last ? part.end : last;
+    for (u64 at = 0; at < last;) {
+        const TextPart part = partAt(t, n, at);
         at = part.end;
         if (part.kind == TextPart::COMMENT)
             continue;
+        u64 from, to;
+        content(part, from, to);
+        from = from > first ? from : first;
+        to = to < last ? to : last;
+        if (from >= to)
+            continue;
         // A section's content is read as it is, without its markup.
         kind.literal = part.kind == TextPart::CDATA;
-        u64 from = part.begin, to = part.end;
-        if (kind.literal) {
-            from += 9;
-            to = to >= from + 3 ? to - 3 : from;
-        }
         XmlRefusal refused;
         if (!appendXmlText(t + from, to - from, decoded, refused, kind)) {
             refusal(refused);
@@ -527,6 +594,8 @@ XmlReader::Event XmlReader::readContent()
 
 XmlReader::Event XmlReader::next()
 {
+    if (refusedAtStart)
+        return refuseAtStart();
     if (current == FAILED)
         return current;
     if (pendingEnd) {

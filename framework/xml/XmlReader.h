@@ -67,7 +67,8 @@ public:
     // on. False when the element is not whole (the error is met again when read).
     bool countChildren(u32& count);
 
-    // When the document failed for the encoding its declaration names: that name (else empty).
+    // When the document failed for its encoding (the one its declaration names, or UTF-16 or
+    // UTF-32 told by its first bytes): that name (else empty).
     const String& unreadableEncoding() const { return unreadable; }
 
 private:
@@ -89,8 +90,13 @@ private:
     XmlEncoding encoding = XmlEncoding::UTF8;
     bool sawElement = false;
     String unreadable; // the encoding the declaration names, when it is none this reader takes
+    bool refusedAtStart = false; // the document cannot be read at all: said at the first read
+    // Why: the line of a byte no XML may hold (and that byte), else an encoding of wide characters.
+    u32 forbiddenLine = 0;
+    u8 forbiddenByte = 0;
 
     Event fail();
+    Event refuseAtStart();
     Event endOfElementData(const String& elementName);
     Event startElement();
     Event startNamed(u32 at);

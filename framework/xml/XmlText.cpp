@@ -127,8 +127,7 @@ u64 readReference(const char* text, u64 left, u32& value)
         // Past the last character: it stays past it, however many digits follow.
         v = v > 0x10FFFF ? v : v * (hex ? 16 : 10) + u64(d);
     }
-    // A reference to NUL names no character.
-    if (i >= left || digits == 0 || v == 0)
+    if (i >= left || digits == 0)
         return 0;
     value = v > 0x10FFFF ? 0x110000 : u32(v);
     return i + 1;
@@ -283,7 +282,7 @@ bool xmlNeedsDecoding(const char* text, u64 length, const XmlTextKind& kind)
     for (u64 i = firstToDecode(text, 0, length); i < length; i = firstToDecode(text, i + 1, length)) {
         const u8 c = u8(text[i]);
         if ((c == '&' && !kind.literal) || c == '\r' || (c >= 0x80 && kind.encoding != XmlEncoding::LATIN1) ||
-            (kind.attribute && (c == '\t' || c == '\n')))
+            (kind.attribute && (c == '\t' || c == '\n')) || (c < 0x20 && !xmlAllowsControl(c)))
             return true;
     }
     return false;
@@ -325,6 +324,12 @@ bool appendXmlText(const char* text, u64 length, String& out, XmlRefusal& refuse
             *at++ = ' ';
             i++;
             continue;
+        } else if (c < 0x20 && !xmlAllowsControl(c)) {
+            refused.byte = c;
+            refused.control = true;
+            out.length = start;
+            out.data[start] = 0;
+            return false;
         } else if (c >= 0x80) {
             if (kind.encoding == XmlEncoding::ASCII) {
                 refused.byte = c;
@@ -340,8 +345,9 @@ bool appendXmlText(const char* text, u64 length, String& out, XmlRefusal& refuse
             i++;
             continue;
         }
-        if (value > 0xFF) {
+        if (value > 0xFF || (value < 0x20 && !xmlAllowsControl(value))) {
             refused.character = value;
+            refused.forbidden = value < 0x20;
             out.length = start;
             out.data[start] = 0;
             return false;

@@ -46,15 +46,25 @@ struct XmlTextKind
 };
 
 // What decodeXmlText refuses: a character above U+00FF (typed or referred to), which no byte
-// stands for, or a byte that the document's encoding does not take.
+// stands for; a byte that the document's encoding does not take; and what XML 1.0 cannot carry,
+// a reference to U+0000 or to U+0001-U+001F but tab, line feed and carriage return, or such a
+// byte written raw.
 struct XmlRefusal
 {
-    u32 character = 0; // the code point (0x110000 for a reference past the last one)
-    u8 byte = 0;       // the byte a US-ASCII document holds above 0x7F
+    u32 character = 0;      // the code point (0x110000 for a reference past the last one)
+    u8 byte = 0;            // the byte a US-ASCII document holds above 0x7F, or a raw control byte
+    bool forbidden = false; // `character` is one XML does not allow (it may be U+0000)
+    bool control = false;   // `byte` is a control byte written raw
 };
+// Characters XML 1.0 allows below U+0020: tab, line feed and carriage return.
+inline bool xmlAllowsControl(u32 c)
+{
+    return c == '\t' || c == '\n' || c == '\r';
+}
 
 // Whether text read from a document must be decoded: it holds a reference, a carriage return,
-// a byte the encoding reads as more than itself, or (in an attribute) a tab or line feed.
+// a byte the encoding reads as more than itself, a control byte XML does not allow, or (in an
+// attribute) a tab or line feed.
 bool xmlNeedsDecoding(const char* text, u64 length, const XmlTextKind& kind = XmlTextKind());
 // The bytes text read from a document stands for, appended to `out`: the predefined entities and
 // character references up to U+00FF (any number of leading zeros) become their bytes, CR LF and a

@@ -12,22 +12,29 @@ XmlTokenizer::XmlTokenizer(const char* bytes, u64 n) : data(bytes), length(bytes
 {
 }
 
+u64 xmlPassedOverEnd(const char* data, u64 length, u64 at)
+{
+    const bool comment = length - at >= 4 && memcmp(data + at, "<!--", 4) == 0;
+    const char* close = comment ? "-->" : "?>";
+    const u64 from = at + (comment ? 4 : 2);
+    const void* found = from + strlen(close) <= length ? memmem(data + from, size_t(length - from), close, strlen(close))
+                                                      : nullptr;
+    return found ? u64(static_cast<const char*>(found) - data) + strlen(close) : length;
+}
+
+bool xmlPassedOverAt(const char* data, u64 length, u64 at)
+{
+    if (length - at >= 4 && memcmp(data + at, "<!--", 4) == 0)
+        return true;
+    // The first bytes of a document may be its declaration, which is read as a tag.
+    return at > 0 && length - at >= 2 && data[at] == '<' && data[at + 1] == '?';
+}
+
 void XmlTokenizer::skipComment()
 {
-    const char* end = nullptr;
-    for (u64 at = position + 4; !end && at + 3 <= length;) {
-        const void* dash = memchr(data + at, '-', size_t(length - at));
-        if (!dash)
-            break;
-        at = u64(static_cast<const char*>(dash) - data);
-        if (at + 3 <= length && memcmp(data + at, "-->", 3) == 0)
-            end = data + at + 3;
-        else
-            at++;
-    }
-    const u64 stop = end ? u64(end - data) : length;
-    while (position < stop)
-        advance();
+    const u64 stop = xmlPassedOverEnd(data, length, position);
+    countLines(position, stop);
+    position = stop;
 }
 
 void XmlTokenizer::takeTextWithoutComments(u64 start, u64 end)
@@ -35,18 +42,13 @@ void XmlTokenizer::takeTextWithoutComments(u64 start, u64 end)
     token.keepRange(0, 0);
     for (u64 at = start; at < end;) {
         u64 open = at;
-        while (open + 4 <= end && memcmp(data + open, "<!--", 4) != 0) {
+        while (open < end && !xmlPassedOverAt(data, end, open)) {
             const void* next = memchr(data + open + 1, '<', size_t(end - open - 1));
             open = next ? u64(static_cast<const char*>(next) - data) : end;
         }
-        if (open + 4 > end)
-            open = end;
         token.append(data + at, open - at);
-        // As skipComment reads it: "-->" from after the "<!--", or to the end.
-        u64 close = open + 4;
-        while (close + 3 <= end && memcmp(data + close, "-->", 3) != 0)
-            close++;
-        at = close + 3 <= end ? close + 3 : end;
+        // As skipComment reads it: to its close, or to the end.
+        at = open < end ? xmlPassedOverEnd(data, end, open) : end;
     }
     // The blanks the comments stood between are trimmed as the text's own would be.
     u64 from = 0, to = token.length;
@@ -117,9 +119,9 @@ String& XmlTokenizer::next()
             continue;
         }
         if (c == '<') {
-            // A comment says nothing: it is passed over, within text too (the text goes on after
-            // it, and the comment is dropped from the token).
-            if (length - position >= 4 && memcmp(data + position, "<!--", 4) == 0) {
+            // A comment or a processing instruction says nothing: it is passed over, within text
+            // too (the text goes on after it, and it is dropped from the token).
+            if (xmlPassedOverAt(data, length, position)) {
                 if (hasNonBlank && inTag)
                     break;
                 skipComment();

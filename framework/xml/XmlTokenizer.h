@@ -23,9 +23,16 @@ inline bool isXmlNameByte(u8 c)
     return XML_NAME_BYTES.table[c];
 }
 
+// Whether what stands at `at` is passed over as saying nothing: a comment, or a processing
+// instruction ("<?" anywhere but at the very start, where a document's declaration stands).
+bool xmlPassedOverAt(const char* data, u64 length, u64 at);
+// Where it ends: after its "-->" or "?>", or at the end of the text when it is not closed.
+u64 xmlPassedOverEnd(const char* data, u64 length, u64 at);
+
 // Splits XML text into tags, names, '=' and '/' marks, quoted values (in double or single
-// quotes) and text runs; comments are passed over. Tokens come back trimmed of blank bytes
-// (0x01-0x20, and in tags also 0x80-0xFF), so text loses blanks at its ends.
+// quotes) and text runs; comments and processing instructions are passed over. Tokens come back
+// trimmed of blank bytes (0x01-0x20, and in tags also 0x80-0xFF), so text loses blanks at its
+// ends.
 class XmlTokenizer
 {
 public:
@@ -46,7 +53,7 @@ public:
     bool isText = false;
     u64 spanStart = 0;
     u64 spanLength = 0;
-    // The text held a comment: the span covers it (without spanText, `token` holds the text
+    // The text held a comment or processing instruction: the span covers it (without spanText, `token` holds the text
     // without it, trimmed again).
     bool heldComment = false;
     // The text held a CDATA section (the span covers it, markup and all), or one that the text
@@ -101,7 +108,7 @@ private:
 
     void advance();
     void countLines(u64 from, u64 to);
-    // Passes over a comment ("<!--" to "-->", or to the end of the text).
+    // Passes over a comment or processing instruction (to its close, or to the end of the text).
     void skipComment();
     // Copies the text [start, end) into `token` without its comments.
     void takeTextWithoutComments(u64 start, u64 end);

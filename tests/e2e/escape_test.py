@@ -2,7 +2,10 @@
 """Text that XML holds only escaped ('&', '<', quotes, tabs, carriage returns, bytes of 0x80 and
 above) is written with references that any XML reader turns back into the stored bytes, and XML
 the way ordinary tools save it (xmllint --format, Python's xml.etree: a declaration, their own
-references, UTF-8, CR LF line ends) is read back as they mean it.
+references, UTF-8, CR LF line ends) is read back as they mean it. So is an edit that XML reads in
+a way of its own: processing instructions say nothing, a CDATA section is text like any other,
+and text where none belongs, a character XML cannot carry or a document of wide characters is
+refused by name.
 
 Usage: escape_test.py TOOL SCRATCH_DIR
 """
@@ -160,6 +163,52 @@ class Escape(unittest.TestCase):
                 self.assertEqual(status, 1, out)
                 self.assertIn("\nERROR: Couldn't parse 'out/TALK/CAFE.PFC.xml'!", out)
                 self.assertIn(named, out)
+                self.assertFalse(os.path.exists(os.path.join(self.work, "output.TRE")))
+
+    def test_xml_is_read_as_xml_means_it_everywhere(self):
+        """Each edit of one extracted file, and what the repack makes of it: the archive itself
+        (the edit means nothing new), or the "ERROR: " lines (or a part of one) it is refused with."""
+        iff, pfc = "MAP/SECTOR.IFF.xml", "TALK/CAFE.PFC.xml"
+
+        def swap(old, new):
+            return lambda xml: xml.replace(old, new, 1)
+
+        def wide(xml):
+            return b'<?xml version="1.0" encoding="UTF-16"?>\n'.decode().encode("utf-16") + xml.decode().encode("utf-16")
+        cases = [
+            ("instruction after the root's tag", iff, swap(b'<IFF Version="1">', b'<IFF Version="1"><?app k="v"?>'),
+             None),
+            ("instruction inside a form", iff, swap(b"<CAST", b"<?app free text?>\n  <CAST"), None),
+            ("instruction between records", iff, swap(b"<Member", b"<?app k?><Member"), None),
+            ("instruction between table records", pfc, swap(b"<Cutaway", b"<?app k?>\n <Cutaway"), None),
+            ("instruction inside a line", pfc, swap(b'"plain words"', b'"plain<?app x?> words"'), None),
+            ("instruction after the root", pfc, swap(b"</PFC>", b"</PFC>\n<?app done?>"), None),
+            ("a line wrapped in CDATA", pfc, swap(b'"plain words"', b'<![CDATA[\n  "plain words"\n ]]>'), None),
+            ("text inside a form", iff, swap(b"<CAST", b"EXTRA 0x41 <CAST"),
+             ["Unexpected text in element 'SSSS' of 'out/MAP/SECTOR.IFF.xml'!"]),
+            ("text inside the root", iff, swap(b"<SSSS", b"0x41 <SSSS"),
+             ["Unexpected text in element 'IFF' of 'out/MAP/SECTOR.IFF.xml'!"]),
+            ("a reference to U+0000 in a field", iff, swap(b'Kind="CAF', b'Kind="A&#0;B'),
+             ["Couldn't parse 'out/MAP/SECTOR.IFF.xml'!", "U+0000"]),
+            ("a reference to U+0001 in a line", pfc, swap(b'"plain words"', b'"plain&#x1; words"'),
+             ["Couldn't parse 'out/TALK/CAFE.PFC.xml'!", "U+0001"]),
+            ("a raw control byte in a line", pfc, swap(b'"plain words"', b'"plain\x01 words"'),
+             ["Couldn't parse 'out/TALK/CAFE.PFC.xml'!", "XML cannot carry"]),
+            ("UTF-16 with its byte-order mark", pfc, wide,
+             ["'out/TALK/CAFE.PFC.xml' is in the encoding 'UTF-16', which cannot be read; save it as UTF-8, "
+              "ISO-8859-1 or US-ASCII!"]),
+        ]
+        for what, name, edit, refused in cases:
+            with self.subTest(what):
+                self.setUp()
+                tooltest.put(self.work, "out/" + name, edit(tooltest.read(self.work, "out/" + name)))
+                if refused is None:
+                    self.assertEqual(self.repacked(), ARCHIVE)
+                    continue
+                status, out = tooltest.run(TOOL, ["-r", "ESC.TRE", "out"], self.work)
+                self.assertEqual(status, 1, out)
+                for part in refused:
+                    self.assertIn(part, out)
                 self.assertFalse(os.path.exists(os.path.join(self.work, "output.TRE")))
 
 

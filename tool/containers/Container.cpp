@@ -375,6 +375,10 @@ ByteArray* readRepackFile(const String& path, const char* kind, bool* missing)
         return bytes;
     if (missing)
         *missing = failure == ReadFailure::Missing && error == ENOENT;
+    if (failure == ReadFailure::Memory) {
+        outOfMemory("reading", path.c_str());
+        return nullptr;
+    }
     // A link or a FIFO put there after the folder was listed, in place of the file or of a folder
     // on its way, is refused as the listing refuses it.
     if (failure == ReadFailure::Link || failure == ReadFailure::NotRegular) {
@@ -437,6 +441,13 @@ bool repackDocument(Container& document, const String& name, const char* label, 
                    "the entry as it was!\n",
                    fullPath.c_str());
     return false;
+}
+
+void reportFailedFolder(const String& name)
+{
+    // A run halted (memory, a quit) has said why in its one line.
+    if (!runHalted())
+        printError("ERROR: Container '%s' repacking failed!\n", name.c_str());
 }
 
 bool withinEntryLimit(const char* kind, u32 count, u32 most, const char* what)

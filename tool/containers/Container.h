@@ -194,6 +194,9 @@ bool repackChild(Container& nested, const String& name, const String& fullPath, 
 bool repackDocument(Container& document, const String& name, const char* label, const String& fullPath,
                     const String& relativePath, u32 indent);
 
+// After a folder laid over a nested archive failed: "Container '<name>' repacking failed!", unless
+// the run was halted (its own line said why).
+void reportFailedFolder(const String& name);
 // False, after "A <kind> holds at most <most> <what>; this one would hold <count>!", when count is
 // past most.
 bool withinEntryLimit(const char* kind, u32 count, u32 most, const char* what);

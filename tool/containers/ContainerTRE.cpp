@@ -331,14 +331,14 @@ public:
     {
         if (repackChild(*tre.entries[match.position]->nested, name, fullPath, relativePath, indent))
             return true;
-        printError("ERROR: Container '%s' repacking failed!\n", name.c_str());
+        reportFailedFolder(name);
         return false;
     }
 
     bool leave(const String& name, bool ok) override
     {
         if (!ok)
-            printError("ERROR: Container '%s' repacking failed!\n", name.c_str());
+            reportFailedFolder(name);
         return ok;
     }
 

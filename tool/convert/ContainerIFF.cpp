@@ -102,6 +102,8 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
             break;
         if (e == XmlReader::START)
             xmlToIff(out, in, writer, 0, 1);
+        else if (e == XmlReader::TEXT)
+            unexpectedText(in, writer);
         if (writer.interrupted)
             return false;
         if (in.event() == XmlReader::FAILED || in.event() == XmlReader::FINISHED)
@@ -290,12 +292,21 @@ String iffToXmlText(const String& path, const ByteArray& data, u8& mode, bool qu
 namespace
 {
 // What converting a document holds of the archive's budget: its text, charged before it grows.
+// The text may also take no more than a few times the document, whatever its shape: deep nests
+// indent every line by their depth, so their text would otherwise grow past any fixed ratio.
 struct ConversionBudget
 {
     u64 held = 0;
+    u64 limit = 0;
+    bool tooLarge = false;
+    explicit ConversionBudget(u64 documentBytes) : limit(convertedTextLimit(documentBytes)) {}
     static bool charge(void* context, u64 bytes)
     {
         ConversionBudget& budget = *static_cast<ConversionBudget*>(context);
+        if (budget.held + bytes > budget.limit) {
+            budget.tooLarge = true;
+            return false;
+        }
         if (!reserveTransient(bytes))
             return false;
         budget.held += bytes;
@@ -338,7 +349,7 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
     // Memory that runs out while converting ends the conversion, not the run: the document stays
     // raw, as one too large for the budget does.
     const bool memoryFailedBefore = memAllocationFailed();
-    ConversionBudget budget;
+    ConversionBudget budget(data.count);
     TextBuilder text(ConversionBudget::charge, &budget);
     bool refused = false;
     const bool walked = iffToXml(path, data, text, mode, false, streams);
@@ -359,6 +370,9 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
         memClearAllocationFailure();
     if (memoryRanOut && opt.verbosity >= 1)
         printf(" -> '%s' stays raw: memory ran out while converting it.\n", path.c_str());
+    else if (budget.tooLarge && opt.verbosity >= 1)
+        printf(" -> '%s' stays raw: its XML would take more memory than a document of its size may.\n",
+               path.c_str());
     else if (refused && opt.verbosity >= 1)
         printf(" -> '%s' stays raw: converting it would pass the archive's budget.\n", path.c_str());
     else if (walked && !converts && opt.verbosity >= 2)

@@ -7,6 +7,16 @@
 // A text up to this many times its file's size is kept from open (see keepsConvertedText).
 constexpr u64 KEPT_TEXT_PER_BYTE = 16;
 
+// The most XML text a document's conversion may make: with the document and the bytes written
+// back to check it, a run stays within twelve times the document and a few dozen MiB, whatever
+// the document's shape. A document whose text would pass it stays raw.
+constexpr u64 TEXT_LIMIT_PER_BYTE = 10;
+constexpr u64 TEXT_LIMIT_SLACK = u64(32) << 20;
+inline u64 convertedTextLimit(u64 documentBytes)
+{
+    return documentBytes * TEXT_LIMIT_PER_BYTE + TEXT_LIMIT_SLACK;
+}
+
 // Whether a document's XML text, made at open to check that it gives the bytes back, is kept:
 // a run that extracts writes it out as the extracted file, and a repack finds an unedited file
 // by it (nothing else needs it, and not with noConvert). A larger text is made again when it is

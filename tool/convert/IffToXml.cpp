@@ -365,7 +365,7 @@ String chunkBodyToText(const u8* data, u32 n)
 
 bool IffXmlOut::going() const
 {
-    return xml.ok() && !quitSignalsReceived();
+    return xml.ok() && !quitSignalsReceived() && !memAllocationFailed();
 }
 
 namespace
@@ -418,7 +418,8 @@ bool claimedBy(ChunkSchema& schema, const SchemaList& schemas, const IdNames& na
     }
     if (!same && xml.text().ok())
         xml.rewind(mark);
-    return same || !xml.text().ok();
+    // Memory that ran out ends the conversion here: nothing else is tried for the body.
+    return same || !xml.text().ok() || memAllocationFailed();
 }
 
 bool sameId(const char* id, u32 length, const IdNames& names)
@@ -492,6 +493,8 @@ bool writeChunk(const IdNames& names, u32 id, const String& path, const ByteArra
         // Any stream that decodes to its size is shown decoded: written back unedited, it
         // takes its stored stream again, so it need not be one our encoder would write.
         decoded = decompressChunkBody(body, code);
+        if (!decoded && memAllocationFailed())
+            return false;
         if (decoded) {
             if (out.streams && !out.streams->add(code, decoded->count, offset, body.count)) {
                 deleteByteArray(decoded);

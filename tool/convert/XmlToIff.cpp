@@ -254,6 +254,8 @@ void writeTable(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32
             memFree(offsets);
             return;
         }
+        if (e == XmlReader::TEXT)
+            unexpectedText(in, writer);
         if (e != XmlReader::START)
             continue;
         if (i >= count) {
@@ -292,6 +294,9 @@ bool childrenToIff(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, 
             return false;
         if (e == XmlReader::START)
             xmlToIff(out, in, writer, base, depth + 1);
+        // Text where none is written would be lost: a chunk whose tags went in an edit, say.
+        else if (e == XmlReader::TEXT)
+            unexpectedText(in, writer);
     }
 }
 

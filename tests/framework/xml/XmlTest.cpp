@@ -1,6 +1,7 @@
 #include "framework/log/Log.h"
 #include "framework/xml/XmlElement.h"
 #include "framework/xml/XmlReader.h"
+#include "framework/xml/XmlText.h"
 #include "framework/xml/XmlTokenizer.h"
 
 #include <gtest/gtest.h>
@@ -108,7 +109,7 @@ bool sameDocument(const PtrArray<XmlElement>& a, const PtrArray<XmlElement>& b)
 }
 
 // Random documents. With `plain` set they are well-formed plain-ASCII XML with one root;
-// otherwise names, values and attributes use every byte the model can carry.
+// otherwise names, values and attributes use every byte XML can carry.
 class TreeMaker
 {
 public:
@@ -144,7 +145,8 @@ public:
     {
         for (;;) {
             char c = plain ? char(0x20 + below(0x5F)) : char(1 + below(255));
-            if (c == '<' || (plain && (c == '&' || c == ']')))
+            // Control bytes but tab, line feed and carriage return are no XML in any form.
+            if (c == '<' || (plain && (c == '&' || c == ']')) || (u8(c) < 0x20 && !xmlAllowsControl(u8(c))))
                 continue;
             if (!blankAllowed && (c == 0x20 || (u8(c) <= 0x20 && u8(c) != 0) || u8(c) >= 0x80))
                 continue;
@@ -171,7 +173,7 @@ public:
             char c;
             do
                 c = plain ? char(0x20 + below(0x5F)) : char(1 + below(255));
-            while (c == '"' || (plain && (c == '<' || c == '&')));
+            while (c == '"' || (plain && (c == '<' || c == '&')) || (u8(c) < 0x20 && !xmlAllowsControl(u8(c))));
             s += c;
         }
         return String(s.c_str());
@@ -321,6 +323,15 @@ TEST(Xml, ReadsAsTheDeclarationSays)
         {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><e>x</e>", nullptr, nullptr},
         {"<e a=\"one\ttwo\nthree\r\nfour &#9;&#10;&#13;\">x</e>", "x", "one two three four \t\n\r"},
         {"<e a='x &amp; y'>x</e>", "x", "x & y"},
+        // Blanks for a raw tab and line feed also in a value that needs nothing else.
+        {"<e a=\"one\ttwo\nthree\">x</e>", "x", "one two three"},
+        // Instructions say nothing; a section is text like any other, trimmed with it.
+        {"<?xml version='1.0'?><?app k='v'?><e a='x'><?app free text?> v<![CDATA[ w ]]><?b?> </e><?c?>", "v w",
+         "x"},
+        {"<e a='x'>\n <![CDATA[\n \"v\"\n ]]>\n</e>", "\"v\"", "x"},
+        {"<e a='A&#0;B'>x</e>", nullptr, nullptr},
+        {"<e a='x'>&#x1F;</e>", nullptr, nullptr},
+        {"<e a='x'>\x02</e>", nullptr, nullptr},
     };
     for (const Case& c : cases) {
         std::vector<std::string> log;
@@ -337,10 +348,18 @@ TEST(Xml, ReadsAsTheDeclarationSays)
         }
         memDelete(doc);
     }
-    XmlReader reader("<?xml version='1.0' encoding='KOI8-R'?><e/>", 42);
-    reader.setQuiet(true);
-    EXPECT_EQ(reader.next(), XmlReader::FAILED);
-    EXPECT_EQ(str(reader.unreadableEncoding()), "KOI8-R");
+    const std::pair<std::string, const char*> unreadable[] = {
+        {"<?xml version='1.0' encoding='KOI8-R'?><e/>", "KOI8-R"},
+        {std::string("\xFF\xFE<\0e\0/\0>\0", 10), "UTF-16"},
+        {std::string("\0<\0e\0/\0>", 8), "UTF-16"},
+        {std::string("\0\0\xFE\xFF\0\0\0<", 8), "UTF-32"},
+    };
+    for (const auto& [text, encoding] : unreadable) {
+        XmlReader reader(text.data(), text.size());
+        reader.setQuiet(true);
+        EXPECT_EQ(reader.next(), XmlReader::FAILED) << encoding;
+        EXPECT_EQ(str(reader.unreadableEncoding()), encoding);
+    }
 }
 
 TEST(Xml, ErrorsNameTheirLine)

@@ -82,7 +82,11 @@ TEST(PlainXmlText, TextIsEscapedOnlyWhereXmlNeedsItAndReadBackAsItsBytes)
         {"caf\xE9", "caf\xE9", {}},
         {"\xE0\x81\x81", "\xE0\x81\x81", {}},
         {"a\r\nb\rc", "a\nb\nc", {}},
-        {"&nbsp; & &#; &#0;", "&nbsp; & &#; &#0;", {}},
+        {"&nbsp; & &#; &#x;", "&nbsp; & &#; &#x;", {}},
+        {"&#0;", nullptr, {}},
+        {"&#x0001;", nullptr, attribute},
+        {"a\x01" "b", nullptr, {}},
+        {"a\x1F" "b", nullptr, attribute},
         {"caf\xC3\xA9 &#xE9;", "caf\xC3\xA9 \xE9", latin1},
         {"plain &amp; ascii", "plain & ascii", ascii},
         {"a\tb\nc\r\nd\re", "a b c d e", attribute},
@@ -98,7 +102,7 @@ TEST(PlainXmlText, TextIsEscapedOnlyWhereXmlNeedsItAndReadBackAsItsBytes)
         XmlRefusal refused;
         const std::optional<std::string> read = decoded(r.read, strlen(r.read), refused, r.kind);
         EXPECT_EQ(read, r.bytes ? std::optional<std::string>(r.bytes) : std::nullopt) << r.read;
-        EXPECT_EQ(refused.character > 0xFFu || refused.byte, !r.bytes) << r.read;
+        EXPECT_EQ(refused.character > 0xFFu || refused.byte || refused.forbidden, !r.bytes) << r.read;
     }
     EXPECT_TRUE(xmlCanHold("\t\r\n\x7F\xFF", 5));
     EXPECT_FALSE(xmlCanHold("ring\x07", 5));

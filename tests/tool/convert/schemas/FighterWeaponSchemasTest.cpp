@@ -1,3 +1,4 @@
+#include "framework/xml/XmlText.h"
 #include "WeaponSchemaTestUtil.h"
 
 using namespace schematest;
@@ -127,9 +128,13 @@ TEST(FighterWeaponSchemas, BodiesTheXmlCannotHoldStayText)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(toXmlOf(c.schema, c.body), c.xml);
+        // The schema's own text of a body with control bytes is no XML at all: refused when read.
         const SchemaWrite w = schemaBody(c.schema, c.xml);
-        EXPECT_EQ(hexOf(w.body), hexOf(c.written));
-        EXPECT_TRUE(w.result);
+        const bool carried = xmlCanHold(c.xml.data(), c.xml.size());
+        if (carried) {
+            EXPECT_EQ(hexOf(w.body), hexOf(c.written));
+        }
+        EXPECT_EQ(w.result, carried);
         const std::string document = chunkXml("SHIP.WEAP.FGTR", c.id, c.body);
         EXPECT_EQ(document.find("Handler"), std::string::npos) << document;
         EXPECT_EQ(hexOf(chunkBytes(document)), hexOf(chunkOf(c.id, c.body)));
