@@ -15,6 +15,14 @@ constinit std::atomic<u64> peakBytes{0};
 constinit u8 trackingFlag = 1;
 constinit u8 heapReady = 0;
 constinit std::atomic<bool> allocationFailed{false};
+// Nonzero while a piece of work that stops at its first failed allocation runs on this thread.
+thread_local u32 stopsAtFailure = 0;
+
+// Such work, once an allocation has failed, is refused at once: unasked and unsaid.
+bool refusedAfterFailure()
+{
+    return stopsAtFailure && allocationFailed.load();
+}
 }
 
 namespace
@@ -41,6 +49,8 @@ void counted(void* block, u64 replaced)
 
 void* memAlloc(u64 size)
 {
+    if (refusedAfterFailure())
+        return nullptr;
     void* block = (size > SIZE_MAX || faultInjected(FaultKind::Allocation)) ? nullptr : malloc(size_t(size));
     if (trackingFlag && !heapReady) {
         liveBytes.exchange(0);
@@ -66,12 +76,24 @@ void* memRealloc(void* p, u64 size)
 {
     if (!p)
         return memAlloc(size);
+    if (refusedAfterFailure())
+        return nullptr;
     const u64 before = malloc_usable_size(p);
     void* block = (size > SIZE_MAX || faultInjected(FaultKind::Allocation)) ? nullptr : realloc(p, size_t(size));
     if (!block)
         return failedAllocation(size);
     counted(block, before);
     return block;
+}
+
+AllocationStop::AllocationStop()
+{
+    stopsAtFailure++;
+}
+
+AllocationStop::~AllocationStop()
+{
+    stopsAtFailure--;
 }
 
 bool memAllocationFailed()

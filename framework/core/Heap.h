@@ -24,6 +24,17 @@ void memResetPeak();
 // allocation from an empty result is still never taken for a success.
 bool memAllocationFailed();
 void memClearAllocationFailure();
+// While one lives, an allocation on this thread after a failed one fails at once, without asking
+// the system or saying so again: work that ends at its first failed allocation (a document's
+// conversion) takes nothing more on its way out.
+class AllocationStop
+{
+public:
+    AllocationStop();
+    ~AllocationStop();
+    AllocationStop(const AllocationStop&) = delete;
+    AllocationStop& operator=(const AllocationStop&) = delete;
+};
 // Marks the heap ready (start-up does this before anything else).
 void memSetReady();
 

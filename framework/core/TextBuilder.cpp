@@ -25,14 +25,19 @@ bool TextBuilder::grow(u64 more)
         next = need;
     if (next < 256)
         next = 256;
-    if (gate && !gate(gateContext, next - capacity)) {
-        // What the gate refused may still be had at the size needed.
-        if (next == need || !gate(gateContext, need - capacity)) {
-            failed = true;
-            gateRefused = true;
-            return false;
+    if (gate) {
+        // A smaller step may still be had, down to the size needed: halved each time, so a text
+        // close to what the gate allows still grows in steps and is not copied on every append.
+        u64 step = next - capacity;
+        while (!gate(gateContext, step)) {
+            if (step == need - capacity) {
+                failed = true;
+                gateRefused = true;
+                return false;
+            }
+            step = step / 2 > need - capacity ? step / 2 : need - capacity;
         }
-        next = need;
+        next = capacity + step;
     }
     char* block = static_cast<char*>(memRealloc(data, next));
     if (!block) {

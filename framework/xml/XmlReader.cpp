@@ -596,8 +596,9 @@ XmlReader::Event XmlReader::next()
 {
     if (refusedAtStart)
         return refuseAtStart();
-    if (current == FAILED)
-        return current;
+    // What was read since memory ran out may be short: nothing more is read, nor allocated.
+    if (current == FAILED || memAllocationFailed())
+        return fail();
     if (pendingEnd) {
         pendingEnd = false;
         depthNow = open--;

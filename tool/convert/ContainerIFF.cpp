@@ -137,6 +137,7 @@ u32 rebuiltSizeHint(const ByteArray* file)
 // archive's budget while they are held.
 bool rebuildsExactly(const TextBuilder& text, const ByteArray& bytes, StoredStreams* streams, bool& refused)
 {
+    const AllocationStop stop;
     const u64 hint = rebuiltSizeHint(&bytes);
     if (!reserveTransient(hint)) {
         refused = true;
@@ -168,7 +169,7 @@ bool writeDocument(TD::IFF& iff, const ByteArray& file, const String& path, bool
     SchemaList schemas(true);
     registerIffSchemas(schemas);
     IffXmlOut out{xml, schemas, streams, &file};
-    bool ok = true;
+    bool ok = out.going();
     while (ok && !iff.atEnd()) {
         if (!iff.isContainer()) {
             printError("ERROR: Root IFF chunk isn't form for '%s'.\n", path.c_str());
@@ -234,6 +235,7 @@ bool endsWithOddChunk(const u8* data, u64 start, u64 end)
 ByteArray* xmlToIffBytes(const char* text, u64 length, const String* source, StoredStreams* streams,
                          const ByteArray* file)
 {
+    const AllocationStop stop;
     ByteBuffer out(rebuiltSizeHint(file));
     u32 written = 0;
     if (!buildIff(text, length, source, streams, file, out, written))
@@ -261,6 +263,7 @@ bool iffToXml(const String& path, const ByteArray& data, TextBuilder& text, u8& 
               StoredStreams* streams)
 {
     mode = ContainerIFF::MODE_PLAIN;
+    const AllocationStop stop;
     const bool missingPad = isMissingFinalPad(data);
     const TD::Array<unsigned char> bytes = readerView(data);
     TD::ByteArrayReader reader(&bytes);

@@ -38,8 +38,11 @@ void registerIffSchemas(SchemaList& schemas)
     for (const SchemaSlot& slot : schemaOrder) {
         if (!slot.make)
             continue;
+        // Memory that ran out ends the conversion that asked: nothing more is made for it.
         ChunkSchema* schema = slot.make();
-        if (schema && !schemas.push(schema))
+        if (!schema || !schemas.push(schema)) {
             memDelete(schema);
+            return;
+        }
     }
 }

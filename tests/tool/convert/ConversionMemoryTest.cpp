@@ -6,6 +6,7 @@
 #include "framework/core/Faults.h"
 #include "tests/framework/threads/LogCapture.h"
 #include "tool/containers/Driver.h"
+#include "tool/convert/ConvertedText.h"
 
 #include <chrono>
 #include <random>
@@ -225,5 +226,77 @@ TEST(ConversionMemory, MemoryRunningOutEndsAConversionAtOnce)
             deleteContainer(c);
         }
         setFaultHook(nullptr);
+    }
+}
+
+// Forms nested hundreds deep indent every line of their XML by their depth: a document whose text
+// would take more than the limit stays raw, and its text never took more than that.
+TEST(ConversionMemory, DeepNestsCountInWhatAConversionMayTake)
+{
+    OptionScope scope(1);
+    Bytes nest = iffbytes::chunk("INFO", "x");
+    for (int i = 0; i < 250; i++)
+        nest = iffbytes::form("NEST", nest);
+    Bytes content;
+    while (content.size() < (size_t(3) << 20))
+        content.insert(content.end(), nest.begin(), nest.end());
+    const Document deep{"IFF of deep nests", "DEEP.IFF", iffbytes::form("DEEP", content)};
+    memResetPeak();
+    const u64 before = memLiveBytes();
+    Container* c = nullptr;
+    const std::string out = captured([&] { c = detect(deep); });
+    const u64 peak = memPeakBytes() - before;
+    EXPECT_FALSE(converted(c));
+    EXPECT_NE(out.find(" -> 'DEEP.IFF' stays raw: its XML would take more memory than a document of its size may.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_LE(peak, convertedTextLimit(deep.bytes.size()) + 2 * deep.bytes.size());
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(testutil::serialised(*c), deep.bytes);
+    deleteContainer(c);
+}
+
+namespace
+{
+u64 firstFailing = 0;
+
+bool failFromThenOn(FaultKind kind)
+{
+    return kind == FaultKind::Allocation && ++allocations >= firstFailing && firstFailing;
+}
+}
+
+// Once an allocation has failed, a conversion asks for nothing more: it ends, and the document
+// stays raw, without a second failure on the way (a schema's check or the text dump after it).
+TEST(ConversionMemory, NothingIsAskedForOnceMemoryRanOut)
+{
+    OptionScope scope;
+    const Bytes missile = iffbytes::chunk("DATA", Bytes(35, 1));
+    std::vector<Document> docs = denseDocuments(size_t(64) << 10);
+    docs.push_back({"IFF of schema records", "ARMS.IFF",
+                    iffbytes::form("REAL", iffbytes::form("OBJT", iffbytes::form("MISL", missile)) +
+                                               iffbytes::chunk("NOTE", "some words 0x01"))});
+    for (const Document& d : docs) {
+        SCOPED_TRACE(d.what);
+        const ByteArray bytes = byteView(d.bytes.data(), u32(d.bytes.size()));
+        const String name(d.name);
+        const auto convert = [&](u64 failing) {
+            allocations = 0;
+            firstFailing = failing;
+            setFaultHook(failFromThenOn);
+            TextBuilder text;
+            u8 mode = 0;
+            const bool converted = iffToXml(name, bytes, text, mode, true);
+            setFaultHook(nullptr);
+            return converted;
+        };
+        ASSERT_TRUE(convert(0));
+        const u64 total = allocations;
+        for (u64 at = 1; at <= total; at += total / 50 + 1) {
+            LogCapture log;
+            EXPECT_FALSE(convert(at)) << at;
+            EXPECT_EQ(allocations, at) << at;
+            memClearAllocationFailure();
+        }
     }
 }
