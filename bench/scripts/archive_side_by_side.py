@@ -5,7 +5,8 @@ the medians, their ratio and the peak memory of each (GNU time), with the archiv
 the memory goals.
 
 Usage: archive_side_by_side.py MORDAX WORK_DIR [RUNS] [CASE...]
-  CASE picks cases by a word of their name (repack, extract, rewrite, list, memory, iff, large).
+  CASE picks cases by a word of their name (repack, extract, rewrite, list, memory, iff, large,
+  pfc).
 
 The archives are written with the test-archive generator's writers
 (tests/fixtures/make_fixtures.py).
@@ -145,6 +146,11 @@ LARGE_MODES = (("list", []), ("extract", ["-e"]), ("rewrite", ["-w"]), ("repack"
 # 6 bytes (14 each), and 8-byte records of one schema chunk.
 LARGE_KINDS = ("random", "text", "empty", "small", "records")
 DENSE_KINDS = ("empty", "small", "records")
+# Dialogue tables of one Branch holding millions of empty options (one byte each), or one option
+# holding millions of one-letter cutaways (15 bytes each), and one-letter dialogues at the top
+# level (36 bytes each).
+TABLE_SIZES = (8, 20)
+TABLE_KINDS = ("pfc options", "pfc branch records", "pfc dialogues")
 
 
 def large_document(path, mib, kind):
@@ -173,36 +179,60 @@ def large_document(path, mib, kind):
     return size[0] or os.path.getsize(path) - 8 - 74
 
 
+def large_table(path, mib, kind):
+    """A TRE holding one PFC table of about `mib` MiB of the kind: the table's size."""
+    n = mib * MIB
+
+    def table():
+        if kind == "pfc options":
+            return fx.pfc_branch("ANCHOR", "DECK", 1, 2, [b""] * n)
+        if kind == "pfc branch records":
+            record = fx.pfc_cutaway("DECK", 1, 0, "k")
+            return fx.pfc_branch("ANCHOR", "DECK", 1, 2, [record * (n // len(record))])
+        return fx.pfc_dialogue("ANCHOR", "CALM", "DECK", 1, 0, "k", 0) * (n // 36)
+    size = [0]
+
+    def build():
+        t = table()
+        size[0] = len(t)
+        return fx.tre([("DOCS\\LARGE.PFC", t)])
+    write(path, build)
+    return size[0] or os.path.getsize(path) - 8 - 74
+
+
 def large_cases():
     """One large document converted on list, -e, -w and -r (of its unedited XML): seconds, MB/s of
     document, and peak memory as a multiple of the document (of the XML file for -r). The goal: at
     most 12 times it plus 64 MiB, and 20 MB/s or more."""
     cases = [(mib, kind, mode, args) for mib in LARGE_SIZES for kind in LARGE_KINDS for mode, args in LARGE_MODES
-             if (mode != "repack" or kind in DENSE_KINDS) and wanted("large %s %d MiB %s" % (mode, mib, kind))]
+             if (mode != "repack" or kind in DENSE_KINDS)]
+    cases += [(mib, kind, mode, args) for mib in TABLE_SIZES for kind in TABLE_KINDS for mode, args in LARGE_MODES]
+    cases = [c for c in cases if wanted("large %s %d MiB %s" % (c[2], c[0], c[1]))]
     if not cases:
         return
     os.makedirs(WORK, exist_ok=True)
-    print("%-36s %7s %7s %8s %7s %7s" % ("large document", "s", "MB/s", "peak MiB", "x doc", "goal x"))
+    print("%-44s %7s %7s %8s %7s %7s" % ("large document", "s", "MB/s", "peak MiB", "x doc", "goal x"))
     for mib, kind, mode, args in cases:
-        path = os.path.join(WORK, "LARGE_%s_%d.TRE" % (kind.upper(), mib))
-        size = large_document(path, mib, kind)
+        path = os.path.join(WORK, "LARGE_%s_%d.TRE" % (kind.upper().replace(" ", "_"), mib))
+        table = kind in TABLE_KINDS
+        size = (large_table if table else large_document)(path, mib, kind)
         extra = {"extract": ["out"], "rewrite": ["-o", "copy"], "repack": [path + ".tree", "-o", "copy"]}.get(mode, [])
         measure = size
         if mode == "repack":
             tree = path + ".tree"
             if not os.path.isdir(tree):
                 subprocess.run([TOOL, "-e", path, tree], stdout=subprocess.DEVNULL, check=True)
-            measure = os.path.getsize(os.path.join(tree, "DOCS", "LARGE.IFF.xml"))
+            measure = os.path.getsize(os.path.join(tree, "DOCS", "LARGE.PFC.xml" if table else "LARGE.IFF.xml"))
         runs = [timed([TOOL] + args + [path] + extra, clear_out) for _ in range(RUNS)]
         t = statistics.median(r[0] for r in runs)
         m = max(r[1] for r in runs)
-        print("%-36s %7.2f %7.1f %8.0f %7.1f %7.1f  status %d" % (
+        print("%-44s %7.2f %7.1f %8.0f %7.1f %7.1f  status %d" % (
             "large %s %d MiB %s" % (mode, mib, kind), t, size / t / 1e6, m / MIB, m / measure,
             (12 * measure + 64 * MIB) / measure, runs[0][2]), flush=True)
 
 
 def main():
-    if ONLY and all(word == "large" or word.startswith("large ") for word in ONLY):
+    if ONLY and all(word == "large" or word.startswith("large ") or word.startswith("pfc") for word in ONLY):
         large_cases()
         return
     a = build_archives()

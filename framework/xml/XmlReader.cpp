@@ -43,20 +43,21 @@ const char* wideEncoding(const char* bytes, u64 n)
 // line feed and carriage return; its position, or n when there is none.
 u64 firstForbiddenByte(const char* text, u64 n)
 {
+    const auto forbidden = [](u8 c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; };
+    // A block at a time, without a branch per byte (the compiler makes it a few vector compares);
+    // only a block that holds such a byte is looked at again.
+    constexpr u64 BLOCK = 64;
     u64 i = 0;
-    // Eight bytes at a time: most words hold no byte below 0x20 at all.
-    for (; i + 8 <= n; i += 8) {
-        u64 word;
-        memcpy(&word, text + i, 8);
-        if (!((word - 0x2020202020202020ull) & ~word & 0x8080808080808080ull))
-            continue;
-        for (u64 j = i; j < i + 8; j++) {
-            if (u8(text[j]) < 0x20 && !xmlAllowsControl(u8(text[j])))
-                return j;
-        }
+    for (; i + BLOCK <= n; i += BLOCK) {
+        const u8* b = reinterpret_cast<const u8*>(text + i);
+        u8 any = 0;
+        for (u64 j = 0; j < BLOCK; j++)
+            any |= u8(forbidden(b[j]));
+        if (any)
+            break;
     }
     for (; i < n; i++) {
-        if (u8(text[i]) < 0x20 && !xmlAllowsControl(u8(text[i])))
+        if (forbidden(u8(text[i])))
             return i;
     }
     return n;
@@ -386,9 +387,12 @@ bool XmlReader::plainTag(Event& event)
     u64 p = tokenizer.position;
     u32 lines = 0;
     // Text of blanks only, as the tokenizer trims it (bytes of 0x80 and above are text there).
-    while (p < n && d[p] && u8(d[p]) <= 0x20) {
-        lines += d[p] == '\n';
-        p++;
+    for (; p < n; p++) {
+        const u8 c = u8(d[p]);
+        if (c == '\n')
+            lines++;
+        else if (!c || c > 0x20)
+            break;
     }
     // Blanks after the element's text are a second text: the tokenizer says so.
     if (p + 1 >= n || d[p] != '<' || (p > tokenizer.position && hasValue[open]))
@@ -414,20 +418,36 @@ bool XmlReader::plainTag(Event& event)
     // "<!" begins a comment, a CDATA section or a declaration: the tokenizer reads those.
     if (!isXmlNameByte(u8(d[p + 1])) || d[p + 1] == '!' || open >= XML_MAX_DEPTH)
         return false;
-    u64 q = p + 1;
-    while (q < n && isXmlNameByte(u8(d[q])))
-        q++;
+    const u32 at = open + 1;
+    // Siblings mostly share a name: when the tag holds the name last read at this depth, it is
+    // kept where it is and not scanned again.
+    String& name = names[at];
+    u64 q = p + 1 + name.length;
+    const bool same = name.length && q < n && d[p + 1] == name.data[0] &&
+                      memcmp(d + p + 1, name.data, size_t(name.length)) == 0 && !isXmlNameByte(u8(d[q]));
+    if (!same) {
+        q = p + 1;
+        while (q < n && isXmlNameByte(u8(d[q])))
+            q++;
+    }
     if (q >= n || (d[q] != '>' && d[q] != '/' && !isBlankByte(u8(d[q]))))
         return false;
     const XmlTokenizer::Place before = tokenizer.place();
-    const u32 at = open + 1;
-    names[at].assignBytes(d + p + 1, q - p - 1);
-    tokenizer.moveTo({q, tokenizer.line + lines, true, false, false, '"'});
+    if (!same)
+        name.assignBytes(d + p + 1, q - p - 1);
     bool noBody = false;
-    if (!plainAttributes(noBody)) {
-        // The tokenizer reads the tag from its start.
-        tokenizer.moveTo(before);
-        return false;
+    // A tag without attributes, the commonest, ends right after its name.
+    if (d[q] == '>' || (d[q] == '/' && q + 1 < n && d[q + 1] == '>')) {
+        noBody = d[q] == '/';
+        attrs.count = 0;
+        tokenizer.moveTo({q + (noBody ? 2 : 1), tokenizer.line + lines, false, false, false, '"'});
+    } else {
+        tokenizer.moveTo({q, tokenizer.line + lines, true, false, false, '"'});
+        if (!plainAttributes(noBody)) {
+            // The tokenizer reads the tag from its start.
+            tokenizer.moveTo(before);
+            return false;
+        }
     }
     hasValue[at] = 0;
     open = at;

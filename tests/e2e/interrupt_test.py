@@ -112,8 +112,9 @@ class Interrupts(unittest.TestCase):
                 self.interrupt("early-" + mode, args, b"developers\n", [signal.SIGINT])
 
     def test_a_signal_ends_a_long_conversion(self):
-        """A large document of tiny chunks, or of deep nests, takes seconds to convert: the signal
-        does not wait, and the file it stopped is not blamed on the disk."""
+        """A large document of tiny chunks, or of deep nests, or a dialogue table of one Branch
+        holding millions of options, takes seconds to convert: the signal does not wait, and the
+        file it stopped is not blamed on the disk."""
         work = tooltest.fresh_dir(self.base, "conversion")
         dense = make_fixtures.iff_form(b"DATA", make_fixtures.iff_chunk(b"NULL", b"") * (5 << 20))
         nest = make_fixtures.iff_chunk(b"INFO", b"x")
@@ -122,7 +123,10 @@ class Interrupts(unittest.TestCase):
         deep = make_fixtures.iff_form(b"DEEP", nest * ((4 << 20) // len(nest)))
         tooltest.put(work, "DENSE.TRE", make_fixtures.tre([("DOCS\\DENSE.IFF", dense)]))
         tooltest.put(work, "DEEP.TRE", make_fixtures.tre([("DOCS\\DEEP.IFF", deep)]))
-        runs = [([], "DENSE.TRE"), (["-e"], "DENSE.TRE"), (["-w"], "DENSE.TRE"), (["-e"], "DEEP.TRE")]
+        branch = make_fixtures.pfc_branch("ANCHOR", "DECK", 1, 2, [b""] * (20 << 20))
+        tooltest.put(work, "BRANCH.TRE", make_fixtures.tre([("TALK\\BRANCH.PFC", branch)]))
+        runs = [([], "DENSE.TRE"), (["-e"], "DENSE.TRE"), (["-w"], "DENSE.TRE"), (["-e"], "DEEP.TRE"),
+                ([], "BRANCH.TRE"), (["-e"], "BRANCH.TRE")]
         for mode, archive in runs:
             with self.subTest(mode=mode, archive=archive):
                 args = mode + [archive] + (["out"] if mode == ["-e"] else [])
@@ -139,7 +143,7 @@ class Interrupts(unittest.TestCase):
                 self.assertEqual(out.count("ERROR: Interrupted!\n"), 1, out[-500:])
                 self.assertNotIn("Write failure", out)
                 self.assertLess(elapsed, BOUND, out[-500:])
-                self.assertEqual(sorted(os.listdir(work)), ["DEEP.TRE", "DENSE.TRE"])
+                self.assertEqual(sorted(os.listdir(work)), ["BRANCH.TRE", "DEEP.TRE", "DENSE.TRE"])
 
     def test_one_signal_ends_a_run_whose_output_nobody_reads(self):
         """Standard output is a FIFO that is open but never read: once it is full the run waits

@@ -306,11 +306,9 @@ struct ConversionBudget
     static bool charge(void* context, u64 bytes)
     {
         ConversionBudget& budget = *static_cast<ConversionBudget*>(context);
-        if (budget.held + bytes > budget.limit) {
-            budget.tooLarge = true;
-            return false;
-        }
-        if (!reserveTransient(bytes))
+        // A refused step may be followed by a smaller one that fits: only the last answer counts.
+        budget.tooLarge = budget.held + bytes > budget.limit;
+        if (budget.tooLarge || !reserveTransient(bytes))
             return false;
         budget.held += bytes;
         return true;
