@@ -2,7 +2,6 @@
 #include "framework/core/String.h"
 #include "tool/ToolOptions.h"
 
-#include <utility>
 
 // A text up to this many times its file's size is kept from open (see keepsConvertedText).
 constexpr u64 KEPT_TEXT_PER_BYTE = 16;
@@ -27,14 +26,4 @@ inline bool keepsConvertedText(u64 textLength, u64 byteCount)
     const ToolOptions& options = toolOptions();
     return (options.mode == MODE_EXTRACT || options.mode == MODE_REPACK) && !options.noConvert &&
            textLength + 1 <= byteCount * KEPT_TEXT_PER_BYTE;
-}
-
-// Takes the text as the extracted file holds it (with a line end); writeXml leaves room for
-// that, so nothing is copied.
-inline void keepConvertedText(String& kept, String&& text)
-{
-    const u64 length = text.length;
-    text.append('\n');
-    if (text.length == length + 1)
-        kept = std::move(text);
 }
