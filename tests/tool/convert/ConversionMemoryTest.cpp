@@ -267,35 +267,6 @@ TEST(ConversionMemory, MemoryRunningOutEndsAConversionAtOnce)
     }
 }
 
-// Branches nested as deep as a table may hold indent every line of its XML by their depth: a table
-// whose text would take more than one of its size may stays raw, judged before the text is made.
-TEST(ConversionMemory, DeepBranchesCountInWhatATableMayTake)
-{
-    OptionScope scope(1);
-    Bytes nest;
-    for (u32 i = 0; i < 127; i++)
-        nest = nest + pfctest::branch("ANCHOR", "DECK", u16(i), 0);
-    nest = nest + pfctest::dialogue("ANCHOR", "", "", 1, 0, "at the bottom", 0);
-    for (u32 i = 0; i < 127; i++)
-        nest = nest + pfctest::END_BRANCH;
-    Document deep{"PFC of deep branches", "DEEP.PFC", {}};
-    while (deep.bytes.size() < (size_t(4) << 20))
-        deep.bytes.insert(deep.bytes.end(), nest.begin(), nest.end());
-    memResetPeak();
-    const u64 before = memLiveBytes();
-    Container* c = nullptr;
-    const std::string out = captured([&] { c = detect(deep); });
-    const u64 peak = memPeakBytes() - before;
-    EXPECT_FALSE(converted(c));
-    EXPECT_NE(out.find(" -> 'DEEP.PFC' stays raw: its XML would take more memory than a document of its size may.\n"),
-              std::string::npos)
-        << out;
-    EXPECT_LT(peak, u64(1) << 20);
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(testutil::serialised(*c), deep.bytes);
-    deleteContainer(c);
-}
-
 // Memory that runs out while a table's edited XML is written back ends the repack with one line
 // that names the file, asks for nothing more, and leaves the table as it was.
 TEST(ConversionMemory, ARepackThatRunsOutOfMemorySaysSoOnceNamingTheFile)
@@ -335,31 +306,55 @@ TEST(ConversionMemory, ARepackThatRunsOutOfMemorySaysSoOnceNamingTheFile)
     }
 }
 
-// Forms nested hundreds deep indent every line of their XML by their depth: a document whose text
-// would take more than the limit stays raw, and its text never took more than that.
-TEST(ConversionMemory, DeepNestsCountInWhatAConversionMayTake)
+// Nesting indents every line of the XML by its depth: forms nested hundreds deep, or branches
+// nested as deep as a table may hold, whose text would take more than a document of its size may,
+// stay raw. A document's text never takes more than that limit; a table's is judged before it is
+// made at all.
+TEST(ConversionMemory, DepthCountsInWhatAConversionMayTake)
 {
     OptionScope scope(1);
-    Bytes nest = iffbytes::chunk("INFO", "x");
+    Bytes forms = iffbytes::chunk("INFO", "x");
     for (int i = 0; i < 250; i++)
-        nest = iffbytes::form("NEST", nest);
-    Bytes content;
-    while (content.size() < (size_t(3) << 20))
-        content.insert(content.end(), nest.begin(), nest.end());
-    const Document deep{"IFF of deep nests", "DEEP.IFF", iffbytes::form("DEEP", content)};
-    memResetPeak();
-    const u64 before = memLiveBytes();
-    Container* c = nullptr;
-    const std::string out = captured([&] { c = detect(deep); });
-    const u64 peak = memPeakBytes() - before;
-    EXPECT_FALSE(converted(c));
-    EXPECT_NE(out.find(" -> 'DEEP.IFF' stays raw: its XML would take more memory than a document of its size may.\n"),
-              std::string::npos)
-        << out;
-    EXPECT_LE(peak, convertedTextLimit(deep.bytes.size()) + 2 * deep.bytes.size());
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(testutil::serialised(*c), deep.bytes);
-    deleteContainer(c);
+        forms = iffbytes::form("NEST", forms);
+    Bytes branches;
+    for (u32 i = 0; i < 127; i++)
+        branches = branches + pfctest::branch("ANCHOR", "DECK", u16(i), 0);
+    branches = branches + pfctest::dialogue("ANCHOR", "", "", 1, 0, "at the bottom", 0);
+    for (u32 i = 0; i < 127; i++)
+        branches = branches + pfctest::END_BRANCH;
+    const auto repeated = [](const Bytes& unit, size_t size) {
+        Bytes out;
+        while (out.size() < size)
+            out.insert(out.end(), unit.begin(), unit.end());
+        return out;
+    };
+    const Bytes deepForms = iffbytes::form("DEEP", repeated(forms, size_t(3) << 20));
+    const struct
+    {
+        Document document;
+        u64 mostHeld;
+    } cases[] = {
+        {{"IFF of deep nests", "DEEP.IFF", deepForms}, convertedTextLimit(deepForms.size()) + 2 * deepForms.size()},
+        {{"PFC of deep branches", "DEEP.PFC", repeated(branches, size_t(4) << 20)}, u64(1) << 20},
+    };
+    for (const auto& c : cases) {
+        const Document& d = c.document;
+        SCOPED_TRACE(d.what);
+        memResetPeak();
+        const u64 before = memLiveBytes();
+        Container* container = nullptr;
+        const std::string out = captured([&] { container = detect(d); });
+        const u64 peak = memPeakBytes() - before;
+        EXPECT_FALSE(converted(container));
+        EXPECT_NE(out.find(std::string(" -> '") + d.name +
+                           "' stays raw: its XML would take more memory than a document of its size may.\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_LE(peak, c.mostHeld);
+        ASSERT_NE(container, nullptr);
+        EXPECT_EQ(testutil::serialised(*container), d.bytes);
+        deleteContainer(container);
+    }
 }
 
 namespace
