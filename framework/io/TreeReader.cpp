@@ -1,8 +1,7 @@
 #include "framework/io/TreeReader.h"
 #include "framework/io/FileStream.h"
+#include "framework/io/TreeWriter.h"
 
-#include <cerrno>
-#include <cstring>
 
 TreeReader::~TreeReader()
 {
@@ -32,23 +31,17 @@ ByteArray* TreeReader::readFile(const String& path, ReadFailure& why, int& error
 {
     why = ReadFailure::None;
     error = 0;
-    const u64 n = root.length;
-    const char* p = path.c_str();
-    const bool below = active && n && strncmp(p, root.c_str(), n) == 0 &&
-                       (root[n - 1] == '/' || p[n] == '/');
-    if (!below)
+    const char* below = active ? pathBelowRoot(path.c_str(), root) : nullptr;
+    if (!below || !*below)
         return readWholeFile(path, &why, &error);
     if (rootFd < 0) {
         why = ReadFailure::Missing;
         error = rootError;
         return nullptr;
     }
-    u64 start = n;
-    while (p[start] == '/')
-        start++;
     u64 linkLength = 0;
-    ByteArray* bytes = readFileBeneath(rootFd, p + start, why, &error, &linkLength);
+    ByteArray* bytes = readFileBeneath(rootFd, below, why, &error, &linkLength);
     if (!bytes && why == ReadFailure::Link)
-        link = path.left(start + linkLength);
+        link = path.left(u64(below - path.c_str()) + linkLength);
     return bytes;
 }

@@ -214,13 +214,11 @@ int TreeWriter::openBase(const char* base)
 // another one.
 const char* TreeWriter::splitBelowRoot(const char* p, const char*& base) const
 {
-    const u64 n = root.length;
-    if (n && strncmp(p, root.c_str(), n) == 0 && (root[n - 1] == '/' || p[n] == '/' || p[n] == 0)) {
+    if (const char* below = pathBelowRoot(p, root)) {
         base = root.c_str();
-        p += n;
-    } else {
-        base = p[0] == '/' ? "/" : ".";
+        return below;
     }
+    base = p[0] == '/' ? "/" : ".";
     while (*p == '/')
         p++;
     return p;
@@ -364,6 +362,17 @@ PlaceResult TreeWriter::writeFile(const String& path, const u8* data, u64 size)
         memcpy(result.leftBehind, temp, TEMP_NAME_SIZE);
     clearRemovableFile(REMOVABLE_EXTRACTING);
     return result;
+}
+
+const char* pathBelowRoot(const char* path, const String& root)
+{
+    const u64 n = root.length;
+    if (!n || strncmp(path, root.c_str(), n) != 0 || (root[n - 1] != '/' && path[n] != '/' && path[n] != 0))
+        return nullptr;
+    path += n;
+    while (*path == '/')
+        path++;
+    return path;
 }
 
 bool descriptorsExhausted(int error)

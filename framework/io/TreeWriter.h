@@ -24,6 +24,11 @@ struct PlaceResult
     bool ok() const { return status == PlaceStatus::Done; }
 };
 
+// The part of `path` below the directory `root` (without the slashes between), when the path
+// starts with it; null otherwise. Allocates nothing, so a failed allocation cannot turn a path
+// into another one.
+const char* pathBelowRoot(const char* path, const String& root);
+
 // True for the errors of a full descriptor table (the process's limit or the system's).
 bool descriptorsExhausted(int error);
 

@@ -315,13 +315,19 @@ void adviseOnLimits(int error)
                    strerror(error));
 }
 
-bool reportUnmadeFile(const String& path)
+void reportUnmadeFile(const String& path)
 {
     if (outOfMemory("extracting", path.c_str()) || interrupted())
-        return false;
+        return;
     printError("ERROR: Write failure for '%s'!\n", path.c_str());
     noteToolFailure();
-    return false;
+}
+
+void reportReadCause(const char* doing, const String& path, int error)
+{
+    // A missing file needs no more words than the failure's own line.
+    if (error != ENOENT)
+        reportSystemCause(doing, path, error);
 }
 
 void hashEntry(Md5& context, Container* nested, const ByteArray* data, const char* name, u32 indent)
@@ -386,9 +392,7 @@ ByteArray* readRepackFile(const String& path, const char* kind, bool* missing)
                    (link.isEmpty() ? path : link).c_str());
     } else if (!missing || !*missing) {
         printError("ERROR: Couldn't read %s'%s'!\n", kind, path.c_str());
-        // A missing file needs no more words.
-        if (error != ENOENT)
-            reportSystemCause("read", path, error);
+        reportReadCause("read", path, error);
     }
     return nullptr;
 }

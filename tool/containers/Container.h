@@ -129,9 +129,11 @@ bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn
 void reportSystemCause(const char* doing, const String& path, int error);
 // What to do when the error is the descriptor limit (a line after the one naming it); else nothing.
 void adviseOnLimits(int error);
+// The same after a failed read or open, but nothing for a file that is not there.
+void reportReadCause(const char* doing, const String& path, int error);
 // The converted form of the file at `path` could not be made: memory that ran out and a quit
-// signal say so with their own lines, anything else is the file's write failure. Always false.
-bool reportUnmadeFile(const String& path);
+// signal say so with their own lines, anything else is the file's write failure.
+void reportUnmadeFile(const String& path);
 // The line for a file a failed write left behind and could not remove.
 void reportLeftBehind(const String& file);
 // One archive entry's part of hashContents: a nested container hashes itself one level deeper,

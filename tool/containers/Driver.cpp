@@ -15,7 +15,6 @@
 #include "tool/convert/ContainerPFC.h"
 #include "tool/convert/ContainerVOC.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -209,9 +208,7 @@ Container* openContainer(const String& path)
     if (!bytes) {
         if (!outOfMemory("reading", path.c_str())) {
             printError("ERROR: Couldn't open '%s'!\n", path.c_str());
-            // A missing file needs no more words.
-            if (error != ENOENT)
-                reportSystemCause("open", path, error);
+            reportReadCause("open", path, error);
         }
         return nullptr;
     }

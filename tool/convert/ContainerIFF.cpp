@@ -292,30 +292,6 @@ String iffToXmlText(const String& path, const ByteArray& data, u8& mode, bool qu
     return iffToXml(path, data, text, mode, quiet) ? text.take() : String();
 }
 
-namespace
-{
-// What converting a document holds of the archive's budget: its text, charged before it grows.
-// The text may also take no more than a few times the document, whatever its shape: deep nests
-// indent every line by their depth, so their text would otherwise grow past any fixed ratio.
-struct ConversionBudget
-{
-    u64 held = 0;
-    u64 limit = 0;
-    bool tooLarge = false;
-    explicit ConversionBudget(u64 documentBytes) : limit(convertedTextLimit(documentBytes)) {}
-    static bool charge(void* context, u64 bytes)
-    {
-        ConversionBudget& budget = *static_cast<ConversionBudget*>(context);
-        // A refused step may be followed by a smaller one that fits: only the last answer counts.
-        budget.tooLarge = budget.held + bytes > budget.limit;
-        if (budget.tooLarge || !reserveTransient(bytes))
-            return false;
-        budget.held += bytes;
-        return true;
-    }
-};
-}
-
 ContainerIFF::ContainerIFF(const String& p, const ByteArray& data, bool convertible, u8 m)
     : Container(p, p + ".xml", CONTAINER_IFF), mode(m), converts(convertible)
 {
@@ -350,8 +326,11 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
     // Memory that runs out while converting ends the conversion, not the run: the document stays
     // raw, as one too large for the budget does.
     const bool memoryFailedBefore = memAllocationFailed();
-    ConversionBudget budget(data.count);
-    TextBuilder text(ConversionBudget::charge, &budget);
+    // Deep nests indent every line by their depth: the text's limit is what keeps their cost in
+    // proportion to the document.
+    TextBudget budget;
+    budget.limit = convertedTextLimit(data.count);
+    TextBuilder text(TextBudget::charge, &budget);
     bool refused = false;
     const bool walked = iffToXml(path, data, text, mode, false, streams);
     const bool converts = walked && rebuildsExactly(text, data, streams, refused);

@@ -715,32 +715,6 @@ u64 tableTextLimit(u64 tableBytes)
     return convertedTextLimit(tableBytes) + tableBytes;
 }
 
-// What making a table's text on open holds: the text, charged to the archive's budget before it
-// grows (unless nothing is converted), and never past tableTextLimit.
-struct TextBudget
-{
-    u64 held = 0;
-    u64 limit = ~u64(0);
-    bool reserves = false;
-    bool tooLarge = false;
-
-    static bool charge(void* context, u64 bytes)
-    {
-        TextBudget& budget = *static_cast<TextBudget*>(context);
-        // Says why the last growth asked for was refused: one a step too large may be had at
-        // the size needed.
-        budget.tooLarge = false;
-        if (budget.held + bytes > budget.limit) {
-            budget.tooLarge = true;
-            return false;
-        }
-        if (budget.reserves && !reserveTransient(bytes))
-            return false;
-        budget.held += bytes;
-        return true;
-    }
-};
-
 // One pass of the writer over the table: counting the text's length, or writing it into `into`.
 TextStatus writeTableText(const ByteArray& bytes, TextBuilder* into, u64& length)
 {

@@ -1,7 +1,7 @@
 #pragma once
 #include "framework/core/String.h"
 #include "tool/ToolOptions.h"
-
+#include "tool/containers/Driver.h"
 
 // A text up to this many times its file's size is kept from open (see keepsConvertedText).
 constexpr u64 KEPT_TEXT_PER_BYTE = 16;
@@ -15,6 +15,28 @@ inline u64 convertedTextLimit(u64 documentBytes)
 {
     return documentBytes * TEXT_LIMIT_PER_BYTE + TEXT_LIMIT_SLACK;
 }
+
+// The gate of a conversion's text (TextBuilder): each growth is charged to the archive's budget
+// before it is taken (unless nothing is to be converted), and the text never passes `limit`.
+// The caller gives back `held` (releaseTransient) when the text is gone.
+struct TextBudget
+{
+    u64 held = 0;
+    u64 limit = ~u64(0);
+    bool reserves = true;
+    bool tooLarge = false; // the last growth asked for would have passed the limit
+
+    static bool charge(void* context, u64 bytes)
+    {
+        TextBudget& budget = *static_cast<TextBudget*>(context);
+        // A refused step may be followed by a smaller one that fits: only the last answer counts.
+        budget.tooLarge = budget.held + bytes > budget.limit;
+        if (budget.tooLarge || (budget.reserves && !reserveTransient(bytes)))
+            return false;
+        budget.held += bytes;
+        return true;
+    }
+};
 
 // Whether a document's XML text, made at open to check that it gives the bytes back, is kept:
 // a run that extracts writes it out as the extracted file, and a repack finds an unedited file
