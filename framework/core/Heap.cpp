@@ -17,11 +17,14 @@ constinit u8 heapReady = 0;
 constinit std::atomic<bool> allocationFailed{false};
 // Nonzero while a piece of work that stops at its first failed allocation runs on this thread.
 thread_local u32 stopsAtFailure = 0;
+// An allocation on this thread failed since the innermost such work began: only its own failure
+// stops it, never one from before it began.
+thread_local bool failedInStop = false;
 
-// Such work, once an allocation has failed, is refused at once: unasked and unsaid.
+// Such work, once an allocation of its own has failed, is refused at once: unasked and unsaid.
 bool refusedAfterFailure()
 {
-    return stopsAtFailure && allocationFailed.load();
+    return stopsAtFailure && failedInStop;
 }
 }
 
@@ -30,6 +33,7 @@ namespace
 void* failedAllocation(u64 size)
 {
     allocationFailed.store(true);
+    failedInStop = true;
     logError("Memory", "Failed to allocate %llu bytes! (Memory allocated: %llu)", (unsigned long long)size,
              (unsigned long long)liveBytes.load());
     return nullptr;
@@ -86,24 +90,40 @@ void* memRealloc(void* p, u64 size)
     return block;
 }
 
-AllocationStop::AllocationStop()
+AllocationStop::AllocationStop() : failedBefore(allocationFailed.load()), outerFailed(failedInStop)
 {
+    failedInStop = false;
     stopsAtFailure++;
 }
 
 AllocationStop::~AllocationStop()
 {
     stopsAtFailure--;
+    // A failure inside is one of the work around it too.
+    failedInStop = outerFailed || failedInStop;
+}
+
+bool AllocationStop::failed() const
+{
+    return failedInStop;
+}
+
+void AllocationStop::forgive()
+{
+    failedInStop = false;
+    if (!failedBefore)
+        allocationFailed.store(false);
 }
 
 bool memAllocationFailed()
 {
-    return allocationFailed.load();
+    return stopsAtFailure ? failedInStop : allocationFailed.load();
 }
 
 void memClearAllocationFailure()
 {
     allocationFailed.store(false);
+    failedInStop = false;
 }
 
 u64 memLiveBytes()

@@ -21,12 +21,14 @@ u64 memLiveBytes();
 u64 memPeakBytes();
 void memResetPeak();
 // Set by every allocation that failed since the last clear: code that could not tell a failed
-// allocation from an empty result is still never taken for a success.
+// allocation from an empty result is still never taken for a success. Inside an AllocationStop it
+// answers for that work alone: a failure from before it began is not its own.
 bool memAllocationFailed();
 void memClearAllocationFailure();
-// While one lives, an allocation on this thread after a failed one fails at once, without asking
-// the system or saying so again: work that ends at its first failed allocation (a document's
-// conversion) takes nothing more on its way out.
+// While one lives, an allocation on this thread after one that failed inside it fails at once,
+// without asking the system or saying so again: work that ends at its first failed allocation (a
+// document's conversion) takes nothing more on its way out. A failure from before it began is
+// neither its own nor a reason to refuse it anything.
 class AllocationStop
 {
 public:
@@ -34,6 +36,15 @@ public:
     ~AllocationStop();
     AllocationStop(const AllocationStop&) = delete;
     AllocationStop& operator=(const AllocationStop&) = delete;
+    // An allocation failed while it lived.
+    bool failed() const;
+    // Its failures are its own to bear (a document kept raw): the run is left as it was before it
+    // began, an earlier failure still standing.
+    void forgive();
+
+private:
+    bool failedBefore;
+    bool outerFailed;
 };
 // Marks the heap ready (start-up does this before anything else).
 void memSetReady();

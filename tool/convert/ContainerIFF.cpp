@@ -323,31 +323,36 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
     StoredStreams* streams = memNew<StoredStreams>();
     if (!streams)
         return nullptr;
-    // Memory that runs out while converting ends the conversion, not the run: the document stays
-    // raw, as one too large for the budget does.
-    const bool memoryFailedBefore = memAllocationFailed();
+    const ToolOptions& opt = toolOptions();
     // Deep nests indent every line by their depth: the text's limit is what keeps their cost in
     // proportion to the document.
     TextBudget budget;
     budget.limit = convertedTextLimit(data.count);
-    TextBuilder text(TextBudget::charge, &budget);
     bool refused = false;
-    const bool walked = iffToXml(path, data, text, mode, false, streams);
-    const bool converts = walked && rebuildsExactly(text, data, streams, refused);
-    refused = refused || text.refused();
+    bool walked = false;
+    bool converts = false;
+    bool memoryRanOut = false;
     String kept;
-    if (converts && keepsConvertedText(text.length, data.count)) {
-        text.append('\n');
-        kept = text.take();
+    {
+        AllocationStop conversion;
+        TextBuilder text(TextBudget::charge, &budget);
+        walked = iffToXml(path, data, text, mode, false, streams);
+        converts = walked && rebuildsExactly(text, data, streams, refused);
+        refused = refused || text.refused();
+        if (converts && keepsConvertedText(text.length, data.count)) {
+            text.append('\n');
+            kept = text.take();
+        }
+        text.clear();
+        releaseTransient(budget.held);
+        // Memory that runs out while converting ends the conversion, not the run: the document
+        // stays raw, as one too large for the budget does. A repack pairs files with entries by
+        // the form extraction gave them, which is not known then: the run fails, as memory
+        // running out fails it anywhere else.
+        memoryRanOut = conversion.failed();
+        if (memoryRanOut && opt.mode != MODE_REPACK)
+            conversion.forgive();
     }
-    text.clear();
-    releaseTransient(budget.held);
-    const ToolOptions& opt = toolOptions();
-    // A repack pairs files with entries by the form extraction gave them, which is not known
-    // then: the run fails, as memory running out fails it anywhere else.
-    const bool memoryRanOut = !memoryFailedBefore && memAllocationFailed();
-    if (memoryRanOut && opt.mode != MODE_REPACK)
-        memClearAllocationFailure();
     if (memoryRanOut && opt.verbosity >= 1)
         printf(" -> '%s' stays raw: memory ran out while converting it.\n", path.c_str());
     else if (budget.tooLarge && opt.verbosity >= 1)

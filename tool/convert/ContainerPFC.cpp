@@ -1184,21 +1184,26 @@ bool ContainerPFC::probe(const String& name, const ByteArray&)
 Container* ContainerPFC::open(const String& name, const ByteArray& bytes)
 {
     const ToolOptions& opt = toolOptions();
-    // Memory that runs out while converting ends the conversion, not the run: the table stays
-    // raw, as one too large for the budget does.
-    const bool memoryFailedBefore = memAllocationFailed();
     TextStatus status = TextStatus::MADE;
     TextBudget budget;
     budget.limit = tableTextLimit(bytes.count);
     budget.reserves = !opt.noConvert;
-    String text = tableText(bytes, status, &budget);
-    const bool exact = status == TextStatus::MADE && rebuildsExactly(text, bytes);
-    releaseTransient(budget.held);
-    const bool memoryRanOut = status == TextStatus::OUT_OF_MEMORY || (!memoryFailedBefore && memAllocationFailed());
-    // A repack pairs files with entries by the form extraction gave them, which is not known
-    // then: the run fails, as memory running out fails it anywhere else.
-    if (memoryRanOut && opt.mode != MODE_REPACK)
-        memClearAllocationFailure();
+    String text;
+    bool exact = false;
+    bool memoryRanOut = false;
+    {
+        AllocationStop conversion;
+        text = tableText(bytes, status, &budget);
+        exact = status == TextStatus::MADE && rebuildsExactly(text, bytes);
+        releaseTransient(budget.held);
+        // Memory that runs out while converting ends the conversion, not the run: the table
+        // stays raw, as one too large for the budget does. A repack pairs files with entries by
+        // the form extraction gave them, which is not known then: the run fails, as memory
+        // running out fails it anywhere else.
+        memoryRanOut = status == TextStatus::OUT_OF_MEMORY || conversion.failed();
+        if (memoryRanOut && opt.mode != MODE_REPACK)
+            conversion.forgive();
+    }
     // Want of room is worth a note at -v, a table the XML form cannot hold one at -vv; a quit
     // ends the run at the next entry, which says why.
     const bool quit = status == TextStatus::QUIT || quitSignalsReceived();

@@ -233,7 +233,8 @@ bool failOne(FaultKind kind)
 }
 
 // Memory that runs out in the middle of a dense conversion ends it at once: the document stays
-// raw and whole, the run goes on, and the failure is logged once.
+// raw and whole, and the failure is logged once. Listing, the run goes on; repacking, which
+// pairs files by the form extraction gave them, the failure stands and fails the run.
 TEST(ConversionMemory, MemoryRunningOutEndsAConversionAtOnce)
 {
     OptionScope scope;
@@ -247,23 +248,52 @@ TEST(ConversionMemory, MemoryRunningOutEndsAConversionAtOnce)
         setFaultHook(failOne);
         deleteContainer(detect(d));
         const u64 total = allocations;
-        for (const u64 at : {total / 4, total / 2, total * 3 / 4}) {
-            allocations = 0;
-            failingAllocation = at;
-            LogCapture log;
-            const auto start = std::chrono::steady_clock::now();
-            Container* c = detect(d);
-            const double seconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            ASSERT_NE(c, nullptr) << at;
-            EXPECT_FALSE(converted(c)) << at;
-            EXPECT_EQ(testutil::serialised(*c), d.bytes) << at;
-            EXPECT_FALSE(memAllocationFailed()) << at;
-            EXPECT_LT(seconds, 10.0) << at;
-            EXPECT_EQ(log.lines(LOG_ERROR).size(), 1u) << at;
-            deleteContainer(c);
+        for (const u8 mode : {MODE_LIST, MODE_REPACK}) {
+            scope.options.mode = mode;
+            for (const u64 at : {total / 4, total / 2, total * 3 / 4}) {
+                allocations = 0;
+                failingAllocation = at;
+                LogCapture log;
+                const auto start = std::chrono::steady_clock::now();
+                Container* c = detect(d);
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                ASSERT_NE(c, nullptr) << at;
+                EXPECT_FALSE(converted(c)) << at;
+                EXPECT_EQ(testutil::serialised(*c), d.bytes) << at;
+                EXPECT_EQ(memAllocationFailed(), mode == MODE_REPACK) << at;
+                EXPECT_LT(seconds, 10.0) << at;
+                EXPECT_EQ(log.lines(LOG_ERROR).size(), 1u) << at;
+                deleteContainer(c);
+                memClearAllocationFailure();
+            }
         }
         setFaultHook(nullptr);
+    }
+}
+
+// A failure from before a conversion began is not the conversion's: the document converts as
+// ever, and the failure still stands for the run to report.
+TEST(ConversionMemory, AnEarlierFailureIsNeitherForgottenNorTakenForAConversions)
+{
+    OptionScope scope;
+    std::vector<Document> docs = denseDocuments(size_t(16) << 10);
+    docs.push_back(denseTables(size_t(16) << 10)[1]);
+    for (const Document& d : docs) {
+        SCOPED_TRACE(d.what);
+        allocations = 0;
+        failingAllocation = 1;
+        setFaultHook(failOne);
+        {
+            LogCapture log;
+            EXPECT_EQ(memAlloc(64), nullptr);
+        }
+        setFaultHook(nullptr);
+        Container* c = detect(d);
+        EXPECT_TRUE(converted(c));
+        EXPECT_TRUE(memAllocationFailed());
+        deleteContainer(c);
+        memClearAllocationFailure();
     }
 }
 
