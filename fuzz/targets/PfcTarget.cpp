@@ -1,4 +1,5 @@
 #include "fuzz/FuzzTargets.h"
+#include "tests/tool/convert/PfcTree.h"
 #include "tool/convert/ContainerPFC.h"
 
 #include <cstring>

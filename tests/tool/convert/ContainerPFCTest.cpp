@@ -1,4 +1,5 @@
 #include "PfcTestUtil.h"
+#include "PfcTree.h"
 #include "framework/io/Md5.h"
 #include "tool/containers/ContainerTRE.h"
 #include "tool/containers/Driver.h"
