@@ -149,6 +149,22 @@ class Repack(unittest.TestCase):
         self.refused(["Couldn't read directory 'out/SUB' (Input/output error)!"], tool=FAULT_TOOL, env=env)
         self.assertEqual(self.repacked(), self.image)
 
+    def test_an_edited_file_that_cannot_be_opened_is_named_with_its_cause(self):
+        # A lone document repacked from its folder: the raw file beside its XML is no way round.
+        for name, data in [("TALK.PFC", PFC), ("NOTE.IFF", IFF)]:
+            for error, cause in [(13, "Permission denied"), (5, "Input/output error")]:
+                with self.subTest(name=name, cause=cause):
+                    self.work = tooltest.case_dir(self, SCRATCH, suffix="-%s-%d" % (name, error))
+                    self.file = name
+                    tooltest.put(self.work, name, data)
+                    status, out = self.run_tool(["-e", name, "out"])
+                    self.assertEqual(status, 0, out)
+                    self.put(name, data)
+                    env = dict(os.environ, LD_PRELOAD=tooltest.preload(TOOL, os.path.abspath(TRAP)),
+                               TRAP_FAIL_LEAF=name + ".xml", TRAP_FAIL_ERRNO=str(error))
+                    self.refused(["Couldn't read 'out/%s.xml'!" % name,
+                                  "Couldn't read 'out/%s.xml' (%s)!" % (name, cause)], env=env)
+
     def test_a_folder_replaced_by_a_link_as_a_file_is_opened_leads_nowhere(self):
         self.stage("TRE", [("ONE.BIN", PLAIN), ("DATA\\TWO.BIN", PLAIN * 2)])
         secret = b"private bytes from outside the repack folder\n"

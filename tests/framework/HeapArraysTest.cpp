@@ -46,6 +46,7 @@ TEST(Heap, OverflowingRequestIsRefused)
     EXPECT_EQ(allocTextBuffer(UINT64_MAX, &cap), nullptr);
     EXPECT_EQ(cap, 0u);
     EXPECT_EQ(memAlloc(UINT64_MAX / 2), nullptr);
+    memClearAllocationFailure();
 }
 
 TEST(ByteBuffer, GrowthAndByteOrder)

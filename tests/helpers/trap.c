@@ -10,9 +10,13 @@
  *   pause of a second in which the test signals the tool.
  * - TRAP_SWAP_LEAF=NAME with TRAP_SWAP_DIR and TRAP_SWAP_TO: the first open of a path whose last
  *   component is NAME (by any of open, openat or openat2) finds TRAP_SWAP_DIR renamed away and a
- *   symbolic link to TRAP_SWAP_TO in its place, as another process with write access could make. */
+ *   symbolic link to TRAP_SWAP_TO in its place, as another process with write access could make.
+ * - TRAP_FAIL_LEAF=NAME with TRAP_FAIL_ERRNO=N: every open of a path whose last component is NAME
+ *   (by any of open, openat or openat2) fails with that error number, as a file the user may not
+ *   read or a failing disk would. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdarg.h>
@@ -105,9 +109,25 @@ static void swap_folder(const char* name)
         fprintf(stderr, "TRAP: the swap failed\n");
 }
 
+/* Nonzero (the error number set) when the open of `name` is to fail. */
+static int failed_open(const char* name)
+{
+    const char* leaf = getenv("TRAP_FAIL_LEAF");
+    const char* number = getenv("TRAP_FAIL_ERRNO");
+    if (!leaf || !number || !name)
+        return 0;
+    const char* slash = strrchr(name, '/');
+    if (strcmp(slash ? slash + 1 : name, leaf) != 0)
+        return 0;
+    errno = atoi(number);
+    return 1;
+}
+
 static int trapped_openat(openat_fn next, int dirfd, const char* name, int flags, mode_t mode)
 {
     swap_folder(name);
+    if (failed_open(name))
+        return -1;
     static int taken;
     char dir[4096], path[8192];
     if (!taken && getenv("TRAP_TAKE_NAME") && (flags & O_EXCL) && strncmp(name, ".mdx-", 5) == 0 &&
@@ -158,6 +178,8 @@ typedef int (*open_fn)(const char*, int, ...);
         mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(args, int) : 0;                           \
         va_end(args);                                                                              \
         swap_folder(name);                                                                         \
+        if (failed_open(name))                                                                     \
+            return -1;                                                                             \
         return next(name, flags, mode);                                                            \
     }
 
@@ -179,8 +201,11 @@ long syscall(long number, ...)
         a[i] = va_arg(args, long);
     va_end(args);
 #ifdef SYS_openat2
-    if (number == SYS_openat2)
+    if (number == SYS_openat2) {
         swap_folder((const char*)a[1]);
+        if (failed_open((const char*)a[1]))
+            return -1;
+    }
 #endif
     return next(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }

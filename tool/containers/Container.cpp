@@ -197,9 +197,14 @@ void printListTotal(u32 files, u64 bytes)
     printf("Done. %u file%s, %llu byte%s total.\n", files, plural(files), (unsigned long long)bytes, plural(bytes));
 }
 
-bool extractEntry(const String& path, Container* nested, const ByteArray* data, u32 indent, u32& written)
+bool extractEntry(const String& directory, const String& relative, Container* nested, const ByteArray* data,
+                  u32 indent, u32& written)
 {
     if (runHalted() || interrupted())
+        return false;
+    const String path = joinPath(directory, relative);
+    // A path joined short of memory is no entry's: the folder it was to go in is named.
+    if (outOfMemory("extracting", directory.c_str()))
         return false;
     if (nested && !toolOptions().noRecurse) {
         written += nested->extract(path, indent + 1);
@@ -279,7 +284,7 @@ bool writeExtractedFile(const String& path, const u8* data, u64 size, bool* goOn
     const PlaceResult result = extraction.writeFile(path, data, size);
     if (result.ok())
         return true;
-    if (interrupted()) {
+    if (interrupted() || outOfMemory("extracting", path.c_str())) {
         reportLeftBehind(result, path);
         return false;
     }
@@ -440,17 +445,17 @@ bool repackDocument(Container& document, const String& name, const char* label, 
     printRepackLine(name, label, indent);
     if (document.repack(fullPath, relativePath, indent + 1))
         return true;
-    if (!interrupted() && !runHalted())
+    if (!interrupted() && !runHalted() && !outOfMemory("repacking", fullPath.c_str()))
         printError("ERROR: '%s' could not be converted back; nothing was written. Fix it, or delete it to keep "
                    "the entry as it was!\n",
                    fullPath.c_str());
     return false;
 }
 
-void reportFailedFolder(const String& name)
+void reportFailedFolder(const String& name, const String* full)
 {
     // A run halted (memory, a quit) has said why in its one line.
-    if (!runHalted())
+    if (!runHalted() && !outOfMemory("repacking", (full ? *full : name).c_str()))
         printError("ERROR: Container '%s' repacking failed!\n", name.c_str());
 }
 

@@ -105,9 +105,11 @@ void printMarker(char c, u32 level);
 void listEntry(const char* name, u32 size, Container* nested, u32 indent);
 // The closing line of a top-level listing.
 void printListTotal(u32 files, u64 bytes);
-// One entry of an extraction into path: a nested container extracts itself there unless -s,
-// anything else is written as a file. Counts what was written; false stops the extraction.
-bool extractEntry(const String& path, Container* nested, const ByteArray* data, u32 indent, u32& written);
+// One entry of an extraction into directory/relative: a nested container extracts itself there
+// unless -s, anything else is written as a file. Counts what was written; false stops the
+// extraction.
+bool extractEntry(const String& directory, const String& relative, Container* nested, const ByteArray* data,
+                  u32 indent, u32& written);
 // The directory part of a path (cut at its last '/'); empty when it has none.
 String directoryPart(const String& path);
 // The directory the user chose for an extraction (empty: the extraction is over): every path
@@ -197,8 +199,9 @@ bool repackDocument(Container& document, const String& name, const char* label, 
                     const String& relativePath, u32 indent);
 
 // After a folder laid over a nested archive failed: "Container '<name>' repacking failed!", unless
-// the run was halted (its own line said why).
-void reportFailedFolder(const String& name);
+// the run was halted (its own line said why) or memory ran out (said naming the folder, `full`
+// where it is known).
+void reportFailedFolder(const String& name, const String* full = nullptr);
 // False, after "A <kind> holds at most <most> <what>; this one would hold <count>!", when count is
 // past most.
 bool withinEntryLimit(const char* kind, u32 count, u32 most, const char* what);

@@ -248,7 +248,7 @@ u32 ContainerCRCTRE::extract(const String& directory, u32 indent)
     if (!indexEntries())
         return 0;
     for (u32 i = 0; i < entries.count; i++) {
-        if (!extractEntry(joinPath(directory, index.path(i)), nullptr, entries[i]->data, indent, written))
+        if (!extractEntry(directory, index.path(i), nullptr, entries[i]->data, indent, written))
             break;
     }
     if (indent == 0)

@@ -375,7 +375,7 @@ u32 ContainerPAK::extract(const String& directory, u32 indent)
     u32 written = 0;
     for (u32 i = 0; i < entries.count; i++) {
         PakEntry* e = entries[i];
-        if (!extractEntry(joinPath(directory, index.path(i)), e->nested, e->content, indent, written))
+        if (!extractEntry(directory, index.path(i), e->nested, e->content, indent, written))
             break;
     }
     if (indent == 0)

@@ -251,7 +251,7 @@ u32 ContainerTRE::extract(const String& directory, u32 indent)
         return 0;
     for (u32 i = 0; i < entries.count; i++) {
         const TreEntry* e = entries[i];
-        if (!extractEntry(joinPath(directory, index.path(i)), e->nested, e->data, indent, written))
+        if (!extractEntry(directory, index.path(i), e->nested, e->data, indent, written))
             break;
     }
     if (opt.dumpGap && !runHalted()) {
@@ -331,7 +331,7 @@ public:
     {
         if (repackChild(*tre.entries[match.position]->nested, name, fullPath, relativePath, indent))
             return true;
-        reportFailedFolder(name);
+        reportFailedFolder(name, &fullPath);
         return false;
     }
 

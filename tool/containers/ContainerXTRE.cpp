@@ -432,7 +432,7 @@ u32 ContainerXTRE::extract(const String& directory, u32 indent)
         return 0;
     for (u32 i = 0; i < entries.count; i++) {
         const XtreEntry* e = entries[i];
-        if (!extractEntry(joinPath(directory, index.path(i)), e->nested, e->data, indent, written))
+        if (!extractEntry(directory, index.path(i), e->nested, e->data, indent, written))
             break;
     }
     if (indent == 0)

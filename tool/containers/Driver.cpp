@@ -388,6 +388,9 @@ enum class Verdict : u8
 Verdict verifyWritten(Container& container, OriginalDigest& original, const String& written, const String& outName)
 {
     FileDigest copy(written);
+    // A path copied short of memory would be opened as another file, or none.
+    if (outOfMemory("verifying", outName.c_str()))
+        return Verdict::None;
     if (!original.opened) {
         printError("ERROR: Couldn't re-open original file for checksumming!\n");
         reportSystemCause("open", container.path, original.job.stream.openError);
@@ -446,6 +449,9 @@ bool writeContainer(Container& container, const String& outPath, bool verify)
 {
     const ToolOptions& opt = toolOptions();
     String outName = outputFileName(container, outPath);
+    // A name made short of memory is no name to write to, nor to print.
+    if (outOfMemory(verify ? "verifying" : "repacking", container.path.c_str()))
+        return false;
     if (opt.verbosity)
         printf("Writing '%s'...\n", outName.c_str());
     if (sameFile(outName, container.path)) {

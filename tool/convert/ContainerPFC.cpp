@@ -108,7 +108,8 @@ ByteArray* ContainerPFC::encode() const
 ByteArray* ContainerPFC::serialise(ProgressFunction progress, u32 depth)
 {
     ByteArray* out = encode();
-    if (!out)
+    // Memory that ran out is said by the write, naming its file.
+    if (!out && !memAllocationFailed())
         printError("ERROR: Couldn't encode '%s'!\n", path.c_str());
     if (progress)
         progress(depth);
@@ -140,6 +141,9 @@ u32 ContainerPFC::extract(const String& where, u32 indent)
     } else {
         file = extractedName(where);
     }
+    // A name made short of memory is no file's: what was asked is named instead.
+    if (outOfMemory("extracting", where.c_str()))
+        return 0;
     if (opt.verbosity >= 2) {
         printMarker('>', indent);
         printf(" %s\n", file.c_str());
@@ -173,6 +177,9 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
         const String rawFile = joinPath(filePath, getFileName(path));
         const bool xmlFirst = asXml();
         file = xmlFirst ? xmlFile : rawFile;
+        // A path made short of memory names no file: what was asked is named instead.
+        if (outOfMemory("repacking", filePath.c_str()))
+            return false;
         bool missing = false;
         bytes = readRepackFile(file, "", &missing);
         if (!bytes && missing && !opt.noConvert) {
@@ -181,13 +188,15 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
             if (bytes)
                 file = other;
         }
-        if (!bytes && missing)
+        if (!bytes && missing && !outOfMemory("repacking", filePath.c_str()))
             printError("ERROR: Couldn't read '%s'!\n", file.c_str());
-    } else {
+    } else if (!outOfMemory("repacking", filePath.c_str())) {
         bytes = readRepackFile(file);
     }
-    if (!bytes)
+    if (!bytes || outOfMemory("repacking", filePath.c_str())) {
+        deleteByteArray(bytes);
         return false;
+    }
     bool ok = true;
     // The file as extracted leaves the table the one it was opened from.
     const bool asExtracted = converts && !built && !xmlFile.isEmpty() &&

@@ -312,6 +312,9 @@ u32 ContainerVOC::extract(const String& directory, u32 indent)
     } else {
         target = extractedName(directory);
     }
+    // A name made short of memory is no file's: what was asked is named instead.
+    if (outOfMemory("extracting", directory.c_str()))
+        return 0;
     if (opt.verbosity >= 2) {
         printMarker('>', indent);
         printf(" %s\n", target.c_str());
@@ -336,6 +339,8 @@ u32 ContainerVOC::extract(const String& directory, u32 indent)
 bool ContainerVOC::repack(const String& directory, const String&, u32 indent)
 {
     const String file = isDirectoryArgument(directory) ? joinPath(directory, getFileName(matchName())) : directory;
+    if (outOfMemory("repacking", directory.c_str()))
+        return false;
     if (toolOptions().verbosity >= 1) {
         printMarker('<', indent);
         printf(" %s\n", file.c_str());

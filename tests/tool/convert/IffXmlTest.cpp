@@ -286,6 +286,30 @@ TEST(IffWrite, BadValuesAreReported)
     }
 }
 
+// Text where the tool writes none would be lost: it is refused, naming the element it stands in.
+TEST(IffWrite, TextInATableIsRefused)
+{
+    const auto table = [](const char* between, const char* inside) {
+        return std::string("<IFF Version=\"1\"><T FormType=\"FORM\"><Table TableSize=\"2\"><TableEntry>") + inside +
+               "<R1 FormType=\"FORM\"/></TableEntry>" + between +
+               "<TableEntry><R2 FormType=\"FORM\"/></TableEntry></Table></T></IFF>";
+    };
+    const struct
+    {
+        std::string xml;
+        const char* element;
+    } cases[] = {{table("stray words", ""), "Table"}, {table("", "0x41"), "TableEntry"}};
+    for (const auto& c : cases) {
+        bool ok = true;
+        const std::string out = captured([&] { iffOf(c.xml, &ok, false); });
+        EXPECT_FALSE(ok) << c.xml;
+        EXPECT_EQ(out, std::string("ERROR: Unexpected text in element '") + c.element + "' of 'TEST.IFF.xml'!\n");
+    }
+    bool ok = false;
+    iffOf(table("\n  ", ""), &ok);
+    EXPECT_TRUE(ok);
+}
+
 TEST(IffWrite, DeepDocumentsAreRefused)
 {
     std::string xml = "<IFF Version=\"1\">";
