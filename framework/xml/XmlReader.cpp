@@ -1,4 +1,5 @@
 #include "framework/xml/XmlReader.h"
+#include "framework/app/ProcessUtils.h"
 #include "framework/log/Log.h"
 #include "framework/xml/XmlText.h"
 
@@ -8,6 +9,8 @@
 namespace
 {
 const char* const CHANNEL = "XML";
+// Attributes of one tag between looks at the quit signal: a tag may hold millions.
+constexpr u32 QUIT_CHECK_ATTRIBUTES = 4096;
 
 const char* skipByteOrderMark(const char* bytes, u64& n)
 {
@@ -103,8 +106,7 @@ XmlReader::Event XmlReader::refuseAtStart()
 
 XmlReader::~XmlReader()
 {
-    // The attribute objects kept for reuse are the array's own as well.
-    attrs.count = attrsMade;
+    memFree(attributesAt);
 }
 
 void XmlReader::readAsContentOf(const String& elementName)
@@ -129,16 +131,71 @@ XmlReader::Event XmlReader::endOfElementData(const String& elementName)
     return fail();
 }
 
-const String* XmlReader::attribute(const char* attributeName) const
+XmlSpan XmlReader::attributeName(u32 i) const
 {
-    return findAttribute(attrs, attributeName);
+    const AttributeAt& a = attributesAt[i];
+    return {tokenizer.data + tagAt + a.name, a.nameLength};
 }
 
-bool XmlReader::decode(const char* from, u64 length, String& into, bool attribute)
+XmlSpan XmlReader::attributeValue(u32 i) const
+{
+    const AttributeAt& a = attributesAt[i];
+    if (a.value < a.name)
+        return {decoded.c_str() + a.value, a.valueLength};
+    return {tokenizer.data + tagAt + a.value, a.valueLength};
+}
+
+XmlSpan XmlReader::attribute(const char* wanted, u64 length) const
+{
+    for (u32 i = 0; i < attributeTotal; i++) {
+        if (attributesAt[i].nameLength == length && attributeName(i).equals(wanted, length))
+            return attributeValue(i);
+    }
+    return {};
+}
+
+void XmlReader::beginAttributes()
+{
+    attributeTotal = 0;
+    decoded.keepRange(0, 0);
+    // The element's name ends right before: every attribute stands after it.
+    tagAt = tokenizer.position - 1;
+}
+
+// False when memory ran out (`refused` empty) or the value cannot be read (what `refused` says).
+bool XmlReader::addAttribute(const char* name, u64 nameLength, const char* value, u64 valueLength,
+                             XmlRefusal& refused)
+{
+    refused = XmlRefusal();
+    const u64 nameAt = u64(name - tokenizer.data) - tagAt;
+    u64 valueAt = u64(value - tokenizer.data) - tagAt;
+    // A tag of 4 GiB is more than any file the tool reads.
+    if (valueAt + valueLength > 0xFFFFFFFFu)
+        return false;
+    if (xmlNeedsDecoding(value, valueLength, attributeKind())) {
+        valueAt = decoded.length;
+        if (!appendXmlText(value, valueLength, decoded, refused, attributeKind()))
+            return false;
+        valueLength = decoded.length - valueAt;
+    }
+    if (attributeTotal == attributeRoom) {
+        // Half as much again each time: a tag of millions costs its records and half as many more
+        // at most, with each record moved a few times.
+        const u64 room = attributeRoom < 16 ? 16 : u64(attributeRoom) + attributeRoom / 2;
+        void* grown = room <= 0xFFFFFFFFu ? memRealloc(attributesAt, room * sizeof(AttributeAt)) : nullptr;
+        if (!grown)
+            return false;
+        attributesAt = static_cast<AttributeAt*>(grown);
+        attributeRoom = u32(room);
+    }
+    attributesAt[attributeTotal++] = {u32(nameAt), u32(nameLength), u32(valueAt), u32(valueLength)};
+    return true;
+}
+
+bool XmlReader::decode(const char* from, u64 length, String& into)
 {
     XmlTextKind kind;
     kind.encoding = encoding;
-    kind.attribute = attribute;
     XmlRefusal refused;
     if (decodeXmlText(from, length, into, refused, kind))
         return true;
@@ -275,27 +332,14 @@ bool XmlReader::readMarkedText(const char* t, u64 n)
 void XmlReader::takeDeclaration()
 {
     // The declaration (the document's first element, "?xml") says how its bytes are read.
-    const String* named = attribute("encoding");
-    if (!named || xmlEncodingNamed(named->data, named->length, encoding))
+    const XmlSpan named = attribute("encoding");
+    if (!named || xmlEncodingNamed(named.data, named.length, encoding))
         return;
-    unreadable = *named;
+    unreadable = named.text();
     if (!quiet)
-        logError(CHANNEL, "The document is in the encoding '%s', which cannot be read! (Line %u)", named->c_str(),
+        logError(CHANNEL, "The document is in the encoding '%s', which cannot be read! (Line %u)", unreadable.c_str(),
                  tokenizer.line);
     current = FAILED;
-}
-
-XmlAttribute* XmlReader::nextAttribute()
-{
-    if (attrs.count < attrsMade)
-        return attrs.items[attrs.count++];
-    XmlAttribute* a = memNew<XmlAttribute>();
-    if (!a || !attrs.push(a)) {
-        memDelete(a);
-        return nullptr;
-    }
-    attrsMade++;
-    return a;
 }
 
 XmlReader::Event XmlReader::startElement()
@@ -316,7 +360,7 @@ bool XmlReader::plainAttributes(bool& noBody)
     u64 p = tokenizer.position;
     u32 lines = 0;
     noBody = false;
-    attrs.count = 0;
+    beginAttributes();
     const auto skipBlanks = [&] {
         while (p < n && isBlankByte(u8(d[p]))) {
             lines += d[p] == '\n';
@@ -360,20 +404,13 @@ bool XmlReader::plainAttributes(bool& noBody)
         for (const char* q = value; (q = static_cast<const char*>(memchr(q, '\n', size_t(close - q)))); q++)
             lines++;
         p = u64(close - d) + 1;
-        XmlAttribute* attribute = nextAttribute();
-        if (!attribute)
+        // A value that cannot be read, and a quit, are said by the tokenizer's reading.
+        XmlRefusal refused;
+        if (!addAttribute(d + nameStart, nameEnd - nameStart, value, length, refused) ||
+            (!(attributeTotal % QUIT_CHECK_ATTRIBUTES) && quitSignalsReceived()))
             break;
-        attribute->name.assignBytes(d + nameStart, nameEnd - nameStart);
-        if (xmlNeedsDecoding(value, length, attributeKind())) {
-            // A value that cannot be read is said by the tokenizer's reading.
-            XmlRefusal refused;
-            if (!decodeXmlText(value, length, attribute->value, refused, attributeKind()))
-                break;
-        } else {
-            attribute->value.assignBytes(value, length);
-        }
     }
-    attrs.count = 0;
+    attributeTotal = 0;
     return false;
 }
 
@@ -439,7 +476,7 @@ bool XmlReader::plainTag(Event& event)
     // A tag without attributes, the commonest, ends right after its name.
     if (d[q] == '>' || (d[q] == '/' && q + 1 < n && d[q + 1] == '>')) {
         noBody = d[q] == '/';
-        attrs.count = 0;
+        attributeTotal = 0;
         tokenizer.moveTo({q + (noBody ? 2 : 1), tokenizer.line + lines, false, false, false, '"'});
     } else {
         tokenizer.moveTo({q, tokenizer.line + lines, true, false, false, '"'});
@@ -469,8 +506,11 @@ XmlReader::Event XmlReader::startNamed(u32 at)
         pendingEnd = noBody;
         return current = START;
     }
-    attrs.count = 0;
-    for (;;) {
+    beginAttributes();
+    for (u32 read = 0;; read++) {
+        // A quit stops the reading of a tag of any length within a moment.
+        if (!(read % QUIT_CHECK_ATTRIBUTES) && quitSignalsReceived())
+            return fail();
         tokenizer.next();
         const char first = tokenizer.spanFirst();
         if (first == '>')
@@ -478,11 +518,8 @@ XmlReader::Event XmlReader::startNamed(u32 at)
         if (first == '/' || first == '?') {
             noBody = true;
         } else {
-            XmlAttribute* attribute = nextAttribute();
-            if (!attribute)
-                return fail();
-            attribute->name.assign(tokenizer.spanData(), tokenizer.spanLength);
-            const char* attributeName = attribute->name.c_str();
+            const char* attributeName = tokenizer.spanData();
+            const u64 nameLength = tokenizer.spanLength;
             const char* problem = nullptr;
             if (!tokenizer.hasMore())
                 problem = "Unexpected end of data while parsing attribute '%s'!";
@@ -494,7 +531,7 @@ XmlReader::Event XmlReader::startNamed(u32 at)
                 problem = "Expected quoted value for attribute '%s'! (Line %u)";
             if (problem) {
                 if (!quiet)
-                    logError(CHANNEL, problem, attributeName, tokenizer.line);
+                    logError(CHANNEL, problem, String(attributeName, nameLength).c_str(), tokenizer.line);
                 return fail();
             }
             // One pair of matching quotes is not part of the value.
@@ -504,11 +541,12 @@ XmlReader::Event XmlReader::startNamed(u32 at)
                 value++;
                 length = length >= 2 ? length - 2 : 0;
             }
-            if (xmlNeedsDecoding(value, length, attributeKind())) {
-                if (!decode(value, length, attribute->value, true))
-                    return fail();
-            } else {
-                attribute->value.assign(value, length);
+            XmlRefusal refused;
+            if (!addAttribute(attributeName, nameLength, value, length, refused)) {
+                // Memory that ran out was said where it ran out.
+                if (!memAllocationFailed())
+                    refusal(refused);
+                return fail();
             }
         }
         if (!tokenizer.hasMore())
@@ -595,7 +633,7 @@ XmlReader::Event XmlReader::readContent()
             textData = decoded.data;
             textSize = decoded.length;
         } else if (xmlNeedsDecoding(from, length, kind)) {
-            if (!decode(from, length, decoded, false))
+            if (!decode(from, length, decoded))
                 return fail();
             textData = decoded.data;
             textSize = decoded.length;
@@ -663,15 +701,16 @@ XmlElement* XmlReader::startedElement() const
     XmlElement* element = memNew<XmlElement>(name());
     if (!element)
         return nullptr;
-    for (const XmlAttribute* a : attrs) {
+    for (u32 i = 0; i < attributeTotal; i++) {
         XmlAttribute* copy = memNew<XmlAttribute>();
         if (!copy || !element->attributes.push(copy)) {
             memDelete(copy);
             memDelete(element);
             return nullptr;
         }
-        copy->name = a->name;
-        copy->value = a->value;
+        const XmlSpan named = attributeName(i), value = attributeValue(i);
+        copy->name.assignBytes(named.data, named.length);
+        copy->value.assignBytes(value.data, value.length);
     }
     return element;
 }

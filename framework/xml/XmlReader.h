@@ -1,15 +1,31 @@
 #pragma once
-#include "framework/core/PtrArray.h"
 #include "framework/core/String.h"
 #include "framework/xml/XmlElement.h"
 #include "framework/xml/XmlText.h"
 #include "framework/xml/XmlTokenizer.h"
 
+#include <cstring>
+
+// Bytes read from a document, or decoded from it, where they lie: not ended by a 0 byte, and
+// valid until the reader reads on. `data` is null only for an attribute that is not there.
+struct XmlSpan
+{
+    const char* data = nullptr;
+    u64 length = 0;
+
+    explicit operator bool() const { return data != nullptr; }
+    bool equals(const char* text, u64 n) const { return length == n && (!n || memcmp(data, text, n) == 0); }
+    bool equals(const char* text) const { return equals(text, strlen(text)); }
+    bool equals(const XmlSpan& other) const { return equals(other.data, other.length); }
+    // A copy, for a line that names the bytes or a value read as text.
+    String text() const { return data ? String(data, length) : String(); }
+};
+
 // Reads XML text as a sequence of events (an element starts, its text, it ends), so that a
 // document of any size is read without being held as elements. It accepts and refuses exactly
 // what parseXml does (parseXml builds its trees from it) and logs the same errors on "XML".
-// Nothing is allocated per element once the reader has seen a few: names, attributes and
-// decoded text reuse their buffers.
+// Nothing is allocated per element or attribute once the reader has seen a few: names, the
+// places of attributes and decoded text reuse their buffers.
 class XmlReader
 {
 public:
@@ -19,7 +35,8 @@ public:
         TEXT,     // the text of the element open: text()
         END,      // an element ends (also right after the START of "<a/>")
         FINISHED, // the text ended after a whole document
-        FAILED,   // a syntax error (logged), a character no byte stands for, or memory ran out
+        FAILED,   // a syntax error (logged), a character no byte stands for, memory ran out, or a
+                  // quit signal came while a tag was read (nothing logged)
     };
 
     // Over n bytes the caller keeps, which must outlive the reader. A leading UTF-8 byte-order
@@ -45,9 +62,13 @@ public:
     const String& name() const { return names[depthNow]; }
     // The name of the element open at that depth (1 to depth()).
     const String& nameAt(u32 at) const { return names[at <= XML_MAX_DEPTH + 1 ? at : 0]; }
-    // START: the attributes as read, decoded; duplicates are kept (lookups answer with the first).
-    const PtrArray<XmlAttribute>& attributes() const { return attrs; }
-    const String* attribute(const char* attributeName) const;
+    // START: the attributes as read, decoded, in order; duplicates are kept (lookups answer with
+    // the first). A lookup goes through them all: callers look up a few names each.
+    u32 attributeCount() const { return attributeTotal; }
+    XmlSpan attributeName(u32 i) const;
+    XmlSpan attributeValue(u32 i) const;
+    XmlSpan attribute(const char* wanted, u64 length) const;
+    XmlSpan attribute(const char* wanted) const { return attribute(wanted, strlen(wanted)); }
     // TEXT: the bytes the text stands for (a view of the document where nothing was decoded).
     const char* text() const { return textData; }
     u64 textLength() const { return textSize; }
@@ -82,11 +103,24 @@ private:
     u32 open = 0;             // elements open now
     String names[XML_MAX_DEPTH + 2];
     u8 hasValue[XML_MAX_DEPTH + 2] = {};
-    PtrArray<XmlAttribute> attrs{true};
-    u32 attrsMade = 0; // attribute objects allocated (those past attrs.count are kept for reuse)
+    // Where each attribute of the last start tag lies, in bytes from `tagAt`: its name, and its
+    // value in the document or, when it had to be decoded, in `decoded`. A tag's decoded values
+    // are never longer than their text, which stands before the next name, so a value in
+    // `decoded` is told by an offset below its name's.
+    struct AttributeAt
+    {
+        u32 name;
+        u32 nameLength;
+        u32 value;
+        u32 valueLength;
+    };
+    AttributeAt* attributesAt = nullptr;
+    u32 attributeTotal = 0;
+    u32 attributeRoom = 0;
+    u64 tagAt = 0; // the last byte of the element's name
     const char* textData = nullptr;
     u64 textSize = 0;
-    String decoded;
+    String decoded; // the text, or the attribute values, that had to be decoded
     XmlEncoding encoding = XmlEncoding::UTF8;
     bool sawElement = false;
     String unreadable; // the encoding the declaration names, when it is none this reader takes
@@ -102,9 +136,10 @@ private:
     Event startNamed(u32 at);
     bool plainAttributes(bool& noBody);
     bool plainTag(Event& event);
-    XmlAttribute* nextAttribute();
+    void beginAttributes();
+    bool addAttribute(const char* name, u64 nameLength, const char* value, u64 valueLength, XmlRefusal& refused);
     Event readContent();
-    bool decode(const char* from, u64 length, String& into, bool attribute);
+    bool decode(const char* from, u64 length, String& into);
     void refusal(const XmlRefusal& refused);
     bool readMarkedText(const char* text, u64 length);
     void takeDeclaration();

@@ -294,7 +294,10 @@ bool appendXmlText(const char* text, u64 length, String& out, XmlRefusal& refuse
     // Decoding never lengthens the text.
     const u64 start = out.length;
     if (start + length + 1 > out.capacity) {
-        String grown(start + length + 1);
+        // At least twice the room when appending, so that text after text is copied a bounded
+        // number of times.
+        const u64 wanted = start + length + 1;
+        String grown(start && out.capacity * 2 > wanted ? out.capacity * 2 : wanted);
         if (grown.capacity <= start + length)
             return false;
         if (start)

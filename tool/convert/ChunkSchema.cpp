@@ -274,17 +274,17 @@ namespace
 template <typename NameOf>
 bool attributesKnown(XmlReader& in, IffWriter& writer, u32 count, NameOf nameOf)
 {
-    const PtrArray<XmlAttribute>& attributes = in.attributes();
-    for (u32 i = 0; i < attributes.count; i++) {
-        const String& name = attributes[i]->name;
+    // Each known name at most once: the first attribute past `count` is always refused.
+    for (u32 i = 0; i < in.attributeCount(); i++) {
+        const XmlSpan name = in.attributeName(i);
         bool known = false;
         for (u32 k = 0; k < count && !known; k++)
             known = name.equals(nameOf(k));
         for (u32 j = 0; j < i && known; j++)
-            known = !attributes[j]->name.equals(name);
+            known = !in.attributeName(j).equals(name);
         if (!known) {
-            writer.error("ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", name.c_str(), in.name().c_str(),
-                         documentOf(writer));
+            writer.error("ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", name.text().c_str(),
+                         in.name().c_str(), documentOf(writer));
             return false;
         }
     }
@@ -294,14 +294,18 @@ bool attributesKnown(XmlReader& in, IffWriter& writer, u32 count, NameOf nameOf)
 
 bool fieldFromXml(XmlReader& in, const SchemaField& field, ByteBuffer& out, IffWriter& writer)
 {
-    const String* value = findAttribute(in.attributes(), field.attribute);
-    if (!value) {
+    const XmlSpan given = in.attribute(field.attribute);
+    if (!given) {
         writer.error("ERROR: Missing attribute '%s' in element '%s' of '%s'!\n", field.attribute, in.name().c_str(),
                      documentOf(writer));
         return false;
     }
-    if (!writeField(out, field.kind, field.size, *value)) {
-        writer.error("ERROR: Bad value '%s' for attribute '%s' of element '%s' in '%s'!\n", value->c_str(),
+    // A copy that memory ran out for is no value: the reader fails next.
+    const String value = given.text();
+    if (value.length != given.length)
+        return false;
+    if (!writeField(out, field.kind, field.size, value)) {
+        writer.error("ERROR: Bad value '%s' for attribute '%s' of element '%s' in '%s'!\n", value.c_str(),
                      field.attribute, in.name().c_str(), documentOf(writer));
         return false;
     }

@@ -1,4 +1,5 @@
 #include "tool/convert/ContainerIFF.h"
+#include "framework/app/ProcessUtils.h"
 #include "framework/core/ByteBuffer.h"
 #include "framework/core/TextUtils.h"
 #include "framework/io/FileStream.h"
@@ -39,8 +40,9 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
     // A document that does not read is refused for that alone: what its elements would have
     // said waits until the whole text has read.
     String held;
+    // A quit may stop the reader inside a tag: the run says so, not the text.
     const auto unreadable = [&] {
-        if (!quiet && !memAllocationFailed())
+        if (!quiet && !memAllocationFailed() && !quitSignalsReceived())
             printError("ERROR: Couldn't parse '%s'!\n", name);
         return false;
     };
@@ -76,7 +78,7 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
         return false;
     }
     // The version as typed: a plain decimal 1 ("01" too); the line names any other text.
-    const String version = *in.attribute("Version");
+    const String version = in.attribute("Version").text();
     if (!isVersionOne(version)) {
         if (!readsToEnd())
             return unreadable();
@@ -85,8 +87,8 @@ bool buildIff(const char* text, u64 n, const String* source, StoredStreams* stre
         return false;
     }
     bool dropsPad = false;
-    if (const String* given = in.attribute("MissingFinalPad")) {
-        String missingPad(*given);
+    if (const XmlSpan given = in.attribute("MissingFinalPad")) {
+        String missingPad = given.text();
         missingPad.trim();
         dropsPad = missingPad.trueWordIndex() >= 0;
     }

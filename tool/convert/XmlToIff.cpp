@@ -54,10 +54,9 @@ void invalidValue(IffWriter& writer, const char* attributeName, const String& va
 }
 
 // An attribute's text as written, empty when it is absent (for the error said about it).
-String attributeText(const PtrArray<XmlAttribute>& attributes, const char* name)
+String attributeText(const XmlReader& in, const char* name)
 {
-    const String* value = findAttribute(attributes, name);
-    return value ? *value : String();
+    return in.attribute(name).text();
 }
 
 // A decimal attribute of a start tag; the text as written is kept when it is not a number, for
@@ -70,12 +69,12 @@ struct Decimal
     String text;
 };
 
-Decimal decimalAttribute(const PtrArray<XmlAttribute>& attributes, const char* name)
+Decimal decimalAttribute(const XmlReader& in, const char* name)
 {
     Decimal d;
-    d.valid = readDecimalAttribute(attributes, name, d.value, d.present);
+    d.valid = readDecimalAttribute(in, name, d.value, d.present);
     if (!d.valid)
-        d.text = attributeText(attributes, name);
+        d.text = attributeText(in, name);
     return d;
 }
 
@@ -87,12 +86,12 @@ struct PadByte
     String text;
 };
 
-PadByte padAttribute(const PtrArray<XmlAttribute>& attributes)
+PadByte padAttribute(const XmlReader& in)
 {
     PadByte p;
-    p.valid = readPadByteAttribute(attributes, p.value);
+    p.valid = readPadByteAttribute(in, p.value);
     if (!p.valid)
-        p.text = attributeText(attributes, "PadByte");
+        p.text = attributeText(in, "PadByte");
     return p;
 }
 
@@ -103,13 +102,12 @@ u8 padByteOf(const PadByte& pad, const String& elementName, IffWriter& writer)
     return pad.value;
 }
 
-// A reader that has stopped: it failed, or a quit signal came (the walk ends at once).
+// A reader that has stopped: a quit signal came (the walk ends at once; a reader it stopped in a
+// tag has failed for it), or it failed.
 bool stopped(XmlReader& in, IffWriter& writer)
 {
-    if (in.event() == XmlReader::FAILED)
-        return true;
     if (!quitSignalsReceived())
-        return false;
+        return in.event() == XmlReader::FAILED;
     writer.interrupted = true;
     writer.errors++;
     return true;
@@ -219,9 +217,8 @@ void parseTrimmedText(ByteBuffer& out, const char* t, u64 n)
 void writeTable(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32 depth)
 {
     const u32 own = in.depth();
-    const PtrArray<XmlAttribute>& attributes = in.attributes();
     const String name = in.name();
-    const Decimal declared = decimalAttribute(attributes, "TableSize");
+    const Decimal declared = decimalAttribute(in, "TableSize");
     if (!declared.valid)
         invalidValue(writer, "TableSize", declared.text, name);
     // An element that is not whole counts none: the reader meets its error below.
@@ -230,11 +227,11 @@ void writeTable(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32
     const u32 count = declared.value > children ? declared.value : children;
     if (count > MAX_TABLE_SIZE) {
         // The count may come from the children alone, with no size declared.
-        invalidValue(writer, "TableSize", attributeText(attributes, "TableSize"), name);
+        invalidValue(writer, "TableSize", attributeText(in, "TableSize"), name);
         finishElement(in, own);
         return;
     }
-    const Decimal area = decimalAttribute(attributes, "OriginalSize");
+    const Decimal area = decimalAttribute(in, "OriginalSize");
     if (!area.valid)
         invalidValue(writer, "OriginalSize", area.text, name);
     u32* offsets = static_cast<u32*>(allocZeroed(u64(count) * 4 + 4));
@@ -304,11 +301,10 @@ void writeForm(ByteBuffer& out, XmlReader& in, const String& formType, u32 type,
                u32 depth)
 {
     const u32 own = in.depth();
-    const PtrArray<XmlAttribute>& attributes = in.attributes();
-    const u32 containerId = readIdAttribute(attributes, "RawFormType", formType, in.name(), writer);
-    const Decimal original = decimalAttribute(attributes, "OriginalSize");
-    const String originalText = attributeText(attributes, "OriginalSize");
-    const PadByte pad = padAttribute(attributes);
+    const u32 containerId = readIdAttribute(in, "RawFormType", formType, in.name(), writer);
+    const Decimal original = decimalAttribute(in, "OriginalSize");
+    const String originalText = attributeText(in, "OriginalSize");
+    const PadByte pad = padAttribute(in);
     // The content goes straight after the header, whose size is filled in once it is known.
     const u32 header = out.length;
     writeId(out, containerId);
@@ -342,19 +338,18 @@ void writeForm(ByteBuffer& out, XmlReader& in, const String& formType, u32 type,
 void writeChunk(ByteBuffer& out, XmlReader& in, u32 id, IffWriter& writer)
 {
     const u32 own = in.depth();
-    const PtrArray<XmlAttribute>& attributes = in.attributes();
     // The size is the content's own; a declared one is only checked.
-    const Decimal original = decimalAttribute(attributes, "OriginalSize");
+    const Decimal original = decimalAttribute(in, "OriginalSize");
     if (!original.valid)
         invalidValue(writer, "OriginalSize", original.text, in.name());
-    const String* handlerValue = findAttribute(attributes, "Handler");
-    const String* compressionValue = findAttribute(attributes, "Compression");
-    const bool handled = handlerValue != nullptr;
-    const bool compressed = compressionValue != nullptr;
-    const String handler = handled ? *handlerValue : String();
-    const String compression = compressed ? *compressionValue : String();
+    const XmlSpan handlerValue = in.attribute("Handler");
+    const XmlSpan compressionValue = in.attribute("Compression");
+    const bool handled = bool(handlerValue);
+    const bool compressed = bool(compressionValue);
+    const String handler = handlerValue.text();
+    const String compression = compressionValue.text();
     const String handledName = handled ? in.name() : String();
-    const PadByte pad = padAttribute(attributes);
+    const PadByte pad = padAttribute(in);
     const bool wasOk = out.ok();
     const u32 header = out.length;
     writeId(out, id);
@@ -469,14 +464,15 @@ void parseChunkText(ByteBuffer& out, const String& source)
     parseTrimmedText(out, text, n);
 }
 
-u32 readIdAttribute(const PtrArray<XmlAttribute>& attributes, const char* attributeName, const String& text,
-                    const String& elementName, IffWriter& writer)
+u32 readIdAttribute(const XmlReader& in, const char* attributeName, const String& text, const String& elementName,
+                    IffWriter& writer)
 {
     u8 id[4];
     for (u32 i = 0; i < 4; i++)
         id[i] = i < text.length && text.data[i] ? u8(text.data[i]) : u8(' ');
-    if (const String* raw = findAttribute(attributes, attributeName)) {
-        String value(*raw);
+    if (const XmlSpan given = in.attribute(attributeName)) {
+        const String raw = given.text();
+        String value(raw);
         value.trim();
         const char* v = value.c_str();
         u64 at = 0;
@@ -498,19 +494,19 @@ u32 readIdAttribute(const PtrArray<XmlAttribute>& attributes, const char* attrib
             at++;
         }
         if (!ok)
-            writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, raw->c_str(),
+            writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, raw.c_str(),
                          elementName.c_str());
     }
     return (u32(id[0]) << 24) | (u32(id[1]) << 16) | (u32(id[2]) << 8) | u32(id[3]);
 }
 
-bool readPadByteAttribute(const PtrArray<XmlAttribute>& attributes, u8& pad)
+bool readPadByteAttribute(const XmlReader& in, u8& pad)
 {
     pad = 0;
-    const String* given = findAttribute(attributes, "PadByte");
+    const XmlSpan given = in.attribute("PadByte");
     if (!given)
         return true;
-    String value(*given);
+    String value = given.text();
     value.trim();
     const char* v = value.c_str();
     u32 number = 0;
@@ -541,17 +537,16 @@ void appendPadByte(ByteBuffer& out, u32 size, u8 pad)
         out.writeU8(pad);
 }
 
-bool readDecimalAttribute(const PtrArray<XmlAttribute>& attributes, const char* attributeName, u32& value,
-                          bool& present)
+bool readDecimalAttribute(const XmlReader& in, const char* attributeName, u32& value, bool& present)
 {
     value = 0;
-    const String* given = findAttribute(attributes, attributeName);
-    present = given != nullptr;
+    const XmlSpan given = in.attribute(attributeName);
+    present = bool(given);
     if (!present)
         return true;
     // Trimmed as read: blank bytes at either end do not count.
-    const char* text = given->c_str();
-    u64 length = given->length;
+    const char* text = given.data;
+    u64 length = given.length;
     trimSpan(text, length);
     u64 number = 0;
     if (!length || !parsePlainDecimal(text, length, 0xFFFFFFFFu, number))
@@ -586,10 +581,9 @@ bool xmlToIff(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32 d
     } else if (name.equals("TableEntry")) {
         childrenToIff(out, in, writer, base, depth, own);
     } else {
-        const PtrArray<XmlAttribute>& attributes = in.attributes();
-        const u32 id = readIdAttribute(attributes, "RawName", name, name, writer);
-        if (const String* formType = findAttribute(attributes, "FormType"))
-            writeForm(out, in, String(*formType), id, writer, base, depth);
+        const u32 id = readIdAttribute(in, "RawName", name, name, writer);
+        if (const XmlSpan formType = in.attribute("FormType"))
+            writeForm(out, in, formType.text(), id, writer, base, depth);
         else
             writeChunk(out, in, id, writer);
     }

@@ -38,8 +38,8 @@ bool xmlToIff(ByteBuffer& out, XmlReader& in, IffWriter& writer, u32 base, u32 d
 
 // The id an element stands for: its name (or another text) padded with blanks, with each byte
 // replaced from the attribute's four hex tokens when it has them.
-u32 readIdAttribute(const PtrArray<XmlAttribute>& attributes, const char* attributeName, const String& text,
-                    const String& elementName, IffWriter& writer);
+u32 readIdAttribute(const XmlReader& in, const char* attributeName, const String& text, const String& elementName,
+                    IffWriter& writer);
 // The inverse of the text dump: tokens "0xNN" at the start or after whitespace and followed by
 // whitespace or the end are bytes; whitespace next to a token separates; everything else is
 // literal.
@@ -49,11 +49,10 @@ void parseChunkText(ByteBuffer& out, const String& text);
 bool parseHexByteToken(const char* text, u64 length, u64 position, u8& value);
 // "PadByte": 0 when absent; hex after "0x", else decimal; the low 8 bits. False for a value that
 // is not a number.
-bool readPadByteAttribute(const PtrArray<XmlAttribute>& attributes, u8& pad);
+bool readPadByteAttribute(const XmlReader& in, u8& pad);
 void appendPadByte(ByteBuffer& out, u32 size, u8 pad);
 // A decimal attribute; false (and `value` 0) when it is present but not a decimal number.
-bool readDecimalAttribute(const PtrArray<XmlAttribute>& attributes, const char* attributeName, u32& value,
-                          bool& present);
+bool readDecimalAttribute(const XmlReader& in, const char* attributeName, u32& value, bool& present);
 // Reads on to the end of the element at `depth` (the reader's depth of its start tag); false when
 // the reader failed first.
 bool finishElement(XmlReader& in, u32 depth);

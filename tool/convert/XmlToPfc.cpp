@@ -34,15 +34,16 @@ bool TableEncoder::table()
         more = skip() && next(e);
     if (!more)
         return false;
-    const String* version = e == XmlReader::START ? in.attribute("Version") : nullptr;
+    const XmlSpan given = e == XmlReader::START ? in.attribute("Version") : XmlSpan();
+    const String version = given.text();
     if (e == XmlReader::FAILED)
         return unreadable();
     if (e != XmlReader::START)
         fault(0, "ERROR: Invalid XML root type for '%s'!\n", path());
-    else if (!version)
+    else if (!given)
         fault(0, "ERROR: No version for '%s'!\n", path());
-    else if (!isVersionOne(*version))
-        fault(0, "ERROR: Unrecognised version %s for '%s'!\n", version->c_str(), path());
+    else if (!isVersionOne(version))
+        fault(0, "ERROR: Unrecognised version %s for '%s'!\n", version.c_str(), path());
     else
         content();
     return finish();
@@ -95,8 +96,8 @@ void TableEncoder::fault(u32 depth, const char* format, ...)
 
 bool TableEncoder::unreadable()
 {
-    // Memory that ran out while reading is said by the caller.
-    if (memAllocationFailed())
+    // Memory that ran out while reading, and a quit that stopped it, are said by the caller.
+    if (memAllocationFailed() || quitSignalsReceived())
         stopped = true;
     else if (file)
         printError("ERROR: Couldn't parse '%s'!\n", path());
@@ -192,10 +193,10 @@ bool TableEncoder::start(u32 depth)
         return false;
     }
     if (!kind) {
-        if (in.attributes().count) {
+        if (in.attributeCount()) {
             open[depth] = {OPTION, false};
             fault(depth, "ERROR: Unexpected attribute '%s' in element 'Option' of '%s'!\n",
-                  in.attributes()[0]->name.c_str(), path());
+                  in.attributeName(0).text().c_str(), path());
             ownTextFirst = true;
             return false;
         }
@@ -275,17 +276,15 @@ bool TableEncoder::end(u32 depth)
 // Each attribute is a field of the record, once, with a value the field can hold.
 bool TableEncoder::takeAttributes(const RecordKind& kind, u32 depth)
 {
-    const PtrArray<XmlAttribute>& attributes = in.attributes();
     u32 seen = 0;
-    for (u32 i = 0; i < attributes.count; i++) {
-        const XmlAttribute& a = *attributes[i];
+    for (u32 i = 0; i < in.attributeCount(); i++) {
+        const XmlSpan name = in.attributeName(i), value = in.attributeValue(i);
         u32 f = 0;
-        while (f < kind.count && !(a.name.length == kind.fields[f].nameLength &&
-                                   memcmp(a.name.data, kind.fields[f].name, kind.fields[f].nameLength) == 0))
+        while (f < kind.count && !name.equals(kind.fields[f].name, kind.fields[f].nameLength))
             f++;
         // A known name met before is a repeat.
         if (f == kind.count || (seen & (1u << f))) {
-            fault(depth, "ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", a.name.c_str(),
+            fault(depth, "ERROR: Unexpected attribute '%s' in element '%s' of '%s'!\n", name.text().c_str(),
                   kind.name, path());
             return false;
         }
@@ -295,15 +294,15 @@ bool TableEncoder::takeAttributes(const RecordKind& kind, u32 depth)
         const FieldKind field = kind.fields[f].kind;
         const u64 largest = field == FIELD_U16 ? 0xFFFF : 0xFF;
         u64 n = 0;
-        const bool valid = field == FIELD_TEXT ? a.value.length <= TEXT_FIELD
-                                               : parsePlainDecimal(a.value.data, a.value.length, largest, n);
+        const bool valid = field == FIELD_TEXT ? value.length <= TEXT_FIELD
+                                               : parsePlainDecimal(value.data, value.length, largest, n);
         if (!valid) {
             fault(depth, "ERROR: Bad value '%s' for attribute '%s' of element '%s' in '%s'!\n",
-                  a.value.c_str(), a.name.c_str(), kind.name, path());
+                  value.text().c_str(), name.text().c_str(), kind.name, path());
             return false;
         }
         if (field == FIELD_TEXT)
-            record.set(f, a.value);
+            record.setName(f, value.data, value.length);
         else
             record.numbers[f] = u32(n);
     }

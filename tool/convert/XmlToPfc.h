@@ -91,13 +91,17 @@ struct RecordFields
     {
         const FieldKind f = kind->fields[i].kind;
         if (f == FIELD_TEXT) {
-            if (value.length)
-                memcpy(names[i], value.data, value.length < TEXT_FIELD ? size_t(value.length) : TEXT_FIELD);
+            setName(i, value.data, value.length);
             return;
         }
         const u32 largest = f == FIELD_U16 ? 0xFFFF : 0xFF;
         const u32 n = parseUnsigned(value.c_str());
         numbers[i] = n > largest ? largest : n;
+    }
+    void setName(u32 i, const char* value, u64 length)
+    {
+        if (length)
+            memcpy(names[i], value, length < TEXT_FIELD ? size_t(length) : TEXT_FIELD);
     }
     // The first attribute of each field's name.
     void take(const RecordKind& k, const PtrArray<XmlAttribute>& attributes)

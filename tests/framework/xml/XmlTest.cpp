@@ -323,6 +323,9 @@ TEST(Xml, ReadsAsTheDeclarationSays)
         {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><e>x</e>", nullptr, nullptr},
         {"<e a=\"one\ttwo\nthree\r\nfour &#9;&#10;&#13;\">x</e>", "x", "one two three four \t\n\r"},
         {"<e a='x &amp; y'>x</e>", "x", "x & y"},
+        // Decoded values among plain ones and repeats, in a plain tag and in one that is not.
+        {"<e b='&#9;&#9;&#9;' c='raw' a='&amp;&amp;' a='second'>x</e>", "x", "&&"},
+        {"<e b='&#9;&#9;&#9;' c='raw' a='&amp;&amp;' a='second' ?>", "", "&&"},
         // Blanks for a raw tab and line feed also in a value that needs nothing else.
         {"<e a=\"one\ttwo\nthree\">x</e>", "x", "one two three"},
         // Instructions say nothing; a section is text like any other, trimmed with it.

@@ -4,11 +4,14 @@
 #include "PfcTestUtil.h"
 #include "SoundTestUtil.h"
 #include "framework/core/Faults.h"
+#include "framework/platform/Signals.h"
 #include "tests/framework/threads/LogCapture.h"
 #include "tool/containers/Driver.h"
 #include "tool/convert/ConvertedText.h"
 
 #include <chrono>
+#include <csignal>
+#include <deque>
 #include <random>
 
 namespace
@@ -180,45 +183,125 @@ TEST(ConversionMemory, ADocumentPastTheBudgetStaysRawWithANote)
 
 namespace
 {
-// The document extracted into dir as XML, with a blank line more than extraction wrote: not the
-// file as extracted, so a repack reads it and writes it back (to the same bytes). Its path.
-std::string extractedEdited(Container& c, const iotest::ScratchDir& dir)
+// An edit of a document's XML: `attributes` added to the first start tag of `element`.
+struct Edit
+{
+    Document document;
+    const char* element = nullptr;
+    std::string attributes = {};
+};
+
+// The document extracted into dir as XML, with a blank line more than extraction wrote (not the
+// file as extracted, so a repack reads it and writes it back, to the same bytes) and the edit.
+// Its path.
+std::string extractedEdited(Container& c, const iotest::ScratchDir& dir, const Edit& edit = {})
 {
     const std::string file = dir.file(c.secondPath.c_str());
     captured([&] { c.extract(String((dir.path + "/").c_str()), 0); });
     Bytes text = testutil::readFile(file);
     text.push_back('\n');
+    if (edit.element) {
+        const std::string xml(text.begin(), text.end());
+        const size_t end = xml.find('>', xml.find(std::string("<") + edit.element + " "));
+        text.insert(text.begin() + long(end), edit.attributes.begin(), edit.attributes.end());
+    }
     iotest::writeFile(file, text);
     return file;
 }
+
+// One start tag of 200,000 attributes: on a record, which refuses them, and on a plain chunk or a
+// form, which pass them over (plain values, and values read through references).
+std::vector<Edit> longTags()
+{
+    std::string plain, referred;
+    for (int i = 0; i < 200000; i++) {
+        plain += " a=''";
+        referred += " a='&#9;'";
+    }
+    const std::vector<Document> small = documents(size_t(4) << 10);
+    return {{small[2], "Dialogue", plain}, {small[1], "BODY", plain}, {small[1], "DATA", referred}};
+}
 }
 
-// Repacking a document's XML holds little more than the file read and the bytes written.
+// Repacking a document's XML holds little more than the file read and the bytes written, also
+// when one start tag holds a great many attributes.
 TEST(ConversionMemory, RepackStaysInProportionToTheXml)
 {
     OptionScope scope;
     scope.options.mode = MODE_REPACK;
-    std::vector<Document> docs = denseDocuments(size_t(2) << 20);
-    docs.push_back(documents(size_t(2) << 20)[2]);
+    std::vector<Edit> edits = longTags();
+    for (const Document& d : denseDocuments(size_t(2) << 20))
+        edits.push_back({d});
+    edits.push_back({documents(size_t(2) << 20)[2]});
     for (const Document& t : denseTables(size_t(2) << 20))
-        docs.push_back(t);
-    for (const Document& d : docs) {
-        SCOPED_TRACE(d.what);
+        edits.push_back({t});
+    for (const Edit& edit : edits) {
+        const Document& d = edit.document;
+        SCOPED_TRACE(std::string(d.what) + (edit.element ? " with a long tag" : ""));
         Container* c = detect(d);
         ASSERT_TRUE(converted(c));
         iotest::ScratchDir dir;
-        const std::string file = extractedEdited(*c, dir);
+        const std::string file = extractedEdited(*c, dir, edit);
         const Bytes text = testutil::readFile(file);
         memResetPeak();
         const u64 before = memLiveBytes();
         bool ok = false;
-        captured([&] { ok = c->repack(String(file.c_str()), String(), 0); });
+        const std::string out = captured([&] { ok = c->repack(String(file.c_str()), String(), 0); });
         const u64 peak = memPeakBytes() - before;
-        EXPECT_TRUE(ok);
+        // A record takes no attribute but its fields.
+        const bool refused = edit.element && c->typeCode == CONTAINER_PFC;
+        EXPECT_EQ(ok, !refused) << out;
+        EXPECT_EQ(out.find("ERROR: Unexpected attribute 'a' in element 'Dialogue'") != std::string::npos, refused)
+            << out;
         EXPECT_LE(peak, 12 * text.size()) << peak / double(text.size()) << " times the XML";
         EXPECT_EQ(testutil::serialised(*c), d.bytes);
         deleteContainer(c);
     }
+}
+
+namespace
+{
+// Repacks of the long tags after a quit signal has come, in a process of its own: what went wrong.
+std::string repacksAfterAQuit()
+{
+    OptionScope scope;
+    scope.options.mode = MODE_REPACK;
+    std::vector<Container*> containers;
+    std::vector<std::string> files;
+    std::deque<iotest::ScratchDir> dirs;
+    for (const Edit& edit : longTags()) {
+        containers.push_back(detect(edit.document));
+        files.push_back(extractedEdited(*containers.back(), dirs.emplace_back(), edit));
+    }
+    std::atomic<u8> quit{0};
+    u32 error = 0;
+    if (!installQuitSignals(&quit, &error) || raise(SIGTERM) != 0)
+        return "no quit signal";
+    std::string problems;
+    for (size_t i = 0; i < files.size(); i++) {
+        LogCapture log;
+        bool ok = true;
+        const std::string out = captured([&] { ok = containers[i]->repack(String(files[i].c_str()), String(), 0); });
+        if (ok || !out.empty() || !log.lines(LOG_ERROR).empty())
+            problems += files[i] + ": " + out + "\n";
+        deleteContainer(containers[i]);
+    }
+    return problems;
+}
+}
+
+// A quit signal stops the reading of a start tag however many attributes it holds: the repack
+// ends saying nothing of the tag or the text, and the run says that it was interrupted.
+TEST(ConversionMemory, AQuitStopsTheReadingOfALongTag)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const std::string problems = repacksAfterAQuit();
+            fprintf(stderr, "%s\n", problems.c_str());
+            _exit(problems.empty() ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 namespace
@@ -234,7 +317,9 @@ bool failOne(FaultKind kind)
 
 // Memory that runs out in the middle of a dense conversion ends it at once: the document stays
 // raw and whole, and the failure is logged once. Listing, the run goes on; repacking, which
-// pairs files by the form extraction gave them, the failure stands and fails the run.
+// pairs files by the form extraction gave them, the failure stands and fails the run. (The
+// container made after the conversion takes the last allocations: the failing ones come from the
+// first half.)
 TEST(ConversionMemory, MemoryRunningOutEndsAConversionAtOnce)
 {
     OptionScope scope;
@@ -250,7 +335,7 @@ TEST(ConversionMemory, MemoryRunningOutEndsAConversionAtOnce)
         const u64 total = allocations;
         for (const u8 mode : {MODE_LIST, MODE_REPACK}) {
             scope.options.mode = mode;
-            for (const u64 at : {total / 4, total / 2, total * 3 / 4}) {
+            for (const u64 at : {total / 8, total / 4, total / 2}) {
                 allocations = 0;
                 failingAllocation = at;
                 LogCapture log;
