@@ -438,6 +438,9 @@ u32 ContainerIFF::extract(const String& directory, u32 indent)
     } else {
         file = extractedName(directory);
     }
+    // A name made short of memory is no file's: what was asked is named instead.
+    if (outOfMemory("extracting", directory.c_str()))
+        return 0;
     if (opt.verbosity >= 2) {
         printMarker('>', indent);
         printf(" %s\n", file.c_str());
@@ -463,28 +466,38 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
         printMarker('<', indent);
         printf(" %s\n", source.c_str());
     }
+    // A path made short of memory names no file: what was asked is named instead.
+    const auto madeShort = [&] { return outOfMemory("repacking", source.c_str()); };
     String file = source;
     ByteArray* data = nullptr;
+    if (madeShort())
+        return false;
     if (source.isEmpty() || source.endsWith("/")) {
         // A lone IFF file repacked from the directory it was extracted into.
         bool missing = true;
         if (!opt.noConvert) {
             file = joinPath(source, getFileName(secondPath));
+            if (madeShort())
+                return false;
             data = readRepackFile(file, "", &missing);
         }
         if (!data && missing) {
             String rawFile = joinPath(source, getFileName(path));
+            if (madeShort())
+                return false;
             data = readRepackFile(rawFile, "", &missing);
             if (data || opt.noConvert)
                 file = rawFile;
         }
-        if (!data && missing)
+        if (!data && missing && !madeShort())
             printError("ERROR: Couldn't read '%s'!\n", file.c_str());
     } else {
         data = readRepackFile(file);
     }
-    if (!data)
+    if (!data || madeShort()) {
+        deleteByteArray(data);
         return false;
+    }
     dropDocument();
     const bool wasConverted = converts;
     converts = false;
