@@ -257,11 +257,7 @@ TextPart partAt(const char* t, u64 n, u64 at)
         const void* close = memmem(t + at + 9, size_t(n - at - 9), "]]>", 3);
         return {TextPart::CDATA, at, close ? u64(static_cast<const char*>(close) - t) + 3 : n};
     }
-    // A text never starts a document, so "<?" here is an instruction, passed over as the
-    // tokenizer passes over it.
-    const auto passedOver = [&](u64 i) {
-        return xmlPassedOverAt(t, n, i) || (n - i >= 2 && memcmp(t + i, "<?", 2) == 0);
-    };
+    const auto passedOver = [&](u64 i) { return xmlPassedOverAt(t, n, i); };
     if (passedOver(at))
         return {TextPart::COMMENT, at, xmlPassedOverEnd(t, n, at)};
     u64 end = at + 1;
@@ -347,6 +343,14 @@ XmlReader::Event XmlReader::startElement()
     // The name is the token just read.
     const u32 at = open + 1;
     names[at].assign(tokenizer.spanData(), tokenizer.spanLength);
+    // The declaration says how the bytes are read only where it stands first; anywhere else it
+    // would be passed over and the bytes read otherwise than it says.
+    if (names[at].equals("?xml") && (open || sawElement || tokenizer.passedInstruction)) {
+        if (!quiet)
+            logError(CHANNEL, "The XML declaration may stand only at the start of the document! (Line %u)",
+                     tokenizer.line);
+        return fail();
+    }
     return startNamed(at);
 }
 

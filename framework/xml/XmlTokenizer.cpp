@@ -22,16 +22,24 @@ u64 xmlPassedOverEnd(const char* data, u64 length, u64 at)
     return found ? u64(static_cast<const char*>(found) - data) + strlen(close) : length;
 }
 
+bool xmlDeclarationAt(const char* data, u64 length, u64 at)
+{
+    if (length - at < 6 || memcmp(data + at, "<?xml", 5) != 0)
+        return false;
+    const u8 after = u8(data[at + 5]);
+    return after == '?' || (after && after <= 0x20);
+}
+
 bool xmlPassedOverAt(const char* data, u64 length, u64 at)
 {
     if (length - at >= 4 && memcmp(data + at, "<!--", 4) == 0)
         return true;
-    // The first bytes of a document may be its declaration, which is read as a tag.
-    return at > 0 && length - at >= 2 && data[at] == '<' && data[at + 1] == '?';
+    return length - at >= 2 && data[at] == '<' && data[at + 1] == '?' && !xmlDeclarationAt(data, length, at);
 }
 
 void XmlTokenizer::skipComment()
 {
+    passedInstruction = passedInstruction || data[position + 1] == '?';
     const u64 stop = xmlPassedOverEnd(data, length, position);
     countLines(position, stop);
     position = stop;

@@ -23,8 +23,11 @@ inline bool isXmlNameByte(u8 c)
     return XML_NAME_BYTES.table[c];
 }
 
+// Whether an XML declaration ("<?xml" and a blank, or "<?xml?>") stands at `at`: it is read as a
+// tag, never passed over, wherever it stands.
+bool xmlDeclarationAt(const char* data, u64 length, u64 at);
 // Whether what stands at `at` is passed over as saying nothing: a comment, or a processing
-// instruction ("<?" anywhere but at the very start, where a document's declaration stands).
+// instruction other than the declaration (whatever its body holds).
 bool xmlPassedOverAt(const char* data, u64 length, u64 at);
 // Where it ends: after its "-->" or "?>", or at the end of the text when it is not closed.
 u64 xmlPassedOverEnd(const char* data, u64 length, u64 at);
@@ -60,6 +63,8 @@ public:
     // ends inside.
     bool heldCdata = false;
     bool unclosedCdata = false;
+    // A processing instruction has been passed over since the tokenizer began.
+    bool passedInstruction = false;
 
     XmlTokenizer() = default;
     explicit XmlTokenizer(String&& source);

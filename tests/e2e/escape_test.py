@@ -151,6 +151,17 @@ class Escape(unittest.TestCase):
                                            "save it as UTF-8, ISO-8859-1 or US-ASCII!" % name, out)
                 self.assertFalse(os.path.exists(os.path.join(self.work, "output.TRE")))
 
+    def test_a_declaration_after_blanks_and_comments_says_how_the_bytes_are_read(self):
+        for before in (b"\n", b" ", b"<!-- saved -->\n"):
+            with self.subTest(before=before):
+                self.setUp()
+                self.edit_line(b'"pl\xc3\xa9in words"')
+                xml = tooltest.read(self.work, "out/TALK/CAFE.PFC.xml")
+                tooltest.put(self.work, "out/TALK/CAFE.PFC.xml",
+                             before + b'<?xml version="1.0" encoding="ISO-8859-1"?>\n' + xml)
+                table = self.entry(self.repacked(), "TALK/CAFE.PFC")
+                self.assertTrue(table.endswith(fx.pfc_cutaway("BAR", 1, 0, b"pl\xc3\xa9in words")), table)
+
     def test_a_character_no_byte_stands_for_is_refused(self):
         for text, named in (("\u20ac 5", "U+20AC"), ("&#x20AC; 5", "U+20AC"), ("&#00000099999999999; 5", "U+10FFFF")):
             with self.subTest(text=text):
@@ -183,6 +194,13 @@ class Escape(unittest.TestCase):
             ("instruction between table records", pfc, swap(b"<Cutaway", b"<?app k?>\n <Cutaway"), None),
             ("instruction inside a line", pfc, swap(b'"plain words"', b'"plain<?app x?> words"'), None),
             ("instruction after the root", pfc, swap(b"</PFC>", b"</PFC>\n<?app done?>"), None),
+            ("instructions at the start, not attributes", pfc, lambda xml: b"<?editor saved by hand?>\n<?e a>b?>"
+             b"<?e don't?>" + xml, None),
+            ("a declaration after the root began", iff, swap(b"<CAST", b'<?xml version="1.0"?><CAST'),
+             ["Couldn't parse 'out/MAP/SECTOR.IFF.xml'!", "declaration may stand only at the start"]),
+            ("a declaration after an instruction", pfc,
+             lambda xml: b'<?e x?><?xml version="1.0" encoding="ISO-8859-1"?>' + xml,
+             ["Couldn't parse 'out/TALK/CAFE.PFC.xml'!", "declaration may stand only at the start"]),
             ("a line wrapped in CDATA", pfc, swap(b'"plain words"', b'<![CDATA[\n  "plain words"\n ]]>'), None),
             ("text inside a form", iff, swap(b"<CAST", b"EXTRA 0x41 <CAST"),
              ["Unexpected text in element 'SSSS' of 'out/MAP/SECTOR.IFF.xml'!"]),
