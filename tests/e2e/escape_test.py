@@ -139,11 +139,11 @@ class Escape(unittest.TestCase):
         self.assertIn("\nERROR: Couldn't parse 'out/TALK/CAFE.PFC.xml'!", out)
 
     def test_an_encoding_that_cannot_be_read_is_refused(self):
-        for name, root in FILES.items():
+        for (name, root), before in zip(FILES.items(), (b"", b"\n")):
             with self.subTest(file=name):
                 self.setUp()
                 xml = tooltest.read(self.work, "out/" + name)
-                tooltest.put(self.work, "out/" + name, b'<?xml version="1.0" encoding="windows-1252"?>\n' + xml)
+                tooltest.put(self.work, "out/" + name, before + b'<?xml version="1.0" encoding="windows-1252"?>\n' + xml)
                 status, out = tooltest.run(TOOL, ["-r", "ESC.TRE", "out"], self.work)
                 self.assertEqual(status, 1, out)
                 lines = [l for l in out.split("\n") if l.startswith("ERROR: ")]
