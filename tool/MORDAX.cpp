@@ -268,8 +268,9 @@ bool ArchiveToolApp::update()
             break;
         }
     }
-    // Whatever code saw an empty result where an allocation had failed, the run does not pass.
-    if (outOfMemory("working on", archivePath.c_str()))
+    // Whatever code saw an empty result where an allocation had failed, the run does not pass;
+    // work that a quit cut short (a lone document's conversion) says so here if it has not.
+    if (outOfMemory("working on", archivePath.c_str()) || interrupted())
         ok = false;
     if (container && inputChanged(container->image, archivePath))
         ok = false;

@@ -64,9 +64,9 @@ u32 quitSignalsReceived()
     return quitSignalCount();
 }
 
-void markInterruptReported()
+void reportInterrupted(const char* text, u64 length)
 {
-    noteInterruptReported();
+    reportInterruptOnce(text, length);
 }
 
 void requestQuit()

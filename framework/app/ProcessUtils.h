@@ -11,9 +11,10 @@ extern std::atomic<u8> quitRequested;
 void requestQuit();
 // Quit signals (SIGINT, SIGTERM, SIGHUP) received so far; work in progress stops at the first.
 u32 quitSignalsReceived();
-// The application has said that the run was interrupted: the hard exit of a second signal does
-// not say it again.
-void markInterruptReported();
+// Says that the run was interrupted (the text, "ERROR: Interrupted!" with its line ends), once
+// for the run however close a second signal comes: this or the second signal's hard exit says
+// it, never both. Written only if the output takes it within what the quit leaves it.
+void reportInterrupted(const char* text, u64 length);
 
 // False when the monotonic clock cannot be read; start-up then fails.
 bool initTimer();

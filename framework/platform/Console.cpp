@@ -116,6 +116,11 @@ bool guardStandardOutput()
     return true;
 }
 
+bool waitForOutputRoom()
+{
+    return outputIsFile || outputReady(OUTPUT_WAIT_MS);
+}
+
 void writeOutputIfReady(const char* text, u64 length)
 {
     // Short texts only: a pipe takes up to PIPE_BUF bytes whole into a free slot.

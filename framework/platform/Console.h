@@ -14,6 +14,9 @@ bool consoleIsTerminal(FILE* out);
 // (the rest is dropped). Real write errors still reach the stream. False when it could not be set
 // up (output then stays as it was).
 bool guardStandardOutput();
+// Waits until standard output takes a short write, as a write of it would wait: false once the
+// grace after a quit signal is spent while it does not.
+bool waitForOutputRoom();
 // Writes the text to standard output only if that can be done without waiting (for the hard
 // exit of a signal handler: async-signal-safe).
 void writeOutputIfReady(const char* text, u64 length);

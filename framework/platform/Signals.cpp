@@ -205,9 +205,17 @@ QuitSignalsHeld::~QuitSignalsHeld()
         pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved), nullptr);
 }
 
-void noteInterruptReported()
+void reportInterruptOnce(const char* text, u64 length)
 {
-    interruptReported.store(1);
+    // What was printed before goes first, as far as the quit lets it.
+    fflush(stdout);
+    waitForOutputRoom();
+    // Claimed and written while quit signals wait: a second signal between the two would
+    // otherwise say it again, or not at all. The write itself never waits.
+    const QuitSignalsHeld held;
+    if (interruptReported.exchange(1))
+        return;
+    writeOutputIfReady(text, length);
 }
 
 // Mapped rather than taken from malloc: a thread's first malloc gives it an arena of its own, which

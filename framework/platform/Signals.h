@@ -56,8 +56,9 @@ private:
     alignas(8) unsigned char saved[128]; // the thread's mask before
     bool held = false;
 };
-// The application has said that the run was interrupted; the hard exit does not say it again.
-void noteInterruptReported();
+// Writes the text that says the run was interrupted, unless the hard exit of a second signal
+// said it already; once written, the hard exit does not say it again.
+void reportInterruptOnce(const char* text, u64 length);
 
 // Every thread's own stack for the crash handler, so that a stack overflow on any thread is
 // still reported. False when the stack could not be set up.

@@ -10,6 +10,7 @@ Usage: interrupt_test.py TOOL TRAP_LIBRARY SCRATCH_DIR
 import fcntl
 import os
 import random
+import shutil
 import signal
 import struct
 import subprocess
@@ -212,6 +213,69 @@ class WorstMoments(unittest.TestCase):
             self.assertEqual(f.read(), b"theirs")
         left = tooltest.files_under(self.out)
         self.assertEqual(left, {os.path.basename(taken): b"theirs"}, out)
+
+
+def on_terminal(args, cwd, env):
+    """The tool run with a pseudo-terminal as its output (lines go out as they are printed): its
+    status and what it printed."""
+    master, slave = os.openpty()
+    proc = subprocess.Popen([TOOL] + args, cwd=cwd, env=env, stdout=slave, stderr=slave)
+    os.close(slave)
+    out = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        out += chunk
+    os.close(master)
+    return proc.wait(timeout=60), out.decode("latin-1").replace("\r\n", "\n")
+
+
+class SaidOnce(unittest.TestCase):
+    """A second signal right after the first's line is written, or a signal as a lone document is
+    converted: "ERROR: Interrupted!" comes once, and never a write failure in its place."""
+
+    def setUp(self):
+        self.work = tooltest.case_dir(self, SCRATCH)
+        self.env = dict(os.environ, LD_PRELOAD=tooltest.preload(TOOL, TRAP))
+
+    def quit_after(self, text, args):
+        self.env["TRAP_QUIT_AFTER_TEXT"] = text
+        status, out = on_terminal(args, self.work, self.env)
+        self.assertEqual(status, 1, out)
+        self.assertEqual(out.count("ERROR: Interrupted!\n"), 1, out)
+        self.assertNotIn("Write failure", out)
+        return out
+
+    def test_a_second_signal_after_the_line_does_not_say_it_again(self):
+        tooltest.put(self.work, "TWO.TRE", make_fixtures.tre([("ONE.BIN", b"one"), ("TWO.BIN", b"two")]))
+        self.env["TRAP_QUIT_AT_CLOSE"] = "1"
+        self.env["TRAP_DIR"] = os.path.join(os.path.realpath(self.work), "out")
+        os.makedirs(self.env["TRAP_DIR"])
+        self.quit_after("ERROR: Interrupted!", ["-e", "TWO.TRE", "out"])
+
+    def test_a_lone_document_cut_short_says_so(self):
+        nest = make_fixtures.iff_chunk(b"INFO", b"x")
+        for _ in range(200):
+            nest = make_fixtures.iff_form(b"NEST", nest)
+        # Its text is many times its size: made again as it is written, not kept from open.
+        documents = {"DEEP.IFF": make_fixtures.iff_form(b"DEEP", nest),
+                     "TALK.PFC": make_fixtures.pfc_dialogue("PILOT", "", "DECK", 5, 0, "A line.", 0)}
+        for name, data in documents.items():
+            with self.subTest(name=name):
+                tooltest.put(self.work, name, data)
+                shutil.rmtree(os.path.join(self.work, "out"), ignore_errors=True)
+                self.quit_after(" >> ", ["-vv", "-e", name, "out"])
+                self.assertEqual(os.listdir(os.path.join(self.work, "out")), [])
+                status, out = tooltest.run(TOOL, ["-e", name, "out"], self.work)
+                self.assertEqual(status, 0, out)
+                with open(os.path.join(self.work, "out", name + ".xml"), "ab") as f:
+                    f.write(b"\n")
+                self.quit_after("Repacking contents...", ["-r", name, "out"])
+                self.assertFalse([f for f in os.listdir(self.work) if f.startswith("output")])
 
 
 if __name__ == "__main__":

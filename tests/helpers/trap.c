@@ -11,6 +11,8 @@
  * - TRAP_SWAP_LEAF=NAME with TRAP_SWAP_DIR and TRAP_SWAP_TO: the first open of a path whose last
  *   component is NAME (by any of open, openat or openat2) finds TRAP_SWAP_DIR renamed away and a
  *   symbolic link to TRAP_SWAP_TO in its place, as another process with write access could make.
+ * - TRAP_QUIT_AFTER_TEXT=TEXT: SIGTERM is raised once, right after the first write (to any
+ *   descriptor) whose bytes hold TEXT, as a second signal coming at the worst moment would.
  * - TRAP_FAIL_LEAF=NAME with TRAP_FAIL_ERRNO=N: every open of a path whose last component is NAME
  *   (by any of open, openat or openat2) fails with that error number, as a file the user may not
  *   read or a failing disk would. */
@@ -57,11 +59,25 @@ static int is_target(int fd)
     return getenv("TRAP_DIR") && fd_path(fd, path, sizeof(path)) && in_dir(path);
 }
 
+static ssize_t write_then_quit(write_fn next, int fd, const void* data, size_t size)
+{
+    static int raised;
+    const char* text = getenv("TRAP_QUIT_AFTER_TEXT");
+    const ssize_t written = next(fd, data, size);
+    if (!raised && text && written > 0 && memmem(data, (size_t)written, text, strlen(text))) {
+        raised = 1;
+        raise(SIGTERM);
+    }
+    return written;
+}
+
 ssize_t write(int fd, const void* data, size_t size)
 {
     static write_fn next;
     if (!next)
         next = (write_fn)dlsym(RTLD_NEXT, "write");
+    if (getenv("TRAP_QUIT_AFTER_TEXT"))
+        return write_then_quit(next, fd, data, size);
     const char* at = getenv("TRAP_FLIP_AT");
     if (!at || size == 0 || !is_target(fd))
         return next(fd, data, size);

@@ -57,9 +57,11 @@ bool interrupted()
     if (!quitSignalsReceived())
         return false;
     if (!halted) {
-        printError("ERROR: Interrupted!\n");
-        fflush(stdout);
-        markInterruptReported();
+        static const char line[] = "\nERROR: Interrupted!\n";
+        // An open progress line is ended first, as printError ends it.
+        const u64 skip = progressLineOpen ? 0 : 1;
+        progressLineOpen = false;
+        reportInterrupted(line + skip, sizeof(line) - 1 - skip);
     }
     haltRun();
     return true;
