@@ -37,6 +37,9 @@ alignas(16) char crashStack[CRASH_STACK_SIZE];
 // Seconds a crash report may take before the process ends anyway: a lock held by a thread that
 // will never run again must not turn a crash into a hang.
 constexpr unsigned CRASH_REPORT_TIMEOUT = 10;
+// Once a quit signal has come in, the report gets no more than this: the quit ends the run
+// within a second, crash or not.
+constexpr unsigned QUIT_REPORT_TIMEOUT = 1;
 
 const char* crashMessage(int code)
 {
@@ -79,6 +82,11 @@ const char* crashName(int code)
 
 void writeAll(int fd, const char* text, size_t n)
 {
+    // Standard output and error are written under the console's guard, never blocking past a quit.
+    if (fd == STDOUT_FILENO || fd == STDERR_FILENO) {
+        writeStandardText(fd, text, n);
+        return;
+    }
     while (n > 0) {
         ssize_t done = write(fd, text, n);
         if (done < 0 && errno == EINTR)
@@ -98,7 +106,8 @@ void writeText(int fd, const char* text)
 // A text dump of our own: what went wrong, where, and the call stack.
 void writeCrashDump(int code)
 {
-    int fd = open("crash.mdmp", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Not blocking: a FIFO in its place, read by nobody, must not hold the report.
+    int fd = open("crash.mdmp", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0)
         return;
     char line[160];
@@ -148,6 +157,26 @@ void onQuitSignal(int signal)
     if (quitSignals.fetch_add(1) > 0)
         hardExit();
     onConsoleCtrl(signal);
+}
+
+// A quit while a crash is reported counts as any quit (output gives way to it, a second one ends
+// the process at once) and cuts the report's time short: a lock held by a thread that will never
+// run again must not keep it waiting.
+void onQuitWhileCrashing(int signal)
+{
+    alarm(QUIT_REPORT_TIMEOUT);
+    onQuitSignal(signal);
+}
+
+bool setQuitHandler(void (*handler)(int))
+{
+    // Without SA_RESTART: a write or wait that a quit signal interrupts returns to its caller,
+    // which looks at the quit, instead of being started again by the system to wait on.
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0 &&
+           sigaction(SIGHUP, &action, nullptr) == 0;
 }
 }
 
@@ -258,7 +287,8 @@ void crashHandler(int code)
     timeout.sa_handler = onReportTimeout;
     sigemptyset(&timeout.sa_mask);
     sigaction(SIGALRM, &timeout, nullptr);
-    alarm(CRASH_REPORT_TIMEOUT);
+    alarm(quitSignalCount() ? QUIT_REPORT_TIMEOUT : CRASH_REPORT_TIMEOUT);
+    setQuitHandler(onQuitWhileCrashing);
 
     logFatal("Core", "%s", crashMessage(code));
     writeCrashDump(code);
@@ -270,15 +300,10 @@ void crashHandler(int code)
 bool installQuitSignals(std::atomic<u8>* quitFlag, u32* errorCode)
 {
     quitFlagTarget = quitFlag;
-    struct sigaction action = {};
-    action.sa_handler = onQuitSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0 ||
-        sigaction(SIGHUP, &action, nullptr) != 0 || sigaction(SIGPIPE, &ignore, nullptr) != 0 ||
+    if (!setQuitHandler(onQuitSignal) || sigaction(SIGPIPE, &ignore, nullptr) != 0 ||
         sigaction(SIGXFSZ, &ignore, nullptr) != 0) {
         if (errorCode)
             *errorCode = u32(errno);

@@ -3,7 +3,9 @@
 nothing half-written left behind (no output archive, no temporary file, no short extracted
 file). A signal before the work starts ends the run the same way. A signal at the worst moment
 (a preloaded trap raises or awaits it) neither places a file it stopped nor removes one that is
-not the tool's own.
+not the tool's own. Output never holds a quit back, whatever it is (a pipe or terminal nobody
+reads, a stopped terminal, a slow reader), not even while a crash is reported; output that is
+read arrives whole, also through a pipe set not to block.
 
 Usage: interrupt_test.py TOOL TRAP_LIBRARY SCRATCH_DIR
 """
@@ -16,6 +18,7 @@ import struct
 import subprocess
 import sys
 import termios
+import threading
 import time
 import unittest
 
@@ -28,6 +31,9 @@ TOOL, TRAP, SCRATCH = (os.path.abspath(a) for a in sys.argv[1:4])
 BOUND = 5.0
 F_GETPIPE_SZ = 1032
 ENTRIES = [("DATA%02u\\BLOCK%04u.BIN" % (i % 16, i), random.Random(i).randbytes(24 * 1024)) for i in range(4096)]
+# A long listing: its lines come out as fast as the output takes them.
+LISTING = ["-vvv", "BIG.TRE"]
+LISTED = b" -> 0x"
 MODES = {"extract": ["-e", "BIG.TRE", "out"], "repack": ["-r", "BIG.TRE", "tree"], "rewrite": ["-w", "BIG.TRE"]}
 # Standard output is a pipe here: only detail lines printed while the work goes on bring a
 # marker out in time. These reach each mode's own work, past the reading of the archive.
@@ -42,6 +48,34 @@ def start(args, cwd):
 def pending(fd):
     """Bytes waiting in a pipe."""
     return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"))[0]
+
+
+def ended_after(proc, signals, gap=0.0):
+    """Sends the signals, gap seconds apart: seconds from the last one until the run ended (a run
+    that outlives twice the bound is killed)."""
+    for i, s in enumerate(signals):
+        if i:
+            time.sleep(gap)
+        proc.send_signal(s)
+    sent = time.monotonic()
+    try:
+        proc.wait(timeout=2 * BOUND)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+    return time.monotonic() - sent
+
+
+def settle(fd):
+    """Until output waiting to be read from fd stops growing: whoever writes it then waits."""
+    last = -1
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline:
+        time.sleep(0.3)
+        now = pending(fd)
+        if now and now == last:
+            return
+        last = now
 
 
 def read_until(proc, marker):
@@ -146,6 +180,15 @@ class Interrupts(unittest.TestCase):
                 self.assertLess(elapsed, BOUND, out[-500:])
                 self.assertEqual(sorted(os.listdir(work)), ["BRANCH.TRE", "DEEP.TRE", "DENSE.TRE"])
 
+    def wait_until_full(self, reader, proc):
+        """Until the pipe or FIFO holds all it can take: the run then waits on it."""
+        capacity = fcntl.fcntl(reader, F_GETPIPE_SZ)
+        deadline = time.monotonic() + 120
+        while pending(reader) < capacity - 4096 and proc.poll() is None:
+            self.assertLess(time.monotonic(), deadline, "the output never filled")
+            time.sleep(0.05)
+        time.sleep(0.2)
+
     def test_one_signal_ends_a_run_whose_output_nobody_reads(self):
         """Standard output is a FIFO that is open but never read: once it is full the run waits
         on it, and one signal (or two) still ends the run at once, leaving nothing half-written."""
@@ -161,22 +204,114 @@ class Interrupts(unittest.TestCase):
                                         stderr=subprocess.DEVNULL)
                 os.close(writer)
                 try:
-                    capacity = fcntl.fcntl(reader, F_GETPIPE_SZ)
-                    deadline = time.monotonic() + 120
-                    while pending(reader) < capacity - 4096 and proc.poll() is None:
-                        self.assertLess(time.monotonic(), deadline, "the output never filled")
-                        time.sleep(0.05)
-                    time.sleep(0.2)
-                    sent = time.monotonic()
-                    for s in signals:
-                        proc.send_signal(s)
-                    proc.wait(timeout=60)
-                    elapsed = time.monotonic() - sent
+                    self.wait_until_full(reader, proc)
+                    elapsed = ended_after(proc, signals)
                 finally:
                     os.close(reader)
                 self.assertEqual(proc.returncode, 1)
                 self.assertLess(elapsed, BOUND)
                 self.check_nothing_partial(work)
+
+    def test_one_signal_ends_a_run_on_a_terminal_nobody_reads(self):
+        """Standard output is a terminal that nobody reads (the run fills it), or one whose
+        output is stopped (Ctrl-S) while the listing goes on, or just as a write begins after
+        the run saw room: one signal ends the run."""
+        work = self.workdir("terminal")
+        env = dict(os.environ, LD_PRELOAD=tooltest.preload(TOOL, TRAP), TRAP_STOP_AT_TEXT="BLOCK0100.BIN")
+        for case in ("unread", "stopped", "stopped at a write"):
+            with self.subTest(case=case):
+                master, slave = os.openpty()
+                proc = subprocess.Popen([TOOL] + LISTING, cwd=work, stdout=slave, stderr=slave,
+                                        stdin=subprocess.DEVNULL, env=env if case == "stopped at a write" else None)
+                try:
+                    if case == "unread":
+                        settle(master)
+                    else:
+                        seen = b""
+                        while LISTED not in seen:
+                            seen += os.read(master, 4096)
+                        if case == "stopped":
+                            termios.tcflow(slave, termios.TCOOFF)
+                        # Room in the terminal: the run waits on the stop, not on a full buffer.
+                        os.set_blocking(master, False)
+                        for _ in range(5):
+                            time.sleep(0.1)
+                            try:
+                                os.read(master, 1 << 16)
+                            except BlockingIOError:
+                                pass
+                    elapsed = ended_after(proc, [signal.SIGINT])
+                finally:
+                    os.close(master)
+                    os.close(slave)
+                self.assertEqual(proc.returncode, 1)
+                self.assertLess(elapsed, BOUND)
+
+    def test_one_signal_ends_a_run_whose_reader_is_slow(self):
+        """The reader takes 2 KiB every 200 ms: the run does not wait for it to take whole
+        buffers once the signal has come."""
+        work = self.workdir("slow")
+        reader, writer = os.pipe()
+        proc = subprocess.Popen([TOOL] + LISTING, cwd=work, stdout=writer, stderr=subprocess.DEVNULL)
+        os.close(writer)
+
+        def drain():
+            while os.read(reader, 2048):
+                time.sleep(0.2)
+
+        slow = threading.Thread(target=drain)
+        try:
+            self.wait_until_full(reader, proc)
+            slow.start()
+            time.sleep(1.0)
+            elapsed = ended_after(proc, [signal.SIGINT])
+        finally:
+            if slow.is_alive():
+                slow.join()
+            os.close(reader)
+        self.assertEqual(proc.returncode, 1)
+        self.assertLess(elapsed, BOUND)
+
+    def test_a_pipe_set_not_to_block_gets_the_whole_listing(self):
+        """Standard output is a pipe that its parent set not to block, read slowly: a write it
+        refuses for now is waited out, and the listing arrives byte for byte as in a plain run."""
+        work = self.workdir("nonblocking")
+        plain = subprocess.run([TOOL] + LISTING, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.assertEqual(plain.returncode, 0)
+        reader, writer = os.pipe()
+        os.set_blocking(writer, False)
+        proc = subprocess.Popen([TOOL] + LISTING, cwd=work, stdout=writer, stderr=subprocess.DEVNULL)
+        os.close(writer)
+        got = []
+        try:
+            while True:
+                time.sleep(0.01)
+                chunk = os.read(reader, 4096)
+                if not chunk:
+                    break
+                got.append(chunk)
+        finally:
+            os.close(reader)
+        self.assertEqual(proc.wait(timeout=60), 0)
+        got = b"".join(got)
+        self.assertEqual(len(got), len(plain.stdout))
+        self.assertTrue(got == plain.stdout, "the listing arrived changed")
+
+    def test_a_quit_ends_a_crash_report_that_output_holds(self):
+        """The run crashes while its output waits on a pipe nobody reads, and a quit signal comes
+        half a second later: the report gives way to it and the run ends, status 1 as every
+        crash."""
+        work = self.workdir("crash")
+        reader, writer = os.pipe()
+        proc = subprocess.Popen([TOOL] + LISTING, cwd=work, stdout=writer, stderr=writer)
+        os.close(writer)
+        try:
+            self.wait_until_full(reader, proc)
+            elapsed = ended_after(proc, [signal.SIGSEGV, signal.SIGTERM], gap=0.5)
+        finally:
+            os.close(reader)
+        self.assertEqual(proc.returncode, 1)
+        self.assertLess(elapsed, BOUND)
 
     def test_a_second_signal_ends_the_run_at_once(self):
         for mode, args in MODES.items():

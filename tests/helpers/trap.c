@@ -13,6 +13,8 @@
  *   symbolic link to TRAP_SWAP_TO in its place, as another process with write access could make.
  * - TRAP_QUIT_AFTER_TEXT=TEXT: SIGTERM is raised once, right after the first write (to any
  *   descriptor) whose bytes hold TEXT, as a second signal coming at the worst moment would.
+ * - TRAP_STOP_AT_TEXT=TEXT: the first write to a terminal whose bytes hold TEXT finds its output
+ *   stopped, as Ctrl-S typed just as the write begins would (after the tool saw room).
  * - TRAP_FAIL_LEAF=NAME with TRAP_FAIL_ERRNO=N: every open of a path whose last component is NAME
  *   (by any of open, openat or openat2) fails with that error number, as a file the user may not
  *   read or a failing disk would. */
@@ -27,6 +29,7 @@
 #include <string.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
+#include <termios.h>
 #include <unistd.h>
 
 typedef ssize_t (*write_fn)(int, const void*, size_t);
@@ -71,11 +74,22 @@ static ssize_t write_then_quit(write_fn next, int fd, const void* data, size_t s
     return written;
 }
 
+static void stop_terminal_at_text(int fd, const void* data, size_t size)
+{
+    static int stopped;
+    const char* text = getenv("TRAP_STOP_AT_TEXT");
+    if (!stopped && text && memmem(data, size, text, strlen(text)) && isatty(fd)) {
+        stopped = 1;
+        tcflow(fd, TCOOFF);
+    }
+}
+
 ssize_t write(int fd, const void* data, size_t size)
 {
     static write_fn next;
     if (!next)
         next = (write_fn)dlsym(RTLD_NEXT, "write");
+    stop_terminal_at_text(fd, data, size);
     if (getenv("TRAP_QUIT_AFTER_TEXT"))
         return write_then_quit(next, fd, data, size);
     const char* at = getenv("TRAP_FLIP_AT");
