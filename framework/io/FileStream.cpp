@@ -330,49 +330,69 @@ bool imageChanged(const ByteArray* image)
     return mappedFileChanged(image);
 }
 
-bool createPath(const String& path)
+namespace
+{
+// Moves i past the next component of the path (runs of '/' and "." components give nothing), its
+// first byte into start; false at the end.
+bool nextComponent(const char* text, u64 length, u64& i, u64& start)
+{
+    for (;;) {
+        while (i < length && text[i] == '/')
+            i++;
+        if (i >= length)
+            return false;
+        start = i;
+        while (i < length && text[i] != '/')
+            i++;
+        if (i - start != 1 || text[start] != '.')
+            return true;
+    }
+}
+}
+
+bool createPath(const String& path, int* error, u64* failedLength)
 {
     if (path.equals("."))
         return true;
     const char* text = path.c_str();
-    u64 length = path.length;
-    bool absolute = length > 0 && text[0] == '/';
-
-    // The components in order: runs of '/' give nothing, and a "." component adds nothing.
+    const u64 length = path.length;
+    const u64 top = length > 0 && text[0] == '/' ? 1 : 0;
+    // Both hold the whole path from the start, so no component is ever dropped for want of room
+    // and no other directory than the one named is made.
     String cleaned(length + 1);
-    if (absolute)
-        cleaned.append("/", 1);
-    for (u64 i = 0; i < length;) {
-        while (i < length && text[i] == '/')
-            i++;
-        u64 start = i;
-        while (i < length && text[i] != '/')
-            i++;
-        u64 n = i - start;
-        if (n == 0 || (n == 1 && text[start] == '.'))
-            continue;
-        if (cleaned.length > (absolute ? 1u : 0u))
+    String running(length + 1);
+    if (!cleaned.data || !running.data) {
+        if (error)
+            *error = ENOMEM;
+        if (failedLength)
+            *failedLength = length;
+        return false;
+    }
+    cleaned.append("/", top);
+    running.append("/", top);
+    u64 i = 0, start = 0;
+    while (nextComponent(text, length, i, start)) {
+        if (cleaned.length > top)
             cleaned.append("/", 1);
-        cleaned.append(text + start, n);
+        cleaned.append(text + start, i - start);
     }
     logDebug("File", "Creating path '%s'...", cleaned.c_str());
 
-    String running(cleaned.length + 1);
-    const char* parts = cleaned.c_str();
-    u64 partsLength = cleaned.length;
-    if (absolute)
-        running.append("/", 1);
-    for (u64 i = absolute ? 1 : 0; i < partsLength;) {
-        u64 start = i;
-        while (i < partsLength && parts[i] != '/')
-            i++;
-        running.append(parts + start, i - start);
+    // The typed path is walked again, so a failure names the directory as it was typed.
+    for (i = 0; nextComponent(text, length, i, start);) {
+        if (running.length > top)
+            running.append("/", 1);
+        running.append(text + start, i - start);
+        errno = 0;
         if (!createDirectory(running.c_str())) {
+            const int cause = errno ? errno : EIO;
             logError("File", "Couldn't create path '%s'!", running.c_str());
+            if (error)
+                *error = cause;
+            if (failedLength)
+                *failedLength = i;
             return false;
         }
-        running.append("/", 1);
-        i++;
     }
     return true;
 }

@@ -92,8 +92,10 @@ ByteArray* readFileImage(const String& path, int* error = nullptr);
 // True when the file of a mapped image shrank (the missing bytes read as zeros) or was written
 // after the image was taken: nothing made from it can be trusted. False for an image read.
 bool imageChanged(const ByteArray* image);
-// Creates every directory of the path in turn, the last component included.
-bool createPath(const String& path);
+// Creates every directory of the path in turn, the last component included. On failure the
+// system's error number goes into *error, and into *failedLength how many bytes of `path` name
+// the directory that could not be made, as it was typed ("a" of "a//b").
+bool createPath(const String& path, int* error = nullptr, u64* failedLength = nullptr);
 // Creates or truncates the file and writes the bytes (none for a null or empty array); a file
 // that could not be written whole is removed.
 bool writeWholeFile(const String& path, const ByteArray* bytes);

@@ -299,7 +299,10 @@ PlaceResult TreeWriter::makeDirectory(const String& path)
     const char* below = splitBelowRoot(path.c_str(), base);
     if (!*below) {
         // The chosen directory itself is made as the user named it.
-        return createPath(path) ? PlaceResult() : failed(ENOENT);
+        PlaceResult result;
+        if (!createPath(path, &result.error, &result.unmadeLength))
+            result.status = PlaceStatus::Failed;
+        return result;
     }
     const int fd = enter(base, below, strlen(below));
     if (fd >= 0)

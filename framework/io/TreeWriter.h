@@ -18,6 +18,9 @@ struct PlaceResult
 {
     PlaceStatus status = PlaceStatus::Done;
     int error = 0;
+    // The chosen directory of a tree that could not be made: how many bytes of its path name the
+    // directory that failed (itself or one on its way), as typed; 0 for anything else.
+    u64 unmadeLength = 0;
     // A temporary file that could not be removed after a failure (empty: none), in the
     // directory of the path written.
     char leftBehind[TEMP_NAME_SIZE] = {};

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Failures the outside world causes are reported, never passed off as success: a full disk, a
-file-size limit, a missing repack directory, standard output that takes nothing; and a long
-output name that can be created is written. Each failed run ends with status 1, an "ERROR: " line and no partial file.
+file-size limit, a missing repack directory, an extraction folder that cannot be made, standard
+output that takes nothing; and a long output name that can be created is written. Each failed run
+ends with status 1, an "ERROR: " line and no partial file.
 
-Usage: truth_test.py TOOL SCRATCH_DIR
+Usage: truth_test.py TOOL TRAP_LIBRARY SCRATCH_DIR
 """
 import os
 import re
@@ -16,7 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from tooltest import fixtures as make_fixtures  # noqa: E402
 import tooltest  # noqa: E402
 
-TOOL, SCRATCH = sys.argv[1:3]
+TOOL, TRAP, SCRATCH = sys.argv[1:4]
 
 
 def run(args, cwd, limit_file_size=None, wrap=None):
@@ -75,6 +76,19 @@ class Truth(unittest.TestCase):
         status, out = run(["-r", self.archive, os.path.join(self.work, "no", "such", "dir")], self.work)
         self.failed(status, out)
         self.assertEqual(sorted(os.listdir(self.work)), ["MANY.TRE"])
+
+    def test_an_extraction_folder_that_cannot_be_made_is_named_with_its_cause(self):
+        for folder, unmade, error, cause in [("out", "out", 13, "Permission denied"),
+                                             ("out", "out", 28, "No space left on device"),
+                                             ("a/b", "a", 13, "Permission denied")]:
+            with self.subTest(folder=folder, cause=cause):
+                env = dict(os.environ, LD_PRELOAD=tooltest.preload(TOOL, os.path.abspath(TRAP)),
+                           TRAP_FAIL_MKDIR=unmade, TRAP_FAIL_ERRNO=str(error))
+                status, out = tooltest.run(TOOL, ["-e", "MANY.TRE", folder], self.work, env=env)
+                self.failed(status, out)
+                line = "ERROR: Couldn't create '%s' (%s)!" % (unmade, cause)
+                self.assertEqual(re.findall(r"(?m)^ERROR: .*", out), [line])
+                self.assertEqual(os.listdir(self.work), ["MANY.TRE"])
 
     def test_a_long_output_name_that_can_be_created_is_written(self):
         name = "N" * 246  # with ".TRE", 250 bytes: within the 255-byte limit of a name

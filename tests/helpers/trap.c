@@ -17,7 +17,10 @@
  *   stopped, as Ctrl-S typed just as the write begins would (after the tool saw room).
  * - TRAP_FAIL_LEAF=NAME with TRAP_FAIL_ERRNO=N: every open of a path whose last component is NAME
  *   (by any of open, openat or openat2) fails with that error number, as a file the user may not
- *   read or a failing disk would. */
+ *   read or a failing disk would.
+ * - TRAP_FAIL_MKDIR=NAME with TRAP_FAIL_ERRNO=N: every mkdir or mkdirat of a path whose last
+ *   component is NAME fails with that error number, as a folder the user may not write in or a
+ *   file system without a free inode would. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -27,6 +30,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <termios.h>
@@ -139,10 +143,11 @@ static void swap_folder(const char* name)
         fprintf(stderr, "TRAP: the swap failed\n");
 }
 
-/* Nonzero (the error number set) when the open of `name` is to fail. */
-static int failed_open(const char* name)
+/* Nonzero (the error number set) when a call on `name` is to fail: its last component is the
+ * one that the variable `which` names. */
+static int failed_call(const char* which, const char* name)
 {
-    const char* leaf = getenv("TRAP_FAIL_LEAF");
+    const char* leaf = getenv(which);
     const char* number = getenv("TRAP_FAIL_ERRNO");
     if (!leaf || !number || !name)
         return 0;
@@ -151,6 +156,30 @@ static int failed_open(const char* name)
         return 0;
     errno = atoi(number);
     return 1;
+}
+
+static int failed_open(const char* name)
+{
+    return failed_call("TRAP_FAIL_LEAF", name);
+}
+
+typedef int (*mkdir_fn)(const char*, mode_t);
+typedef int (*mkdirat_fn)(int, const char*, mode_t);
+
+int mkdir(const char* name, mode_t mode)
+{
+    static mkdir_fn next;
+    if (!next)
+        next = (mkdir_fn)dlsym(RTLD_NEXT, "mkdir");
+    return failed_call("TRAP_FAIL_MKDIR", name) ? -1 : next(name, mode);
+}
+
+int mkdirat(int dirfd, const char* name, mode_t mode)
+{
+    static mkdirat_fn next;
+    if (!next)
+        next = (mkdirat_fn)dlsym(RTLD_NEXT, "mkdirat");
+    return failed_call("TRAP_FAIL_MKDIR", name) ? -1 : next(dirfd, name, mode);
 }
 
 static int trapped_openat(openat_fn next, int dirfd, const char* name, int flags, mode_t mode)

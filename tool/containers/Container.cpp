@@ -252,9 +252,18 @@ bool makeExtractionDirectory(const String& directory)
     if (outOfMemory("extracting", directory.c_str()))
         return false;
     const PlaceResult result = extraction.makeDirectory(directory);
-    if (result.status != PlaceStatus::Link)
+    if (result.status == PlaceStatus::Link) {
+        reportRefusal(result, directory);
+        return false;
+    }
+    if (!result.unmadeLength)
         return true;
-    reportRefusal(result, directory);
+    // The chosen directory is not there: nothing can go below it, and each entry would only
+    // fail for want of it.
+    const String unmade = directory.left(result.unmadeLength);
+    if (!outOfMemory("extracting", directory.c_str()))
+        reportSystemCause("create", unmade, result.error);
+    noteToolFailure();
     return false;
 }
 

@@ -117,8 +117,9 @@ String directoryPart(const String& path);
 // never written over.
 void setExtractionRoot(const String& directory, const String& input = String());
 // Makes a directory of an extraction (the root as named, anything below it without links).
-// False, after its error line, only for a symbolic link in the way: nothing may go below it.
-// Any other failure shows when the files are written.
+// False, after its error line, for a symbolic link in the way (nothing may go below it) and for
+// a chosen directory that could not be made (the line names it, or the one on its way that
+// failed, with the system's cause). Any other failure shows when the files are written.
 bool makeExtractionDirectory(const String& directory);
 // Writes the bytes of one extracted file (its directories made first), replacing what was there.
 // A failure prints "Write failure" for the file, leaves no part of it behind, marks the run

@@ -417,7 +417,11 @@ TEST(CreatePath, StopsAtTheFirstFailure)
     writeFile(dir.file("plain"), bytesOf("not a directory"));
     LogCapture log;
     std::string path = dir.file("plain/sub/deeper");
-    EXPECT_FALSE(createPath(path.c_str()));
+    int error = 0;
+    u64 failedLength = 0;
+    EXPECT_FALSE(createPath(path.c_str(), &error, &failedLength));
+    EXPECT_EQ(error, ENOTDIR);
+    EXPECT_EQ(path.substr(0, failedLength), dir.file("plain/sub"));
     ASSERT_EQ(log.captured.size(), 2u);
     EXPECT_EQ(log.captured[0], "DEBUG Creating path '" + path + "'...");
     EXPECT_EQ(log.captured[1], "ERROR Couldn't create path '" + dir.file("plain/sub") + "'!");
