@@ -16,3 +16,7 @@ enum class FaultKind : u8
 typedef bool (*FaultHook)(FaultKind kind);
 void setFaultHook(FaultHook hook);
 bool faultInjected(FaultKind kind);
+// The error number an injected failure reports where the system could give several (a resolve
+// refused as ENOSYS, EPERM or E2BIG); 0 leaves the operation's usual one.
+void setInjectedError(int error);
+int injectedError(int usual);

@@ -1,6 +1,7 @@
 #include "framework/io/DirectoryTree.h"
 #include "framework/platform/Directory.h"
 
+#include <cerrno>
 #include <cstring>
 
 SkipVcsFilter SkipVcsFilter::instance;
@@ -20,6 +21,7 @@ struct ScanFrame
 {
     DirectoryTree* node = nullptr;
     String directory;
+    String relative; // below the scan's folder handle, when it has one
     PtrArray<DirectoryEntry> entries{true};
     u32 next = 0;
     u32 existingChildren = 0; // children the node had before this scan
@@ -30,8 +32,15 @@ bool askFilter(void* filter, u32 listed)
     return static_cast<DirectoryFilter*>(filter)->keepListing(listed);
 }
 
+// Where a scan reads its folders: by their paths, or beneath a folder's handle by their paths
+// below it, so that no path longer than the system resolves is ever formed for it.
+struct ScanBase
+{
+    int fd = -1;
+};
+
 void openFrame(PtrArray<ScanFrame>& stack, DirectoryTree* node, const String& directory, const char* openPath,
-               u32 depth, DirectoryFilter* filter, bool followLink)
+               const String& relative, u32 depth, DirectoryFilter* filter, const ScanBase& base, bool root)
 {
     if (filter && !filter->enterDirectory(node->level, depth))
         return;
@@ -40,11 +49,23 @@ void openFrame(PtrArray<ScanFrame>& stack, DirectoryTree* node, const String& di
         return;
     frame->node = node;
     frame->directory = directory;
+    frame->relative = relative;
     frame->existingChildren = node->directories.count;
-    node->complete = listDirectory(openPath, followLink, frame->entries, filter ? askFilter : nullptr, filter,
-                                   &node->error);
+    const ListingCheck check = filter ? askFilter : nullptr;
+    node->complete = base.fd >= 0
+                         ? listDirectoryBeneath(base.fd, relative.c_str(), frame->entries, check, filter, &node->error)
+                         : listDirectory(openPath, root, frame->entries, check, filter, &node->error);
     if (!stack.push(frame))
         memDelete(frame);
+}
+
+String joined(const String& directory, const char* name, u64 length)
+{
+    String path(directory);
+    if (!path.isEmpty())
+        path.append("/", 1);
+    path.append(name, length);
+    return path;
 }
 }
 
@@ -65,6 +86,23 @@ DirectoryTree* DirectoryTree::createAndScan(const String& path)
 
 void DirectoryTree::scan(const String& path, u32 depth, DirectoryFilter* filter)
 {
+    walk(path, depth, filter, -1);
+}
+
+void DirectoryTree::scanBeneath(int folderFd, const String& path, DirectoryFilter* filter)
+{
+    if (folderFd < 0) {
+        complete = false;
+        error = EBADF;
+        return;
+    }
+    walk(path, 0, filter, folderFd);
+}
+
+void DirectoryTree::walk(const String& path, u32 depth, DirectoryFilter* filter, int folderFd)
+{
+    ScanBase base;
+    base.fd = folderFd;
     String directory(path);
     directory.replaceChar('\\', '/');
     bool rooted = directory.length > 0 && directory[0] == '/';
@@ -74,7 +112,7 @@ void DirectoryTree::scan(const String& path, u32 depth, DirectoryFilter* filter)
     const char* openPath = directory.isEmpty() && rooted ? "/" : directory.c_str();
 
     PtrArray<ScanFrame> stack(true);
-    openFrame(stack, this, directory, openPath, depth, filter, true);
+    openFrame(stack, this, directory, openPath, String(), depth, filter, base, true);
     while (stack.count) {
         ScanFrame* frame = stack.items[stack.count - 1];
         if (frame->next >= frame->entries.count) {
@@ -87,6 +125,10 @@ void DirectoryTree::scan(const String& path, u32 depth, DirectoryFilter* filter)
         String fullPath(frame->directory);
         fullPath.append("/", 1);
         fullPath.append(entry->name, entry->length);
+        // Beneath a handle a folder is opened by its path below it, never by the full one.
+        const String relative = base.fd >= 0 && entry->isDirectory && !entry->isOther
+                                    ? joined(frame->relative, entry->name, entry->length)
+                                    : String();
         if (entry->isOther) {
             StringPair* pair = memNew<StringPair>();
             if (pair) {
@@ -116,7 +158,7 @@ void DirectoryTree::scan(const String& path, u32 depth, DirectoryFilter* filter)
                 continue;
             }
         }
-        openFrame(stack, child, fullPath, fullPath.c_str(), 1, filter, false);
+        openFrame(stack, child, fullPath, fullPath.c_str(), relative, 1, filter, base, false);
     }
 }
 

@@ -60,6 +60,11 @@ public:
     // entries and no message, only `complete` cleared. A trailing "/" or "\" on the path is
     // accepted.
     void scan(const String& path, u32 depth, DirectoryFilter* filter);
+    // The same for the folder open as `folderFd`, whose path `path` is only named: every folder
+    // below it is opened beneath the handle without following a link at any step (one replaced
+    // by a link while the scan runs is not read: ELOOP), so a tree of any depth is read however
+    // long its full paths.
+    void scanBeneath(int folderFd, const String& path, DirectoryFilter* filter);
     // Appends a file entry for `fullPath` ('\' read as '/'); always true.
     bool addFile(const String& fullPath);
     // The child named after the last "/" of `name`, appended when there is none yet.
@@ -68,5 +73,6 @@ public:
     void destroy();
 
 private:
+    void walk(const String& path, u32 depth, DirectoryFilter* filter, int folderFd);
     DirectoryTree* findChild(const char* childName, u64 length, u32 limit) const;
 };

@@ -27,6 +27,33 @@ void TreeReader::end()
     root = String();
 }
 
+void TreeReader::scan(const String& path, DirectoryTree& tree) const
+{
+    const char* below = active ? pathBelowRoot(path.c_str(), root) : nullptr;
+    if (!below) {
+        tree.scan(path, 0, nullptr);
+        return;
+    }
+    if (rootFd < 0) {
+        tree.complete = false;
+        tree.error = rootError;
+        return;
+    }
+    if (!*below) {
+        tree.scanBeneath(rootFd, path, nullptr);
+        return;
+    }
+    // A folder below the root is opened beneath it first; the scan then goes on beneath that.
+    const int fd = openDirectoryBeneath(rootFd, below);
+    if (fd < 0) {
+        tree.complete = false;
+        tree.error = -fd;
+        return;
+    }
+    tree.scanBeneath(fd, path, nullptr);
+    closeHandle(fd);
+}
+
 ByteArray* TreeReader::readFile(const String& path, ReadFailure& why, int& error, String& link) const
 {
     why = ReadFailure::None;

@@ -1,6 +1,7 @@
 #pragma once
 #include "framework/core/ByteArray.h"
 #include "framework/core/String.h"
+#include "framework/io/DirectoryTree.h"
 #include "framework/platform/FileOps.h"
 
 // Reads files below a chosen directory and nothing outside it: each one is opened beneath the
@@ -23,6 +24,9 @@ public:
     // readWholeFile reads it. On failure `why` and `error` say why; for ReadFailure::Link,
     // `link` names the first link on the path.
     ByteArray* readFile(const String& path, ReadFailure& why, int& error, String& link) const;
+    // The folder at path scanned into tree: below the root beneath its handle (no link followed
+    // at any step, no full path formed); any other one as DirectoryTree::scan reads it.
+    void scan(const String& path, DirectoryTree& tree) const;
 
 private:
     String root;

@@ -1,5 +1,6 @@
 #include "framework/platform/Directory.h"
 #include "framework/core/Faults.h"
+#include "framework/platform/FileOps.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -66,18 +67,13 @@ bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& 
 
 namespace
 {
-// The listing itself; on failure `failed` holds the system's error number.
-bool listInto(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
-              void* context, int& failed)
+// The listing of the open directory `fd` (taken over); on failure `failed` holds the system's
+// error number.
+bool listOpened(int fd, PtrArray<DirectoryEntry>& out, ListingCheck keepListing, void* context, int& failed)
 {
-    if (!path || !path[0]) {
-        failed = ENOENT;
-        return false;
-    }
-    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-    int fd = faultInjected(FaultKind::Listing) ? (errno = EIO, -1) : open(path, flags);
-    if (fd < 0) {
-        failed = errno;
+    if (faultInjected(FaultKind::Listing)) {
+        close(fd);
+        failed = EIO;
         return false;
     }
     DIR* dir = fdopendir(fd);
@@ -138,8 +134,24 @@ bool listInto(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, 
 bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
                    void* context, int* error)
 {
-    int failed = 0;
-    const bool complete = listInto(path, followLink, out, keepListing, context, failed);
+    int failed = ENOENT;
+    int fd = -1;
+    if (path && path[0]) {
+        fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+        failed = errno;
+    }
+    const bool complete = fd >= 0 && listOpened(fd, out, keepListing, context, failed);
+    if (error)
+        *error = complete ? 0 : failed;
+    return complete;
+}
+
+bool listDirectoryBeneath(int dirFd, const char* relative, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
+                          void* context, int* error)
+{
+    const int fd = openDirectoryBeneath(dirFd, relative);
+    int failed = -fd;
+    const bool complete = fd >= 0 && listOpened(fd, out, keepListing, context, failed);
     if (error)
         *error = complete ? 0 : failed;
     return complete;

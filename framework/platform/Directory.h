@@ -34,6 +34,11 @@ typedef bool (*ListingCheck)(void* context, u32 listed);
 bool listDirectory(const char* path, bool followLink, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
                    void* context, int* error = nullptr);
 
+// The same for the directory `relative` below `dirFd` ("" for itself), opened beneath it without
+// following a symbolic link at any step (ELOOP when one is on the way).
+bool listDirectoryBeneath(int dirFd, const char* relative, PtrArray<DirectoryEntry>& out, ListingCheck keepListing,
+                          void* context, int* error = nullptr);
+
 // NTFS order: by the ASCII upper-cased bytes, then by the bytes themselves (repacking new
 // files onto an archive depends on meeting them in the order Windows lists them).
 int compareDirectoryNames(const char* a, u64 aLength, const char* b, u64 bLength);

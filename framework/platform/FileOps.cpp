@@ -104,16 +104,26 @@ ByteArray* readOpened(int fd, ReadFailure& failure, int* error)
     return bytes;
 }
 
-// The file `relative` below dirFd, each folder on the way opened without following a link (where
-// the system cannot resolve the whole path beneath a handle in one step). A handle, or minus the
-// error number.
-int walkToFile(int dirFd, const char* relative)
+constexpr int FOLDER_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// `relative` below dirFd, each folder on the way opened without following a link, the last step
+// with `lastFlags` (where the system cannot resolve the whole path beneath a handle in one step).
+// "." and ".." are refused: nothing on the way may lead back up. A handle, or minus the error
+// number.
+int walkBeneath(int dirFd, const char* relative, int lastFlags)
 {
     int fd = dirFd;
     const char* part = relative;
+    // Runs of '/' separate as one, and a '/' at the end ends the path (as the system reads them).
+    while (*part == '/')
+        part++;
     for (;;) {
         const char* slash = strchr(part, '/');
         const u64 n = slash ? u64(slash - part) : strlen(part);
+        while (slash && slash[1] == '/')
+            slash++;
+        if (slash && !slash[1])
+            slash = nullptr;
         char name[256];
         int next;
         if (n == 0 || n >= sizeof(name) || (part[0] == '.' && (n == 1 || (n == 2 && part[1] == '.')))) {
@@ -121,7 +131,7 @@ int walkToFile(int dirFd, const char* relative)
         } else {
             memcpy(name, part, n);
             name[n] = 0;
-            next = openat(fd, name, slash ? O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC : READ_FLAGS | O_NOFOLLOW);
+            next = openat(fd, name, (slash ? FOLDER_FLAGS : lastFlags) | O_NOFOLLOW);
             if (next < 0) {
                 const int failed = errno;
                 struct stat st;
@@ -137,20 +147,23 @@ int walkToFile(int dirFd, const char* relative)
     }
 }
 
-int openFileBeneath(int dirFd, const char* relative)
+// `relative` below dirFd in one step where the system can, without following a link at any
+// step; otherwise (no openat2, refused as some sandboxes refuse it, or a path longer than the
+// system resolves at once) walked folder by folder with the same guarantees.
+int openBeneath(int dirFd, const char* relative, int flags)
 {
 #ifdef SYS_openat2
     struct open_how how = {};
-    how.flags = READ_FLAGS | O_NOFOLLOW;
+    how.flags = u64(flags | O_NOFOLLOW);
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    const long fd = faultInjected(FaultKind::Resolve) ? (errno = ENOSYS, -1)
+    const long fd = faultInjected(FaultKind::Resolve) ? (errno = injectedError(ENOSYS), -1)
                                                       : syscall(SYS_openat2, dirFd, relative, &how, sizeof(how));
     if (fd >= 0)
         return int(fd);
-    if (errno != ENOSYS && errno != EPERM && errno != E2BIG)
+    if (errno != ENOSYS && errno != EPERM && errno != E2BIG && errno != ENAMETOOLONG)
         return -errno;
 #endif
-    return walkToFile(dirFd, relative);
+    return walkBeneath(dirFd, relative, flags);
 }
 
 // How much of `relative` names the first symbolic link on it (all of it when none is there now).
@@ -188,7 +201,7 @@ ByteArray* readFileWhole(const char* path, ReadFailure& failure, int* error)
 ByteArray* readFileBeneath(int dirFd, const char* relative, ReadFailure& failure, int* error, u64* linkLength)
 {
     noteError(error, 0);
-    const int fd = openFileBeneath(dirFd, relative);
+    const int fd = openBeneath(dirFd, relative, READ_FLAGS);
     if (fd < 0) {
         noteError(error, -fd);
         failure = fd == -ELOOP ? ReadFailure::Link : ReadFailure::Missing;
@@ -342,17 +355,12 @@ int enterDirectoryAt(int dirFd, const char* name)
 
 int openDirectoryBeneath(int dirFd, const char* relative)
 {
-#ifdef SYS_openat2
-    struct open_how how = {};
-    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    const long fd = syscall(SYS_openat2, dirFd, relative, &how, sizeof(how));
-    return fd >= 0 ? int(fd) : -errno;
-#else
-    (void)dirFd;
-    (void)relative;
-    return -ENOSYS;
-#endif
+    // The folder itself: a handle of its own (a copy would share the place a listing reads at).
+    if (!relative[0]) {
+        const int fd = openat(dirFd, ".", FOLDER_FLAGS);
+        return fd < 0 ? -errno : fd;
+    }
+    return openBeneath(dirFd, relative, FOLDER_FLAGS);
 }
 
 void closeHandle(int fd)

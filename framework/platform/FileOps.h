@@ -58,9 +58,9 @@ int openDirectory(const char* path);
 // The directory `name` inside `dirFd`, made when missing, never through a symbolic link
 // (-ELOOP when one is there); a handle, or minus the error number.
 int enterDirectoryAt(int dirFd, const char* name);
-// The existing directory `relative` ("A/B") below `dirFd` in one step, refusing any symbolic
-// link on the way; a handle, or minus the error number (also where the system cannot do it:
-// then walk it with enterDirectoryAt).
+// The existing directory `relative` ("A/B"; "" for `dirFd` itself) below `dirFd`, refusing any
+// symbolic link on the way (-ELOOP) and any "." or ".." of its own making; a handle, or minus the
+// error number. Resolved in one step where the system can, else folder by folder.
 int openDirectoryBeneath(int dirFd, const char* relative);
 void closeHandle(int fd);
 

@@ -165,21 +165,39 @@ class Repack(unittest.TestCase):
                     self.refused(["Couldn't read 'out/%s.xml'!" % name,
                                   "Couldn't read 'out/%s.xml' (%s)!" % (name, cause)], env=env)
 
-    def test_a_folder_replaced_by_a_link_as_a_file_is_opened_leads_nowhere(self):
-        self.stage("TRE", [("ONE.BIN", PLAIN), ("DATA\\TWO.BIN", PLAIN * 2)])
-        secret = b"private bytes from outside the repack folder\n"
-        elsewhere = os.path.join(self.work, "elsewhere")
-        os.makedirs(elsewhere)
-        tooltest.put(elsewhere, "TWO.BIN", secret)
-        src = os.path.realpath(os.path.join(self.work, "out"))
-        env = dict(os.environ, LD_PRELOAD=tooltest.preload(TOOL, os.path.abspath(TRAP)), TRAP_SWAP_LEAF="TWO.BIN",
-                   TRAP_SWAP_DIR=os.path.join(src, "DATA"), TRAP_SWAP_TO=elsewhere)
-        status, out = self.run_tool(["-r", self.file, "out"], env=env)
-        self.assertEqual(status, 1, out)
-        self.assertIn("\nERROR: 'out/DATA' is a symbolic link or a special file; it is neither followed nor "
-                      "repacked!\n", out)
-        self.assertNotIn("TRAP:", out)
-        self.assertEqual(sorted(os.listdir(self.work)), sorted([self.file, "elsewhere", "out"]))
+    def test_a_folder_replaced_by_a_link_as_it_is_listed_or_a_file_is_opened_leads_nowhere(self):
+        # The folder is swapped as the scan opens it, or as a file in it is opened.
+        for leaf in ("DATA", "TWO.BIN"):
+            with self.subTest(leaf=leaf):
+                self.stage("TRE", [("ONE.BIN", PLAIN), ("DATA\\TWO.BIN", PLAIN * 2)], leaf)
+                secret = b"private bytes from outside the repack folder\n"
+                elsewhere = os.path.join(self.work, "elsewhere")
+                os.makedirs(elsewhere)
+                tooltest.put(elsewhere, "TWO.BIN", secret)
+                src = os.path.realpath(os.path.join(self.work, "out"))
+                env = dict(os.environ, LD_PRELOAD=tooltest.preload(TOOL, os.path.abspath(TRAP)), TRAP_SWAP_LEAF=leaf,
+                           TRAP_SWAP_DIR=os.path.join(src, "DATA"), TRAP_SWAP_TO=elsewhere)
+                status, out = self.run_tool(["-r", self.file, "out"], env=env)
+                self.assertEqual(status, 1, out)
+                self.assertIn("\nERROR: 'out/DATA' is a symbolic link or a special file; it is neither followed "
+                              "nor repacked!\n", out)
+                self.assertNotIn("TRAP:", out)
+                self.assertEqual(sorted(os.listdir(self.work)), sorted([self.file, "elsewhere", "out"]))
+
+    def test_what_extraction_writes_repacks_however_long_its_full_paths(self):
+        # Nested archives below a folder of a long path: their files lie past the system's path limit.
+        archive = fx.tre([("LEAF.TXT", PLAIN)])
+        for i in range(30):
+            archive = fx.tre([("N%02u%s.TRE" % (i, "X" * 56), archive), ("F%02u.TXT" % i, PLAIN)])
+        self.work = tooltest.case_dir(self, SCRATCH, suffix="-deep")
+        self.file = "DEEP.TRE"
+        tooltest.put(self.work, self.file, archive)
+        folder = os.path.join(os.path.realpath(self.work), *(["L" * 200] * 11), "out")
+        os.makedirs(folder)
+        for args in (["-e", self.file, folder], ["-r", self.file, folder]):
+            status, out = self.run_tool(args)
+            self.assertEqual(status, 0, out)
+        self.assertEqual(tooltest.read(self.work, "output.TRE"), archive)
 
 
 if __name__ == "__main__":

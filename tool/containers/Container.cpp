@@ -379,6 +379,11 @@ ByteArray* readReplacement(const String& name, const String& fullPath, u32 inden
     return readRepackFile(fullPath, kind);
 }
 
+void scanRepackFolder(const String& directory, DirectoryTree& tree)
+{
+    repackSource.scan(directory, tree);
+}
+
 void setRepackRoot(const String& directory)
 {
     if (directory.isEmpty())

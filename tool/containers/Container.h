@@ -1,6 +1,7 @@
 #pragma once
 #include "framework/core/ByteArray.h"
 #include "framework/core/String.h"
+#include "framework/io/DirectoryTree.h"
 #include "framework/io/Md5.h"
 
 enum ContainerType : u8
@@ -179,6 +180,9 @@ ByteArray* readReplacement(const String& name, const String& fullPath, u32 inden
 // The folder a repack reads (empty: the repack is over): every file below it is opened beneath
 // its handle, never through a symbolic link on the way.
 void setRepackRoot(const String& directory);
+// The folder's files and folders as a repack reads them: below the repack folder, beneath its
+// handle without following a link at any step.
+void scanRepackFolder(const String& directory, DirectoryTree& tree);
 // A file of a repack's folder, read whole without following a symbolic link; null after its
 // "ERROR: " line: "Couldn't read <kind>'path'!", or the line of a link or special file found in
 // the folder. With `missing`, a file that is not there prints nothing and sets it.

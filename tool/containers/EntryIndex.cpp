@@ -6,6 +6,7 @@
 #include "tool/ToolOptions.h"
 #include "tool/containers/EntryPath.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -170,7 +171,11 @@ bool collect(const DirectoryTree& tree, const String& full, const String& relati
              PtrArray<WalkItem>& items, bool& whole, u32 parent = 0)
 {
     if (!tree.complete) {
-        if (tree.error)
+        // A folder that a link (or anything else) took the place of after it was listed.
+        if (tree.error == ELOOP || tree.error == ENOTDIR)
+            printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
+                       full.c_str());
+        else if (tree.error)
             reportSystemCause("read directory", full, tree.error);
         else
             printError("ERROR: Couldn't read directory '%s'!\n", full.c_str());
@@ -423,7 +428,7 @@ void EntryIndex::Visitor::missing(const String& relativePath, const String&)
 bool EntryIndex::repack(const String& directory, Visitor& visitor, u32 indent) const
 {
     DirectoryTree tree;
-    tree.scan(directory, 0, nullptr);
+    scanRepackFolder(directory, tree);
     if (memAllocationFailed())
         return false;
     return walk(tree, directory, visitor, indent);

@@ -1,10 +1,15 @@
 #include "framework/io/DirectoryTree.h"
+#include "framework/core/Faults.h"
 #include "framework/platform/Directory.h"
+#include "framework/platform/FileOps.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -201,6 +206,47 @@ TEST(DirectoryScan, LinksFifosAndLoopsAreNotListed)
 
     // The path handed to the scan may itself be a link; only links below it are ignored.
     EXPECT_EQ(scanned(s.str() + "/alias", nullptr, s.str()), "file.txt = R/alias/file.txt\n");
+}
+
+// Beneath a folder's handle a scan reads what a scan by path reads, in one step or folder by
+// folder (where the system has no such call or refuses it), however long the full paths below it.
+TEST(DirectoryScan, BeneathAHandleEveryDepthIsRead)
+{
+    ScratchDir s;
+    s.file("top.txt");
+    s.file("sub/deeper/leaf.bin");
+    fs::create_directory_symlink(s.root / "sub", s.root / "alias");
+    // A chain whose full path is longer than the system resolves at once, made a step at a time.
+    const std::string name(200, 'n');
+    int fd = open(s.str().c_str(), O_RDONLY | O_DIRECTORY);
+    std::string expected = "top.txt = R/top.txt\n";
+    std::string path = "R";
+    for (u32 level = 1; level <= 30; level++) {
+        ASSERT_EQ(mkdirat(fd, name.c_str(), 0700), 0);
+        const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+        path += "/" + name;
+        expected += std::string(level - 1, ' ') + "[" + name + "] " + std::to_string(level) + "\n";
+    }
+    const int leaf = openat(fd, "END.BIN", O_WRONLY | O_CREAT, 0600);
+    close(leaf);
+    close(fd);
+    expected += std::string(30, ' ') + "END.BIN = " + path + "/END.BIN\n";
+    expected += "[sub] 1\n [deeper] 2\n  leaf.bin = R/sub/deeper/leaf.bin\n";
+    const int root = openDirectory(s.str().c_str());
+    ASSERT_GE(root, 0);
+    for (const int refused : {0, ENOSYS, EPERM, E2BIG}) {
+        setInjectedError(refused);
+        setFaultHook(refused ? +[](FaultKind kind) { return kind == FaultKind::Resolve; } : nullptr);
+        DirectoryTree tree;
+        tree.scanBeneath(root, String(s.str().c_str()), nullptr);
+        EXPECT_TRUE(tree.complete) << refused;
+        EXPECT_EQ(dump(tree, s.str()), expected) << refused;
+    }
+    setFaultHook(nullptr);
+    setInjectedError(0);
+    close(root);
 }
 
 TEST(DirectoryScan, FilterSeesEveryEntryAndDirectory)

@@ -346,8 +346,18 @@ TEST(ReadWholeFile, BeneathAFolderNoLinkOnTheWayIsFollowed)
                           {"SUB/FIFO", ReadFailure::NotRegular, 0, 0},
                           {"SUB/NONE", ReadFailure::Missing, ENOENT, 0},
                           {"SUB/A.BIN/X", ReadFailure::Missing, ENOTDIR, 0}};
-    for (bool oneStep : {true, false}) {
+    // In one step, or walked folder by folder where the system has no such call or refuses it.
+    for (const int refused : {0, ENOSYS, EPERM, E2BIG}) {
+        const bool oneStep = refused == 0;
+        setInjectedError(refused);
         setFaultHook(oneStep ? nullptr : +[](FaultKind kind) { return kind == FaultKind::Resolve; });
+        // The walk takes no step back up, not even one that would stay below the folder.
+        for (const char* up : {"SUB/../SUB/A.BIN", "../outside/A.BIN"}) {
+            ReadFailure why = ReadFailure::None;
+            ByteArray* bytes = readFileBeneath(top, up, why);
+            EXPECT_EQ(bytes == nullptr, !oneStep || up[0] == '.') << up << refused;
+            memDelete(bytes);
+        }
         for (const Case& c : cases) {
             ReadFailure why = ReadFailure::None;
             int error = -1;
@@ -364,6 +374,7 @@ TEST(ReadWholeFile, BeneathAFolderNoLinkOnTheWayIsFollowed)
         }
     }
     setFaultHook(nullptr);
+    setInjectedError(0);
     closeHandle(top);
 }
 
