@@ -418,6 +418,38 @@ ByteArray* readRepackFile(const String& path, const char* kind, bool* missing)
     return nullptr;
 }
 
+ByteArray* readDocumentFile(const String& source, const String& first, const String* other, String& file)
+{
+    // A path made short of memory names no file: what was asked is named instead.
+    const auto madeShort = [&] { return outOfMemory("repacking", source.c_str()); };
+    ByteArray* bytes = nullptr;
+    if (!source.isEmpty() && !source.endsWith("/")) {
+        file = source;
+        if (!madeShort())
+            bytes = readRepackFile(file);
+    } else {
+        const String firstFile = joinPath(source, getFileName(first));
+        const String otherFile = other ? joinPath(source, getFileName(*other)) : String();
+        file = firstFile;
+        if (madeShort())
+            return nullptr;
+        bool missing = false;
+        bytes = readRepackFile(firstFile, "", &missing);
+        if (!bytes && missing && other) {
+            bytes = readRepackFile(otherFile, "", &missing);
+            if (bytes)
+                file = otherFile;
+        }
+        if (!bytes && missing && !madeShort())
+            printError("ERROR: Couldn't read '%s'!\n", file.c_str());
+    }
+    if (bytes && madeShort()) {
+        deleteByteArray(bytes);
+        return nullptr;
+    }
+    return bytes;
+}
+
 bool isVersionOne(const String& version)
 {
     u64 value = 0;

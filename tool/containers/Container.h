@@ -1,8 +1,9 @@
 #pragma once
 #include "framework/core/ByteArray.h"
 #include "framework/core/String.h"
-#include "framework/io/DirectoryTree.h"
 #include "framework/io/Md5.h"
+
+class DirectoryTree;
 
 enum ContainerType : u8
 {
@@ -187,6 +188,10 @@ void scanRepackFolder(const String& directory, DirectoryTree& tree);
 // "ERROR: " line: "Couldn't read <kind>'path'!", or the line of a link or special file found in
 // the folder. With `missing`, a file that is not there prints nothing and sets it.
 ByteArray* readRepackFile(const String& path, const char* kind = "", bool* missing = nullptr);
+// The file a document's repack reads: `source` itself, or for a lone document repacked from the
+// folder it was extracted into (`source` empty or ending in '/'), the file named as `first` there,
+// else the one named as `other` (when given). Its path goes into `file`; null after its line.
+ByteArray* readDocumentFile(const String& source, const String& first, const String* other, String& file);
 // Whether a document's "Version" is 1: a plain decimal number of that value.
 bool isVersionOne(const String& version);
 // Whether an XML file can be read in the encoding its declaration names (UTF-8 without one);

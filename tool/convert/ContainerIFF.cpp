@@ -466,38 +466,11 @@ bool ContainerIFF::repack(const String& source, const String&, u32 indent)
         printMarker('<', indent);
         printf(" %s\n", source.c_str());
     }
-    // A path made short of memory names no file: what was asked is named instead.
-    const auto madeShort = [&] { return outOfMemory("repacking", source.c_str()); };
-    String file = source;
-    ByteArray* data = nullptr;
-    if (madeShort())
+    // Alone, its XML, else its raw bytes.
+    String file;
+    ByteArray* data = readDocumentFile(source, opt.noConvert ? path : secondPath, opt.noConvert ? nullptr : &path, file);
+    if (!data)
         return false;
-    if (source.isEmpty() || source.endsWith("/")) {
-        // A lone IFF file repacked from the directory it was extracted into.
-        bool missing = true;
-        if (!opt.noConvert) {
-            file = joinPath(source, getFileName(secondPath));
-            if (madeShort())
-                return false;
-            data = readRepackFile(file, "", &missing);
-        }
-        if (!data && missing) {
-            String rawFile = joinPath(source, getFileName(path));
-            if (madeShort())
-                return false;
-            data = readRepackFile(rawFile, "", &missing);
-            if (data || opt.noConvert)
-                file = rawFile;
-        }
-        if (!data && missing && !madeShort())
-            printError("ERROR: Couldn't read '%s'!\n", file.c_str());
-    } else {
-        data = readRepackFile(file);
-    }
-    if (!data || madeShort()) {
-        deleteByteArray(data);
-        return false;
-    }
     dropDocument();
     const bool wasConverted = converts;
     converts = false;

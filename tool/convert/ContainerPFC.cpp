@@ -168,35 +168,13 @@ bool ContainerPFC::repack(const String& filePath, const String&, u32 indent)
         printMarker('<', indent);
         printf(" %s\n", filePath.c_str());
     }
-    String file = filePath;
-    ByteArray* bytes = nullptr;
-    if (filePath.isEmpty() || filePath.endsWith("/")) {
-        // A lone table repacked from the directory it was extracted into: the file extract
-        // wrote there, else the other form.
-        const String xmlFile = joinPath(filePath, getFileName(secondPath));
-        const String rawFile = joinPath(filePath, getFileName(path));
-        const bool xmlFirst = asXml();
-        file = xmlFirst ? xmlFile : rawFile;
-        // A path made short of memory names no file: what was asked is named instead.
-        if (outOfMemory("repacking", filePath.c_str()))
-            return false;
-        bool missing = false;
-        bytes = readRepackFile(file, "", &missing);
-        if (!bytes && missing && !opt.noConvert) {
-            const String& other = xmlFirst ? rawFile : xmlFile;
-            bytes = readRepackFile(other, "", &missing);
-            if (bytes)
-                file = other;
-        }
-        if (!bytes && missing && !outOfMemory("repacking", filePath.c_str()))
-            printError("ERROR: Couldn't read '%s'!\n", file.c_str());
-    } else if (!outOfMemory("repacking", filePath.c_str())) {
-        bytes = readRepackFile(file);
-    }
-    if (!bytes || outOfMemory("repacking", filePath.c_str())) {
-        deleteByteArray(bytes);
+    // Alone, the file extract wrote, else the other form.
+    const bool xmlFirst = asXml();
+    String file;
+    ByteArray* bytes = readDocumentFile(filePath, xmlFirst ? secondPath : path,
+                                        opt.noConvert ? nullptr : (xmlFirst ? &path : &secondPath), file);
+    if (!bytes)
         return false;
-    }
     bool ok = true;
     // The file as extracted leaves the table the one it was opened from.
     const bool asExtracted = converts && !built && !xmlFile.isEmpty() &&
