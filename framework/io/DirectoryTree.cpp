@@ -32,15 +32,10 @@ bool askFilter(void* filter, u32 listed)
     return static_cast<DirectoryFilter*>(filter)->keepListing(listed);
 }
 
-// Where a scan reads its folders: by their paths, or beneath a folder's handle by their paths
-// below it, so that no path longer than the system resolves is ever formed for it.
-struct ScanBase
-{
-    int fd = -1;
-};
-
+// A scan reads its folders by their paths, or with a folder's handle (baseFd) beneath it by their
+// paths below it, so that no path longer than the system resolves is ever formed for it.
 void openFrame(PtrArray<ScanFrame>& stack, DirectoryTree* node, const String& directory, const char* openPath,
-               const String& relative, u32 depth, DirectoryFilter* filter, const ScanBase& base, bool root)
+               const String& relative, u32 depth, DirectoryFilter* filter, int baseFd, bool root)
 {
     if (filter && !filter->enterDirectory(node->level, depth))
         return;
@@ -52,8 +47,8 @@ void openFrame(PtrArray<ScanFrame>& stack, DirectoryTree* node, const String& di
     frame->relative = relative;
     frame->existingChildren = node->directories.count;
     const ListingCheck check = filter ? askFilter : nullptr;
-    node->complete = base.fd >= 0
-                         ? listDirectoryBeneath(base.fd, relative.c_str(), frame->entries, check, filter, &node->error)
+    node->complete = baseFd >= 0
+                         ? listDirectoryBeneath(baseFd, relative.c_str(), frame->entries, check, filter, &node->error)
                          : listDirectory(openPath, root, frame->entries, check, filter, &node->error);
     if (!stack.push(frame))
         memDelete(frame);
@@ -101,8 +96,6 @@ void DirectoryTree::scanBeneath(int folderFd, const String& path, DirectoryFilte
 
 void DirectoryTree::walk(const String& path, u32 depth, DirectoryFilter* filter, int folderFd)
 {
-    ScanBase base;
-    base.fd = folderFd;
     String directory(path);
     directory.replaceChar('\\', '/');
     bool rooted = directory.length > 0 && directory[0] == '/';
@@ -112,7 +105,7 @@ void DirectoryTree::walk(const String& path, u32 depth, DirectoryFilter* filter,
     const char* openPath = directory.isEmpty() && rooted ? "/" : directory.c_str();
 
     PtrArray<ScanFrame> stack(true);
-    openFrame(stack, this, directory, openPath, String(), depth, filter, base, true);
+    openFrame(stack, this, directory, openPath, String(), depth, filter, folderFd, true);
     while (stack.count) {
         ScanFrame* frame = stack.items[stack.count - 1];
         if (frame->next >= frame->entries.count) {
@@ -126,7 +119,7 @@ void DirectoryTree::walk(const String& path, u32 depth, DirectoryFilter* filter,
         fullPath.append("/", 1);
         fullPath.append(entry->name, entry->length);
         // Beneath a handle a folder is opened by its path below it, never by the full one.
-        const String relative = base.fd >= 0 && entry->isDirectory && !entry->isOther
+        const String relative = folderFd >= 0 && entry->isDirectory && !entry->isOther
                                     ? joined(frame->relative, entry->name, entry->length)
                                     : String();
         if (entry->isOther) {
@@ -158,7 +151,7 @@ void DirectoryTree::walk(const String& path, u32 depth, DirectoryFilter* filter,
                 continue;
             }
         }
-        openFrame(stack, child, fullPath, fullPath.c_str(), relative, 1, filter, base, false);
+        openFrame(stack, child, fullPath, fullPath.c_str(), relative, 1, filter, folderFd, false);
     }
 }
 

@@ -39,11 +39,7 @@ void TreeReader::scan(const String& path, DirectoryTree& tree) const
         tree.error = rootError;
         return;
     }
-    if (!*below) {
-        tree.scanBeneath(rootFd, path, nullptr);
-        return;
-    }
-    // A folder below the root is opened beneath it first; the scan then goes on beneath that.
+    // The folder is opened beneath the root first (the root itself too); the scan goes on beneath it.
     const int fd = openDirectoryBeneath(rootFd, below);
     if (fd < 0) {
         tree.complete = false;
