@@ -471,8 +471,7 @@ u32 readIdAttribute(const XmlReader& in, const char* attributeName, const String
     for (u32 i = 0; i < 4; i++)
         id[i] = i < text.length && text.data[i] ? u8(text.data[i]) : u8(' ');
     if (const XmlSpan given = in.attribute(attributeName)) {
-        const String raw = given.text();
-        String value(raw);
+        String value = given.text();
         value.trim();
         const char* v = value.c_str();
         u64 at = 0;
@@ -494,7 +493,7 @@ u32 readIdAttribute(const XmlReader& in, const char* attributeName, const String
             at++;
         }
         if (!ok)
-            writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, raw.c_str(),
+            writer.error("ERROR: Invalid IFF %s='%s' on XML element '%s'.\n", attributeName, given.text().c_str(),
                          elementName.c_str());
     }
     return (u32(id[0]) << 24) | (u32(id[1]) << 16) | (u32(id[2]) << 8) | u32(id[3]);
