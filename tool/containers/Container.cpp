@@ -392,6 +392,12 @@ void setRepackRoot(const String& directory)
         repackSource.begin(directory);
 }
 
+void reportNotFollowed(const String& path)
+{
+    printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
+               path.c_str());
+}
+
 ByteArray* readRepackFile(const String& path, const char* kind, bool* missing)
 {
     ReadFailure failure = ReadFailure::None;
@@ -409,8 +415,7 @@ ByteArray* readRepackFile(const String& path, const char* kind, bool* missing)
     // A link or a FIFO put there after the folder was listed, in place of the file or of a folder
     // on its way, is refused as the listing refuses it.
     if (failure == ReadFailure::Link || failure == ReadFailure::NotRegular) {
-        printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
-                   (link.isEmpty() ? path : link).c_str());
+        reportNotFollowed(link.isEmpty() ? path : link);
     } else if (!missing || !*missing) {
         printError("ERROR: Couldn't read %s'%s'!\n", kind, path.c_str());
         reportReadCause("read", path, error);

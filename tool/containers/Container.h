@@ -188,6 +188,8 @@ void scanRepackFolder(const String& directory, DirectoryTree& tree);
 // "ERROR: " line: "Couldn't read <kind>'path'!", or the line of a link or special file found in
 // the folder. With `missing`, a file that is not there prints nothing and sets it.
 ByteArray* readRepackFile(const String& path, const char* kind = "", bool* missing = nullptr);
+// The line of a symbolic link or special file met in a repack's folder, which is never read.
+void reportNotFollowed(const String& path);
 // The file a document's repack reads: `source` itself, or for a lone document repacked from the
 // folder it was extracted into (`source` empty or ending in '/'), the file named as `first` there,
 // else the one named as `other` (when given). Its path goes into `file`; null after its line.

@@ -173,8 +173,7 @@ bool collect(const DirectoryTree& tree, const String& full, const String& relati
     if (!tree.complete) {
         // A folder that a link (or anything else) took the place of after it was listed.
         if (tree.error == ELOOP || tree.error == ENOTDIR)
-            printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
-                       full.c_str());
+            reportNotFollowed(full);
         else if (tree.error)
             reportSystemCause("read directory", full, tree.error);
         else
@@ -182,8 +181,7 @@ bool collect(const DirectoryTree& tree, const String& full, const String& relati
         whole = false;
     }
     for (const StringPair* other : tree.others) {
-        printError("ERROR: '%s' is a symbolic link or a special file; it is neither followed nor repacked!\n",
-                   other->path.c_str());
+        reportNotFollowed(other->path);
         whole = false;
     }
     for (StringPair* f : tree.files) {
