@@ -347,13 +347,7 @@ Container* ContainerIFF::open(const String& path, const ByteArray& data)
         }
         text.clear();
         releaseTransient(budget.held);
-        // Memory that runs out while converting ends the conversion, not the run: the document
-        // stays raw, as one too large for the budget does. A repack pairs files with entries by
-        // the form extraction gave them, which is not known then: the run fails, as memory
-        // running out fails it anywhere else.
-        memoryRanOut = conversion.failed();
-        if (memoryRanOut && opt.mode != MODE_REPACK)
-            conversion.forgive();
+        memoryRanOut = conversionRanOutOfMemory(conversion);
     }
     if (memoryRanOut && opt.verbosity >= 1)
         printf(" -> '%s' stays raw: memory ran out while converting it.\n", path.c_str());

@@ -55,13 +55,7 @@ Container* ContainerPFC::open(const String& name, const ByteArray& bytes)
         text = tableText(bytes, status, &budget);
         exact = status == TextStatus::MADE && rebuildsExactly(text, bytes);
         releaseTransient(budget.held);
-        // Memory that runs out while converting ends the conversion, not the run: the table
-        // stays raw, as one too large for the budget does. A repack pairs files with entries by
-        // the form extraction gave them, which is not known then: the run fails, as memory
-        // running out fails it anywhere else.
-        memoryRanOut = status == TextStatus::OUT_OF_MEMORY || conversion.failed();
-        if (memoryRanOut && opt.mode != MODE_REPACK)
-            conversion.forgive();
+        memoryRanOut = conversionRanOutOfMemory(conversion, status == TextStatus::OUT_OF_MEMORY);
     }
     // Want of room is worth a note at -v, a table the XML form cannot hold one at -vv; a quit
     // ends the run at the next entry, which says why.

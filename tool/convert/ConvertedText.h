@@ -1,4 +1,5 @@
 #pragma once
+#include "framework/core/Heap.h"
 #include "framework/core/String.h"
 #include "tool/ToolOptions.h"
 #include "tool/containers/Driver.h"
@@ -43,6 +44,19 @@ struct TextBudget
 // by it (nothing else needs it, and not with noConvert). A larger text is made again when it is
 // written instead, so what a container holds, and what checking it holds at once, stays in
 // proportion to its bytes.
+// Whether memory ran out while a document converted at open (`ranOut`, or an allocation that
+// failed inside `conversion`). That ends the conversion, not the run: the document stays raw, as
+// one too large for the budget does. A repack pairs files with entries by the form extraction
+// gave them, which is not known then: the failure stands and fails the run, as memory running
+// out fails it anywhere else.
+inline bool conversionRanOutOfMemory(AllocationStop& conversion, bool ranOut = false)
+{
+    ranOut = ranOut || conversion.failed();
+    if (ranOut && toolOptions().mode != MODE_REPACK)
+        conversion.forgive();
+    return ranOut;
+}
+
 inline bool keepsConvertedText(u64 textLength, u64 byteCount)
 {
     const ToolOptions& options = toolOptions();
